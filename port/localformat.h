@@ -1,0 +1,16 @@
+// The user's regional formats, read through the C locale that the program sets from the
+// environment at start-up.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+// The date in the short date format and, unless the time is exactly 00:00:00, a blank and the
+// time in the long time format.
+std::string FormatDateTime(std::time_t when);
+
+// FormatDateTime of the present moment.
+std::string NowAsText();
+
+// The user's decimal separator.
+char DecimalSeparator();
