@@ -21,6 +21,9 @@ public:
     void Unlock() noexcept;
 
 private:
+    // Completes a lock attempt that returned rc; true when the calling thread now owns the mutex.
+    bool Acquired(int rc) noexcept;
+
     struct Impl;
     std::unique_ptr<Impl> fimpl;
     bool fvalid = false;

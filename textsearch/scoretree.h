@@ -1,0 +1,145 @@
+// TScoretree: the hits of one search pass ordered by score, read by position (0 = lowest score).
+// The order is that of an unbalanced binary search tree in which a key less than a node's key
+// goes left and any other key goes right, walked in order: ascending keys, equal keys (-0.0 and
+// +0.0 included) in insertion order. Each node carries `index`, its insertion number since the
+// last Clear.
+//
+// Ownership: the tree owns its nodes only. Payloads (`data`) belong to the caller and are never
+// freed here. A node pointer returned by Items stays valid until Clear or destruction.
+//
+// Thread safety: none of its own. The search pass fills the tree on the worker thread (under the
+// work queue's lock), calls Prepare, and then hands it whole to the user-interface thread. Items
+// may order the nodes lazily through mutable state, so concurrent readers are safe only after
+// Prepare has run with no insert since; insert, Clear and Prepare need exclusive access.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <deque>
+#include <vector>
+
+template <class T>
+struct snode {
+    float key;
+    int index;
+    T* data;
+};
+
+template <class T>
+using psnode = snode<T>*;
+
+template <class T>
+class TScoretree {
+  public:
+    TScoretree() = default;
+    TScoretree(const TScoretree&) = delete;
+    TScoretree& operator=(const TScoretree&) = delete;
+    virtual ~TScoretree() = default;
+
+    // Adds one node; duplicate keys are allowed. Only allocation failure propagates.
+    void insert(float key, T* value) {
+        fnodes.push_back(snode<T>{key, static_cast<int>(fnodes.size()), value});
+        if (std::isnan(key))
+            fhasnan = true;
+    }
+
+    // The node at 0-based position `index` in ascending order, or null when out of range.
+    psnode<T> Items(int index) const {
+        if (index < 0 || index >= Count())
+            return nullptr;
+        Prepare();
+        return forder[static_cast<std::size_t>(index)];
+    }
+
+    int Count() const { return static_cast<int>(fnodes.size()); }
+
+    // Frees every node, not the payloads; the next insert gets index 0.
+    void Clear() noexcept {
+        fnodes.clear();
+        forder.clear();
+        fhasnan = false;
+    }
+
+    // Orders the nodes inserted since the last call, so that later Items calls are O(1) reads
+    // that change nothing.
+    void Prepare() const {
+        if (forder.size() == fnodes.size())
+            return;
+        if (fhasnan) {
+            OrderWithNaN();
+            return;
+        }
+        // Without NaN the tree's in-order walk is a stable sort by key. New nodes are sorted on
+        // their own and merged after equal older ones, so a run of inserts between reads costs
+        // only its own sort plus one merge.
+        const std::size_t sorted = forder.size();
+        for (std::size_t i = sorted; i < fnodes.size(); ++i)
+            forder.push_back(&fnodes[i]);
+        const auto middle = forder.begin() + static_cast<std::ptrdiff_t>(sorted);
+        std::stable_sort(middle, forder.end(), KeyLess);
+        std::inplace_merge(forder.begin(), middle, forder.end(), KeyLess);
+    }
+
+  private:
+    static bool KeyLess(const snode<T>* a, const snode<T>* b) { return a->key < b->key; }
+
+    // A NaN key compares false both ways, so the tree's order is no sort order; it is rebuilt
+    // exactly, without building the tree. Every NaN goes right at every node and so lies on the
+    // root's right spine; a left subtree never holds a NaN, so its in-order walk is a stable sort
+    // of its keys. A non-NaN key joins the spine only when no non-NaN spine key is greater than
+    // it, so those keys never decrease along the spine, and a key's left subtree is found by
+    // binary search: it belongs under the first spine node whose key is greater.
+    void OrderWithNaN() const {
+        const std::size_t n = fnodes.size();
+        std::vector<std::size_t> spine;       // node numbers of the spine, root first
+        std::vector<float> spinekeys;         // non-NaN spine keys, non-decreasing
+        std::vector<std::size_t> spineslots;  // their places in `spine`
+        std::vector<std::size_t> slotof(n);   // spine place whose left subtree holds the node
+        constexpr std::size_t kOnSpine = static_cast<std::size_t>(-1);
+        for (std::size_t i = 0; i < n; ++i) {
+            const float key = fnodes[i].key;
+            const auto above = std::isnan(key)
+                                   ? spinekeys.end()
+                                   : std::upper_bound(spinekeys.begin(), spinekeys.end(), key);
+            if (above != spinekeys.end()) {
+                slotof[i] = spineslots[static_cast<std::size_t>(above - spinekeys.begin())];
+                continue;
+            }
+            slotof[i] = kOnSpine;
+            if (!std::isnan(key)) {
+                spinekeys.push_back(key);
+                spineslots.push_back(spine.size());
+            }
+            spine.push_back(i);
+        }
+        // Group the left subtrees by spine place (insertion order kept), then emit each sorted
+        // subtree followed by its spine node.
+        std::vector<std::size_t> start(spine.size() + 1, 0);
+        for (std::size_t i = 0; i < n; ++i)
+            if (slotof[i] != kOnSpine)
+                ++start[slotof[i] + 1];
+        for (std::size_t s = 0; s < spine.size(); ++s)
+            start[s + 1] += start[s];
+        std::vector<psnode<T>> grouped(n - spine.size());
+        std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < n; ++i)
+            if (slotof[i] != kOnSpine)
+                grouped[fill[slotof[i]]++] = &fnodes[i];
+        forder.clear();
+        forder.reserve(n);
+        for (std::size_t s = 0; s < spine.size(); ++s) {
+            const auto first = grouped.begin() + static_cast<std::ptrdiff_t>(start[s]);
+            const auto last = grouped.begin() + static_cast<std::ptrdiff_t>(start[s + 1]);
+            std::stable_sort(first, last, KeyLess);
+            forder.insert(forder.end(), first, last);
+            forder.push_back(&fnodes[spine[s]]);
+        }
+    }
+
+    // Invariant: fnodes[i].index == i; a deque keeps node addresses fixed as it grows.
+    mutable std::deque<snode<T>> fnodes;
+    // Invariant: forder holds fnodes[0 .. forder.size()) in tree order.
+    mutable std::vector<psnode<T>> forder;
+    bool fhasnan = false;
+};
