@@ -1,0 +1,47 @@
+#include "application.h"
+
+#include <QFontDatabase>
+#include <QWidget>
+
+#include "dialogs.h"
+#include "qtext.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowException(e);
+        return false;
+    }
+}
+
+void SetUpApplication() {
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+    QApplication::setApplicationName(kApplicationTitle);
+    for (const char* file : {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"}) {
+        QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/") +
+                                          QString::fromLatin1(file));
+    }
+}
+
+QString ErrorBoxText(const QString& message) {
+    if (!message.isEmpty() && message.back() > QChar('.')) return message + QChar('.');
+    return message;
+}
+
+void ShowException(const std::exception& e) {
+    Dialogs().ShowError(QApplication::activeWindow(), kApplicationTitle,
+                        ErrorBoxText(ToQString(e.what())));
+}
+
+bool RunHandler(const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const std::exception& e) {
+        ShowException(e);
+        return false;
+    }
+}

@@ -1,0 +1,29 @@
+// The application object: its title, the fonts it ships with, and the top-level error handler
+// that every user-interface handler relies on. An error leaving a handler is shown in an error
+// box titled with the application title and the program goes on running.
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <exception>
+#include <functional>
+
+inline const QString kApplicationTitle = QStringLiteral("Pelloquin?!?! Tromsel Veru v1.0");
+
+class TApplication : public QApplication {
+public:
+    TApplication(int& argc, char** argv);
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Sets the application title and loads the bundled fonts (Tahoma, MS Sans Serif) when present.
+void SetUpApplication();
+
+// The text an error box shows for message: a "." is added when its last character sorts after ".".
+QString ErrorBoxText(const QString& message);
+
+// Shows e the way the top-level handler does.
+void ShowException(const std::exception& e);
+
+// Runs handler, showing any error that leaves it; true when it completed.
+bool RunHandler(const std::function<void()>& handler);

@@ -1,0 +1,28 @@
+// The standard message boxes the program asks and tells through. Everything modal goes through
+// one replaceable object, so that tests script the answers instead of blocking on a dialog.
+// User-interface thread only.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <memory>
+
+class QWidget;
+
+class TDialogs {
+public:
+    virtual ~TDialogs() = default;
+    // A question box with the given buttons; returns the button chosen (Cancel / No when the box
+    // is closed without a choice, whichever of them it offers).
+    virtual QMessageBox::StandardButton Ask(QWidget* parent, const QString& title,
+                                            const QString& text,
+                                            QMessageBox::StandardButtons buttons);
+    // An error box with one OK button.
+    virtual void ShowError(QWidget* parent, const QString& title, const QString& text);
+};
+
+// The dialogs in use. Never null.
+TDialogs& Dialogs();
+// Replaces the dialogs in use (tests); returns the previous ones. nullptr restores the standard
+// message boxes.
+std::unique_ptr<TDialogs> SetDialogs(std::unique_ptr<TDialogs> dialogs);

@@ -1,0 +1,61 @@
+// The help window: the three steps of using the program, each a heading, a picture of the part
+// of the main window it is about, and a short text, stacked in one column that scrolls
+// vertically. The pictures are taken from the live main window (Form1) whenever the help window
+// is shown, so they always show the program as the user has it.
+//
+// Ownership: one help window for the whole program, reached through HelpForm. The program makes
+// it at start; ShowHelpAtSolution makes it (owned by the main window's parent tree) only when
+// none exists. Closing it from its frame only hides it. It owns its children.
+//
+// Threads: user-interface thread only.
+#pragma once
+
+#include <QScrollArea>
+
+class QLabel;
+class TPanel;
+
+class THelpForm : public QScrollArea {
+    Q_OBJECT
+
+public:
+    // parent: an owner only; the help window is always a window of its own.
+    explicit THelpForm(QWidget* parent = nullptr);
+    ~THelpForm() override;
+    THelpForm(const THelpForm&) = delete;
+    THelpForm& operator=(const THelpForm&) = delete;
+
+    // --- Components of the layout, in the column's order ---
+    QWidget* Column = nullptr;  // 542 wide; scrolls
+    QLabel* theproblem = nullptr;
+    TPanel* Panel1 = nullptr;
+    QLabel* Image1 = nullptr;  // the problem box
+    QLabel* StaticText1 = nullptr;
+    QLabel* thesolution = nullptr;
+    TPanel* Panel2 = nullptr;
+    QLabel* Image2 = nullptr;  // the solution box
+    QLabel* StaticText2 = nullptr;
+    QLabel* thesuggestionlabel = nullptr;
+    TPanel* thesuggestion = nullptr;
+    QLabel* Image3 = nullptr;  // the results list
+    QLabel* StaticText3 = nullptr;
+
+    // Shows the window, or brings it to the front when it is shown already, and scrolls the
+    // "Your Solution:" heading into view (no scroll when it is fully in view).
+    void ShowAtSolution();
+    // Takes the three pictures anew from the main window; keeps the old ones without one.
+    void RefreshPictures();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool fshownOnce = false;
+};
+
+// The one help window; null until it is made, and again once it is destroyed.
+extern THelpForm* HelpForm;
+
+// What every "HELP!" link of the main window does: shows the one help window (making it if the
+// program has not) at the "Your Solution:" section.
+void ShowHelpAtSolution();

@@ -1,0 +1,91 @@
+// The knowledge base: one SQLite file beside the program holding every entry (a problem text
+// and a solution text under one entry ID, each with its stored term vector) and the settings.
+// This module owns the file's name, its schema, every statement the program issues, and the
+// operations that write entries. It holds no state: callers own the open TSQLiteDatabase.
+//
+// Thread safety: the functions use only their arguments. Writes are made by the user-interface
+// thread while it holds the work queue's lock, so that a search pass never walks vectors that
+// are being replaced; reads may run on either thread (the connection is serialized).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "port/guid.h"
+#include "sqlite/sqlitedb.h"
+
+namespace kb {
+
+inline constexpr std::string_view kFileName = "pelloquin.dat";
+
+inline constexpr std::string_view kCreateTextdata =
+    "create table textdata (ID varchar(40) not null,created datetime, credited "
+    "varchar(255),texttype char(1) not null, description text, primary key (ID,texttype))";
+inline constexpr std::string_view kCreateVectors =
+    "create table vectors  (ID varchar(40) not null,texttype char(1) not null, vectordata text, "
+    "primary key (ID,texttype))";
+inline constexpr std::string_view kCreateSettings =
+    "create table settings (ID varchar(40) not null,value varchar(40) not null);";
+inline constexpr std::string_view kInsertFontSize = "insert into settings values ('FONTSIZE','10')";
+inline constexpr std::string_view kSelectFontSize = "select value from settings where ID='FONTSIZE'";
+inline constexpr std::string_view kLoadVectors =
+    "select vectors.ID,vectors.texttype,vectordata from vectors  left join textdata on "
+    "textdata.ID=vectors.ID and textdata.texttype=vectors.texttype";
+
+// Text types of the two texts of an entry.
+inline constexpr std::string_view kProblem = "P";
+inline constexpr std::string_view kSolution = "S";
+
+std::string UpdateFontSizeSQL(int32_t size);
+std::string InsertTextSQL(std::string_view ID, std::string_view created, std::string_view texttype,
+                          std::string_view quotedText);
+std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
+                            std::string_view vectorText);
+std::string SelectDescriptionSQL(std::string_view ID, std::string_view texttype);
+std::string DeleteTextsSQL(std::string_view ID);
+std::string DeleteVectorsSQL(std::string_view ID);
+
+// Every apostrophe doubled, for pasting a user's text into an SQL string literal.
+std::string DoubleApostrophes(std::string_view text);
+
+// The knowledge base file in directory dir ("" or with or without a trailing '/').
+std::string KnowledgeBaseFile(const std::string& dir);
+
+// 32 lower-case hexadecimal digits of the GUID's text form, without braces or hyphens.
+std::string GuidToID(const TGUID& guid);
+
+// Creates the tables that the open file lacks: textdata and vectors together, settings (with
+// its FONTSIZE row) on its own.
+void CreateMissingTables(TSQLiteDatabase& DB);
+
+// The stored text size. Raises when the row is missing or its value is not a whole number.
+int32_t ReadFontSize(TSQLiteDatabase& DB);
+void WriteFontSize(TSQLiteDatabase& DB, int32_t size);
+
+// Every stored term vector: columns entry ID, text type, vector text.
+std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB);
+
+// Where the loaded vectors stand, so that a later reload can fetch only what was added since.
+struct TVectorsMark {
+    int64_t maxRowid = 0;     // highest rowid of the vectors table when loaded
+    int64_t dataVersion = 0;  // changes when another connection commits
+};
+TVectorsMark MarkVectors(TSQLiteDatabase& DB);
+// True when no other connection has written since mark was taken.
+bool UnchangedElsewhere(TSQLiteDatabase& DB, const TVectorsMark& mark);
+// The vector rows added after mark, in the order a full load returns them.
+std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB, const TVectorsMark& mark);
+
+// Stores one entry (its two texts and their term vectors) in one transaction and returns its new
+// ID; on failure nothing of the entry stays and the error propagates.
+std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution);
+
+// Removes the two texts and the two vectors of an entry, in one transaction.
+void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID);
+
+// The stored text of one entry's problem or solution; raises when there is none.
+std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::string_view texttype);
+
+}  // namespace kb

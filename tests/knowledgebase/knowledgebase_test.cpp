@@ -1,0 +1,177 @@
+// The knowledge base file: its schema on first use, the statements it is written with, and the
+// writing of entries.
+#include "knowledgebase.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "port/errors.h"
+#include "tempdir.h"
+#include "textsearch/cvvector.h"
+
+namespace {
+
+std::string SchemaOf(TSQLiteDatabase& DB, const std::string& table) {
+    return DB.GetTableString("select sql from sqlite_master where type='table' and name='" + table +
+                             "'");
+}
+
+int CountOf(TSQLiteDatabase& DB, const std::string& sql) {
+    return static_cast<int>(DB.GetTable(sql)->FieldAsInteger(0));
+}
+
+TEST(KnowledgeBaseOpening, NewFileGetsTheThreeTablesAndTheDefaultTextSize) {
+    TTempDir dir;
+    const std::string file = kb::KnowledgeBaseFile(dir.Path());
+    EXPECT_EQ(file, dir.Path() + "/pelloquin.dat");
+    EXPECT_EQ(kb::KnowledgeBaseFile(dir.Path() + "/"), file);
+    {
+        TSQLiteDatabase DB(file);
+        kb::CreateMissingTables(DB);
+        // SQLite keeps each statement as written but for the upper-cased "CREATE TABLE" and the
+        // closing semicolon.
+        auto stored = [](std::string_view statement) {
+            std::string s = "CREATE TABLE" + std::string(statement.substr(12));
+            if (s.back() == ';') s.pop_back();
+            return s;
+        };
+        EXPECT_EQ(SchemaOf(DB, "textdata"), stored(kb::kCreateTextdata));
+        EXPECT_EQ(SchemaOf(DB, "vectors"), stored(kb::kCreateVectors));
+        EXPECT_EQ(SchemaOf(DB, "settings"), stored(kb::kCreateSettings));
+        EXPECT_EQ(kb::ReadFontSize(DB), 10);
+    }
+    // A later start finds everything and creates nothing.
+    TSQLiteDatabase DB(file);
+    kb::CreateMissingTables(DB);
+    EXPECT_EQ(CountOf(DB, "select count(*) from sqlite_master where type='table'"), 3);
+    EXPECT_EQ(CountOf(DB, "select count(*) from settings"), 1);
+}
+
+TEST(KnowledgeBaseOpening, MissingTablesAreAddedAndExistingDataKept) {
+    TTempDir dir;
+    {
+        TSQLiteDatabase DB(dir.File("a.dat"));
+        DB.ExecSQL(kb::kCreateTextdata);
+        DB.ExecSQL(kb::kCreateVectors);
+        kb::SaveEntry(DB, "printer jams", "clean the rollers");
+        kb::CreateMissingTables(DB);
+        EXPECT_EQ(kb::ReadFontSize(DB), 10);
+        EXPECT_EQ(CountOf(DB, "select count(*) from textdata"), 2);
+        EXPECT_EQ(CountOf(DB, "select count(*) from vectors"), 2);
+    }
+    TSQLiteDatabase DB(dir.File("b.dat"));
+    DB.ExecSQL(kb::kCreateSettings);
+    DB.ExecSQL("insert into settings values ('FONTSIZE','12')");
+    kb::CreateMissingTables(DB);
+    EXPECT_TRUE(DB.TableExists("textdata"));
+    EXPECT_TRUE(DB.TableExists("vectors"));
+    EXPECT_EQ(kb::ReadFontSize(DB), 12);
+    EXPECT_EQ(CountOf(DB, "select count(*) from settings"), 1);
+}
+
+TEST(KnowledgeBaseOpening, StoredTextSizeIsReadWithALeadingZero) {
+    TTempDir dir;
+    TSQLiteDatabase DB(dir.File("kb.dat"));
+    kb::CreateMissingTables(DB);
+    kb::WriteFontSize(DB, 13);
+    EXPECT_EQ(kb::ReadFontSize(DB), 13);
+    DB.ExecSQL("update settings set value='' where ID='FONTSIZE'");
+    EXPECT_EQ(kb::ReadFontSize(DB), 0);
+    DB.ExecSQL("update settings set value='-5' where ID='FONTSIZE'");
+    try {
+        kb::ReadFontSize(DB);
+        FAIL() << "a negative size must not read";
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'0-5' is not a valid integer value");
+    }
+    DB.ExecSQL("Delete from settings");
+    try {
+        kb::ReadFontSize(DB);
+        FAIL() << "a missing row must not read";
+    } catch (const ESQLiteException& e) {
+        EXPECT_STREQ(e.what(), "Table is at End of File");
+    }
+}
+
+TEST(KnowledgeBaseStatements, AreWrittenAsEarlierVersionsWroteThem) {
+    TGUID guid;
+    guid.D1 = 0x6F9619FF;
+    guid.D2 = 0x8B86;
+    guid.D3 = 0xD011;
+    const uint8_t tail[8] = {0xB4, 0x2D, 0x00, 0xC0, 0x4F, 0xC9, 0x64, 0xFF};
+    std::copy(tail, tail + 8, guid.D4);
+    EXPECT_EQ(kb::GuidToID(guid), "6f9619ff8b86d011b42d00c04fc964ff");
+    EXPECT_EQ(kb::GuidToID(NewGuid()).size(), 32u);
+
+    EXPECT_EQ(kb::UpdateFontSizeSQL(11), "update settings set value='11' where ID='FONTSIZE'");
+    EXPECT_EQ(kb::InsertTextSQL("id", "1/2/26", "P", "it''s"),
+              "insert into textdata values ('id','1/2/26',NULL,'P','it''s')");
+    EXPECT_EQ(kb::InsertVectorSQL("id", "S", "a=1\r\n"),
+              "insert into vectors values ('id','S','a=1\r\n')");
+    EXPECT_EQ(kb::SelectDescriptionSQL("id", "P"),
+              "select description from textdata where ID='id' AND texttype='P'");
+    EXPECT_EQ(kb::DeleteTextsSQL("id"), "Delete from textdata where ID='id'");
+    EXPECT_EQ(kb::DeleteVectorsSQL("id"), "Delete from vectors where ID='id'");
+    EXPECT_EQ(kb::DoubleApostrophes("it's 'x'"), "it''s ''x''");
+}
+
+class KnowledgeBaseEntries : public testing::Test {
+protected:
+    void SetUp() override {
+        DB = std::make_unique<TSQLiteDatabase>(kb::KnowledgeBaseFile(dir.Path()));
+        kb::CreateMissingTables(*DB);
+    }
+    TTempDir dir;
+    std::unique_ptr<TSQLiteDatabase> DB;
+};
+
+TEST_F(KnowledgeBaseEntries, SaveStoresTextsExactlyWithTheirVectors) {
+    const std::string problem = "it's broken\r\ncaf\xE9 \x80";
+    const std::string ID = kb::SaveEntry(*DB, problem, "");
+    EXPECT_EQ(kb::ReadDescription(*DB, ID, "P"), problem);
+    EXPECT_EQ(kb::ReadDescription(*DB, ID, "S"), "");
+    EXPECT_EQ(DB->GetTableString("select vectordata from vectors where ID='" + ID +
+                                 "' and texttype='P'"),
+              EncodeCV(problem)->Text());
+    EXPECT_EQ(DB->GetTableString("select vectordata from vectors where ID='" + ID +
+                                 "' and texttype='S'"),
+              "");
+    EXPECT_EQ(CountOf(*DB, "select count(*) from textdata where credited is not null"), 0);
+    EXPECT_FALSE(DB->GetTableString("select created from textdata where ID='" + ID + "'").empty());
+
+    // Two saves in the same second still get their own IDs.
+    std::set<std::string> ids{ID};
+    for (int i = 0; i < 5; ++i) ids.insert(kb::SaveEntry(*DB, "p", "s"));
+    EXPECT_EQ(ids.size(), 6u);
+}
+
+TEST_F(KnowledgeBaseEntries, DeleteRemovesAllFourRows) {
+    const std::string keep = kb::SaveEntry(*DB, "keep", "this");
+    const std::string gone = kb::SaveEntry(*DB, "remove", "that");
+    kb::DeleteEntry(*DB, gone);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from textdata where ID='" + gone + "'"), 0);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from vectors where ID='" + gone + "'"), 0);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from textdata where ID='" + keep + "'"), 2);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from vectors where ID='" + keep + "'"), 2);
+}
+
+TEST_F(KnowledgeBaseEntries, AFailedSaveLeavesNoHalfEntry) {
+    DB->ExecSQL("drop table vectors");
+    EXPECT_THROW(kb::SaveEntry(*DB, "problem", "solution"), ESQLiteException);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from textdata"), 0);
+    // The connection is usable again: no transaction was left open.
+    DB->ExecSQL(kb::kCreateVectors);
+    kb::SaveEntry(*DB, "problem", "solution");
+    EXPECT_EQ(CountOf(*DB, "select count(*) from textdata"), 2);
+}
+
+TEST_F(KnowledgeBaseEntries, AFailedDeleteRemovesNothing) {
+    const std::string ID = kb::SaveEntry(*DB, "problem", "solution");
+    DB->ExecSQL("create trigger stop before delete on vectors begin select raise(abort,'no'); end");
+    EXPECT_THROW(kb::DeleteEntry(*DB, ID), ESQLiteException);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from textdata"), 2);
+    EXPECT_EQ(CountOf(*DB, "select count(*) from vectors"), 2);
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+// Shared set-up of the widget tests: one application object on the offscreen platform, scripted
+// message boxes, and a main window on a knowledge base in a fresh directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "dialogs.h"
+#include "mainform.h"
+#include "tempdir.h"
+
+// Message boxes answered from a script; every box asked or shown is recorded.
+class TScriptedDialogs : public TDialogs {
+public:
+    struct TShown {
+        QString title;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+        bool error = false;
+    };
+    QMessageBox::StandardButton Ask(QWidget*, const QString& title, const QString& text,
+                                    QMessageBox::StandardButtons buttons) override {
+        shown.push_back({title, text, buttons, false});
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << text.toStdString();
+            return QMessageBox::Cancel;
+        }
+        const auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void ShowError(QWidget*, const QString& title, const QString& text) override {
+        shown.push_back({title, text, QMessageBox::Ok, true});
+    }
+    int Errors() const {
+        int n = 0;
+        for (const auto& s : shown) n += s.error ? 1 : 0;
+        return n;
+    }
+
+    std::deque<QMessageBox::StandardButton> answers;
+    std::vector<TShown> shown;
+};
+
+// The application object, created once for the whole test program.
+QApplication& TestApplication();
+
+// Processes events until done() holds or timeoutMs passes; returns done().
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A main window on the knowledge base in dir (the previous one, if any, closed first).
+    TForm1& Open();
+    // Types text into the problem box as a user would, one character at a time.
+    void TypeProblem(const QString& text);
+    // Waits until the worker is idle and every pass has been shown.
+    void WaitForSearches();
+
+    TTempDir dir;
+    TScriptedDialogs* dialogs = nullptr;
+    std::unique_ptr<TForm1> form;
+};

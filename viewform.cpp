@@ -1,0 +1,150 @@
+// Laid out as two raised areas split by a draggable bar: the problem above, the solution and
+// the button bar below. The window only shows and asks; deleting is the main window's work.
+#include "viewform.h"
+
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "application.h"
+#include "dialogs.h"
+#include "mainform.h"
+#include "qtext.h"
+#include "uipanel.h"
+
+TShowItem* ShowItem = nullptr;
+
+namespace {
+
+const QColor kLightGrey(243, 243, 243);
+
+QFont Tahoma19() {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(19);
+    return font;
+}
+
+QLabel* AreaLabel(const QString& caption, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setFixedHeight(23);
+    label->setFont(Tahoma19());
+    label->setAutoFillBackground(true);
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, kLightGrey);
+    label->setPalette(p);
+    return label;
+}
+
+QPlainTextEdit* ReadOnlyBox(QWidget* parent) {
+    auto* box = new QPlainTextEdit(parent);
+    box->setReadOnly(true);
+    box->setFrameShape(QFrame::NoFrame);
+    box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return box;
+}
+
+QFrame* RaisedArea(QWidget* parent) {
+    auto* area = new QFrame(parent);
+    area->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    area->setLineWidth(1);
+    return area;
+}
+
+}  // namespace
+
+TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(QStringLiteral("Pelloquin: View Problem/Solution"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, p.color(QPalette::Button));
+    setPalette(p);
+    resize(422, 466);  // an outer size of about 430 x 500 with the window frame
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    Splitter1 = new QSplitter(Qt::Vertical, this);
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+    root->addWidget(Splitter1);
+
+    QFrame* problemArea = RaisedArea(Splitter1);
+    auto* problemLayout = new QVBoxLayout(problemArea);
+    problemLayout->setContentsMargins(1, 1, 1, 1);
+    problemLayout->setSpacing(0);
+    ProblemLabel = AreaLabel(QStringLiteral("The Problem:"), problemArea);
+    ProblemText = ReadOnlyBox(problemArea);
+    problemLayout->addWidget(ProblemLabel);
+    problemLayout->addWidget(ProblemText, 1);
+
+    QFrame* solutionArea = RaisedArea(Splitter1);
+    auto* solutionLayout = new QVBoxLayout(solutionArea);
+    solutionLayout->setContentsMargins(1, 1, 1, 1);
+    solutionLayout->setSpacing(0);
+    SolutionLabel = AreaLabel(QStringLiteral("Your Solution:"), solutionArea);
+    SolutionText = ReadOnlyBox(solutionArea);
+    ButtonBar = new TPanel(solutionArea, QSize(420, 35));
+    ButtonBar->SetColor(kLightGrey);
+    ButtonBar->setFixedHeight(35);
+    Button1 = new QPushButton(QStringLiteral("Delete"), ButtonBar);
+    Button1->setFont(Tahoma19());
+    ButtonBar->Place(Button1, QRect(8, 8, 81, 25));
+    Button2 = new QPushButton(QStringLiteral("Close"), ButtonBar);
+    Button2->setFont(Tahoma19());
+    ButtonBar->Place(Button2, QRect(329, 8, 75, 25), akTop | akRight);
+    solutionLayout->addWidget(SolutionLabel);
+    solutionLayout->addWidget(SolutionText, 1);
+    solutionLayout->addWidget(ButtonBar);
+
+    Splitter1->addWidget(problemArea);
+    Splitter1->addWidget(solutionArea);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({209, 466 - 209 - 3});
+
+    connect(Button1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { RunHandler([this] { Button2Click(); }); });
+}
+
+void TShowItem::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (fplaced) return;
+    fplaced = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+void TShowItem::Execute(TSQLiteDatabase* DB, const std::string& ID, const std::string& Problem,
+                        const std::string& Solution) {
+    fDB = DB;
+    fid = ID;
+    ProblemText->setPlainText(ToEditorText(Problem));
+    SolutionText->setPlainText(ToEditorText(Solution));
+}
+
+void TShowItem::Button2Click() {
+    close();
+    if (Form1) Form1->ForgetViewWindow(this);
+}
+
+void TShowItem::Button1Click() {
+    if (Dialogs().Ask(this, QStringLiteral("Confirm"), QStringLiteral("Delete this Problem/Solution?"),
+                      QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+        return;
+    }
+    if (!Form1) return;
+    // A failure leaves the entry, the list and this window as they were.
+    Form1->DeleteEntry(fid);
+    Form1->Requery();
+    close();
+    Form1->ForgetViewWindow(this);
+}
