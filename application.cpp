@@ -18,7 +18,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 }
 
 void SetUpApplication() {
-    QApplication::setApplicationDisplayName(kApplicationTitle);
+    // Only the name: a display name would be appended to every window's caption on X11.
     QApplication::setApplicationName(kApplicationTitle);
     for (const char* file : {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"}) {
         QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/") +

@@ -490,6 +490,7 @@ void TForm1::executeQuery(std::unique_ptr<TcvVector> Query) {
     busy = true;
     TPassEnd end{this, pass};
     if (!searchtable || !fsearch) return;  // the knowledge base never opened: nothing to search
+    if (fpassRunningHook) fpassRunningHook();
     pass = fsearch->Search(*Query);
 }
 

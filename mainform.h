@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -104,6 +105,8 @@ public:
     int fwriteLockTimeout = 300000;
     // The entry ID of the latest save (tests).
     std::string flastSavedID;
+    // Called on the worker while a pass runs and busy is set (tests hold a pass open with it).
+    std::function<void()> fpassRunningHook;
 
     // Event handlers, named after their component and event.
     void FormCreate();

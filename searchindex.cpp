@@ -114,11 +114,15 @@ void TSearchIndex::AddRows(const TSQLiteTable& rows, TSQLiteDatabase& DB,
     fchunks.push_back(chunk);
 
     const std::string_view bytes = *chunk;
+    std::vector<std::string_view> vectorTexts;
+    vectorTexts.reserve(placed.size());
+    for (int r = 0; r < rows.Count(); ++r) vectorTexts.push_back(rows.CellView(r, 2));
+    // Ids are dense and given in order, so the document table is indexed by them.
+    const TVectorIndex::DocId first = fvectors.AddBatch(vectorTexts);
+    fdocs.resize(first);
     fdocs.reserve(fdocs.size() + placed.size());
     for (int r = 0; r < rows.Count(); ++r) {
         const TPlaced& p = placed[static_cast<size_t>(r)];
-        const TVectorIndex::DocId id = fvectors.Add(rows.CellView(r, 2));
-        if (id != fdocs.size()) fdocs.resize(id);  // ids are dense; keep the table indexed by them
         fdocs.push_back(TDoc{bytes.substr(p.id, p.title - p.id),
                              bytes.substr(p.title, p.excerpt - p.title),
                              bytes.substr(p.excerpt, p.end - p.excerpt), p.hasText, true});

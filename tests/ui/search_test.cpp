@@ -1,0 +1,131 @@
+// Search as you type through the real main window: what starts a pass, what a pass shows, and
+// that the list always ends up matching the text in the box.
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <atomic>
+
+#include "knowledgebase.h"
+#include "textsearch/renderpanel/vrenderpanel.h"
+#include "uitest.h"
+
+namespace {
+
+std::vector<std::string> ShownTitles(TForm1& f) {
+    std::vector<std::string> titles;
+    for (int p = f.Scored->Count() - 1; p >= 0; --p) {
+        titles.emplace_back(f.Scored->Items(p)->data->Title);
+    }
+    return titles;
+}
+
+class SearchTest : public MainWindowTest {
+protected:
+    TForm1& OpenWith(std::initializer_list<std::pair<const char*, const char*>> entries) {
+        {
+            TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+            kb::CreateMissingTables(DB);
+            for (const auto& [problem, solution] : entries) kb::SaveEntry(DB, problem, solution);
+        }
+        return Open();
+    }
+};
+
+TEST_F(SearchTest, TypingListsSimilarEntriesBestFirst) {
+    TForm1& f = OpenWith({{"printer jams on envelopes", "use the manual feed"},
+                          {"network printer offline", "restart the spooler"},
+                          {"monitor flickers", "replace the cable"}});
+    TypeProblem("printer jams");
+    WaitForSearches();
+    EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer jams on envelopes...",
+                                                        "network printer offline..."}));
+    EXPECT_FLOAT_EQ(f.Scored->Items(1)->data->Proximity, 2 / std::sqrt(2.f) / std::sqrt(2.f));
+    EXPECT_EQ(f.vs->maximum(), std::max(0, f.Results->ScrollHeight()));
+}
+
+TEST_F(SearchTest, BlankTextStartsNoSearchAndKeepsTheHits) {
+    TForm1& f = OpenWith({{"printer jams", "x"}});
+    TypeProblem("printer");
+    WaitForSearches();
+    ASSERT_EQ(f.Scored->Count(), 1);
+    const int passes = f.PassesShown();
+    f.ProblemText->setPlainText(" \n\t \n");
+    f.ProblemText->clear();
+    WaitForSearches();
+    EXPECT_EQ(f.PassesShown(), passes);
+    EXPECT_EQ(f.Scored->Count(), 1);
+}
+
+TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
+    TForm1& f = OpenWith({{"printer jams", "x"}, {"scanner jams", "y"}, {"scanner offline", "z"}});
+    std::atomic<bool> hold{false}, held{false};
+    f.fpassRunningHook = [&] {
+        if (!hold) return;
+        held = true;
+        while (hold) std::this_thread::yield();
+    };
+    hold = true;
+    TypeProblem("printer");
+    ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
+    // Every keystroke now meets a running pass; none of them queues a search of its own.
+    f.ProblemText->selectAll();
+    TypeProblem("scanner offline");
+    const int pushed = f.QueriesPushed();
+    hold = false;
+    WaitForSearches();
+    EXPECT_EQ(f.QueriesPushed(), pushed + 1);  // the ignored changes became one more pass
+    EXPECT_EQ(ShownTitles(f),
+              (std::vector<std::string>{"scanner offline...", "scanner jams..."}));
+}
+
+TEST_F(SearchTest, SavedEntriesAreFoundAtOnceAndDeletedOnesNoMore) {
+    TForm1& f = OpenWith({});
+    TypeProblem("printer");
+    WaitForSearches();
+    EXPECT_EQ(f.Scored->Count(), 0);
+    f.ProblemText->setPlainText("printer out of toner");
+    f.SolutionText->setPlainText("order toner");
+    f.Button1->click();
+    TypeProblem("toner");
+    WaitForSearches();
+    ASSERT_EQ(f.Scored->Count(), 2);
+    f.DeleteEntry(f.flastSavedID);
+    f.Requery();
+    WaitForSearches();
+    EXPECT_EQ(f.Scored->Count(), 0);
+}
+
+TEST_F(SearchTest, DeleteSearchesAgainEvenForAnEmptyProblem) {
+    TForm1& f = OpenWith({{"printer jams", "x"}});
+    TypeProblem("printer");
+    WaitForSearches();
+    ASSERT_EQ(f.Scored->Count(), 1);
+    f.ProblemText->clear();
+    f.Requery();
+    WaitForSearches();
+    EXPECT_EQ(f.Scored->Count(), 0);  // an empty query matches nothing: the list clears
+    EXPECT_EQ(f.vs->maximum(), std::max(0, f.Results->ScrollHeight()));
+}
+
+TEST_F(SearchTest, DamagedRowsAreSkippedAndTheRestStillListed) {
+    {
+        TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+        kb::CreateMissingTables(DB);
+        DB.ExecSQL(kb::InsertVectorSQL("orphan", "P", "printer=1\r\n"));
+        const std::string bad = kb::SaveEntry(DB, "printer broken", "x");
+        DB.ExecSQL("update vectors set vectordata='printer=oops\r\n' where ID='" + bad + "'");
+        kb::SaveEntry(DB, "printer fixed", "y");
+    }
+    TForm1& f = Open();
+    TypeProblem("printer");
+    WaitForSearches();
+    EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer fixed..."}));
+    EXPECT_FALSE(f.busy);
+    // The worker is not stuck holding the lock either: a save goes through at once.
+    f.fwriteLockTimeout = 500;
+    f.ProblemText->setPlainText("printer again");
+    f.Button1->click();
+    EXPECT_EQ(dialogs->Errors(), 0);
+}
+
+}  // namespace
