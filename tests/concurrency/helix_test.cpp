@@ -155,6 +155,8 @@ TEST(Helix, PushGivesUpAfterThreeSecondsWhileAnotherThreadHoldsTheLock) {
 
 TEST(Helix, ThrowingHandlerDoesNotStopTheWorker) {
     TRecorder seen;
+    // Declared before the queue, so they outlive a handler still running when the test ends.
+    TItem a(1), b(2), c(3), d(4);
     THelix helix;
     helix.SetOnProcessWorkItem([&](THelix&, TObject*& item) {
         seen.Add(IdOf(item));
@@ -165,7 +167,6 @@ TEST(Helix, ThrowingHandlerDoesNotStopTheWorker) {
         if (IdOf(item) == 3)
             throw std::runtime_error("dropped too");
     });
-    TItem a(1), b(2), c(3), d(4);
     for (TItem* item : {&a, &b, &c, &d})
         ASSERT_TRUE(helix.Push(item));
     ASSERT_TRUE(seen.WaitFor(4));

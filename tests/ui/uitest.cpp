@@ -9,6 +9,7 @@ QApplication& TestApplication() {
     static char name[] = "pelloquin-test";
     static char* argv[] = {name, nullptr};
     static TApplication* app = [] {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         std::setlocale(LC_ALL, "");
         auto* a = new TApplication(argc, argv);
         SetUpApplication();
