@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QString>
+#include <algorithm>
 #include <utility>
 
 #include "mainform.h"
@@ -186,7 +187,20 @@ void THelpForm::ShowAtSolution() {
     show();
     raise();
     activateWindow();
-    ensureWidgetVisible(thesolution);
+    ScrollIntoView(thesolution);
+}
+
+void THelpForm::ScrollIntoView(QWidget* w) {
+    // Vertical only, and nothing when it is in view: the column is a little wider than the view,
+    // so a containment test on both axes would scroll on every call.
+    QScrollBar* bar = verticalScrollBar();
+    const int top = w->mapTo(Column, QPoint(0, 0)).y();
+    const int bottom = top + w->height();
+    const int viewHeight = viewport()->height();
+    if (top < bar->value())
+        bar->setValue(top);
+    else if (bottom > bar->value() + viewHeight)
+        bar->setValue(std::min(top, bottom - viewHeight));
 }
 
 void ShowHelpAtSolution() {

@@ -50,6 +50,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Scrolls the least that brings w, a widget of the column, fully into view.
+    void ScrollIntoView(QWidget* w);
+
     bool fshownOnce = false;
 };
 

@@ -23,6 +23,8 @@
 #include "application.h"
 #include "colors.h"
 #include "dialogs.h"
+#include "helpformu.h"
+#include "splashu.h"
 #include "qtext.h"
 #include "textsearch/locks.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
@@ -301,7 +303,7 @@ void TForm1::showEvent(QShowEvent* event) {
     }
 }
 
-void TForm1::FormShow() {}
+void TForm1::FormShow() { RunSplashSequence(*this); }
 
 void TForm1::FormClose() {
     fclosed = true;
@@ -348,13 +350,16 @@ void TForm1::SetFontSize(int32_t newsize) {
     if (DB) kb::WriteFontSize(*DB, newsize);
 }
 
-void TForm1::Larger1Click() { SetFontSize(fontsize + 1); }
+void TForm1::Larger1Click() {
+    // The largest size that can be stored and read back; one more would wrap around.
+    if (fontsize < INT32_MAX) SetFontSize(fontsize + 1);
+}
 
 void TForm1::Smaller1Click() {
     if (fproblemTextSize > 6) SetFontSize(fontsize - 1);
 }
 
-void TForm1::Label5Click() {}
+void TForm1::Label5Click() { ShowHelpAtSolution(); }
 
 // ---------------------------------------------------------------------------------------------
 // Saving and deleting
@@ -505,7 +510,9 @@ void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
         Results->SetStorage(Scored.get());
         Results->StorageChanged();
         Results->Hover(0, 0);
-        Results->repaint();
+        // Drawn now even if the window is not on screen, so the scroll range is right.
+        Results->DrawPanel();
+        Results->update();
         vs->setMaximum(std::max(0, Results->ScrollHeight()));
         ++fpassesShown;
     }

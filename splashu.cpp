@@ -101,6 +101,10 @@ TSplash::TSplash(QWidget* parent)
 
     Label1 = new QLabel(QStringLiteral("Pelloquin"), ClientArea);
     Label1->setFont(Tahoma(80));
+    // The design's Tahoma puts its baseline a full character height (80) below the label's top,
+    // just clearing the strip; a face with a smaller ascent gets the difference as a margin, so
+    // the name is not cut by the strip that lies over it.
+    Label1->setContentsMargins(0, std::max(0, 80 - Label1->fontMetrics().ascent()), 0, 0);
     Label1->move(56, 16);
     Label1->adjustSize();
 

@@ -4,6 +4,8 @@
 #include <QTest>
 #include <clocale>
 
+#include "splashu.h"
+
 QApplication& TestApplication() {
     static int argc = 1;
     static char name[] = "pelloquin-test";
@@ -13,6 +15,7 @@ QApplication& TestApplication() {
         std::setlocale(LC_ALL, "");
         auto* a = new TApplication(argc, argv);
         SetUpApplication();
+        SetSplashWait(NoSplashWait);  // the splash runs its whole sequence, without the waits
         return a;
     }();
     return *app;

@@ -158,6 +158,7 @@ TEST_F(ViewWindowTest, TheScrollBarScrollsTheListByPixels) {
     TForm1& f = OpenWith({{"printer jams", "a"}, {"printer offline", "b"}, {"printer slow", "c"}});
     Search("printer");
     const QPoint first = CaptionOf(0);
+    ASSERT_GT(f.vs->maximum(), 5) << f.Results->ScrollHeight() << " " << f.PassesShown();
     f.vs->setValue(5);
     EXPECT_EQ(f.Results->ViewPoint(), QPoint(0, 5));
     EXPECT_EQ(CaptionOf(0).y(), first.y() - 5);

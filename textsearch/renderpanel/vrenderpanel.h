@@ -132,6 +132,10 @@ public:
     QColor Color() const { return fColor; }
     void SetColor(const QColor& Color);
 
+    // Draws the list into the off-screen image (hit test, scroll extents and all) without
+    // waiting for the panel to be painted on screen, which a hidden or minimised window is not.
+    void DrawPanel();
+
     // The off-screen image of the last drawing (24 bits per pixel).
     const QImage& BufferBitmap() const { return fbuffer; }
 
@@ -175,7 +179,6 @@ private:
         std::int64_t scoremax = 0;  // max over rows of excerpt width - score offset, at scorewidth
     };
 
-    void DrawPanel();
     void RebuildRows();
     const renderpanel::TTextWidths& WidthsFor(const QFont& font);
     const TPassWidths& PassWidths(const QFont& bold, const QFont& italic);
