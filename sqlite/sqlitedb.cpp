@@ -1,84 +1,239 @@
-// Every statement is prepared, stepped and finalised within one call; a statement handle never
-// outlives it (an RAII holder finalises it on every path). A table reads all rows at once into
-// one byte arena with a compact descriptor per cell, so that a large result costs a few big
-// allocations instead of one per cell, and can later be appended to or thinned without a reload.
+// How the layer works. The database opens one connection in serialized mode and runs every
+// statement through a prepared statement that is finalised on every path. Each statement, from
+// prepare to the last step, holds the connection's own (recursive) mutex, so that the error code
+// and message read for a failure are that statement's and not another thread's.
+//
+// A column's type code follows the exact spelling of its declared type. SQLite reports its
+// standard type names in upper case whatever their spelling, so for those the spelling is read
+// back from the table's CREATE text in the schema (once per column, on the first row).
+//
+// A table steps through its query once and copies every cell: integers and doubles into the
+// 16-byte cell itself, text and blob bytes into an arena of large blocks. A text value is cut at
+// its first NUL; a blob keeps every byte. Blob streams are made only when asked for. Rows are
+// removed by sliding the later cells down; their bytes stay in the arena as garbage until the
+// garbage outgrows the live bytes, when the live bytes are copied into a fresh arena.
 #include "sqlite/sqlitedb.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <charconv>
+#include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "port/localformat.h"
 
 namespace {
 
-struct TFinalize {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using TStatement = std::unique_ptr<sqlite3_stmt, TFinalize>;
+constexpr size_t kFirstBlock = 4096;
+constexpr size_t kMaxBlock = size_t{8} << 20;
+// A value this large gets a block of its own, so that no block is left mostly empty.
+constexpr size_t kOwnBlock = kMaxBlock / 8;
 
-// Prepares the first statement of SQL; raises as ExecSQL and table building both do.
-TStatement Prepare(const TSQLiteDatabase& DB, std::string_view SQL) {
-    sqlite3_stmt* raw = nullptr;
-    const int rc =
-        sqlite3_prepare_v2(DB.Handle(), SQL.data(), static_cast<int>(SQL.size()), &raw, nullptr);
-    TStatement statement(raw);
-    if (rc != SQLITE_OK) DB.RaiseError("Error executing SQL", SQL);
-    if (!statement) DB.RaiseError("Could not prepare SQL statement", SQL);
-    return statement;
+// Holds the connection's mutex; SQLite takes the same recursive mutex inside each call.
+class TConnectionLock {
+public:
+    explicit TConnectionLock(sqlite3* db) : fmutex(sqlite3_db_mutex(db)) {
+        sqlite3_mutex_enter(fmutex);
+    }
+    ~TConnectionLock() { sqlite3_mutex_leave(fmutex); }
+    TConnectionLock(const TConnectionLock&) = delete;
+    TConnectionLock& operator=(const TConnectionLock&) = delete;
+
+private:
+    sqlite3_mutex* fmutex;
+};
+
+bool SameLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
 }
 
-int TypeOfDeclared(const char* declared, int firstValueClass) {
-    if (!declared) return firstValueClass;
-    const std::string_view d(declared);
-    if (d == "INTEGER" || d == "BOOLEAN") return dtInt;
-    if (d == "NUMERIC" || d == "FLOAT" || d == "DOUBLE" || d == "REAL") return dtNumeric;
-    if (d == "BLOB") return dtBlob;
+// The tokens of a CREATE TABLE text, as far as finding a column's declared type needs them:
+// words, quoted names (unquoted) and single punctuation characters; comments are skipped.
+class TSchemaTokens {
+public:
+    explicit TSchemaTokens(std::string_view text) : ftext(text) {}
+
+    // The next token, or false at the end; quoted is set for a quoted name.
+    bool Next(std::string& token, bool& quoted) {
+        SkipBlanks();
+        if (fpos >= ftext.size()) return false;
+        token.clear();
+        quoted = false;
+        const char c = ftext[fpos];
+        const char close = c == '"' ? '"' : c == '`' ? '`' : c == '\'' ? '\'' : c == '[' ? ']' : 0;
+        if (close) {
+            quoted = true;
+            for (++fpos; fpos < ftext.size(); ++fpos) {
+                if (ftext[fpos] != close) {
+                    token += ftext[fpos];
+                } else if (close != ']' && fpos + 1 < ftext.size() && ftext[fpos + 1] == close) {
+                    token += close;  // a doubled quote stands for itself
+                    ++fpos;
+                } else {
+                    ++fpos;
+                    break;
+                }
+            }
+        } else if (IsWordChar(c)) {
+            while (fpos < ftext.size() && IsWordChar(ftext[fpos]))
+                token += ftext[fpos++];
+        } else {
+            token = c;
+            ++fpos;
+        }
+        return true;
+    }
+
+private:
+    static bool IsWordChar(char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return std::isalnum(u) || c == '_' || c == '$' || u >= 0x80;
+    }
+    void SkipBlanks() {
+        while (fpos < ftext.size()) {
+            if (std::isspace(static_cast<unsigned char>(ftext[fpos]))) {
+                ++fpos;
+            } else if (ftext.substr(fpos, 2) == "--") {
+                const size_t end = ftext.find('\n', fpos);
+                fpos = end == std::string_view::npos ? ftext.size() : end;
+            } else if (ftext.substr(fpos, 2) == "/*") {
+                const size_t end = ftext.find("*/", fpos + 2);
+                fpos = end == std::string_view::npos ? ftext.size() : end + 2;
+            } else {
+                break;
+            }
+        }
+    }
+
+    std::string_view ftext;
+    size_t fpos = 0;
+};
+
+// The first word of column's declared type in a CREATE TABLE text, as written; "" if not found.
+std::string TypeWordAsWritten(std::string_view createTable, std::string_view column) {
+    TSchemaTokens tokens(createTable);
+    std::string token;
+    bool quoted = false;
+    int depth = 0;
+    bool atDefinition = false;  // the next token at depth 1 starts a column definition
+    while (tokens.Next(token, quoted)) {
+        if (!quoted && token == "(") {
+            if (++depth == 1) atDefinition = true;
+        } else if (!quoted && token == ")") {
+            if (--depth == 0) break;
+        } else if (depth == 1 && !quoted && token == ",") {
+            atDefinition = true;
+        } else if (depth == 1 && atDefinition) {
+            atDefinition = false;
+            if (SameLetters(token, column)) {
+                return tokens.Next(token, quoted) && !quoted ? token : std::string();
+            }
+        }
+    }
+    return {};
+}
+
+// SQLite (from version 3.37 on) reports a declared type that is one of its standard names in
+// upper case, however the schema spells it. The type codes depend on the spelling, so for
+// those names the column's declaration is read from the schema text.
+std::string DeclaredAsWritten(sqlite3_stmt* statement, int column, std::string_view reported) {
+    const char* database = sqlite3_column_database_name(statement, column);
+    const char* table = sqlite3_column_table_name(statement, column);
+    const char* origin = sqlite3_column_origin_name(statement, column);
+    if (!database || !table || !origin) return std::string(reported);
+    std::string schema = "\"";
+    for (const char* p = database; *p; ++p) {
+        schema += *p;
+        if (*p == '"') schema += '"';
+    }
+    schema += "\".sqlite_master";
+    const std::string query = "select sql from " + schema + " where type = 'table' and name = ?1";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(sqlite3_db_handle(statement), query.c_str(), -1, &raw, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return std::string(reported);
+    }
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> lookup(raw, sqlite3_finalize);
+    sqlite3_bind_text(raw, 1, table, -1, SQLITE_STATIC);
+    if (sqlite3_step(raw) != SQLITE_ROW) return std::string(reported);
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+    if (!text) return std::string(reported);
+    std::string written = TypeWordAsWritten(text, origin);
+    return SameLetters(written, reported) ? written : std::string(reported);
+}
+
+int TypeCode(sqlite3_stmt* statement, int column) {
+    const char* declared = sqlite3_column_decltype(statement, column);
+    if (!declared) return sqlite3_column_type(statement, column);
+    std::string type(declared);
+    if (type == "INTEGER" || type == "REAL" || type == "BLOB") {
+        type = DeclaredAsWritten(statement, column, type);
+    }
+    // Exact and case-sensitive on purpose: stored schemas declare their columns in lower case
+    // and rely on reading them as text.
+    if (type == "INTEGER" || type == "BOOLEAN") return dtInt;
+    if (type == "NUMERIC" || type == "FLOAT" || type == "DOUBLE" || type == "REAL")
+        return dtNumeric;
+    if (type == "BLOB") return dtBlob;
     return dtStr;
 }
 
-// General number format with up to 15 significant digits and the user's decimal separator.
+// General format, at most 15 significant digits, the user's decimal separator.
 std::string FormatDouble(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.15G", value);
-    std::string s = text;
-    const size_t e = s.find('E');
-    if (e != std::string::npos) {
-        // "1E+20" and "1.5E-07" become "1E20" and "1.5E-7".
-        std::string exponent = s.substr(e + 1);
-        const bool negative = !exponent.empty() && exponent[0] == '-';
-        if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) exponent.erase(0, 1);
-        exponent.erase(0, std::min(exponent.find_first_not_of('0'), exponent.size() - 1));
-        s = s.substr(0, e) + "E" + (negative ? "-" : "") + exponent;
-    }
-    const size_t point = s.find('.');
-    if (point != std::string::npos) s[point] = DecimalSeparator();
-    return s;
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, result.ptr);
+    const char separator = DecimalSeparator();
+    std::replace(text.begin(), text.end(), '.', separator);
+    return text;
+}
+
+// Toward zero; values beyond the 64-bit range saturate instead of being undefined.
+int64_t Truncate(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775808.0) return INT64_MAX;
+    if (value < -9223372036854775808.0) return INT64_MIN;
+    return static_cast<int64_t>(value);
 }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// TSQLiteDatabase
+// --- TSQLiteDatabase ---
 
-void TSQLiteDatabase::TClose::operator()(sqlite3* db) const { sqlite3_close(db); }
+void TSQLiteDatabase::TClose::operator()(sqlite3* db) const {
+    sqlite3_close(db);
+}
+
+void TSQLiteDatabase::TFinalize::operator()(sqlite3_stmt* statement) const {
+    sqlite3_finalize(statement);
+}
 
 TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName) {
-    sqlite3* raw = nullptr;
-    // Serialized mode: the connection is shared by the user-interface and worker threads.
-    const int rc = sqlite3_open_v2(FileName.c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                   nullptr);
-    fDB.reset(raw);
+    sqlite3* handle = nullptr;
+    const int rc = sqlite3_open_v2(
+        FileName.c_str(), &handle,
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    std::unique_ptr<sqlite3, TClose> opened(handle);  // closed on the way out if the open failed
     if (rc != SQLITE_OK) {
-        if (fDB) {
-            const std::string message = sqlite3_errmsg(fDB.get());
-            throw ESQLiteException("Failed to open database \"" + FileName + "\" : " + message);
-        }
-        throw ESQLiteException("Failed to open database \"" + FileName + "\" : unknown error");
+        throw ESQLiteException("Failed to open database \"" + FileName +
+                               "\" : " + (opened ? sqlite3_errmsg(opened.get()) : "unknown error"));
     }
+    fDB = std::move(opened);
+    // A failure here leaves the constructor, which destroys fDB and so closes the handle.
     ExecSQL("PRAGMA SYNCHRONOUS=NORMAL;");
     ExecSQL("PRAGMA temp_store = MEMORY;");
 }
@@ -86,16 +241,39 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName) {
 TSQLiteDatabase::~TSQLiteDatabase() = default;
 
 void TSQLiteDatabase::RaiseError(std::string_view s, std::string_view SQL) const {
-    const char* message = nullptr;
-    if (fDB && sqlite3_errcode(fDB.get()) != SQLITE_OK) message = sqlite3_errmsg(fDB.get());
-    if (message) {
-        throw ESQLiteException(std::string(s) + " \"" + std::string(SQL) + "\" : " + message);
+    std::string message(s);
+    if (fDB && sqlite3_errcode(fDB.get()) != SQLITE_OK) {
+        if (const char* detail = sqlite3_errmsg(fDB.get())) {
+            message += " \"";
+            message += SQL;
+            message += "\" : ";
+            message += detail;
+        }
     }
-    throw ESQLiteException(std::string(s));
+    throw ESQLiteException(std::move(message));
+}
+
+TSQLiteDatabase::TStatement TSQLiteDatabase::Prepare(std::string_view SQL) const {
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc;
+    // SQLite stops at the first NUL either way, so the length only spares it a copy.
+    if (SQL.size() <= static_cast<size_t>(INT_MAX)) {
+        rc = sqlite3_prepare_v2(fDB.get(), SQL.data(), static_cast<int>(SQL.size()), &raw, &tail);
+    } else {
+        const std::string copy(SQL);
+        rc = sqlite3_prepare_v2(fDB.get(), copy.c_str(), -1, &raw, &tail);
+    }
+    TStatement statement(raw);
+    if (rc != SQLITE_OK) RaiseError("Error executing SQL", SQL);
+    if (!statement) RaiseError("Could not prepare SQL statement", SQL);
+    return statement;
 }
 
 void TSQLiteDatabase::ExecSQL(std::string_view SQL) {
-    TStatement statement = Prepare(*this, SQL);
+    TConnectionLock lock(fDB.get());
+    const TStatement statement = Prepare(SQL);
+    // The message is built before unwinding finalises the statement, while the error is fresh.
     if (sqlite3_step(statement.get()) != SQLITE_DONE) {
         RaiseError("Error executing SQL statement", SQL);
     }
@@ -110,70 +288,64 @@ std::string TSQLiteDatabase::GetTableString(std::string_view SQL) {
 }
 
 bool TSQLiteDatabase::TableExists(std::string_view TableName) {
-    std::string lowered(TableName);
-    for (char& c : lowered) {
+    std::string name(TableName);
+    for (char& c : name) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return GetTable("select [sql] from sqlite_master where [type] = 'table' and lower(name) = '" +
-                    lowered + "' ")
+                    name + "' ")
                ->Count() > 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// TSQLiteTable
+// --- TSQLiteBlob ---
+
+size_t TSQLiteBlob::Read(void* buffer, size_t count) {
+    const size_t n = std::min(count, fbytes.size() - fposition);
+    if (n > 0) std::memcpy(buffer, fbytes.data() + fposition, n);
+    fposition += n;
+    return n;
+}
+
+// --- TSQLiteTable::TArena ---
+
+char* TSQLiteTable::TArena::Reserve(size_t length, uint64_t& place) {
+    size_t index;
+    if (length > kOwnBlock) {
+        fblocks.push_back(TBlock{std::make_unique_for_overwrite<char[]>(length), 0, length});
+        index = fblocks.size() - 1;
+    } else {
+        if (fblocks.empty() || fblocks[fcurrent].capacity - fblocks[fcurrent].size < length) {
+            // Blocks double with the data, so a one-row result stays small and a big one
+            // needs few blocks.
+            const size_t capacity = std::max(std::clamp(ftotal, kFirstBlock, kMaxBlock), length);
+            fblocks.push_back(
+                TBlock{std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
+            fcurrent = fblocks.size() - 1;
+        }
+        index = fcurrent;
+    }
+    TBlock& block = fblocks[index];
+    place = (static_cast<uint64_t>(index) << 32) | block.size;
+    char* room = block.data.get() + block.size;
+    block.size += length;
+    ftotal += length;
+    return room;
+}
+
+// --- TSQLiteTable ---
 
 TSQLiteTable::TSQLiteTable(TSQLiteDatabase& DB, std::string_view SQL) {
-    TStatement statement = Prepare(DB, SQL);
-    sqlite3_stmt* s = statement.get();
+    TConnectionLock lock(DB.fDB.get());
+    const TSQLiteDatabase::TStatement statement = DB.Prepare(SQL);
     for (;;) {
-        const int rc = sqlite3_step(s);
+        const int rc = sqlite3_step(statement.get());
         if (rc == SQLITE_DONE) break;
-        if (rc == SQLITE_BUSY) throw ESQLiteException("Could not prepare SQL statement");
-        if (rc != SQLITE_ROW) DB.RaiseError("Could not retrieve data", SQL);
-        if (fRowCount == 0) {
-            fColCount = static_cast<uint32_t>(sqlite3_column_count(s));
-            fColTypes.resize(fColCount);
-            for (uint32_t c = 0; c < fColCount; ++c) {
-                fColTypes[c] = TypeOfDeclared(sqlite3_column_decltype(s, static_cast<int>(c)),
-                                              sqlite3_column_type(s, static_cast<int>(c)));
-            }
-        }
-        ++fRowCount;
-        for (uint32_t c = 0; c < fColCount; ++c) {
-            const int col = static_cast<int>(c);
-            TCell cell;
-            if (sqlite3_column_type(s, col) != SQLITE_NULL) {
-                switch (fColTypes[c]) {
-                    case dtInt: {
-                        const int64_t v = sqlite3_column_int64(s, col);
-                        cell.kind = TKind::Int;
-                        std::memcpy(&cell.offset, &v, sizeof v);
-                        break;
-                    }
-                    case dtNumeric: {
-                        const double v = sqlite3_column_double(s, col);
-                        cell.kind = TKind::Double;
-                        std::memcpy(&cell.offset, &v, sizeof v);
-                        break;
-                    }
-                    case dtBlob: {
-                        const void* bytes = sqlite3_column_blob(s, col);
-                        const int n = sqlite3_column_bytes(s, col);
-                        if (n > 0) AddBytes(cell, TKind::Blob, static_cast<const char*>(bytes), n);
-                        break;
-                    }
-                    default: {
-                        // Text up to its first NUL byte, as a C string reads.
-                        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-                        const size_t n = static_cast<size_t>(sqlite3_column_bytes(s, col));
-                        const void* nul = text ? std::memchr(text, 0, n) : nullptr;
-                        const size_t length = nul ? static_cast<const char*>(nul) - text : n;
-                        AddBytes(cell, TKind::Text, text ? text : "", length);
-                        break;
-                    }
-                }
-            }
-            fResults.push_back(cell);
+        if (rc == SQLITE_ROW) {
+            ReadRow(statement.get());
+        } else if (rc == SQLITE_BUSY) {
+            throw ESQLiteException("Could not prepare SQL statement");
+        } else {
+            DB.RaiseError("Could not retrieve data", SQL);
         }
     }
     fRow = 0;
@@ -181,11 +353,108 @@ TSQLiteTable::TSQLiteTable(TSQLiteDatabase& DB, std::string_view SQL) {
 
 TSQLiteTable::~TSQLiteTable() = default;
 
-void TSQLiteTable::AddBytes(TCell& cell, TKind kind, const char* bytes, size_t length) {
-    cell.kind = kind;
-    cell.offset = farena.size();
-    cell.length = static_cast<uint32_t>(length);
-    farena.append(bytes, length);
+void TSQLiteTable::ReadRow(sqlite3_stmt* statement) {
+    if (fRowCount == 0) {
+        fColCount = static_cast<uint32_t>(sqlite3_column_count(statement));
+        fColTypes.resize(fColCount);
+        for (uint32_t k = 0; k < fColCount; ++k) {
+            fColTypes[k] = TypeCode(statement, static_cast<int>(k));
+        }
+    }
+    if (fRowCount == UINT32_MAX) throw ESQLiteException("Too many rows");
+    for (uint32_t k = 0; k < fColCount; ++k) {
+        const int column = static_cast<int>(k);
+        if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
+            fResults.push_back(TCell{});
+            continue;
+        }
+        switch (fColTypes[k]) {
+            case dtInt:
+                fResults.push_back(
+                    TCell{std::bit_cast<uint64_t>(sqlite3_column_int64(statement, column)), 0,
+                          TKind::Int});
+                break;
+            case dtNumeric:
+                fResults.push_back(
+                    TCell{std::bit_cast<uint64_t>(sqlite3_column_double(statement, column)), 0,
+                          TKind::Double});
+                break;
+            case dtBlob: {
+                const void* bytes = sqlite3_column_blob(statement, column);
+                const int length = sqlite3_column_bytes(statement, column);
+                if (length <= 0) {
+                    fResults.push_back(TCell{});
+                } else {
+                    if (!bytes) throw std::bad_alloc();
+                    AddBytes(TKind::Blob, static_cast<const char*>(bytes),
+                             static_cast<size_t>(length));
+                }
+                break;
+            }
+            default: {
+                // Also a column without declared type whose first value was text or NULL.
+                const auto* text =
+                    reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+                size_t length = static_cast<size_t>(sqlite3_column_bytes(statement, column));
+                if (!text) {
+                    if (sqlite3_errcode(sqlite3_db_handle(statement)) == SQLITE_NOMEM) {
+                        throw std::bad_alloc();
+                    }
+                    length = 0;
+                }
+                if (const void* nul = length ? std::memchr(text, 0, length) : nullptr) {
+                    length = static_cast<size_t>(static_cast<const char*>(nul) - text);
+                }
+                AddBytes(TKind::Text, text, length);
+                break;
+            }
+        }
+    }
+    ++fRowCount;
+}
+
+void TSQLiteTable::AddBytes(TKind kind, const char* bytes, size_t length) {
+    TCell cell{0, static_cast<uint32_t>(length), kind};
+    if (length > 0) {
+        std::memcpy(farena.Reserve(length, cell.value), bytes, length);
+        flive += length;
+    }
+    fResults.push_back(cell);
+}
+
+std::string_view TSQLiteTable::BytesOf(const TCell& cell) const {
+    if ((cell.kind != TKind::Text && cell.kind != TKind::Blob) || cell.length == 0) return {};
+    return farena.Bytes(cell.value, cell.length);
+}
+
+// The text of a non-empty cell, as Fields gives it.
+std::string TSQLiteTable::TextOf(const TCell& cell) const {
+    switch (cell.kind) {
+        case TKind::Int:
+            return std::to_string(std::bit_cast<int64_t>(cell.value));
+        case TKind::Double:
+            return FormatDouble(std::bit_cast<double>(cell.value));
+        default:
+            return std::string(BytesOf(cell));
+    }
+}
+
+bool TSQLiteTable::Matches(const TCell& cell, std::string_view value) const {
+    switch (cell.kind) {
+        case TKind::Empty:
+            return value.empty();
+        case TKind::Text:
+        case TKind::Blob:
+            return BytesOf(cell) == value;
+        default:
+            return TextOf(cell) == value;
+    }
+}
+
+const TSQLiteTable::TCell& TSQLiteTable::CurrentCell(unsigned I) const {
+    if (Eof()) throw ESQLiteException("Table is at End of File");
+    if (I >= fColCount) throw ESQLiteException("Column index out of range");
+    return fResults[static_cast<size_t>(fRow) * fColCount + I];
 }
 
 bool TSQLiteTable::Next() {
@@ -200,152 +469,187 @@ bool TSQLiteTable::MoveFirst() {
     return true;
 }
 
-void TSQLiteTable::CheckEof() const {
-    if (Eof()) throw ESQLiteException("Table is at End of File");
-}
-
-const TSQLiteTable::TCell& TSQLiteTable::Cell(unsigned I) const {
-    CheckEof();
-    if (I >= fColCount) {
-        throw ESQLiteException("Column index " + std::to_string(I) + " is out of range");
-    }
-    return fResults[static_cast<size_t>(fRow) * fColCount + I];
-}
-
 std::string TSQLiteTable::Fields(unsigned I) const {
-    const TCell& cell = Cell(I);
-    switch (fColTypes[I]) {
-        case dtInt:
-            return std::to_string(FieldAsInteger(I));
-        case dtNumeric:
-            return FormatDouble(FieldAsDouble(I));
-        case dtBlob:
-            return FieldAsBlobText(I);
-        case dtStr:
-        case dtNull:  // later values of such a column are kept as text
-            return cell.kind == TKind::Text ? std::string(farena, cell.offset, cell.length) : "";
-        default:
-            return "";
+    const TCell& cell = CurrentCell(I);
+    if (cell.kind == TKind::Empty) {
+        const int type = fColTypes[I];
+        return type == dtInt || type == dtNumeric ? "0" : "";
     }
+    return TextOf(cell);
 }
 
 std::string TSQLiteTable::FieldAsString(unsigned I) const {
-    if (Cell(I).kind == TKind::Empty) return "";
-    return Fields(I);
+    const TCell& cell = CurrentCell(I);
+    return cell.kind == TKind::Empty ? std::string() : TextOf(cell);
 }
 
 int64_t TSQLiteTable::FieldAsInteger(unsigned I) const {
-    const TCell& cell = Cell(I);
+    const TCell& cell = CurrentCell(I);
     if (cell.kind == TKind::Empty) return 0;
-    if (fColTypes[I] == dtInt) {
-        int64_t v;
-        std::memcpy(&v, &cell.offset, sizeof v);
-        return v;
+    switch (fColTypes[I]) {
+        case dtInt:
+            return std::bit_cast<int64_t>(cell.value);
+        case dtNumeric:
+            return Truncate(std::bit_cast<double>(cell.value));
+        default:
+            throw ESQLiteException("Not an integer or numeric field");
     }
-    if (fColTypes[I] == dtNumeric) {
-        double v;
-        std::memcpy(&v, &cell.offset, sizeof v);
-        return static_cast<int64_t>(std::trunc(v));
-    }
-    throw ESQLiteException("Not an integer or numeric field");
 }
 
 double TSQLiteTable::FieldAsDouble(unsigned I) const {
-    const TCell& cell = Cell(I);
+    const TCell& cell = CurrentCell(I);
     if (cell.kind == TKind::Empty) return 0;
-    if (fColTypes[I] == dtInt) return static_cast<double>(FieldAsInteger(I));
-    if (fColTypes[I] == dtNumeric) {
-        double v;
-        std::memcpy(&v, &cell.offset, sizeof v);
-        return v;
+    switch (fColTypes[I]) {
+        case dtInt:
+            return static_cast<double>(std::bit_cast<int64_t>(cell.value));
+        case dtNumeric:
+            return std::bit_cast<double>(cell.value);
+        default:
+            throw ESQLiteException("Not an integer or numeric field");
     }
-    throw ESQLiteException("Not an integer or numeric field");
 }
 
 TSQLiteBlob* TSQLiteTable::FieldAsBlob(unsigned I) const {
-    const TCell& cell = Cell(I);
+    const TCell& cell = CurrentCell(I);
     if (cell.kind == TKind::Empty) return nullptr;
     if (fColTypes[I] != dtBlob) throw ESQLiteException("Not a Blob field");
-    const size_t index = static_cast<size_t>(fRow) * fColCount + I;
-    auto& blob = fblobs[index];
-    if (!blob) {
-        blob = std::make_unique<TSQLiteBlob>();
-        blob->bytes.assign(farena, cell.offset, cell.length);
-    }
-    return blob.get();
+    std::unique_ptr<TSQLiteBlob>& stream = fblobs[static_cast<size_t>(fRow) * fColCount + I];
+    if (!stream) stream = std::make_unique<TSQLiteBlob>(BytesOf(cell));
+    return stream.get();
 }
 
 std::string TSQLiteTable::FieldAsBlobText(unsigned I) const {
-    TSQLiteBlob* blob = FieldAsBlob(I);
-    if (!blob || blob->Size() == 0) return "";
-    blob->Position = 0;
-    std::string text = blob->bytes;
-    blob->Position = blob->Size();
-    return text;
-}
-
-std::string_view TSQLiteTable::CellView(unsigned row, unsigned col) const {
-    const TCell& cell = fResults[static_cast<size_t>(row) * fColCount + col];
-    if (cell.kind != TKind::Text && cell.kind != TKind::Blob) return {};
-    return std::string_view(farena).substr(cell.offset, cell.length);
+    const TCell& cell = CurrentCell(I);
+    if (cell.kind == TKind::Empty) return std::string();
+    if (fColTypes[I] != dtBlob) throw ESQLiteException("Not a Blob field");
+    return std::string(BytesOf(cell));
 }
 
 std::string_view TSQLiteTable::FieldView(unsigned I) const {
-    Cell(I);
-    return CellView(fRow, I);
+    return BytesOf(CurrentCell(I));
+}
+
+std::string_view TSQLiteTable::CellView(unsigned row, unsigned col) const {
+    if (row >= fRowCount) throw ESQLiteException("Row index out of range");
+    if (col >= fColCount) throw ESQLiteException("Column index out of range");
+    return BytesOf(fResults[static_cast<size_t>(row) * fColCount + col]);
 }
 
 void TSQLiteTable::AppendRows(const TSQLiteTable& other) {
-    if (other.fRowCount == 0) return;
+    fRow = 0;
+    const uint32_t rows = other.fRowCount;  // other may be this table
+    if (rows == 0) return;
     if (fRowCount == 0) {
+        Clear();
         fColCount = other.fColCount;
         fColTypes = other.fColTypes;
-        fResults.clear();
+    } else if (fColCount != other.fColCount || fColTypes != other.fColTypes) {
+        throw ESQLiteException("Appended rows have other columns");
     }
-    if (other.fColCount != fColCount) {
-        throw ESQLiteException("Cannot append rows of a different shape");
-    }
-    fResults.reserve(fResults.size() + other.fResults.size());
-    for (const TCell& cell : other.fResults) {
-        TCell copy = cell;
-        if (cell.kind == TKind::Text || cell.kind == TKind::Blob) {
-            AddBytes(copy, cell.kind, other.farena.data() + cell.offset, cell.length);
+    if (rows > UINT32_MAX - fRowCount) throw ESQLiteException("Too many rows");
+
+    const size_t cells = static_cast<size_t>(rows) * fColCount;
+    const size_t oldCells = fResults.size();
+    const size_t oldLive = flive;
+    try {
+        fResults.reserve(oldCells + cells);
+        for (size_t i = 0; i < cells; ++i) {
+            const TCell cell = other.fResults[i];  // a copy: the vector may be this one's
+            if (cell.kind == TKind::Text || cell.kind == TKind::Blob) {
+                // Arena blocks never move, so the source bytes stay put while we append.
+                const std::string_view bytes = other.BytesOf(cell);
+                AddBytes(cell.kind, bytes.data(), bytes.size());
+            } else {
+                fResults.push_back(cell);
+            }
         }
-        fResults.push_back(copy);
+    } catch (...) {
+        // Out of memory part-way: the table keeps exactly its old rows.
+        fResults.resize(oldCells);
+        fgarbage += flive - oldLive;
+        flive = oldLive;
+        if (fRowCount == 0) Clear();
+        throw;
     }
-    fRowCount += other.fRowCount;
+    fRowCount += rows;
 }
 
 void TSQLiteTable::DeleteRowsWhere(unsigned col, std::string_view value) {
-    fblobs.clear();
-    size_t kept = 0;
-    for (uint32_t row = 0; row < fRowCount; ++row) {
-        const size_t first = static_cast<size_t>(row) * fColCount;
-        if (CellView(row, col) == value) {
-            for (uint32_t c = 0; c < fColCount; ++c) fgarbage += fResults[first + c].length;
-            continue;
-        }
-        if (kept != row) {
-            std::copy(fResults.begin() + first, fResults.begin() + first + fColCount,
-                      fResults.begin() + static_cast<std::ptrdiff_t>(kept) * fColCount);
-        }
-        ++kept;
-    }
-    fResults.resize(kept * fColCount);
-    fRowCount = static_cast<uint32_t>(kept);
     fRow = 0;
-    if (fgarbage > farena.size() / 2) Compact();
+    if (fRowCount == 0) return;
+    if (col >= fColCount) throw ESQLiteException("Column index out of range");
+
+    // Everything that can fail comes before the first change.
+    std::vector<uint32_t> newRow(fRowCount);  // UINT32_MAX for a removed row
+    uint32_t kept = 0;
+    for (uint32_t r = 0; r < fRowCount; ++r) {
+        const bool removed = Matches(fResults[static_cast<size_t>(r) * fColCount + col], value);
+        newRow[r] = removed ? UINT32_MAX : kept++;
+    }
+    if (kept == fRowCount) return;
+    std::unordered_map<size_t, std::unique_ptr<TSQLiteBlob>> blobs;
+    fretired.reserve(fretired.size() + fblobs.size());
+    blobs.reserve(fblobs.size());
+    for (auto& [index, stream] : fblobs) {
+        const uint32_t row = newRow[index / fColCount];
+        if (row == UINT32_MAX) {
+            fretired.push_back(std::move(stream));
+        } else {
+            blobs.emplace(static_cast<size_t>(row) * fColCount + index % fColCount,
+                          std::move(stream));
+        }
+    }
+    fblobs = std::move(blobs);
+
+    for (uint32_t r = 0; r < fRowCount; ++r) {
+        const TCell* row = &fResults[static_cast<size_t>(r) * fColCount];
+        if (newRow[r] == UINT32_MAX) {
+            for (uint32_t k = 0; k < fColCount; ++k) {
+                if (row[k].kind == TKind::Text || row[k].kind == TKind::Blob) {
+                    fgarbage += row[k].length;
+                    flive -= row[k].length;
+                }
+            }
+        } else if (newRow[r] != r) {
+            std::copy(row, row + fColCount, &fResults[static_cast<size_t>(newRow[r]) * fColCount]);
+        }
+    }
+    fResults.resize(static_cast<size_t>(kept) * fColCount);
+    fRowCount = kept;
+    if (kept == 0) {
+        Clear();
+    } else if (fgarbage > flive) {
+        Compact();
+    }
 }
 
 void TSQLiteTable::Compact() {
-    std::string arena;
-    arena.reserve(farena.size() - fgarbage);
-    for (TCell& cell : fResults) {
-        if (cell.kind != TKind::Text && cell.kind != TKind::Blob) continue;
-        const uint64_t offset = arena.size();
-        arena.append(farena, cell.offset, cell.length);
-        cell.offset = offset;
+    // The new arena and places are complete before any cell changes, so a failure leaves the
+    // table as it was (with its garbage).
+    TArena arena;
+    std::vector<uint64_t> places(fResults.size());
+    for (size_t i = 0; i < fResults.size(); ++i) {
+        const std::string_view bytes = BytesOf(fResults[i]);
+        if (!bytes.empty())
+            std::memcpy(arena.Reserve(bytes.size(), places[i]), bytes.data(), bytes.size());
+    }
+    for (size_t i = 0; i < fResults.size(); ++i) {
+        TCell& cell = fResults[i];
+        if ((cell.kind == TKind::Text || cell.kind == TKind::Blob) && cell.length > 0) {
+            cell.value = places[i];
+        }
     }
     farena = std::move(arena);
     fgarbage = 0;
+}
+
+void TSQLiteTable::Clear() {
+    fResults = {};
+    fColTypes.clear();
+    fRowCount = fColCount = fRow = 0;
+    farena = TArena();
+    flive = fgarbage = 0;
+    for (auto& entry : fblobs)
+        fretired.push_back(std::move(entry.second));
+    fblobs.clear();
 }

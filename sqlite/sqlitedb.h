@@ -6,12 +6,18 @@
 // SQLite byte for byte (8-bit strings, never converted to or from UTF-8); a text value reads
 // back up to its first NUL byte, a blob whole.
 //
-// Ownership: the database owns its connection; a table owns its cells and any blob stream it
-// hands out. Tables are snapshots: later changes to the database do not show in them.
-// Thread safety: the connection runs in SQLite's serialized mode, so one TSQLiteDatabase may be
-// used by two threads at once. A TSQLiteTable must be used by one thread at a time.
+// Ownership: the database owns its connection handle; the caller owns every table it hands out;
+// a table owns its cells and every blob stream it hands out (valid until the table is
+// destroyed). Tables are snapshots: later changes to the database do not show in them.
+//
+// Thread safety: the connection is opened in SQLite's serialized mode and the database object
+// keeps no other state, so one TSQLiteDatabase may be used by two threads at once; each
+// statement runs as a whole under the connection's own mutex, so its error message is its own.
+// A TSQLiteTable has no lock: it must be used by one thread at a time and must not be destroyed
+// while another thread reads it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,14 +28,15 @@
 #include "port/errors.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 class ESQLiteException : public Exception {
 public:
     using Exception::Exception;
 };
 
-// Column type codes; they equal SQLite's storage-class numbers, because a column without a
-// declared type takes the storage class of its first value.
+// Column type codes. They equal SQLite's storage-class numbers, because a column without a
+// declared type takes the storage class of its first row's value.
 inline constexpr int dtInt = 1;
 inline constexpr int dtNumeric = 2;
 inline constexpr int dtStr = 3;
@@ -40,58 +47,92 @@ class TSQLiteTable;
 
 class TSQLiteDatabase {
 public:
-    // Opens (or creates) the file and issues the layer's two PRAGMAs; raises on failure.
+    // Opens the file (SQLite creates it when missing) and issues "PRAGMA SYNCHRONOUS=NORMAL;"
+    // and "PRAGMA temp_store = MEMORY;". On any failure it raises and closes the handle.
     explicit TSQLiteDatabase(const std::string& FileName);
     ~TSQLiteDatabase();
     TSQLiteDatabase(const TSQLiteDatabase&) = delete;
     TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
 
-    // Executes the first statement of SQL, which must yield no row.
+    // Executes the first statement of SQL; whatever follows it is ignored. A statement that
+    // yields a row fails.
     void ExecSQL(std::string_view SQL);
     // The whole result of a query; the caller owns it.
     std::unique_ptr<TSQLiteTable> GetTable(std::string_view SQL);
-    // Column 0 of the first row of a query; raises "Table is at End of File" when it has none.
+    // FieldAsString(0) of the query's first row; raises "Table is at End of File" when the
+    // query yields no row.
     std::string GetTableString(std::string_view SQL);
-    // Whether a table of that name exists, letter case ignored. Plain identifiers only.
+    // Whether a table of that name exists, letter case ignored on both sides. The name is
+    // pasted into the query as it is, so callers pass plain identifiers only.
     bool TableExists(std::string_view TableName);
 
+    // The connection, for diagnostics and tests; the database keeps ownership.
     sqlite3* Handle() const { return fDB.get(); }
 
-    // Raises ESQLiteException s, with the detail ` "<SQL>" : <SQLite's message>` when the
-    // connection reports an error.
+private:
+    friend class TSQLiteTable;
+
+    struct TFinalize {
+        void operator()(sqlite3_stmt* statement) const;
+    };
+    using TStatement = std::unique_ptr<sqlite3_stmt, TFinalize>;
+
+    // Compiles the first statement of SQL; raises when SQLite fails or compiles nothing.
+    TStatement Prepare(std::string_view SQL) const;
+
+    // Raises s, followed by ` "<SQL>" : <SQLite's message>` when the connection reports a
+    // non-zero error code and a message.
     [[noreturn]] void RaiseError(std::string_view s, std::string_view SQL) const;
 
-private:
     struct TClose {
         void operator()(sqlite3* db) const;
     };
+    // Invariant: null until the open succeeded.
     std::unique_ptr<sqlite3, TClose> fDB;
 };
 
-// A blob cell's bytes as a stream with a position, owned by its table.
-struct TSQLiteBlob {
-    std::string bytes;
-    size_t Position = 0;
-    size_t Size() const { return bytes.size(); }
+// A blob cell's bytes as a read-only stream with a position. Its table owns it.
+class TSQLiteBlob {
+public:
+    explicit TSQLiteBlob(std::string_view bytes) : fbytes(bytes) {}
+
+    size_t Size() const { return fbytes.size(); }
+    size_t Position() const { return fposition; }
+    // Moves the position, at most to the end.
+    void Seek(size_t position) { fposition = position < fbytes.size() ? position : fbytes.size(); }
+    // Copies up to count bytes from the position on and advances past them; returns how many.
+    size_t Read(void* buffer, size_t count);
+    // The whole content, whatever the position.
+    std::string_view Bytes() const { return fbytes; }
+
+private:
+    std::string fbytes;
+    size_t fposition = 0;
 };
 
 class TSQLiteTable {
 public:
-    // Runs the query and reads every row; the cursor ends on the first row.
+    // Runs the query on DB and reads every row; the cursor ends on the first row.
     TSQLiteTable(TSQLiteDatabase& DB, std::string_view SQL);
     ~TSQLiteTable();
     TSQLiteTable(const TSQLiteTable&) = delete;
     TSQLiteTable& operator=(const TSQLiteTable&) = delete;
 
     int Count() const { return static_cast<int>(fRowCount); }
+    // The number of columns; 0 while the table has no row.
     unsigned ColCount() const { return fColCount; }
-    // The type code of column I (0 when there is no row).
+    // The type code of column I; 0 while the table has no row or when I is out of range.
     int ColType(unsigned I) const { return I < fColTypes.size() ? fColTypes[I] : 0; }
+
+    // True when the cursor is past the last row.
     bool Eof() const { return fRow >= fRowCount; }
+    // Advances the cursor unless at the end (true even when this step reaches the end).
     bool Next();
+    // Puts the cursor on the first row; false when there is none.
     bool MoveFirst();
 
-    // Readers of the current row's column I. Each raises "Table is at End of File" past the end.
+    // Readers of the current row's column I. Each raises "Table is at End of File" past the
+    // end, and "Column index out of range" for I >= ColCount().
     std::string Fields(unsigned I) const;
     std::string FieldAsString(unsigned I) const;
     int64_t FieldAsInteger(unsigned I) const;
@@ -100,38 +141,78 @@ public:
     // The blob stream of column I, owned by the table, or null for an empty cell.
     TSQLiteBlob* FieldAsBlob(unsigned I) const;
 
-    // The bytes of a text or blob cell without a copy ("" for any other cell), valid until the
-    // table is changed or destroyed. Row and column must be in range.
-    std::string_view CellView(unsigned row, unsigned col) const;
+    // Text without a copy. FieldView is the current row's column I, CellView any row's (the
+    // cursor is ignored; it raises "Row index out of range" past the last row). They give the
+    // bytes of a text cell (also of a column without declared type that read as text), or of a
+    // blob cell, and "" for a NULL, integer or double cell. A view stays valid across
+    // AppendRows and until DeleteRowsWhere or the table's destruction.
     std::string_view FieldView(unsigned I) const;
+    std::string_view CellView(unsigned row, unsigned col) const;
 
-    // Appends every row of other (same columns; a table without rows takes other's columns).
+    // Appends every row of other, which must have the same columns (count and type codes) as
+    // this table, unless this table has no row, in which case it takes other's columns. The
+    // cursor goes back to the first row, as after a fresh load.
     void AppendRows(const TSQLiteTable& other);
-    // Removes every row whose text in column col equals value; the others keep their order.
-    // The cursor goes back to the first row.
+    // Removes every row whose FieldAsString(col) equals value; the others keep their order. The
+    // cursor goes back to the first row. Removing the last row leaves the table as a query
+    // without rows leaves it.
     void DeleteRowsWhere(unsigned col, std::string_view value);
 
 private:
     enum class TKind : uint8_t { Empty, Int, Double, Text, Blob };
-    // Invariant: Text and Blob cells hold [offset, offset + length) of farena; Int and Double
-    // cells hold their value's bits in offset.
+    // One cell in 16 bytes. Text and Blob cells hold their bytes' place in the arena and their
+    // length; Int and Double cells hold their value's bits. An Empty cell is a NULL or a blob of
+    // length 0; a text of length 0 is a Text cell.
     struct TCell {
-        uint64_t offset = 0;
+        uint64_t value = 0;
         uint32_t length = 0;
         TKind kind = TKind::Empty;
     };
+    static_assert(sizeof(TCell) <= 16);
 
-    const TCell& Cell(unsigned I) const;
-    void CheckEof() const;
-    void AddBytes(TCell& cell, TKind kind, const char* bytes, size_t length);
+    // Cell bytes live in a few large blocks that never move once allocated, so that reading a
+    // big result costs few allocations and views survive appending. A place is the block index
+    // in the high 32 bits and the offset in the low ones.
+    class TArena {
+    public:
+        // Room for length bytes (length > 0); sets place to where they go.
+        char* Reserve(size_t length, uint64_t& place);
+        std::string_view Bytes(uint64_t place, uint32_t length) const {
+            return {fblocks[place >> 32].data.get() + static_cast<uint32_t>(place), length};
+        }
+
+    private:
+        struct TBlock {
+            std::unique_ptr<char[]> data;
+            size_t size = 0;
+            size_t capacity = 0;
+        };
+        std::vector<TBlock> fblocks;
+        size_t fcurrent = 0;  // the block that small values go to
+        size_t ftotal = 0;    // bytes reserved so far, which sizes the next block
+    };
+
+    void ReadRow(sqlite3_stmt* statement);
+    const TCell& CurrentCell(unsigned I) const;
+    std::string_view BytesOf(const TCell& cell) const;
+    std::string TextOf(const TCell& cell) const;
+    bool Matches(const TCell& cell, std::string_view value) const;
+    void AddBytes(TKind kind, const char* bytes, size_t length);
     void Compact();
+    void Clear();
 
-    std::vector<TCell> fResults;
-    std::string farena;
-    size_t fgarbage = 0;  // arena bytes no cell refers to any more
+    std::vector<TCell> fResults;  // row-major: row R, column K at R * fColCount + K
+    std::vector<int> fColTypes;   // fixed by the first row
     uint32_t fRowCount = 0;
     uint32_t fColCount = 0;
-    std::vector<int> fColTypes;
     uint32_t fRow = 0;
+
+    TArena farena;
+    size_t flive = 0;     // arena bytes that cells refer to
+    size_t fgarbage = 0;  // arena bytes of removed rows, reclaimed by Compact
+
+    // Blob streams made on demand, keyed by cell index; those of removed rows move to fretired,
+    // so that every stream handed out lives as long as the table.
     mutable std::unordered_map<size_t, std::unique_ptr<TSQLiteBlob>> fblobs;
+    std::vector<std::unique_ptr<TSQLiteBlob>> fretired;
 };
