@@ -11,8 +11,10 @@ QMessageBox::StandardButton TDialogs::Ask(QWidget* parent, const QString& title,
                                           const QString& text,
                                           QMessageBox::StandardButtons buttons) {
     QMessageBox box(QMessageBox::Question, title, text, buttons, parent);
-    if (buttons & QMessageBox::Cancel) box.setEscapeButton(QMessageBox::Cancel);
-    else if (buttons & QMessageBox::No) box.setEscapeButton(QMessageBox::No);
+    if (buttons & QMessageBox::Cancel)
+        box.setEscapeButton(QMessageBox::Cancel);
+    else if (buttons & QMessageBox::No)
+        box.setEscapeButton(QMessageBox::No);
     const int answer = box.exec();
     if (!(buttons & QMessageBox::StandardButton(answer))) {
         return (buttons & QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::No;
@@ -24,7 +26,9 @@ void TDialogs::ShowError(QWidget* parent, const QString& title, const QString& t
     QMessageBox::critical(parent, title, text, QMessageBox::Ok);
 }
 
-TDialogs& Dialogs() { return *Current(); }
+TDialogs& Dialogs() {
+    return *Current();
+}
 
 std::unique_ptr<TDialogs> SetDialogs(std::unique_ptr<TDialogs> dialogs) {
     auto previous = std::move(Current());

@@ -38,7 +38,9 @@ private:
     bool fopen = true;
 };
 
-std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string Quoted(std::string_view s) {
+    return "'" + std::string(s) + "'";
+}
 
 }  // namespace
 
@@ -110,9 +112,13 @@ int32_t ReadFontSize(TSQLiteDatabase& DB) {
     return StrToInt("0" + DB.GetTableString(kSelectFontSize));
 }
 
-void WriteFontSize(TSQLiteDatabase& DB, int32_t size) { DB.ExecSQL(UpdateFontSizeSQL(size)); }
+void WriteFontSize(TSQLiteDatabase& DB, int32_t size) {
+    DB.ExecSQL(UpdateFontSizeSQL(size));
+}
 
-std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB) { return DB.GetTable(kLoadVectors); }
+std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB) {
+    return DB.GetTable(kLoadVectors);
+}
 
 TVectorsMark MarkVectors(TSQLiteDatabase& DB) {
     TVectorsMark mark;
@@ -127,12 +133,10 @@ bool UnchangedElsewhere(TSQLiteDatabase& DB, const TVectorsMark& mark) {
     return DB.GetTable("PRAGMA data_version")->FieldAsInteger(0) == mark.dataVersion;
 }
 
-std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB,
-                                                    const TVectorsMark& mark) {
+std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB, const TVectorsMark& mark) {
     // A full load scans vectors in rowid order; new rows always get rowids above the highest one.
-    return DB.GetTable(std::string(kLoadVectors) +
-                       " where vectors.rowid>" + std::to_string(mark.maxRowid) +
-                       " order by vectors.rowid");
+    return DB.GetTable(std::string(kLoadVectors) + " where vectors.rowid>" +
+                       std::to_string(mark.maxRowid) + " order by vectors.rowid");
 }
 
 std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution) {

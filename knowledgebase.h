@@ -29,7 +29,8 @@ inline constexpr std::string_view kCreateVectors =
 inline constexpr std::string_view kCreateSettings =
     "create table settings (ID varchar(40) not null,value varchar(40) not null);";
 inline constexpr std::string_view kInsertFontSize = "insert into settings values ('FONTSIZE','10')";
-inline constexpr std::string_view kSelectFontSize = "select value from settings where ID='FONTSIZE'";
+inline constexpr std::string_view kSelectFontSize =
+    "select value from settings where ID='FONTSIZE'";
 inline constexpr std::string_view kLoadVectors =
     "select vectors.ID,vectors.texttype,vectordata from vectors  left join textdata on "
     "textdata.ID=vectors.ID and textdata.texttype=vectors.texttype";

@@ -20,8 +20,7 @@ int main(int argc, char** argv) {
     HelpForm = &helpForm;
 
     // Closing the main window ends the program, whatever other windows are open.
-    QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     form.show();
     const int status = app.exec();
     ShowItem = nullptr;

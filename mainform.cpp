@@ -6,8 +6,6 @@
 #include "mainform.h"
 
 #include <QAction>
-#include <algorithm>
-#include <cctype>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -19,13 +17,15 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
+#include <algorithm>
+#include <cctype>
 
 #include "application.h"
 #include "colors.h"
 #include "dialogs.h"
 #include "helpformu.h"
-#include "splashu.h"
 #include "qtext.h"
+#include "splashu.h"
 #include "textsearch/locks.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uipanel.h"
@@ -58,8 +58,10 @@ public:
 
 // The application-wide cursor, whatever was set before.
 void SetScreenCursor(Qt::CursorShape shape) {
-    if (QGuiApplication::overrideCursor()) QGuiApplication::changeOverrideCursor(shape);
-    else QGuiApplication::setOverrideCursor(shape);
+    if (QGuiApplication::overrideCursor())
+        QGuiApplication::changeOverrideCursor(shape);
+    else
+        QGuiApplication::setOverrideCursor(shape);
 }
 
 bool IsBlank(std::string_view text) {
@@ -129,8 +131,6 @@ void TForm1::BuildLayout() {
     row->setSpacing(0);
 
     Splitter1 = new QSplitter(Qt::Horizontal, client);
-    Splitter1->setHandleWidth(3);
-    Splitter1->setChildrenCollapsible(false);
     Splitter1->setAutoFillBackground(true);
     row->addWidget(Splitter1, 1);
     vs = new QScrollBar(Qt::Vertical, client);
@@ -143,8 +143,6 @@ void TForm1::BuildLayout() {
     // The editors' side.
     Panel1 = new TPanel(Splitter1, QSize(385, 546));
     Splitter2 = new QSplitter(Qt::Vertical, Panel1);
-    Splitter2->setHandleWidth(3);
-    Splitter2->setChildrenCollapsible(false);
     Panel1->Place(Splitter2, QRect(0, 0, 385, 546), akLeft | akTop | akRight | akBottom);
 
     Panel2 = new TPanel(Splitter2, QSize(385, 209));
@@ -172,11 +170,7 @@ void TForm1::BuildLayout() {
     Button2->setFont(Tahoma(19));
     Panel4->Place(Button2, QRect(294, 8, 75, 25), akTop | akRight);
 
-    Splitter2->addWidget(Panel2);
-    Splitter2->addWidget(Panel3);
-    Splitter2->setStretchFactor(0, 0);
-    Splitter2->setStretchFactor(1, 1);
-    Splitter2->setSizes({209, 334});
+    SetUpPanes(Splitter2, Panel2, Panel3, 209, 334);
 
     // The results' side.
     Panel7 = new TPanel(Splitter1, QSize(425, 546));
@@ -185,11 +179,7 @@ void TForm1::BuildLayout() {
     Label2 = HelpLink(Panel8);
     Panel8->Place(Label2, QRect(388, 8, 30, 11), akTop | akRight);
 
-    Splitter1->addWidget(Panel1);
-    Splitter1->addWidget(Panel7);
-    Splitter1->setStretchFactor(0, 0);
-    Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({385, 425});
+    SetUpPanes(Splitter1, Panel1, Panel7, 385, 425);
 
     setCentralWidget(client);
     client->setMinimumSize(1, 1);
@@ -200,11 +190,15 @@ void TForm1::BuildLayout() {
 
     // Every handler runs guarded: an error it raises is shown and the program goes on.
     connect(Larger1, &QAction::triggered, this, [this] { RunHandler([this] { Larger1Click(); }); });
-    connect(Smaller1, &QAction::triggered, this, [this] { RunHandler([this] { Smaller1Click(); }); });
+    connect(Smaller1, &QAction::triggered, this,
+            [this] { RunHandler([this] { Smaller1Click(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { RunHandler([this] { Exit1Click(); }); });
-    connect(Button1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { RunHandler([this] { Button2Click(); }); });
-    connect(ProblemText, &QPlainTextEdit::textChanged, this, [this] { RunHandler([this] { ProblemTextChange(); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button2Click(); }); });
+    connect(ProblemText, &QPlainTextEdit::textChanged, this,
+            [this] { RunHandler([this] { ProblemTextChange(); }); });
     connect(vs, &QScrollBar::valueChanged, this, [this] { RunHandler([this] { vsChange(); }); });
     for (QLabel* link : {Label5, Label1, Label2}) {
         link->installEventFilter(this);
@@ -303,14 +297,17 @@ void TForm1::showEvent(QShowEvent* event) {
     }
 }
 
-void TForm1::FormShow() { RunSplashSequence(*this); }
+void TForm1::FormShow() {
+    RunSplashSequence(*this);
+}
 
 void TForm1::FormClose() {
     fclosed = true;
     // Stop the worker first: nothing may search what is freed below.
     if (QueryHelix) {
         QueryHelix->Stop();
-        for (TObject* item : QueryHelix->TakeQueued()) delete item;
+        for (TObject* item : QueryHelix->TakeQueued())
+            delete item;
         QueryHelix.reset();
     }
     if (Results) Results->SetStorage(nullptr);
@@ -323,13 +320,21 @@ void TForm1::FormClose() {
     Results.reset();
 }
 
-void TForm1::Button2Click() { close(); }
+void TForm1::Button2Click() {
+    close();
+}
 
-void TForm1::Exit1Click() { close(); }
+void TForm1::Exit1Click() {
+    close();
+}
 
-std::string TForm1::ProblemBytes() const { return FromEditorText(ProblemText->toPlainText()); }
+std::string TForm1::ProblemBytes() const {
+    return FromEditorText(ProblemText->toPlainText());
+}
 
-std::string TForm1::SolutionBytes() const { return FromEditorText(SolutionText->toPlainText()); }
+std::string TForm1::SolutionBytes() const {
+    return FromEditorText(SolutionText->toPlainText());
+}
 
 // ---------------------------------------------------------------------------------------------
 // Text size
@@ -359,7 +364,9 @@ void TForm1::Smaller1Click() {
     if (fproblemTextSize > 6) SetFontSize(fontsize - 1);
 }
 
-void TForm1::Label5Click() { ShowHelpAtSolution(); }
+void TForm1::Label5Click() {
+    ShowHelpAtSolution();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Saving and deleting
@@ -399,9 +406,10 @@ void TForm1::Button1Click() {
 void TForm1::FormCloseQuery(bool& CanClose) {
     if (ProblemText->toPlainText().isEmpty() && SolutionText->toPlainText().isEmpty()) return;
     CanClose = true;
-    const auto answer = Dialogs().Ask(this, QStringLiteral("Confirm"),
-                                      QStringLiteral("Would you like to save this entry before closing?"),
-                                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    const auto answer =
+        Dialogs().Ask(this, QStringLiteral("Confirm"),
+                      QStringLiteral("Would you like to save this entry before closing?"),
+                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Yes) {
         // A save that did not happen keeps the window open, texts and all.
         CanClose = false;

@@ -154,7 +154,7 @@ private:
     std::string fdataDir;
     std::unique_ptr<TSearchIndex> fsearch;  // the loaded vectors, parsed and indexed by term
     kb::TVectorsMark fmark;
-    bool fvectorsStale = false;  // a reload could not take the lock; the next one reloads whole
+    bool fvectorsStale = false;   // a reload could not take the lock; the next one reloads whole
     bool fpendingChange = false;  // the problem text changed while a pass ran
     bool fclosed = false;
     bool fshownOnce = false;

@@ -18,7 +18,8 @@ char16_t CharOf(unsigned char byte) {
 const std::unordered_map<char16_t, char>& ByteOfHigh() {
     static const auto* table = [] {
         auto* t = new std::unordered_map<char16_t, char>();
-        for (int i = 0; i < 32; ++i) (*t)[kHigh[i]] = static_cast<char>(0x80 + i);
+        for (int i = 0; i < 32; ++i)
+            (*t)[kHigh[i]] = static_cast<char>(0x80 + i);
         return t;
     }();
     return *table;
@@ -36,7 +37,8 @@ char ByteOf(char16_t c) {
 QString ToQString(std::string_view bytes) {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
-    for (size_t i = 0; i < bytes.size(); ++i) out[i] = QChar(CharOf(static_cast<unsigned char>(bytes[i])));
+    for (size_t i = 0; i < bytes.size(); ++i)
+        out[i] = QChar(CharOf(static_cast<unsigned char>(bytes[i])));
     return text;
 }
 

@@ -9,10 +9,10 @@
 #include <string_view>
 
 struct TcvResults {
-    std::string_view ID;       // entry ID of the matching text
-    std::string_view Title;    // its first 40 characters followed by "..."
-    std::string_view URI;      // not used by this program: empty
-    std::string_view excerpt;  // its characters 41 to 140, trimmed
-    float Proximity = 0;       // the score, above the search threshold
+    std::string_view ID;           // entry ID of the matching text
+    std::string_view Title;        // its first 40 characters followed by "..."
+    std::string_view URI;          // not used by this program: empty
+    std::string_view excerpt;      // its characters 41 to 140, trimmed
+    float Proximity = 0;           // the score, above the search threshold
     const void* source = nullptr;  // not used by this program: empty
 };

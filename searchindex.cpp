@@ -35,12 +35,16 @@ struct TTextKeyHash {
 
 std::string_view Trimmed(std::string_view s) {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
-std::string_view CutAtNul(std::string_view s) { return s.substr(0, s.find('\0')); }
+std::string_view CutAtNul(std::string_view s) {
+    return s.substr(0, s.find('\0'));
+}
 
 }  // namespace
 
@@ -70,7 +74,8 @@ void TSearchIndex::Append(const TSQLiteTable& rows, TSQLiteDatabase& DB) {
     // Rows added by a save belong to one entry; read just its texts.
     std::string_view ID = rows.CellView(0, 0);
     bool oneEntry = true;
-    for (int r = 1; r < rows.Count() && oneEntry; ++r) oneEntry = rows.CellView(r, 0) == ID;
+    for (int r = 1; r < rows.Count() && oneEntry; ++r)
+        oneEntry = rows.CellView(r, 0) == ID;
     AddRows(rows, DB, oneEntry ? EntryDescriptionsSQL(ID) : std::string(kAllDescriptions));
 }
 
@@ -116,7 +121,8 @@ void TSearchIndex::AddRows(const TSQLiteTable& rows, TSQLiteDatabase& DB,
     const std::string_view bytes = *chunk;
     std::vector<std::string_view> vectorTexts;
     vectorTexts.reserve(placed.size());
-    for (int r = 0; r < rows.Count(); ++r) vectorTexts.push_back(rows.CellView(r, 2));
+    for (int r = 0; r < rows.Count(); ++r)
+        vectorTexts.push_back(rows.CellView(r, 2));
     // Ids are dense and given in order, so the document table is indexed by them.
     const TVectorIndex::DocId first = fvectors.AddBatch(vectorTexts);
     fdocs.resize(first);
@@ -139,7 +145,9 @@ void TSearchIndex::Remove(std::string_view ID) {
     }
 }
 
-size_t TSearchIndex::LiveCount() const { return fvectors.LiveCount(); }
+size_t TSearchIndex::LiveCount() const {
+    return fvectors.LiveCount();
+}
 
 std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const {
     std::vector<TVectorIndex::TMatch> matches;
@@ -155,7 +163,8 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     }
     // Inserted in row order, so equal scores keep the order a row-by-row pass gives them.
     pass->tree = std::make_unique<TScoretree<TcvResults>>();
-    for (TcvResults& hit : pass->hits) pass->tree->insert(hit.Proximity, &hit);
+    for (TcvResults& hit : pass->hits)
+        pass->tree->insert(hit.Proximity, &hit);
     pass->tree->Prepare();
     return pass;
 }

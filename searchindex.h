@@ -23,8 +23,8 @@
 // The outcome of one search pass, handed whole to the user-interface thread.
 struct TSearchPass {
     std::vector<std::shared_ptr<const std::string>> texts;  // what the hits' views point into
-    std::vector<TcvResults> hits;                            // the hits, in the order found
-    std::unique_ptr<TScoretree<TcvResults>> tree;            // the same hits by score
+    std::vector<TcvResults> hits;                           // the hits, in the order found
+    std::unique_ptr<TScoretree<TcvResults>> tree;           // the same hits by score
 };
 
 class TSearchIndex {

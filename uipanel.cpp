@@ -2,6 +2,17 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QSplitter>
+
+void SetUpPanes(QSplitter* splitter, QWidget* fixed, QWidget* rest, int fixedSize, int restSize) {
+    splitter->setHandleWidth(3);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(fixed);
+    splitter->addWidget(rest);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({fixedSize, restSize});
+}
 
 TPanel::TPanel(QWidget* parent, QSize designSize) : QFrame(parent), fdesign(designSize) {
     resize(designSize);
@@ -30,16 +41,21 @@ QRect TPanel::PlaceFor(const TPlaced& p) const {
     const int dh = height() - fdesign.height();
     QRect r = p.rect;
     // Anchored to both sides: stretch; to the far side only: move; otherwise stay.
-    if ((p.anchors & akLeft) && (p.anchors & akRight)) r.setWidth(r.width() + dw);
-    else if (p.anchors & akRight) r.moveLeft(r.left() + dw);
-    if ((p.anchors & akTop) && (p.anchors & akBottom)) r.setHeight(r.height() + dh);
-    else if (p.anchors & akBottom) r.moveTop(r.top() + dh);
+    if ((p.anchors & akLeft) && (p.anchors & akRight))
+        r.setWidth(r.width() + dw);
+    else if (p.anchors & akRight)
+        r.moveLeft(r.left() + dw);
+    if ((p.anchors & akTop) && (p.anchors & akBottom))
+        r.setHeight(r.height() + dh);
+    else if (p.anchors & akBottom)
+        r.moveTop(r.top() + dh);
     return r;
 }
 
 void TPanel::resizeEvent(QResizeEvent* event) {
     QFrame::resizeEvent(event);
-    for (const TPlaced& p : fplaced) p.child->setGeometry(PlaceFor(p));
+    for (const TPlaced& p : fplaced)
+        p.child->setGeometry(PlaceFor(p));
 }
 
 void TPanel::paintEvent(QPaintEvent* event) {

@@ -11,6 +11,12 @@
 #include <optional>
 #include <vector>
 
+class QSplitter;
+
+// Fills splitter with two panes: the first keeps its size when the window resizes, the second
+// takes the change, as a pane aligned to one side does beside one that fills the rest.
+void SetUpPanes(QSplitter* splitter, QWidget* fixed, QWidget* rest, int fixedSize, int restSize);
+
 enum TAnchor : unsigned { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 
 class TPanel : public QFrame {

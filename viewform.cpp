@@ -72,8 +72,6 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     Splitter1 = new QSplitter(Qt::Vertical, this);
-    Splitter1->setHandleWidth(3);
-    Splitter1->setChildrenCollapsible(false);
     root->addWidget(Splitter1);
 
     QFrame* problemArea = RaisedArea(Splitter1);
@@ -104,14 +102,12 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
     solutionLayout->addWidget(SolutionText, 1);
     solutionLayout->addWidget(ButtonBar);
 
-    Splitter1->addWidget(problemArea);
-    Splitter1->addWidget(solutionArea);
-    Splitter1->setStretchFactor(0, 0);
-    Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({209, 466 - 209 - 3});
+    SetUpPanes(Splitter1, problemArea, solutionArea, 209, 466 - 209 - 3);
 
-    connect(Button1, &QPushButton::clicked, this, [this] { RunHandler([this] { Button1Click(); }); });
-    connect(Button2, &QPushButton::clicked, this, [this] { RunHandler([this] { Button2Click(); }); });
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button2Click(); }); });
 }
 
 void TShowItem::showEvent(QShowEvent* event) {
@@ -137,7 +133,8 @@ void TShowItem::Button2Click() {
 }
 
 void TShowItem::Button1Click() {
-    if (Dialogs().Ask(this, QStringLiteral("Confirm"), QStringLiteral("Delete this Problem/Solution?"),
+    if (Dialogs().Ask(this, QStringLiteral("Confirm"),
+                      QStringLiteral("Delete this Problem/Solution?"),
                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         return;
     }

@@ -17,7 +17,9 @@ std::string FormatDateTime(std::time_t when) {
     return text;
 }
 
-std::string NowAsText() { return FormatDateTime(std::time(nullptr)); }
+std::string NowAsText() {
+    return FormatDateTime(std::time(nullptr));
+}
 
 char DecimalSeparator() {
     const std::lconv* conv = std::localeconv();

@@ -10,7 +10,8 @@
 class TTempDir {
 public:
     TTempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "pelloquin-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pelloquin-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         fpath = pattern;
     }

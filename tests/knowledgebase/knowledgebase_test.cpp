@@ -131,18 +131,19 @@ TEST_F(KnowledgeBaseEntries, SaveStoresTextsExactlyWithTheirVectors) {
     const std::string ID = kb::SaveEntry(*DB, problem, "");
     EXPECT_EQ(kb::ReadDescription(*DB, ID, "P"), problem);
     EXPECT_EQ(kb::ReadDescription(*DB, ID, "S"), "");
-    EXPECT_EQ(DB->GetTableString("select vectordata from vectors where ID='" + ID +
-                                 "' and texttype='P'"),
-              EncodeCV(problem)->Text());
-    EXPECT_EQ(DB->GetTableString("select vectordata from vectors where ID='" + ID +
-                                 "' and texttype='S'"),
-              "");
+    EXPECT_EQ(
+        DB->GetTableString("select vectordata from vectors where ID='" + ID + "' and texttype='P'"),
+        EncodeCV(problem)->Text());
+    EXPECT_EQ(
+        DB->GetTableString("select vectordata from vectors where ID='" + ID + "' and texttype='S'"),
+        "");
     EXPECT_EQ(CountOf(*DB, "select count(*) from textdata where credited is not null"), 0);
     EXPECT_FALSE(DB->GetTableString("select created from textdata where ID='" + ID + "'").empty());
 
     // Two saves in the same second still get their own IDs.
     std::set<std::string> ids{ID};
-    for (int i = 0; i < 5; ++i) ids.insert(kb::SaveEntry(*DB, "p", "s"));
+    for (int i = 0; i < 5; ++i)
+        ids.insert(kb::SaveEntry(*DB, "p", "s"));
     EXPECT_EQ(ids.size(), 6u);
 }
 

@@ -19,7 +19,8 @@ TEST(SearchConcurrency, PassesAndWritesShareTheLoadedVectorsUnderTheQueueLock) {
     TTempDir dir;
     TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
     kb::CreateMissingTables(DB);
-    for (int i = 0; i < 20; ++i) kb::SaveEntry(DB, "printer jams " + std::to_string(i), "fix it");
+    for (int i = 0; i < 20; ++i)
+        kb::SaveEntry(DB, "printer jams " + std::to_string(i), "fix it");
     auto searchtable = kb::LoadVectors(DB);
     auto index = std::make_unique<TSearchIndex>();
     index->Load(*searchtable, DB);
@@ -65,7 +66,8 @@ TEST(SearchConcurrency, PassesAndWritesShareTheLoadedVectorsUnderTheQueueLock) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     helix.Stop();
-    for (TObject* left : helix.TakeQueued()) delete left;
+    for (TObject* left : helix.TakeQueued())
+        delete left;
     EXPECT_EQ(passes, 60);
     EXPECT_EQ(badPasses, 0);
     EXPECT_EQ(index->LiveCount(), static_cast<size_t>(searchtable->Count()));

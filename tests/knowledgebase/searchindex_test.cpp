@@ -46,13 +46,16 @@ std::vector<THit> LiteralPass(const TcvVector& query, TSQLiteTable& searchtable,
         if (!(score > 0.25f)) continue;
         std::string text;
         try {
-            text = kb::ReadDescription(DB, searchtable.FieldAsString(0), searchtable.FieldAsString(1));
+            text =
+                kb::ReadDescription(DB, searchtable.FieldAsString(0), searchtable.FieldAsString(1));
         } catch (const ESQLiteException&) {
             continue;
         }
         std::string excerpt = text.size() > 40 ? text.substr(40, 100) : "";
-        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.back()) <= 32) excerpt.pop_back();
-        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.front()) <= 32) excerpt.erase(0, 1);
+        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.back()) <= 32)
+            excerpt.pop_back();
+        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.front()) <= 32)
+            excerpt.erase(0, 1);
         hits.push_back({searchtable.FieldAsString(0), text.substr(0, 40) + "...", excerpt, score});
     }
     // Best first; among equal scores the later row first, as the score tree orders them.
@@ -67,17 +70,17 @@ std::vector<THit> IndexedPass(const TcvVector& query, const TSearchIndex& index)
     std::vector<THit> hits;
     for (int p = pass->tree->Count() - 1; p >= 0; --p) {
         const TcvResults* r = pass->tree->Items(p)->data;
-        hits.push_back({std::string(r->ID), std::string(r->Title), std::string(r->excerpt),
-                        r->Proximity});
+        hits.push_back(
+            {std::string(r->ID), std::string(r->Title), std::string(r->excerpt), r->Proximity});
     }
     EXPECT_EQ(pass->hits.size(), hits.size());
     return hits;
 }
 
-const char* const kWords[] = {"printer", "printers", "printing", "jam",     "jammed", "paper",
-                              "tray",    "network", "connect",  "connected", "error",  "the",
-                              "a",       "it's",    "driver",   "Driver",  "reboot", "ing",
-                              "caf\xE9", "win98",   "1990s",    "toner",   "e-mail", "x"};
+const char* const kWords[] = {"printer", "printers", "printing", "jam",       "jammed", "paper",
+                              "tray",    "network",  "connect",  "connected", "error",  "the",
+                              "a",       "it's",     "driver",   "Driver",    "reboot", "ing",
+                              "caf\xE9", "win98",    "1990s",    "toner",     "e-mail", "x"};
 
 std::string RandomText(std::mt19937& rng, int maxWords) {
     std::uniform_int_distribution<int> words(0, maxWords), pick(0, std::size(kWords) - 1),
@@ -102,7 +105,7 @@ void FillRandomly(TSQLiteDatabase& DB, std::mt19937& rng, int entries) {
                                            EncodeCV(RandomText(rng, 6))->Text()));
         } else if (k == 1) {
             const std::string ID = kb::SaveEntry(DB, RandomText(rng, 8), RandomText(rng, 8));
-            const char* bad[] = {"printer=x\r\njam=2\r\n", "PRINTER=3\r\nprinter=1\r\n",
+            const char* bad[] = {"printer=x\r\njam=2\r\n",  "PRINTER=3\r\nprinter=1\r\n",
                                  "jam\r\n=4\r\npaper=\r\n", "printer=99999999999\r\n",
                                  "printer=-2\r\nthe=1\r\n", "printer=07\r\n\r\npaper=1"};
             DB.ExecSQL("update vectors set vectordata='" +
@@ -110,8 +113,9 @@ void FillRandomly(TSQLiteDatabase& DB, std::mt19937& rng, int entries) {
                        "' where ID='" + ID + "' and texttype='P'");
         } else if (k == 2) {
             const std::string ID = kb::SaveEntry(DB, RandomText(rng, 30), RandomText(rng, 4));
-            DB.ExecSQL("update textdata set description='printer jam '||char(0)||' hidden' where ID='" +
-                       ID + "' and texttype='P'");
+            DB.ExecSQL(
+                "update textdata set description='printer jam '||char(0)||' hidden' where ID='" +
+                ID + "' and texttype='P'");
         } else {
             kb::SaveEntry(DB, RandomText(rng, k < 6 ? 60 : 8), RandomText(rng, 12));
         }
@@ -131,8 +135,8 @@ TEST(SearchIndex, GivesTheHitsOfTheRowByRowPassOnRandomKnowledgeBases) {
         for (int q = 0; q < 15; ++q) {
             const auto query = EncodeCV(RandomText(rng, q < 3 ? 1 : 7));
             const auto expected = LiteralPass(*query, *searchtable, DB);
-            ASSERT_EQ(IndexedPass(*query, index), expected) << "round " << round << " query "
-                                                            << query->Text();
+            ASSERT_EQ(IndexedPass(*query, index), expected)
+                << "round " << round << " query " << query->Text();
         }
     }
 }
@@ -150,7 +154,8 @@ TEST(SearchIndex, StaysExactAcrossAppendsAndRemovals) {
     std::vector<std::string> ids;
     for (int step = 0; step < 30; ++step) {
         if (step % 3 == 2 && !ids.empty()) {
-            const std::string ID = ids[std::uniform_int_distribution<size_t>(0, ids.size() - 1)(rng)];
+            const std::string ID =
+                ids[std::uniform_int_distribution<size_t>(0, ids.size() - 1)(rng)];
             kb::DeleteEntry(DB, ID);
             kept->DeleteRowsWhere(0, ID);
             index.Remove(ID);
@@ -166,7 +171,8 @@ TEST(SearchIndex, StaysExactAcrossAppendsAndRemovals) {
         auto fresh = kb::LoadVectors(DB);
         ASSERT_EQ(kept->Count(), fresh->Count());
         for (int r = 0; r < fresh->Count(); ++r) {
-            for (unsigned c = 0; c < 3; ++c) ASSERT_EQ(kept->CellView(r, c), fresh->CellView(r, c));
+            for (unsigned c = 0; c < 3; ++c)
+                ASSERT_EQ(kept->CellView(r, c), fresh->CellView(r, c));
         }
         const auto query = EncodeCV(RandomText(rng, 5));
         ASSERT_EQ(IndexedPass(*query, index), LiteralPass(*query, *fresh, DB));
@@ -188,7 +194,8 @@ TEST(SearchIndex, TitlesExcerptsAndTheThreshold) {
     kb::SaveEntry(DB, text200, "z");
     // 16 terms each once, sharing one with the query's 16: exactly 0.25, not a hit.
     std::string sixteen;
-    for (int i = 0; i < 16; ++i) sixteen += "q" + std::string(1, char('a' + i)) + "z ";
+    for (int i = 0; i < 16; ++i)
+        sixteen += "q" + std::string(1, char('a' + i)) + "z ";
     kb::SaveEntry(DB, "qaz", "w");
     auto table = kb::LoadVectors(DB);
     TSearchIndex index;

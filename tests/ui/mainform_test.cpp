@@ -121,8 +121,7 @@ TEST_F(MainWindowTest, ExitButtonExitMenuAndTitleBarCloseAllAskFirst) {
     f.show();
     f.ProblemText->setPlainText("   ");  // blanks alone still count as text to keep
     const std::function<void()> closers[] = {[&] { f.Button2->click(); },
-                                             [&] { f.Exit1->trigger(); },
-                                             [&] { f.close(); }};
+                                             [&] { f.Exit1->trigger(); }, [&] { f.close(); }};
     for (const auto& close : closers) {
         dialogs->answers.push_back(QMessageBox::Cancel);
         close();

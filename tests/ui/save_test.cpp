@@ -72,7 +72,8 @@ TEST_F(MainWindowTest, TextsCrossTheBoxesInTheWindowsCodePage) {
     EXPECT_EQ(ToEditorText(stored), QString::fromUtf8("caf\u00e9 \u20ac \u201cquoted\u201d ?"));
     // Every byte comes back as it went in.
     std::string all;
-    for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+    for (int b = 1; b < 256; ++b)
+        all += static_cast<char>(b);
     EXPECT_EQ(FromQString(ToQString(all)), all);
 }
 

@@ -25,7 +25,8 @@ protected:
         {
             TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
             kb::CreateMissingTables(DB);
-            for (const auto& [problem, solution] : entries) kb::SaveEntry(DB, problem, solution);
+            for (const auto& [problem, solution] : entries)
+                kb::SaveEntry(DB, problem, solution);
         }
         return Open();
     }
@@ -62,7 +63,8 @@ TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     f.fpassRunningHook = [&] {
         if (!hold) return;
         held = true;
-        while (hold) std::this_thread::yield();
+        while (hold)
+            std::this_thread::yield();
     };
     hold = true;
     TypeProblem("printer");
@@ -74,8 +76,7 @@ TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     hold = false;
     WaitForSearches();
     EXPECT_EQ(f.QueriesPushed(), pushed + 1);  // the ignored changes became one more pass
-    EXPECT_EQ(ShownTitles(f),
-              (std::vector<std::string>{"scanner offline...", "scanner jams..."}));
+    EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"scanner offline...", "scanner jams..."}));
 }
 
 TEST_F(SearchTest, SavedEntriesAreFoundAtOnceAndDeletedOnesNoMore) {

@@ -44,7 +44,8 @@ public:
     }
     int Errors() const {
         int n = 0;
-        for (const auto& s : shown) n += s.error ? 1 : 0;
+        for (const auto& s : shown)
+            n += s.error ? 1 : 0;
         return n;
     }
 

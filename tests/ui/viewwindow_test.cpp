@@ -18,7 +18,8 @@ protected:
         {
             TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
             kb::CreateMissingTables(DB);
-            for (const auto& [problem, solution] : entries) ids.push_back(kb::SaveEntry(DB, problem, solution));
+            for (const auto& [problem, solution] : entries)
+                ids.push_back(kb::SaveEntry(DB, problem, solution));
         }
         TForm1& f = Open();
         f.show();
@@ -61,7 +62,7 @@ TEST_F(ViewWindowTest, PointingUnderlinesAtOnceAndTurnsTheCursorOneMoveLater) {
     MoveTo(QPoint(300, 400));  // empty space
     MoveTo(caption);
     EXPECT_NE(f.Results->Hover(caption.x(), caption.y()), nullptr);  // underlined now
-    EXPECT_EQ(Cursor(), Qt::ArrowCursor);                          // the hand comes next move
+    EXPECT_EQ(Cursor(), Qt::ArrowCursor);                            // the hand comes next move
     MoveTo(caption + QPoint(1, 0));
     EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
     MoveTo(QPoint(300, 400));
@@ -77,7 +78,7 @@ TEST_F(ViewWindowTest, AClickOnACaptionOpensTheEntryOnceForBothItsTexts) {
     Search("printer");
     ASSERT_EQ(f.Scored->Count(), 2);
     ClickAt(CaptionOf(0) + QPoint(0, 30), Qt::LeftButton);  // between captions: the excerpt line
-    ClickAt(QPoint(300, 400));                                // empty space
+    ClickAt(QPoint(300, 400));                              // empty space
     EXPECT_TRUE(f.shown.empty());
 
     ClickAt(CaptionOf(0), Qt::RightButton);  // any button
