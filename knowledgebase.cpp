@@ -39,7 +39,10 @@ private:
 };
 
 std::string Quoted(std::string_view s) {
-    return "'" + std::string(s) + "'";
+    std::string quoted;
+    quoted.reserve(s.size() + 2);
+    quoted.append(1, '\'').append(s).append(1, '\'');
+    return quoted;
 }
 
 }  // namespace
@@ -109,7 +112,10 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
 }
 
 int32_t ReadFontSize(TSQLiteDatabase& DB) {
-    return StrToInt("0" + DB.GetTableString(kSelectFontSize));
+    // A "0" in front, so that an empty value reads as 0.
+    std::string text(1, '0');
+    text.append(DB.GetTableString(kSelectFontSize));
+    return StrToInt(text);
 }
 
 void WriteFontSize(TSQLiteDatabase& DB, int32_t size) {
