@@ -56,14 +56,6 @@ public:
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
-// The application-wide cursor, whatever was set before.
-void SetScreenCursor(Qt::CursorShape shape) {
-    if (QGuiApplication::overrideCursor())
-        QGuiApplication::changeOverrideCursor(shape);
-    else
-        QGuiApplication::setOverrideCursor(shape);
-}
-
 bool IsBlank(std::string_view text) {
     for (char c : text) {
         if (static_cast<unsigned char>(c) > 32) return false;
@@ -241,6 +233,12 @@ void TForm1::CreateResultsPanel() {
     Results->show();
     connect(Results.get(), &vRenderPanel::mouseMoved, this,
             [this](int x, int y) { RunHandler([&] { Panel6MouseMove(x, y); }); });
+    // Leaving the list gives every widget its own cursor back; otherwise the hand would stay
+    // over the whole program until the mouse next moved over the list.
+    connect(Results.get(), &vRenderPanel::OnMouseLeave, this, [this](vRenderPanel*) {
+        if (fhandCursor) QGuiApplication::restoreOverrideCursor();
+        fhandCursor = false;
+    });
     connect(Results.get(), &vRenderPanel::mousePressed, this,
             [this](Qt::MouseButton button, int x, int y) {
                 RunHandler([&] { Panel6MouseDown(button, x, y); });
@@ -535,7 +533,10 @@ void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
 
 void TForm1::Panel6MouseMove(int X, int Y) {
     TcvResults* R = Results->Hover(X, Y);
-    SetScreenCursor(R ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    // The default cursor is no override at all, so that every widget shows its own again.
+    if (R && !fhandCursor) QGuiApplication::setOverrideCursor(Qt::PointingHandCursor);
+    if (!R && fhandCursor) QGuiApplication::restoreOverrideCursor();
+    fhandCursor = R != nullptr;
     Results->repaint();
 }
 

@@ -158,6 +158,7 @@ private:
     bool fpendingChange = false;  // the problem text changed while a pass ran
     bool fclosed = false;
     bool fshownOnce = false;
+    bool fhandCursor = false;  // the hand is the application-wide cursor
     int fproblemTextSize = 0;
     int fpassesShown = 0;
     int fqueriesPushed = 0;

@@ -70,7 +70,15 @@ TEST_F(ViewWindowTest, PointingUnderlinesAtOnceAndTurnsTheCursorOneMoveLater) {
     EXPECT_EQ(Cursor(), Qt::PointingHandCursor);
     MoveTo(QPoint(301, 400));
     EXPECT_EQ(Cursor(), Qt::ArrowCursor);
-    QGuiApplication::restoreOverrideCursor();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);  // each widget shows its own again
+
+    // Leaving the list straight from a caption does not leave the hand over the whole program.
+    MoveTo(caption);
+    MoveTo(caption + QPoint(1, 0));
+    ASSERT_EQ(Cursor(), Qt::PointingHandCursor);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(f.Results.get(), &leave);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(ViewWindowTest, AClickOnACaptionOpensTheEntryOnceForBothItsTexts) {
