@@ -101,6 +101,9 @@ std::string GuidToID(const TGUID& guid) {
 }
 
 void CreateMissingTables(TSQLiteDatabase& DB) {
+    // One transaction: a first start cut short must not leave textdata without vectors, or
+    // settings without its row, which no later start would repair.
+    TTransaction transaction(DB);
     if (!DB.TableExists("textdata")) {
         DB.ExecSQL(kCreateTextdata);
         DB.ExecSQL(kCreateVectors);
@@ -109,6 +112,7 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
         DB.ExecSQL(kCreateSettings);
         DB.ExecSQL(kInsertFontSize);
     }
+    transaction.Commit();
 }
 
 int32_t ReadFontSize(TSQLiteDatabase& DB) {

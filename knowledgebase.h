@@ -58,7 +58,7 @@ std::string KnowledgeBaseFile(const std::string& dir);
 std::string GuidToID(const TGUID& guid);
 
 // Creates the tables that the open file lacks: textdata and vectors together, settings (with
-// its FONTSIZE row) on its own.
+// its FONTSIZE row) on its own; all in one transaction, so that nothing half-made stays.
 void CreateMissingTables(TSQLiteDatabase& DB);
 
 // The stored text size. Raises when the row is missing or its value is not a whole number.

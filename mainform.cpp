@@ -1,8 +1,9 @@
 // The main window builds its layout, then its state (FormCreate); from then on it reacts to the
-// user. Typing runs a straight line: ProblemTextChange -> Requery (vectorise, push) -> worker:
-// QueryHelixProcessWorkItem -> executeQuery (search under the lock) -> posted ShowSearchPass on
-// this thread (swap in the hits, repaint, scroll range). Saving and deleting change the knowledge
-// base and the loaded vectors under the same lock, so a search never sees them half-changed.
+// user. Typing runs a straight line: ProblemTextChange -> Requery (push the text) -> worker:
+// QueryHelixProcessWorkItem (vectorise) -> executeQuery (search under the lock) -> posted
+// ShowSearchPass on this thread (swap in the hits, repaint, scroll range). Saving and deleting
+// change the knowledge base and the loaded vectors under the same lock, so a search never sees
+// them half-changed.
 #include "mainform.h"
 
 #include <QAction>
@@ -19,6 +20,9 @@
 #include <QSplitter>
 #include <algorithm>
 #include <cctype>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "application.h"
 #include "colors.h"
@@ -55,6 +59,13 @@ public:
     TWaitCursor(const TWaitCursor&) = delete;
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
+
+// The calling thread (and threads it starts later) yields the processors to other threads of
+// the program. Best effort: without the right to change it the priority stays.
+bool LowerThreadPriority() {
+    constexpr int kBackgroundNice = 5;
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kBackgroundNice) == 0;
+}
 
 bool IsBlank(std::string_view text) {
     for (char c : text) {
@@ -456,9 +467,18 @@ void TForm1::ProblemTextChange() {
     Requery();
 }
 
+namespace {
+// A problem text queued for a search. The worker builds its term vector: for a long paste that
+// takes longer than the window may stay unresponsive.
+struct TQueryText : TObject {
+    explicit TQueryText(std::string bytes) : text(std::move(bytes)) {}
+    std::string text;
+};
+}  // namespace
+
 void TForm1::Requery() {
     if (!QueryHelix) return;
-    auto query = EncodeCV(ProblemBytes());
+    auto query = std::make_unique<TQueryText>(ProblemBytes());
     TObject* item = query.get();
     if (QueryHelix->Push(item)) {
         query.release();  // the worker owns it now
@@ -467,15 +487,24 @@ void TForm1::Requery() {
 }
 
 void TForm1::QueryHelixProcessWorkItem(THelix& Helix, TObject*& WorkItem) {
+    // Searches give way to the window: on two cores the worker and the search's helper thread
+    // would otherwise keep the user-interface thread waiting after every keystroke.
+    static thread_local const bool lowered = LowerThreadPriority();
+    (void)lowered;
     struct TCounted {
         std::atomic<int>& handled;
         ~TCounted() { ++handled; }
     } counted{fqueriesHandled};
     // Whatever happens below, the item is freed here.
     std::unique_ptr<TObject> owned(std::exchange(WorkItem, nullptr));
-    std::unique_ptr<TcvVector> query(dynamic_cast<TcvVector*>(owned.get()));
+    std::unique_ptr<TcvVector> query;
+    if (const auto* text = dynamic_cast<const TQueryText*>(owned.get())) {
+        query = EncodeCV(text->text);  // before the lock, which the window may be waiting for
+    } else if (auto* vector = dynamic_cast<TcvVector*>(owned.get())) {
+        owned.release();
+        query.reset(vector);
+    }
     if (!query) return;
-    owned.release();
     TLockGuard lock(Helix.QueueLock(), kQueueTimeout);
     if (!lock.Owns()) return;
     executeQuery(std::move(query));
@@ -516,7 +545,8 @@ void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
         Results->SetStorage(Scored.get());
         Results->StorageChanged();
         Results->Hover(0, 0);
-        // Drawn now even if the window is not on screen, so the scroll range is right.
+        // Drawn now, so that the scroll range is right even when the panel is not (yet) on
+        // screen, where a repaint would draw nothing; the screen follows at the next paint.
         Results->DrawPanel();
         Results->update();
         vs->setMaximum(std::max(0, Results->ScrollHeight()));

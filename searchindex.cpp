@@ -1,10 +1,16 @@
 // Loading reads the vector rows (already in memory as the loaded vectors table) and, in one query,
 // the first characters of every text, joined to the rows by entry ID and text type as the
-// per-hit description lookup would find them. A search then only walks the postings of the
-// query's terms and turns the matching rows into hits that point into the loaded texts.
+// per-hit description lookup would find them. A file written by this program lists the texts in
+// the order of their vectors, so the join first tries the text row at the same place and falls
+// back to a hash map only where that fails. The texts are read and dropped again before the
+// vectors are parsed, which keeps them out of the peak memory of a start. A search then only
+// walks the postings of the query's terms and turns the matching rows into hits that point into
+// the loaded texts.
 #include "searchindex.h"
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 
 #include "knowledgebase.h"
@@ -46,17 +52,77 @@ std::string_view CutAtNul(std::string_view s) {
     return s.substr(0, s.find('\0'));
 }
 
+// The parts of a hit's title and excerpt that come from its text.
+std::string_view TitleBody(std::string_view text) {
+    return CutAtNul(text).substr(0, TSearchIndex::kTitleLength);
+}
+std::string_view ExcerptBody(std::string_view text) {
+    text = CutAtNul(text);
+    if (text.size() <= TSearchIndex::kTitleLength) return {};
+    return Trimmed(text.substr(TSearchIndex::kTitleLength, TSearchIndex::kExcerptLength));
+}
+constexpr std::string_view kTitleEnd = "...";
+
+// The text row of each vector row, asked in the vector rows' order. Saves write an entry's two
+// texts and then its two vectors, and deletes remove both, so the rows usually pair up place by
+// place; the hash map over all texts is made only for a row that does not. With (ID, texttype)
+// unique among the texts both ways give the row the description lookup finds; without that
+// guarantee (a table not made by this program) only the map, which keeps the first row of a
+// key as that lookup does, is used.
+class TTextFinder {
+public:
+    TTextFinder(const TSQLiteTable& texts, bool uniqueKeys) : ftexts(texts), faligned(uniqueKeys) {}
+
+    // The text of (ID, texttype), if there is one.
+    std::optional<std::string_view> Find(std::string_view ID, std::string_view texttype) {
+        if (faligned && fnext < ftexts.Count() && ftexts.CellView(fnext, 0) == ID &&
+            ftexts.CellView(fnext, 1) == texttype) {
+            return ftexts.CellView(fnext++, 2);
+        }
+        if (!fmap) Index();
+        const auto found = fmap->find(TTextKey{ID, texttype});
+        if (found == fmap->end()) return std::nullopt;
+        // Rows skipped on the way have no vector; pairing by place goes on after the row found.
+        fnext = std::max(fnext, found->second.row + 1);
+        return found->second.text;
+    }
+
+private:
+    struct TRow {
+        std::string_view text;
+        int row;
+    };
+
+    void Index() {
+        fmap.emplace();
+        fmap->reserve(static_cast<size_t>(ftexts.Count()));
+        for (int r = 0; r < ftexts.Count(); ++r) {
+            fmap->emplace(TTextKey{ftexts.CellView(r, 0), ftexts.CellView(r, 1)},
+                          TRow{ftexts.CellView(r, 2), r});
+        }
+    }
+
+    const TSQLiteTable& ftexts;
+    const bool faligned;
+    int fnext = 0;  // the text row that the next vector row pairs with by place
+    std::optional<std::unordered_map<TTextKey, TRow, TTextKeyHash>> fmap;
+};
+
+// Whether textdata has the key this program gives it, which makes (ID, texttype) unique.
+bool TextKeysUnique(TSQLiteDatabase& DB) {
+    const auto schema =
+        DB.GetTable("select sql from sqlite_master where type='table' and name='textdata'");
+    return schema->Count() == 1 && schema->CellView(0, 0) == kb::kCreateTextdata;
+}
+
 }  // namespace
 
 std::string HitTitle(std::string_view text) {
-    return std::string(CutAtNul(text).substr(0, TSearchIndex::kTitleLength)) + "...";
+    return std::string(TitleBody(text)) + std::string(kTitleEnd);
 }
 
 std::string HitExcerpt(std::string_view text) {
-    text = CutAtNul(text);
-    if (text.size() <= TSearchIndex::kTitleLength) return {};
-    return std::string(
-        Trimmed(text.substr(TSearchIndex::kTitleLength, TSearchIndex::kExcerptLength)));
+    return std::string(ExcerptBody(text));
 }
 
 TSearchIndex::TSearchIndex() = default;
@@ -81,15 +147,6 @@ void TSearchIndex::Append(const TSQLiteTable& rows, TSQLiteDatabase& DB) {
 
 void TSearchIndex::AddRows(const TSQLiteTable& rows, TSQLiteDatabase& DB,
                            std::string_view descriptionsSQL) {
-    const auto descriptions = DB.GetTable(descriptionsSQL);
-    std::unordered_map<TTextKey, std::string_view, TTextKeyHash> textOf;
-    textOf.reserve(static_cast<size_t>(descriptions->Count()));
-    for (int r = 0; r < descriptions->Count(); ++r) {
-        // The primary key makes (ID, texttype) unique; the first row found wins regardless.
-        textOf.emplace(TTextKey{descriptions->CellView(r, 0), descriptions->CellView(r, 1)},
-                       descriptions->CellView(r, 2));
-    }
-
     // The chunk is complete before any view into it is taken, so it never moves under them.
     struct TPlaced {
         size_t id, title, excerpt, end;
@@ -98,24 +155,40 @@ void TSearchIndex::AddRows(const TSQLiteTable& rows, TSQLiteDatabase& DB,
     std::vector<TPlaced> placed;
     placed.reserve(static_cast<size_t>(rows.Count()));
     auto chunk = std::make_shared<std::string>();
-    for (int r = 0; r < rows.Count(); ++r) {
-        const std::string_view ID = rows.CellView(r, 0);
-        const auto found = textOf.find(TTextKey{ID, rows.CellView(r, 1)});
-        TPlaced p{};
-        p.hasText = found != textOf.end();
-        p.id = chunk->size();
-        chunk->append(ID);
-        p.title = chunk->size();
-        if (p.hasText) {
-            chunk->append(HitTitle(found->second));
-            p.excerpt = chunk->size();
-            chunk->append(HitExcerpt(found->second));
-        } else {
-            p.excerpt = chunk->size();
+    {
+        const bool uniqueKeys = TextKeysUnique(DB);
+        const auto descriptions = DB.GetTable(descriptionsSQL);
+        TTextFinder finder(*descriptions, uniqueKeys);
+        std::vector<std::optional<std::string_view>> texts(static_cast<size_t>(rows.Count()));
+        size_t bytes = 0;
+        for (int r = 0; r < rows.Count(); ++r) {
+            const std::string_view ID = rows.CellView(r, 0);
+            bytes += ID.size();
+            const auto text = finder.Find(ID, rows.CellView(r, 1));
+            if (text)
+                bytes += TitleBody(*text).size() + kTitleEnd.size() + ExcerptBody(*text).size();
+            texts[static_cast<size_t>(r)] = text;
         }
-        p.end = chunk->size();
-        placed.push_back(p);
-    }
+        // Sized exactly, so that building it never copies it.
+        chunk->reserve(bytes);
+        for (int r = 0; r < rows.Count(); ++r) {
+            TPlaced p{};
+            const std::optional<std::string_view>& text = texts[static_cast<size_t>(r)];
+            p.hasText = text.has_value();
+            p.id = chunk->size();
+            chunk->append(rows.CellView(r, 0));
+            p.title = chunk->size();
+            if (p.hasText) {
+                chunk->append(TitleBody(*text)).append(kTitleEnd);
+                p.excerpt = chunk->size();
+                chunk->append(ExcerptBody(*text));
+            } else {
+                p.excerpt = chunk->size();
+            }
+            p.end = chunk->size();
+            placed.push_back(p);
+        }
+    }  // the texts read are dropped before the vectors are parsed
     fchunks.push_back(chunk);
 
     const std::string_view bytes = *chunk;
