@@ -173,6 +173,29 @@ TEST(ScoreTree, MatchesTheLiteralTreeOnRandomKeys) {
     }
 }
 
+TEST(ScoreTree, LargePassesMatchTheLiteralTree) {
+    // Passes of thousands of hits take the linear-time sort; ties, signed zeros and infinities
+    // must still come out as the literal tree orders them.
+    std::mt19937 rng(8);
+    const float pool[] = {0.0f, -0.0f, 0.25f, 0.5f, 1.0f, 1.0000001f, -1.0f,
+                          std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity()};
+    for (int round = 0; round < 6; ++round) {
+        const int size = 4096 + static_cast<int>(rng() % 4000);
+        TScoretree<Hit> tree;
+        ReferenceTree reference;
+        std::vector<Hit> hits(static_cast<std::size_t>(size));
+        for (int i = 0; i < size; ++i) {
+            float key = pool[rng() % std::size(pool)];
+            if (rng() % 3 == 0) key = std::uniform_real_distribution<float>(-2.0f, 2.0f)(rng);
+            hits[static_cast<std::size_t>(i)].id = i;
+            tree.insert(key, &hits[static_cast<std::size_t>(i)]);
+            reference.insert(key, i);
+        }
+        ASSERT_EQ(PayloadOrder(tree), reference.InOrder()) << "round " << round;
+    }
+}
+
 TEST(ScoreTree, NaNCasesAgainstTheLiteralTree) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const std::vector<std::vector<float>> cases = {
