@@ -16,7 +16,8 @@
 // counts of 255 and more, and malformed ones, sit in a side list. The newest documents form the
 // tail, kept in document order until there are enough of them to make a segment; a search
 // sorts out the tail's postings of its terms in one pass over it. A large batch is parsed on
-// two threads (AddBatch).
+// two threads (AddBatch), and every batch of more than a few hundred documents ends in a segment,
+// so that a freshly loaded index has no tail for searches to sort.
 //
 // Search. Per segment, term at a time in the order of the query's lines, every posting updates
 // its document's accumulators: the sum of squares (double) and the dot product (float, rounded
@@ -48,6 +49,10 @@ constexpr size_t kMaxTailPostings = size_t{1} << 28;
 constexpr int32_t kMalformed = -1;
 constexpr uint8_t kBigCount = 255;
 constexpr uint32_t kNoTerm = UINT32_MAX;
+// Documents from which a batch ends in a segment of its own, and from which half a batch is
+// worth a thread of its own.
+constexpr size_t kMinFrozenBatch = 256;
+constexpr size_t kMinBatchHalf = 2048;
 
 // ASCII lower case of 8 bytes at once: bytes 'A'..'Z' get 0x20 added, all others stay.
 inline uint64_t FoldWord(uint64_t w) {
@@ -555,11 +560,17 @@ TVectorIndex::DocId TVectorIndex::TImpl::AddBatch(std::span<const std::string_vi
     const DocId first = static_cast<DocId>(fdead.size());
     fdead.resize(fdead.size() + texts.size(), 0);
     flive += texts.size();
-    const size_t half = texts.size() / 2 / fsegmentDocs * fsegmentDocs;
+    // A batch too small for two full segments is halved all the same once it is large enough
+    // to pay for a thread; its segments are then shorter.
+    size_t half = texts.size() / 2 / fsegmentDocs * fsegmentDocs;
+    if (half == 0 && texts.size() >= 2 * kMinBatchHalf) half = texts.size() / 2;
     if (half == 0 || std::thread::hardware_concurrency() < 2) {
         for (const std::string_view text : texts) {
             if (fbuilder->Add(text)) MarkRemovedInLastSegment();
         }
+        // What a large batch leaves in the tail becomes a segment too: every search would
+        // otherwise sort the whole tail's postings again.
+        if (texts.size() >= kMinFrozenBatch && fbuilder->Freeze()) MarkRemovedInLastSegment();
         return first;
     }
 
