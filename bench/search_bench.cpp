@@ -697,7 +697,11 @@ private:
     }
     static std::string Figure(double value, const char* unit) {
         char text[64];
-        std::snprintf(text, sizeof text, value < 10 ? "%.2f %s" : "%.0f %s", value, unit);
+        std::snprintf(text, sizeof text,
+                      value < 10    ? "%.2f %s"
+                      : value < 100 ? "%.1f %s"
+                                    : "%.0f %s",
+                      value, unit);
         return text;
     }
     static void Row(const std::string& what, const TFigure* real, const TFigure* baseline,

@@ -144,9 +144,10 @@ TEST_F(MainWindowTest, AFailingStatementLeavesNoHalfEntryAndNoHeldLock) {
     EXPECT_TRUE(dialogs->shown.back().text.startsWith("The entry was not saved."));
     EXPECT_EQ(f.ProblemText->toPlainText(), "printer jams");
     EXPECT_EQ(Rows(f, "textdata"), 0);
-    // Neither the lock nor the hourglass stayed behind.
+    // Neither the lock nor the hourglass stayed behind (a search of the typed text may hold
+    // the lock for a moment, hence a wait longer than any pass).
     std::thread other([&] {
-        TLockGuard lock(f.QueryHelix->QueueLock(), 0);
+        TLockGuard lock(f.QueryHelix->QueueLock(), 3000);
         EXPECT_TRUE(lock.Owns());
     });
     other.join();
