@@ -463,8 +463,9 @@ void TForm1::ProblemTextChange() {
         fpendingChange = true;  // searched when the running pass has been shown
         return;
     }
-    if (IsBlank(ProblemBytes())) return;
-    Requery();
+    std::string text = ProblemBytes();
+    if (IsBlank(text)) return;
+    Queue(std::move(text));
 }
 
 namespace {
@@ -476,9 +477,11 @@ struct TQueryText : TObject {
 };
 }  // namespace
 
-void TForm1::Requery() {
+void TForm1::Requery() { Queue(ProblemBytes()); }
+
+void TForm1::Queue(std::string problem) {
     if (!QueryHelix) return;
-    auto query = std::make_unique<TQueryText>(ProblemBytes());
+    auto query = std::make_unique<TQueryText>(std::move(problem));
     TObject* item = query.get();
     if (QueryHelix->Push(item)) {
         query.release();  // the worker owns it now

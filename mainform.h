@@ -150,6 +150,8 @@ private:
     void ReloadVectors();
     void LoadAllVectors();
     void ShowSearchPass(std::shared_ptr<TSearchPass> pass);
+    // Queues a search of problem (the problem text as stored), read once by the caller.
+    void Queue(std::string problem);
 
     std::string fdataDir;
     std::unique_ptr<TSearchIndex> fsearch;  // the loaded vectors, parsed and indexed by term
