@@ -38,11 +38,19 @@ private:
     bool fopen = true;
 };
 
-std::string Quoted(std::string_view s) {
-    std::string quoted;
-    quoted.reserve(s.size() + 2);
-    quoted.append(1, '\'').append(s).append(1, '\'');
-    return quoted;
+// A value as an SQL string literal. Every value is quoted, not only the user's texts: an entry ID
+// read from a file written by anything else may hold an apostrophe, which must not end the
+// literal. The values this program writes hold none, so their statements stay as they were.
+std::string Literal(std::string_view value) {
+    std::string literal;
+    literal.reserve(value.size() + 2);
+    literal += '\'';
+    for (char c : value) {
+        literal += c;
+        if (c == '\'') literal += '\'';
+    }
+    literal += '\'';
+    return literal;
 }
 
 }  // namespace
@@ -52,28 +60,28 @@ std::string UpdateFontSizeSQL(int32_t size) {
 }
 
 std::string InsertTextSQL(std::string_view ID, std::string_view created, std::string_view texttype,
-                          std::string_view quotedText) {
-    return "insert into textdata values (" + Quoted(ID) + "," + Quoted(created) + ",NULL," +
-           Quoted(texttype) + "," + Quoted(quotedText) + ")";
+                          std::string_view text) {
+    return "insert into textdata values (" + Literal(ID) + "," + Literal(created) + ",NULL," +
+           Literal(texttype) + "," + Literal(text) + ")";
 }
 
 std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
                             std::string_view vectorText) {
-    return "insert into vectors values (" + Quoted(ID) + "," + Quoted(texttype) + "," +
-           Quoted(vectorText) + ")";
+    return "insert into vectors values (" + Literal(ID) + "," + Literal(texttype) + "," +
+           Literal(vectorText) + ")";
 }
 
 std::string SelectDescriptionSQL(std::string_view ID, std::string_view texttype) {
-    return "select description from textdata where ID='" + std::string(ID) + "' AND texttype='" +
-           std::string(texttype) + "'";
+    return "select description from textdata where ID=" + Literal(ID) +
+           " AND texttype=" + Literal(texttype);
 }
 
 std::string DeleteTextsSQL(std::string_view ID) {
-    return "Delete from textdata where ID='" + std::string(ID) + "'";
+    return "Delete from textdata where ID=" + Literal(ID);
 }
 
 std::string DeleteVectorsSQL(std::string_view ID) {
-    return "Delete from vectors where ID='" + std::string(ID) + "'";
+    return "Delete from vectors where ID=" + Literal(ID);
 }
 
 std::string DoubleApostrophes(std::string_view text) {
@@ -102,17 +110,31 @@ std::string GuidToID(const TGUID& guid) {
 
 void CreateMissingTables(TSQLiteDatabase& DB) {
     // One transaction: a first start cut short must not leave textdata without vectors, or
-    // settings without its row, which no later start would repair.
+    // settings without its row. Each table is tested on its own, so that a file that lost one
+    // of them (to another program, or to an earlier version's interrupted first start) is
+    // repaired instead of failing at every start or every save.
     TTransaction transaction(DB);
-    if (!DB.TableExists("textdata")) {
-        DB.ExecSQL(kCreateTextdata);
+    if (!DB.TableExists("textdata")) DB.ExecSQL(kCreateTextdata);
+    if (!DB.TableExists("vectors")) {
         DB.ExecSQL(kCreateVectors);
+        RebuildVectors(DB);
     }
     if (!DB.TableExists("settings")) {
         DB.ExecSQL(kCreateSettings);
         DB.ExecSQL(kInsertFontSize);
     }
     transaction.Commit();
+}
+
+void RebuildVectors(TSQLiteDatabase& DB) {
+    // Read as blobs: a text column reads back only up to a NUL, while the vector a save wrote
+    // was made from every byte of the text.
+    const auto texts = DB.GetTable(
+        "select ID,texttype,cast(coalesce(description,'') as blob) from textdata order by rowid");
+    for (int r = 0; r < texts->Count(); ++r) {
+        DB.ExecSQL(InsertVectorSQL(texts->CellView(r, 0), texts->CellView(r, 1),
+                                   EncodeCV(texts->CellView(r, 2))->Text()));
+    }
 }
 
 int32_t ReadFontSize(TSQLiteDatabase& DB) {
@@ -149,18 +171,27 @@ std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB, const T
                        std::to_string(mark.maxRowid) + " order by vectors.rowid");
 }
 
+std::string WithoutNuls(std::string_view text) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text) {
+        if (c != '\0') kept += c;
+    }
+    return kept;
+}
+
 std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution) {
     const std::string ID = GuidToID(NewGuid());
-    const std::string quotedProblem = DoubleApostrophes(problem);
-    const std::string quotedSolution = DoubleApostrophes(solution);
-    // Apostrophes separate words, so the doubled texts give the same vectors.
-    const std::string problemVector = EncodeCV(quotedProblem)->Text();
-    const std::string solutionVector = EncodeCV(quotedSolution)->Text();
+    // A NUL would end the statement's text early; it means nothing in a text box, and the vector
+    // leaves it out anyway.
+    const std::string storedProblem = WithoutNuls(problem);
+    const std::string storedSolution = WithoutNuls(solution);
+    const std::string problemVector = EncodeCV(storedProblem)->Text();
+    const std::string solutionVector = EncodeCV(storedSolution)->Text();
 
     TTransaction transaction(DB);
-    // A locale's date format could hold an apostrophe; quoting it keeps the statement sound.
-    DB.ExecSQL(InsertTextSQL(ID, DoubleApostrophes(NowAsText()), kProblem, quotedProblem));
-    DB.ExecSQL(InsertTextSQL(ID, DoubleApostrophes(NowAsText()), kSolution, quotedSolution));
+    DB.ExecSQL(InsertTextSQL(ID, NowAsText(), kProblem, storedProblem));
+    DB.ExecSQL(InsertTextSQL(ID, NowAsText(), kSolution, storedSolution));
     DB.ExecSQL(InsertVectorSQL(ID, kProblem, problemVector));
     DB.ExecSQL(InsertVectorSQL(ID, kSolution, solutionVector));
     transaction.Commit();

@@ -40,8 +40,9 @@ inline constexpr std::string_view kProblem = "P";
 inline constexpr std::string_view kSolution = "S";
 
 std::string UpdateFontSizeSQL(int32_t size);
+// Statements with their values pasted in as SQL string literals (apostrophes doubled).
 std::string InsertTextSQL(std::string_view ID, std::string_view created, std::string_view texttype,
-                          std::string_view quotedText);
+                          std::string_view text);
 std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
                             std::string_view vectorText);
 std::string SelectDescriptionSQL(std::string_view ID, std::string_view texttype);
@@ -57,9 +58,15 @@ std::string KnowledgeBaseFile(const std::string& dir);
 // 32 lower-case hexadecimal digits of the GUID's text form, without braces or hyphens.
 std::string GuidToID(const TGUID& guid);
 
-// Creates the tables that the open file lacks: textdata and vectors together, settings (with
-// its FONTSIZE row) on its own; all in one transaction, so that nothing half-made stays.
+// Creates the tables that the open file lacks, each on its own: settings with its FONTSIZE row,
+// and vectors with the vector of every stored text; all in one transaction, so that nothing
+// half-made stays.
 void CreateMissingTables(TSQLiteDatabase& DB);
+// Inserts the vector of every stored text, as saving it would have. REQUIRES: vectors empty.
+void RebuildVectors(TSQLiteDatabase& DB);
+
+// The text with its NUL characters left out, as entries are stored.
+std::string WithoutNuls(std::string_view text);
 
 // The stored text size. Raises when the row is missing or its value is not a whole number.
 int32_t ReadFontSize(TSQLiteDatabase& DB);
@@ -79,8 +86,8 @@ bool UnchangedElsewhere(TSQLiteDatabase& DB, const TVectorsMark& mark);
 // The vector rows added after mark, in the order a full load returns them.
 std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB, const TVectorsMark& mark);
 
-// Stores one entry (its two texts and their term vectors) in one transaction and returns its new
-// ID; on failure nothing of the entry stays and the error propagates.
+// Stores one entry (its two texts without NULs, and their term vectors) in one transaction and
+// returns its new ID; on failure nothing of the entry stays and the error propagates.
 std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution);
 
 // Removes the two texts and the two vectors of an entry, in one transaction.

@@ -226,12 +226,21 @@ void TForm1::FormCreate() {
     Scored = std::make_unique<TScoretree<TcvResults>>();
     CreateResultsPanel();
 
-    DB = std::make_unique<TSQLiteDatabase>(kb::KnowledgeBaseFile(fdataDir));
-    kb::CreateMissingTables(*DB);
+    busy = false;
+    OpenKnowledgeBase();
+}
+
+void TForm1::OpenKnowledgeBase() {
+    EnsureTables();
     fontsize = kb::ReadFontSize(*DB);
     SetFontSize(fontsize);
     LoadAllVectors();
-    busy = false;
+}
+
+void TForm1::EnsureTables() {
+    if (!DB) DB = std::make_unique<TSQLiteDatabase>(kb::KnowledgeBaseFile(fdataDir));
+    kb::CreateMissingTables(*DB);
+    ftablesReady = true;
 }
 
 void TForm1::CreateResultsPanel() {
@@ -382,9 +391,11 @@ void TForm1::Label5Click() {
 
 bool TForm1::SaveProblemSolution(const std::string& problem, const std::string& solution) {
     TWaitCursor hourglass;
-    if (!DB) throw Exception("The knowledge base is not open");
     TLockGuard lock(QueryHelix->QueueLock(), fwriteLockTimeout);
     if (!lock.Owns()) return false;
+    // An opening that failed before the tables were there (a full disk at the first start) is
+    // finished first, as a restart would; the vectors follow with the reload after the save.
+    if (!ftablesReady) EnsureTables();
     flastSavedID = kb::SaveEntry(*DB, problem, solution);
     return true;
 }
@@ -438,12 +449,12 @@ void TForm1::FormCloseQuery(bool& CanClose) {
 }
 
 void TForm1::DeleteEntry(const std::string& ID) {
-    if (!DB) throw Exception("The knowledge base is not open");
     TWaitCursor hourglass;
     TLockGuard lock(QueryHelix->QueueLock(), fwriteLockTimeout);
     if (!lock.Owns()) {
         throw Exception("The entry was not deleted: the knowledge base stayed busy");
     }
+    if (!ftablesReady) EnsureTables();
     const bool incremental = !fvectorsStale && searchtable && kb::UnchangedElsewhere(*DB, fmark);
     kb::DeleteEntry(*DB, ID);
     if (!incremental) {
@@ -477,7 +488,9 @@ struct TQueryText : TObject {
 };
 }  // namespace
 
-void TForm1::Requery() { Queue(ProblemBytes()); }
+void TForm1::Requery() {
+    Queue(ProblemBytes());
+}
 
 void TForm1::Queue(std::string problem) {
     if (!QueryHelix) return;

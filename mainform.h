@@ -145,6 +145,10 @@ protected:
 private:
     void BuildLayout();
     void CreateResultsPanel();
+    // Opens the knowledge base, applies the stored text size and loads the vectors.
+    void OpenKnowledgeBase();
+    // Opens the file when it is not open and creates the tables it lacks.
+    void EnsureTables();
     // Replaces searchtable and the search index by what the knowledge base holds now. REQUIRES:
     // the queue's lock held.
     void ReloadVectors();
@@ -158,6 +162,7 @@ private:
     kb::TVectorsMark fmark;
     bool fvectorsStale = false;   // a reload could not take the lock; the next one reloads whole
     bool fpendingChange = false;  // the problem text changed while a pass ran
+    bool ftablesReady = false;    // the file is open and has its three tables
     bool fclosed = false;
     bool fshownOnce = false;
     bool fhandCursor = false;  // the hand is the application-wide cursor

@@ -149,8 +149,8 @@ void TLiteralWindow::Save(const std::string& problem, const std::string& solutio
     const std::string ID = kb::GuidToID(NewGuid());
     const std::string quotedProblem = kb::DoubleApostrophes(problem);
     const std::string quotedSolution = kb::DoubleApostrophes(solution);
-    fDB->ExecSQL(kb::InsertTextSQL(ID, NowAsText(), kb::kProblem, quotedProblem));
-    fDB->ExecSQL(kb::InsertTextSQL(ID, NowAsText(), kb::kSolution, quotedSolution));
+    fDB->ExecSQL(kb::InsertTextSQL(ID, NowAsText(), kb::kProblem, problem));
+    fDB->ExecSQL(kb::InsertTextSQL(ID, NowAsText(), kb::kSolution, solution));
     fDB->ExecSQL(kb::InsertVectorSQL(ID, kb::kProblem, EncodeCV(quotedProblem)->Text()));
     fDB->ExecSQL(kb::InsertVectorSQL(ID, kb::kSolution, EncodeCV(quotedSolution)->Text()));
     fsearchtable.reset();

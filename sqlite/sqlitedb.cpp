@@ -240,12 +240,45 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName) {
 
 TSQLiteDatabase::~TSQLiteDatabase() = default;
 
+namespace {
+
+// The statement as an error message shows it. A long one (a saved text can be megabytes) keeps
+// its beginning and end, on one line, so that SQLite's reason after it stays readable; a NUL,
+// which would end the message, is written out.
+std::string StatementForMessage(std::string_view SQL) {
+    constexpr size_t kHead = 240;
+    constexpr size_t kTail = 80;
+    const bool shorten = SQL.size() > kHead + kTail + 3;
+    std::string shown;
+    auto append = [&](std::string_view part) {
+        for (char c : part) {
+            if (c == '\0') {
+                shown += "\\0";
+            } else if (shorten && (c == '\r' || c == '\n' || c == '\t')) {
+                shown += ' ';
+            } else {
+                shown += c;
+            }
+        }
+    };
+    if (!shorten) {
+        append(SQL);
+        return shown;
+    }
+    append(SQL.substr(0, kHead));
+    shown += "...";
+    append(SQL.substr(SQL.size() - kTail));
+    return shown;
+}
+
+}  // namespace
+
 void TSQLiteDatabase::RaiseError(std::string_view s, std::string_view SQL) const {
     std::string message(s);
     if (fDB && sqlite3_errcode(fDB.get()) != SQLITE_OK) {
         if (const char* detail = sqlite3_errmsg(fDB.get())) {
             message += " \"";
-            message += SQL;
+            message += StatementForMessage(SQL);
             message += "\" : ";
             message += detail;
         }

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "port/errors.h"
+#include "searchindex.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 
@@ -105,7 +106,7 @@ TEST(KnowledgeBaseStatements, AreWrittenAsEarlierVersionsWroteThem) {
     EXPECT_EQ(kb::GuidToID(NewGuid()).size(), 32u);
 
     EXPECT_EQ(kb::UpdateFontSizeSQL(11), "update settings set value='11' where ID='FONTSIZE'");
-    EXPECT_EQ(kb::InsertTextSQL("id", "1/2/26", "P", "it''s"),
+    EXPECT_EQ(kb::InsertTextSQL("id", "1/2/26", "P", "it's"),
               "insert into textdata values ('id','1/2/26',NULL,'P','it''s')");
     EXPECT_EQ(kb::InsertVectorSQL("id", "S", "a=1\r\n"),
               "insert into vectors values ('id','S','a=1\r\n')");
@@ -173,6 +174,81 @@ TEST_F(KnowledgeBaseEntries, AFailedDeleteRemovesNothing) {
     EXPECT_THROW(kb::DeleteEntry(*DB, ID), ESQLiteException);
     EXPECT_EQ(CountOf(*DB, "select count(*) from textdata"), 2);
     EXPECT_EQ(CountOf(*DB, "select count(*) from vectors"), 2);
+}
+
+// IDs that another program wrote: every statement that names one must touch that entry alone.
+TEST_F(KnowledgeBaseEntries, IDsHoldingQuotesReachOnlyTheirOwnEntry) {
+    const std::string first = kb::SaveEntry(*DB, "printer jams", "clean the rollers");
+    const std::string second = kb::SaveEntry(*DB, "scanner offline", "replug it");
+    for (const std::string hostile : {"x' OR '1'='1", "'", "a''b", "x'--"}) {
+        SCOPED_TRACE(hostile);
+        for (const char* type : {"P", "S"}) {
+            DB->ExecSQL(kb::InsertTextSQL(hostile, "", type, std::string("monitor ") + type));
+            DB->ExecSQL(kb::InsertVectorSQL(hostile, type, EncodeCV("monitor")->Text()));
+        }
+        EXPECT_EQ(kb::ReadDescription(*DB, hostile, "P"), "monitor P");
+        EXPECT_EQ(kb::ReadDescription(*DB, hostile, "S"), "monitor S");
+
+        // The search's text lookups, whole and for one appended entry, find its own texts.
+        TSearchIndex index;
+        index.Load(*kb::LoadVectors(*DB), *DB);
+        auto pass = index.Search(*EncodeCV("monitor"));
+        ASSERT_EQ(pass->hits.size(), 2u);
+        EXPECT_EQ(pass->hits[0].ID, hostile);
+        EXPECT_EQ(pass->hits[0].Title, "monitor P...");
+        TSearchIndex appended;
+        appended.Append(*DB->GetTable(std::string(kb::kLoadVectors) + " where vectors.ID=" + "'" +
+                                      kb::DoubleApostrophes(hostile) + "'"),
+                        *DB);
+        EXPECT_EQ(appended.Search(*EncodeCV("monitor"))->hits.at(1).Title, "monitor S...");
+
+        kb::DeleteEntry(*DB, hostile);
+        EXPECT_EQ(CountOf(*DB, "select count(*) from textdata"), 4);
+        EXPECT_EQ(CountOf(*DB, "select count(*) from vectors"), 4);
+    }
+    EXPECT_EQ(kb::ReadDescription(*DB, first, "S"), "clean the rollers");
+    EXPECT_EQ(kb::ReadDescription(*DB, second, "P"), "scanner offline");
+}
+
+TEST_F(KnowledgeBaseEntries, NulCharactersAreLeftOutOfASavedTextAndItsVectorIsUnchanged) {
+    const std::string problem("before\0after printer", 20);
+    const std::string ID = kb::SaveEntry(*DB, problem, std::string("\0", 1));
+    EXPECT_EQ(kb::ReadDescription(*DB, ID, "P"), "beforeafter printer");
+    EXPECT_EQ(kb::ReadDescription(*DB, ID, "S"), "");
+    EXPECT_EQ(DB->GetTableString("select vectordata from vectors where texttype='P'"),
+              EncodeCV(problem)->Text());
+}
+
+// A file whose vectors table went missing gets it back, with the vectors the saves had written.
+TEST(KnowledgeBaseOpening, AMissingVectorsTableIsRebuiltFromTheStoredTexts) {
+    TTempDir dir;
+    TSQLiteDatabase DB(dir.File("kb.dat"));
+    kb::CreateMissingTables(DB);
+    for (int i = 0; i < 20; ++i)
+        kb::SaveEntry(DB, "printer " + std::to_string(i) + " jams, it's stuck", i % 3 ? "" : "fix");
+    // A text another program stored with a NUL in it: its vector counts the bytes after it too.
+    DB.ExecSQL(kb::InsertTextSQL("nul", "", "P", "x"));
+    DB.ExecSQL(
+        "update textdata set description=cast(x'7072696e7465720064' as text) where ID='nul'");
+    DB.ExecSQL(kb::InsertVectorSQL("nul", "P", EncodeCV(std::string("printer\0d", 9))->Text()));
+    const char* all = "select ID||texttype||vectordata from vectors order by ID,texttype";
+    auto rows = [&] {
+        std::vector<std::string> r;
+        for (auto t = DB.GetTable(all); !t->Eof(); t->Next())
+            r.push_back(t->FieldAsString(0));
+        return r;
+    };
+    const auto before = rows();
+    DB.ExecSQL("drop table vectors");
+    kb::CreateMissingTables(DB);
+    EXPECT_EQ(rows(), before);
+    EXPECT_EQ(CountOf(DB, "select count(*) from settings"), 1);
+
+    // A vectors table without textdata gets textdata; its rows stay.
+    DB.ExecSQL("drop table textdata");
+    kb::CreateMissingTables(DB);
+    EXPECT_TRUE(DB.TableExists("textdata"));
+    EXPECT_EQ(rows(), before);
 }
 
 }  // namespace

@@ -101,6 +101,27 @@ TEST_F(DatabaseTest, ExecSQLFailuresCarryTheStatementAndSQLitesMessage) {
     EXPECT_EQ(DB.GetTableString("select count(*) || ',' || group_concat(v) from t"), "1,a");
 }
 
+TEST_F(DatabaseTest, ALongStatementIsShortenedInItsMessageAndANulIsWrittenOut) {
+    DB.ExecSQL("create table t (v text)");
+    std::string text;
+    while (text.size() < (1u << 20))
+        text += "line of a long text\r\n";
+    const std::string statement = "insert into missing values ('" + text + "')";
+    const std::string message = MessageOf([&] { DB.ExecSQL(statement); });
+    // Beginning and end of the statement, then SQLite's reason: all on one short line.
+    EXPECT_LT(message.size(), 420u);
+    EXPECT_EQ(message.rfind("Error executing SQL \"insert into missing values ('line of a", 0), 0u);
+    EXPECT_NE(message.find("..."), std::string::npos);
+    EXPECT_NE(message.find("line of a long text  ')\" : no such table: missing"), std::string::npos)
+        << message;
+    EXPECT_EQ(message.find('\n'), std::string::npos);
+    // A short statement stays whole, and a NUL in it no longer ends the message.
+    EXPECT_EQ(
+        MessageOf([&] { DB.ExecSQL(std::string("insert into missing values ('a\0b')", 34)); }),
+        "Error executing SQL \"insert into missing values ('a\\0b')\" : unrecognized token: "
+        "\"'a\"");
+}
+
 TEST_F(DatabaseTest, NothingToCompileFailsWithoutDetailEvenAfterAnEarlierError) {
     EXPECT_EQ(MessageOf([&] { DB.ExecSQL(""); }), "Could not prepare SQL statement");
     // A failure just before must not lend its message to this one.

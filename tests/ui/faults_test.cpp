@@ -5,7 +5,9 @@
 // with the program still running and nothing stored lost.
 #include <sqlite3.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <QClipboard>
 #include <QPlainTextEdit>
@@ -578,6 +580,85 @@ TEST_F(FaultTest, ANulByteOrAMegabyteInAStoredTextIsShownAndSearchedSafely) {
     Search("scanner paper roller worn");
     EXPECT_EQ(ShownTitles(), ReferenceTitles(File(), "scanner paper roller worn"));
     EXPECT_EQ(Rows("textdata"), 4);
+}
+
+TEST_F(FaultTest, AnEntryWhoseIDHoldsAQuoteOpensAndDeletesItselfAlone) {
+    const std::string hostile = "x' OR '1'='1";
+    Seed({{"printer jams", "clean the rollers"}, {"scanner offline", "replug it"}},
+         kb::InsertTextSQL(hostile, "", "P", "monitor flickers"));
+    {
+        TSQLiteDatabase DB(File());
+        DB.ExecSQL(kb::InsertTextSQL(hostile, "", "S", "replace the cable"));
+        for (const char* type : {"P", "S"})
+            DB.ExecSQL(kb::InsertVectorSQL(hostile, type, EncodeCV("monitor flickers")->Text()));
+    }
+    TForm1& f = Open();
+    f.show();
+    Search("monitor flickers");
+    TShowItem* window = OpenView(0);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->EntryID(), hostile);
+    EXPECT_EQ(window->ProblemText->toPlainText(), "monitor flickers");
+    EXPECT_EQ(window->SolutionText->toPlainText(), "replace the cable");
+    dialogs->answers = {QMessageBox::Yes};
+    window->Button1->click();
+    EXPECT_EQ(dialogs->Errors(), 0);
+    EXPECT_EQ(Rows("textdata"), 4);
+    EXPECT_EQ(Rows("vectors"), 4);
+    Search("printer scanner");
+    EXPECT_EQ(ShownTitles().size(), 2u);
+}
+
+TEST_F(FaultTest, TextsHoldingANulAreSavedWithoutIt) {
+    TForm1& f = Open();
+    f.ProblemText->setPlainText(QString::fromLatin1("before\0after printer", 20));
+    f.SolutionText->setPlainText(QString::fromLatin1("fix\0ed", 6));
+    f.Button1->click();
+    EXPECT_EQ(dialogs->Errors(), 0);
+    EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
+    EXPECT_EQ(kb::ReadDescription(*f.DB, f.flastSavedID, kb::kProblem), "beforeafter printer");
+    EXPECT_EQ(kb::ReadDescription(*f.DB, f.flastSavedID, kb::kSolution), "fixed");
+}
+
+// Writes beyond the file-size limit fail as on a full disk.
+class TFullDisk {
+public:
+    TFullDisk() {
+        getrlimit(RLIMIT_FSIZE, &fold);
+        fhandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit none = fold;
+        none.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~TFullDisk() {
+        setrlimit(RLIMIT_FSIZE, &fold);
+        std::signal(SIGXFSZ, fhandler);
+    }
+    TFullDisk(const TFullDisk&) = delete;
+    TFullDisk& operator=(const TFullDisk&) = delete;
+
+private:
+    rlimit fold{};
+    void (*fhandler)(int) = nullptr;
+};
+
+TEST_F(FaultTest, AFirstStartOnAFullDiskIsFinishedByTheFirstSaveOnceThereIsRoom) {
+    {
+        TFullDisk full;
+        Open();
+    }
+    ASSERT_EQ(dialogs->Errors(), 1);
+    EXPECT_EQ(fs::file_size(File()), 0u);
+    TForm1& f = *form;
+    f.ProblemText->setPlainText("printer jams");
+    f.SolutionText->setPlainText("clean the rollers");
+    f.Button1->click();
+    EXPECT_EQ(dialogs->Errors(), 1);
+    EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
+    EXPECT_EQ(Rows("textdata"), 2);
+    EXPECT_EQ(Rows("settings"), 1);
+    Search("printer");
+    EXPECT_EQ(ShownTitles(), (std::vector<std::string>{"printer jams..."}));
 }
 
 // What the window itself spends on one change of the problem text, in milliseconds (the best of
