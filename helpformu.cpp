@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "mainform.h"
 #include "uipanel.h"
 
 THelpForm* HelpForm = nullptr;
@@ -171,13 +170,18 @@ void THelpForm::showEvent(QShowEvent* event) {
     }
 }
 
+void THelpForm::SetPictured(QWidget* problem, QWidget* solution, QWidget* results) {
+    fpictured[0] = problem;
+    fpictured[1] = solution;
+    fpictured[2] = results;
+}
+
 void THelpForm::RefreshPictures() {
-    if (!Form1) return;
-    const std::pair<QLabel*, QWidget*> pictures[] = {
-        {Image1, Form1->Panel2}, {Image2, Form1->Panel3}, {Image3, Form1->Panel7}};
-    for (const auto& [picture, source] : pictures) {
-        QPixmap shot = Snapshot(source, picture->size());
-        if (!shot.isNull()) picture->setPixmap(shot);
+    QLabel* const pictures[] = {Image1, Image2, Image3};
+    for (int i = 0; i < 3; ++i) {
+        if (!fpictured[i]) continue;
+        QPixmap shot = Snapshot(fpictured[i], pictures[i]->size());
+        if (!shot.isNull()) pictures[i]->setPixmap(shot);
     }
 }
 
@@ -204,10 +208,5 @@ void THelpForm::ScrollIntoView(QWidget* w) {
 }
 
 void ShowHelpAtSolution() {
-    if (!HelpForm) {
-        // A HELP! link lives on the main window, so there is one to own the help window.
-        if (!Form1) return;
-        HelpForm = new THelpForm(Form1);
-    }
-    HelpForm->ShowAtSolution();
+    if (HelpForm) HelpForm->ShowAtSolution();
 }

@@ -1,15 +1,17 @@
 // The help window: the three steps of using the program, each a heading, a picture of the part
 // of the main window it is about, and a short text, stacked in one column that scrolls
-// vertically. The pictures are taken from the live main window (Form1) whenever the help window
-// is shown, so they always show the program as the user has it.
+// vertically. The pictures are taken from the three widgets it is given (the main window's problem
+// box, solution box and results list) whenever it is shown, so they always show the program as
+// the user has it.
 //
 // Ownership: one help window for the whole program, reached through HelpForm. The program makes
-// it at start; ShowHelpAtSolution makes it (owned by the main window's parent tree) only when
-// none exists. Closing it from its frame only hides it. It owns its children.
+// it at start. Closing it from its frame only hides it. It owns its children, not the pictured
+// widgets.
 //
 // Threads: user-interface thread only.
 #pragma once
 
+#include <QPointer>
 #include <QScrollArea>
 
 class QLabel;
@@ -43,7 +45,9 @@ public:
     // Shows the window, or brings it to the front when it is shown already, and scrolls the
     // "Your Solution:" heading into view (no scroll when it is fully in view).
     void ShowAtSolution();
-    // Takes the three pictures anew from the main window; keeps the old ones without one.
+    // The widgets the three pictures show; a widget that goes away keeps its last picture.
+    void SetPictured(QWidget* problem, QWidget* solution, QWidget* results);
+    // Takes the three pictures anew; keeps the old ones without a widget.
     void RefreshPictures();
 
 protected:
@@ -54,11 +58,12 @@ private:
     void ScrollIntoView(QWidget* w);
 
     bool fshownOnce = false;
+    QPointer<QWidget> fpictured[3];
 };
 
 // The one help window; null until it is made, and again once it is destroyed.
 extern THelpForm* HelpForm;
 
-// What every "HELP!" link of the main window does: shows the one help window (making it if the
-// program has not) at the "Your Solution:" section.
+// What every "HELP!" link of the main window does: shows the one help window, if the program has
+// made it, at the "Your Solution:" section.
 void ShowHelpAtSolution();

@@ -5,6 +5,7 @@
 
 #include <cctype>
 
+#include "knowledgestore.h"
 #include "port/localformat.h"
 #include "port/strconv.h"
 #include "textsearch/cvvector.h"
@@ -69,6 +70,17 @@ std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
                             std::string_view vectorText) {
     return "insert into vectors values (" + Literal(ID) + "," + Literal(texttype) + "," +
            Literal(vectorText) + ")";
+}
+
+std::string UpdateTextSQL(std::string_view ID, std::string_view texttype, std::string_view text) {
+    return "update textdata set description=" + Literal(text) + " where ID=" + Literal(ID) +
+           " AND texttype=" + Literal(texttype);
+}
+
+std::string InsertVectorAtSQL(int64_t rowid, std::string_view ID, std::string_view texttype,
+                              std::string_view vectorText) {
+    return "insert into vectors (rowid,ID,texttype,vectordata) values (" + std::to_string(rowid) +
+           "," + Literal(ID) + "," + Literal(texttype) + "," + Literal(vectorText) + ")";
 }
 
 std::string SelectDescriptionSQL(std::string_view ID, std::string_view texttype) {
@@ -152,25 +164,6 @@ std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB) {
     return DB.GetTable(kLoadVectors);
 }
 
-TVectorsMark MarkVectors(TSQLiteDatabase& DB) {
-    TVectorsMark mark;
-    auto maxRowid = DB.GetTable("select max(rowid) from vectors");
-    mark.maxRowid = maxRowid->FieldAsInteger(0);
-    auto version = DB.GetTable("PRAGMA data_version");
-    mark.dataVersion = version->FieldAsInteger(0);
-    return mark;
-}
-
-bool UnchangedElsewhere(TSQLiteDatabase& DB, const TVectorsMark& mark) {
-    return DB.GetTable("PRAGMA data_version")->FieldAsInteger(0) == mark.dataVersion;
-}
-
-std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB, const TVectorsMark& mark) {
-    // A full load scans vectors in rowid order; new rows always get rowids above the highest one.
-    return DB.GetTable(std::string(kLoadVectors) + " where vectors.rowid>" +
-                       std::to_string(mark.maxRowid) + " order by vectors.rowid");
-}
-
 std::string WithoutNuls(std::string_view text) {
     std::string kept;
     kept.reserve(text.size());
@@ -202,6 +195,29 @@ void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID) {
     TTransaction transaction(DB);
     DB.ExecSQL(DeleteTextsSQL(ID));
     DB.ExecSQL(DeleteVectorsSQL(ID));
+    transaction.Commit();
+}
+
+void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view problem,
+                  std::string_view solution) {
+    const std::string storedProblem = WithoutNuls(problem);
+    const std::string storedSolution = WithoutNuls(solution);
+    const std::string problemVector = EncodeCV(storedProblem)->Text();
+    const std::string solutionVector = EncodeCV(storedSolution)->Text();
+
+    TTransaction transaction(DB);
+    if (DB.GetTable("select 1 from textdata where ID=" + Literal(ID))->Count() == 0) {
+        throw EEntryDeleted();
+    }
+    DB.ExecSQL(UpdateTextSQL(ID, kProblem, storedProblem));
+    DB.ExecSQL(UpdateTextSQL(ID, kSolution, storedSolution));
+    // The new vectors go above every rowid in use, never into one just freed, so that other
+    // programs on the file see the old rows vanish and the new ones arrive.
+    const int64_t top =
+        DB.GetTable("select coalesce(max(rowid),0) from vectors")->FieldAsInteger(0);
+    DB.ExecSQL(DeleteVectorsSQL(ID));
+    DB.ExecSQL(InsertVectorAtSQL(top + 1, ID, kProblem, problemVector));
+    DB.ExecSQL(InsertVectorAtSQL(top + 2, ID, kSolution, solutionVector));
     transaction.Commit();
 }
 

@@ -46,6 +46,9 @@ std::string InsertTextSQL(std::string_view ID, std::string_view created, std::st
 std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
                             std::string_view vectorText);
 std::string SelectDescriptionSQL(std::string_view ID, std::string_view texttype);
+std::string UpdateTextSQL(std::string_view ID, std::string_view texttype, std::string_view text);
+std::string InsertVectorAtSQL(int64_t rowid, std::string_view ID, std::string_view texttype,
+                              std::string_view vectorText);
 std::string DeleteTextsSQL(std::string_view ID);
 std::string DeleteVectorsSQL(std::string_view ID);
 
@@ -75,20 +78,15 @@ void WriteFontSize(TSQLiteDatabase& DB, int32_t size);
 // Every stored term vector: columns entry ID, text type, vector text.
 std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB);
 
-// Where the loaded vectors stand, so that a later reload can fetch only what was added since.
-struct TVectorsMark {
-    int64_t maxRowid = 0;     // highest rowid of the vectors table when loaded
-    int64_t dataVersion = 0;  // changes when another connection commits
-};
-TVectorsMark MarkVectors(TSQLiteDatabase& DB);
-// True when no other connection has written since mark was taken.
-bool UnchangedElsewhere(TSQLiteDatabase& DB, const TVectorsMark& mark);
-// The vector rows added after mark, in the order a full load returns them.
-std::unique_ptr<TSQLiteTable> LoadVectorsAddedAfter(TSQLiteDatabase& DB, const TVectorsMark& mark);
-
 // Stores one entry (its two texts without NULs, and their term vectors) in one transaction and
 // returns its new ID; on failure nothing of the entry stays and the error propagates.
 std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution);
+
+// Replaces the two texts of an entry and their vectors in one transaction, keeping its ID and
+// created value; texts are stored as SaveEntry stores them. The new vector rows get rowids above
+// every one in use. Raises EEntryDeleted when the entry has no text.
+void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view problem,
+                  std::string_view solution);
 
 // Removes the two texts and the two vectors of an entry, in one transaction.
 void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID);

@@ -1,12 +1,11 @@
 // The program: the application object, the main window with the knowledge base beside the
-// executable, the hidden view and help windows, and the message loop until the main window
-// closes.
+// executable, the hidden help window, and the message loop until the main window closes.
 #include <clocale>
 
 #include "application.h"
 #include "helpformu.h"
 #include "mainform.h"
-#include "viewform.h"
+#include "uipanel.h"
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
@@ -14,16 +13,15 @@ int main(int argc, char** argv) {
     SetUpApplication();
 
     TForm1 form(QCoreApplication::applicationDirPath().toStdString());
-    TShowItem showItem;
-    ShowItem = &showItem;
     THelpForm helpForm;
     HelpForm = &helpForm;
+    helpForm.SetPictured(form.Panel2, form.Panel3, form.Panel7);
+    QObject::connect(&form, &TForm1::helpRequested, &helpForm, &THelpForm::ShowAtSolution);
 
     // Closing the main window ends the program, whatever other windows are open.
     QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     form.show();
     const int status = app.exec();
-    ShowItem = nullptr;
     HelpForm = nullptr;
     return status;
 }

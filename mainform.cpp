@@ -1,9 +1,6 @@
-// The main window builds its layout, then its state (FormCreate); from then on it reacts to the
-// user. Typing runs a straight line: ProblemTextChange -> Requery (push the text) -> worker:
-// QueryHelixProcessWorkItem (vectorise) -> executeQuery (search under the lock) -> posted
-// ShowSearchPass on this thread (swap in the hits, repaint, scroll range). Saving and deleting
-// change the knowledge base and the loaded vectors under the same lock, so a search never sees
-// them half-changed.
+// The main window builds its layout, then its state (FormCreate), and from then on reacts to the
+// user. Every handler runs guarded (RunHandler): an error it raises is shown and the program goes
+// on. Writes are the engine's; the window keeps the hits on display and the view windows open.
 #include "mainform.h"
 
 #include <QAction>
@@ -21,25 +18,19 @@
 #include <algorithm>
 #include <cctype>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include "application.h"
 #include "colors.h"
 #include "dialogs.h"
-#include "helpformu.h"
+#include "knowledgebase.h"
 #include "qtext.h"
 #include "splashu.h"
-#include "textsearch/locks.h"
+#include "sqlitestore.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uipanel.h"
 #include "viewform.h"
 
-TForm1* Form1 = nullptr;
-
 namespace {
 
-constexpr int kQueueTimeout = 3000;  // queue operations and the search wait this long for the lock
 const QColor kCream(255, 251, 240);
 const QColor kButtonBar(243, 243, 243);
 const QColor kHelpBack(240, 240, 240);
@@ -59,13 +50,6 @@ public:
     TWaitCursor(const TWaitCursor&) = delete;
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
-
-// The calling thread (and threads it starts later) yields the processors to other threads of
-// the program. Best effort: without the right to change it the priority stays.
-bool LowerThreadPriority() {
-    constexpr int kBackgroundNice = 5;
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kBackgroundNice) == 0;
-}
 
 bool IsBlank(std::string_view text) {
     for (char c : text) {
@@ -107,15 +91,28 @@ QPlainTextEdit* Editor(QWidget* parent) {
 }  // namespace
 
 TForm1::TForm1(const std::string& dataDir, QWidget* parent)
-    : QMainWindow(parent), fdataDir(dataDir) {
-    Form1 = this;
+    : TForm1(std::make_unique<TSQLiteStore>(kb::KnowledgeBaseFile(dataDir)), parent) {}
+
+TForm1::TForm1(std::unique_ptr<TKnowledgeStore> store, QWidget* parent) : QMainWindow(parent) {
+    // The engine's callbacks arrive on its worker; each is posted here, and dropped with the
+    // window if it closes first.
+    TKnowledgeEngine::TCallbacks callbacks;
+    callbacks.passReady = [this](std::shared_ptr<TSearchPass> pass) {
+        QMetaObject::invokeMethod(
+            this, [this, pass = std::move(pass)] { RunHandler([&] { ShowSearchPass(pass); }); },
+            Qt::QueuedConnection);
+    };
+    callbacks.opened = [this](const TKnowledgeEngine::TOpened& opened) {
+        QMetaObject::invokeMethod(
+            this, [this, opened] { OpenedKnowledgeBase(opened); }, Qt::QueuedConnection);
+    };
+    fengine = std::make_unique<TKnowledgeEngine>(std::move(store), std::move(callbacks));
     BuildLayout();
     RunHandler([this] { FormCreate(); });
 }
 
 TForm1::~TForm1() {
     if (!fclosed) FormClose();
-    if (Form1 == this) Form1 = nullptr;
 }
 
 void TForm1::BuildLayout() {
@@ -206,11 +203,6 @@ void TForm1::BuildLayout() {
     for (QLabel* link : {Label5, Label1, Label2}) {
         link->installEventFilter(this);
     }
-
-    // The work queue belongs to the layout: its worker idles until the first search is queued.
-    QueryHelix = std::make_unique<THelix>();
-    QueryHelix->SetOnProcessWorkItem(
-        [this](THelix& helix, TObject*& item) { QueryHelixProcessWorkItem(helix, item); });
 }
 
 void TForm1::SetWindowColor(QColor color) {
@@ -225,70 +217,38 @@ void TForm1::FormCreate() {
     setAttribute(Qt::WA_OpaquePaintEvent);
     Scored = std::make_unique<TScoretree<TcvResults>>();
     CreateResultsPanel();
-
-    busy = false;
-    OpenKnowledgeBase();
+    // Opening and loading run on the engine's worker, behind the splash; a change typed meanwhile
+    // is searched once they end, and a save waits for them.
+    fengine->StartOpening();
 }
 
-void TForm1::OpenKnowledgeBase() {
-    EnsureTables();
-    fontsize = kb::ReadFontSize(*DB);
-    SetFontSize(fontsize);
-    LoadAllVectors();
-}
-
-void TForm1::EnsureTables() {
-    if (!DB) DB = std::make_unique<TSQLiteDatabase>(kb::KnowledgeBaseFile(fdataDir));
-    kb::CreateMissingTables(*DB);
-    ftablesReady = true;
+void TForm1::OpenedKnowledgeBase(const TKnowledgeEngine::TOpened& opened) {
+    fopened = true;
+    if (opened.fontsize) ApplyFontSize(*opened.fontsize);
+    if (!opened.error.empty()) ShowException(Exception(opened.error));
 }
 
 void TForm1::CreateResultsPanel() {
-    Results = std::make_unique<vRenderPanel>(nullptr);
+    fresults = std::make_unique<vRenderPanel>(nullptr);
+    Results = fresults.get();
     Results->SetColor(cBGCOLOR);
     Results->SetStorage(Scored.get());
     Results->SetScorePosition(false);
     Results->setFont(font());
-    Panel7->Place(Results.get(), QRect(0, 24, 425, 522), akLeft | akTop | akRight | akBottom);
+    Panel7->Place(Results, QRect(0, 24, 425, 522), akLeft | akTop | akRight | akBottom);
     Results->show();
-    connect(Results.get(), &vRenderPanel::mouseMoved, this,
+    connect(Results, &vRenderPanel::mouseMoved, this,
             [this](int x, int y) { RunHandler([&] { Panel6MouseMove(x, y); }); });
     // Leaving the list gives every widget its own cursor back; otherwise the hand would stay
     // over the whole program until the mouse next moved over the list.
-    connect(Results.get(), &vRenderPanel::OnMouseLeave, this, [this](vRenderPanel*) {
+    connect(Results, &vRenderPanel::OnMouseLeave, this, [this](vRenderPanel*) {
         if (fhandCursor) QGuiApplication::restoreOverrideCursor();
         fhandCursor = false;
     });
-    connect(Results.get(), &vRenderPanel::mousePressed, this,
+    connect(Results, &vRenderPanel::mousePressed, this,
             [this](Qt::MouseButton button, int x, int y) {
                 RunHandler([&] { Panel6MouseDown(button, x, y); });
             });
-}
-
-void TForm1::LoadAllVectors() {
-    // The mark is taken first: anything written by others after it forces a full reload later.
-    const kb::TVectorsMark mark = kb::MarkVectors(*DB);
-    // Both are built before either is replaced, so a failed load leaves the old ones in use.
-    auto table = kb::LoadVectors(*DB);
-    auto index = std::make_unique<TSearchIndex>();
-    index->Load(*table, *DB);
-    searchtable = std::move(table);
-    fsearch = std::move(index);
-    fmark = mark;
-    fvectorsStale = false;
-}
-
-void TForm1::ReloadVectors() {
-    if (!DB) return;
-    if (fvectorsStale || !searchtable || !kb::UnchangedElsewhere(*DB, fmark)) {
-        LoadAllVectors();
-        return;
-    }
-    // Only this connection wrote since the last load: fetch just the rows added since.
-    auto added = kb::LoadVectorsAddedAfter(*DB, fmark);
-    fsearch->Append(*added, *DB);
-    searchtable->AppendRows(*added);
-    fmark = kb::MarkVectors(*DB);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -316,26 +276,21 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::FormShow() {
-    RunSplashSequence(*this);
+    RunSplashSequence();
+    SetWindowColor(QColor(240, 240, 240));
 }
 
 void TForm1::FormClose() {
     fclosed = true;
-    // Stop the worker first: nothing may search what is freed below.
-    if (QueryHelix) {
-        QueryHelix->Stop();
-        for (TObject* item : QueryHelix->TakeQueued())
-            delete item;
-        QueryHelix.reset();
-    }
+    // The engine first: its worker stops, so nothing searches or posts what is freed below.
+    fengine.reset();
     if (Results) Results->SetStorage(nullptr);
-    fhold.clear();
+    fhold.reset();
     if (Scored && Scored->Count() > 0) Scored->Clear();
-    searchtable.reset();
     shown.clear();
     Scored.reset();
-    DB.reset();
-    Results.reset();
+    Results = nullptr;
+    fresults.reset();
 }
 
 void TForm1::Button2Click() {
@@ -357,11 +312,11 @@ std::string TForm1::SolutionBytes() const {
 // ---------------------------------------------------------------------------------------------
 // Text size
 
-void TForm1::SetFontSize(int32_t newsize) {
+void TForm1::ApplyFontSize(int32_t newsize) {
     // Qt cannot show a size below 1 point; the boxes keep the size the user asked for all the same.
     const int shownSize = std::max(1, static_cast<int>(newsize));
     for (QWidget* w : {static_cast<QWidget*>(ProblemText), static_cast<QWidget*>(SolutionText),
-                       static_cast<QWidget*>(Results.get())}) {
+                       static_cast<QWidget*>(Results)}) {
         if (!w) continue;
         QFont f = w->font();
         f.setPointSize(shownSize);
@@ -370,7 +325,11 @@ void TForm1::SetFontSize(int32_t newsize) {
     fproblemTextSize = newsize;
     if (Results) Results->update();
     fontsize = newsize;
-    if (DB) kb::WriteFontSize(*DB, newsize);
+}
+
+void TForm1::SetFontSize(int32_t newsize) {
+    ApplyFontSize(newsize);
+    if (fengine) fengine->WriteFontSize(newsize);
 }
 
 void TForm1::Larger1Click() {
@@ -383,44 +342,30 @@ void TForm1::Smaller1Click() {
 }
 
 void TForm1::Label5Click() {
-    ShowHelpAtSolution();
+    emit helpRequested();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Saving and deleting
 
-bool TForm1::SaveProblemSolution(const std::string& problem, const std::string& solution) {
+void TForm1::SaveBoxes() {
     TWaitCursor hourglass;
-    TLockGuard lock(QueryHelix->QueueLock(), fwriteLockTimeout);
-    if (!lock.Owns()) return false;
-    // An opening that failed before the tables were there (a full disk at the first start) is
-    // finished first, as a restart would; the vectors follow with the reload after the save.
-    if (!ftablesReady) EnsureTables();
-    flastSavedID = kb::SaveEntry(*DB, problem, solution);
-    return true;
-}
-
-void TForm1::Button1Click() {
-    bool saved = false;
     try {
-        saved = SaveProblemSolution(ProblemBytes(), SolutionBytes());
-    } catch (const std::exception& e) {
-        throw Exception(std::string("The entry was not saved. ") + e.what());
-    }
-    if (!saved) {
+        fengine->Save(ProblemBytes(), SolutionBytes());
+    } catch (const EBusy&) {
         throw Exception(
             "The entry was not saved: the knowledge base stayed busy. Your texts are still here; "
             "please try again");
+    } catch (const std::exception& e) {
+        throw Exception(std::string("The entry was not saved. ") + e.what());
     }
+}
+
+void TForm1::Button1Click() {
+    SaveBoxes();
     // Only a stored entry empties the boxes: nothing the user typed is lost.
     ProblemText->clear();
     SolutionText->clear();
-    TLockGuard lock(QueryHelix->QueueLock(), fwriteLockTimeout);
-    if (!lock.Owns()) {
-        fvectorsStale = true;  // the entry is stored; the next reload brings it in
-        return;
-    }
-    ReloadVectors();
 }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
@@ -433,15 +378,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
     if (answer == QMessageBox::Yes) {
         // A save that did not happen keeps the window open, texts and all.
         CanClose = false;
-        bool saved = false;
-        try {
-            saved = SaveProblemSolution(ProblemBytes(), SolutionBytes());
-        } catch (const std::exception& e) {
-            throw Exception(std::string("The entry was not saved. ") + e.what());
-        }
-        if (!saved) {
-            throw Exception("The entry was not saved: the knowledge base stayed busy");
-        }
+        SaveBoxes();
         CanClose = true;
     } else if (answer != QMessageBox::No) {
         CanClose = false;
@@ -450,128 +387,41 @@ void TForm1::FormCloseQuery(bool& CanClose) {
 
 void TForm1::DeleteEntry(const std::string& ID) {
     TWaitCursor hourglass;
-    TLockGuard lock(QueryHelix->QueueLock(), fwriteLockTimeout);
-    if (!lock.Owns()) {
+    try {
+        fengine->Delete(ID);
+    } catch (const EBusy&) {
         throw Exception("The entry was not deleted: the knowledge base stayed busy");
     }
-    if (!ftablesReady) EnsureTables();
-    const bool incremental = !fvectorsStale && searchtable && kb::UnchangedElsewhere(*DB, fmark);
-    kb::DeleteEntry(*DB, ID);
-    if (!incremental) {
-        LoadAllVectors();
-        return;
-    }
-    searchtable->DeleteRowsWhere(0, ID);
-    fsearch->Remove(ID);
-    fmark = kb::MarkVectors(*DB);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Search as you type
 
 void TForm1::ProblemTextChange() {
-    if (busy) {
-        fpendingChange = true;  // searched when the running pass has been shown
-        return;
-    }
     std::string text = ProblemBytes();
     if (IsBlank(text)) return;
-    Queue(std::move(text));
+    fengine->Search(std::move(text));
 }
-
-namespace {
-// A problem text queued for a search. The worker builds its term vector: for a long paste that
-// takes longer than the window may stay unresponsive.
-struct TQueryText : TObject {
-    explicit TQueryText(std::string bytes) : text(std::move(bytes)) {}
-    std::string text;
-};
-}  // namespace
 
 void TForm1::Requery() {
-    Queue(ProblemBytes());
-}
-
-void TForm1::Queue(std::string problem) {
-    if (!QueryHelix) return;
-    auto query = std::make_unique<TQueryText>(std::move(problem));
-    TObject* item = query.get();
-    if (QueryHelix->Push(item)) {
-        query.release();  // the worker owns it now
-        ++fqueriesPushed;
-    }
-}
-
-void TForm1::QueryHelixProcessWorkItem(THelix& Helix, TObject*& WorkItem) {
-    // Searches give way to the window: on two cores the worker and the search's helper thread
-    // would otherwise keep the user-interface thread waiting after every keystroke.
-    static thread_local const bool lowered = LowerThreadPriority();
-    (void)lowered;
-    struct TCounted {
-        std::atomic<int>& handled;
-        ~TCounted() { ++handled; }
-    } counted{fqueriesHandled};
-    // Whatever happens below, the item is freed here.
-    std::unique_ptr<TObject> owned(std::exchange(WorkItem, nullptr));
-    std::unique_ptr<TcvVector> query;
-    if (const auto* text = dynamic_cast<const TQueryText*>(owned.get())) {
-        query = EncodeCV(text->text);  // before the lock, which the window may be waiting for
-    } else if (auto* vector = dynamic_cast<TcvVector*>(owned.get())) {
-        owned.release();
-        query.reset(vector);
-    }
-    if (!query) return;
-    TLockGuard lock(Helix.QueueLock(), kQueueTimeout);
-    if (!lock.Owns()) return;
-    executeQuery(std::move(query));
-}
-
-void TForm1::executeQuery(std::unique_ptr<TcvVector> Query) {
-    TLockGuard lock(QueryHelix->QueueLock(), kQueueTimeout);
-    if (!lock.Owns()) return;
-    std::shared_ptr<TSearchPass> pass;
-    // busy is cleared and the outcome posted on every path, so a change typed during the pass
-    // is searched once it has been shown.
-    struct TPassEnd {
-        TForm1* form;
-        std::shared_ptr<TSearchPass>& pass;
-        ~TPassEnd() {
-            form->busy = false;
-            QMetaObject::invokeMethod(
-                form,
-                [form = form, pass = pass] { RunHandler([&] { form->ShowSearchPass(pass); }); },
-                Qt::QueuedConnection);
-        }
-    };
-    busy = true;
-    TPassEnd end{this, pass};
-    if (!searchtable || !fsearch) return;  // the knowledge base never opened: nothing to search
-    if (fpassRunningHook) fpassRunningHook();
-    pass = fsearch->Search(*Query);
+    if (fengine) fengine->Search(ProblemBytes());
 }
 
 void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
-    if (fclosed) return;
-    if (pass && Results) {
-        // Swap the new hits in whole; the old ones go when pass does, after the panel has let
-        // go of them.
-        fhold.swap(pass->hits);
-        Scored.swap(pass->tree);
-        std::swap(fholdTexts, pass->texts);
-        Results->SetStorage(Scored.get());
-        Results->StorageChanged();
-        Results->Hover(0, 0);
-        // Drawn now, so that the scroll range is right even when the panel is not (yet) on
-        // screen, where a repaint would draw nothing; the screen follows at the next paint.
-        Results->DrawPanel();
-        Results->update();
-        vs->setMaximum(std::max(0, Results->ScrollHeight()));
-        ++fpassesShown;
-    }
-    if (fpendingChange) {
-        fpendingChange = false;
-        ProblemTextChange();
-    }
+    if (fclosed || !pass || !Results) return;
+    // Swap the new hits in whole; the old ones go when the previous pass does, after the panel
+    // has let go of them.
+    Scored = std::move(pass->tree);
+    fhold = std::move(pass);
+    Results->SetStorage(Scored.get());
+    Results->StorageChanged();
+    Results->Hover(0, 0);
+    // Drawn now, so that the scroll range is right even when the panel is not (yet) on
+    // screen, where a repaint would draw nothing; the screen follows at the next paint.
+    Results->DrawPanel();
+    Results->update();
+    vs->setMaximum(std::max(0, Results->ScrollHeight()));
+    ++fpassesShown;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -593,16 +443,23 @@ void TForm1::Panel6MouseDown(Qt::MouseButton, int X, int Y) {
     Results->repaint();
     const TcvResults* R = Results->Hover(X, Y);
     if (!R) return;
-    const std::string ID(R->ID);
+    OpenEntry(std::string(R->ID));
+}
+
+void TForm1::OpenEntry(const std::string& ID) {
     TShowItem* window = ViewWindowOf(ID);
     if (!window) {
-        if (!DB) return;
         // Read both texts before anything is cached: an entry that is gone opens nothing.
-        const std::string problem = kb::ReadDescription(*DB, ID, kb::kProblem);
-        const std::string solution = kb::ReadDescription(*DB, ID, kb::kSolution);
+        const TEntryTexts texts = fengine->ReadEntry(ID);
         auto created = std::make_unique<TShowItem>();
-        created->Execute(DB.get(), ID, problem, solution);
+        created->Execute(ID, texts.problem, texts.solution);
         window = created.get();
+        connect(window, &TShowItem::deleteConfirmed, this, [this](TShowItem* w) {
+            DeleteEntry(w->EntryID());
+            Requery();
+        });
+        connect(window, &TShowItem::closedByButton, this,
+                [this](TShowItem* w) { ForgetViewWindow(w); });
         shown.emplace_back(ID, std::move(created));
     }
     window->show();

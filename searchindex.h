@@ -1,76 +1,104 @@
-// The in-memory side of search as you type. Every loaded stored vector is parsed once and indexed
+// The in-memory side of search as you type. Every stored text's vector is parsed once and indexed
 // by term (TVectorIndex), beside the entry ID, title and excerpt that its hit would show, so a
-// search pass needs neither to parse vector texts nor to ask the database anything. Scores and
-// the order of hits are exactly those of scoring every loaded row in turn with Proximity.
+// search pass needs neither to parse vector texts nor to ask the store anything. Scores and the
+// order of hits are exactly those of scoring every stored vector in load order with Proximity.
+//
+// The index knows nothing of where texts are stored. A store hands it texts in load order, each
+// under a key of its own (a row number, a change sequence) that grows with every text added, and
+// takes texts out again by key or by entry ID.
 //
 // Ownership: the index owns its texts in immutable chunks shared with the passes it produced; a
 // TSearchPass keeps the chunks its hits point into alive after the index has moved on.
-// Thread safety: none of its own. The owner serialises Load/Append/Remove against Search with the
-// work queue's lock; a TSearchPass, once returned, belongs to its receiver alone.
+// Thread safety: none of its own. The owner serialises changes against Search; a TSearchPass,
+// once returned, belongs to its receiver alone.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "searchhit.h"
-#include "sqlite/sqlitedb.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretree.h"
 #include "textsearch/vectorindex.h"
 
-// The outcome of one search pass, handed whole to the user-interface thread.
+// The outcome of one search pass, handed whole to whoever shows it.
 struct TSearchPass {
     std::vector<std::shared_ptr<const std::string>> texts;  // what the hits' views point into
     std::vector<TcvResults> hits;                           // the hits, in the order found
     std::unique_ptr<TScoretree<TcvResults>> tree;           // the same hits by score
 };
 
+// One stored text as a store hands it to the index.
+struct TStoredText {
+    int64_t key = 0;            // the store's own key for it; never falls in load order
+    std::string_view ID;        // entry ID
+    std::string_view texttype;  // "P" or "S"
+    std::string_view vector;    // the stored vector text
+    // The first HitTextPrefix bytes of the text (or all of it); none when the text row is missing
+    // and the vector can therefore never be shown.
+    std::optional<std::string_view> head;
+};
+
 class TSearchIndex {
 public:
     // Stored texts scoring above this are hits.
     static constexpr float kThreshold = 0.25f;
-    // A hit shows the first kTitleLength characters of its text and an excerpt of the next
-    // kExcerptLength.
-    static constexpr size_t kTitleLength = 40;
-    static constexpr size_t kExcerptLength = 100;
 
     TSearchIndex();
     ~TSearchIndex();
     TSearchIndex(const TSearchIndex&) = delete;
     TSearchIndex& operator=(const TSearchIndex&) = delete;
 
-    // Replaces the contents by the rows of vectors (entry ID, text type, vector text), with the
-    // texts of their entries read from DB.
-    void Load(const TSQLiteTable& vectors, TSQLiteDatabase& DB);
-    // Adds rows that a full load would return after the rows already held.
-    void Append(const TSQLiteTable& rows, TSQLiteDatabase& DB);
-    // Leaves out every stored text of the entry from later searches.
-    void Remove(std::string_view ID);
+    // Forgets every text.
+    void Clear();
+    // Adds texts after those held, in the order a full load gives them. REQUIRES: their keys are
+    // not below any key added before.
+    void Add(std::span<const TStoredText> texts);
+    // Leaves the text under key, or every text of the entry, out of later searches.
+    void RemoveKey(int64_t key);
+    void RemoveEntry(std::string_view ID);
+
+    // The live text under key: its entry ID and text type.
+    bool Lookup(int64_t key, std::string_view& ID, std::string_view& texttype) const;
+    // Keys of the live texts, in increasing order.
+    std::vector<int64_t> LiveKeys() const;
+    // The greatest key ever added, or 0.
+    int64_t LastKey() const { return fkeys.empty() ? 0 : fkeys.back(); }
     // Stored texts that later searches visit.
     size_t LiveCount() const;
+    // Bytes held, for measurements.
+    size_t MemoryUsage() const;
 
-    // Scores query against every stored text. Rows that cannot be scored (a malformed count) or
-    // shown (no text row for the vector) are skipped.
+    // Scores query against every live text. Texts that cannot be scored (a malformed count) or
+    // shown (no text row) are skipped.
     std::unique_ptr<TSearchPass> Search(const TcvVector& query) const;
 
 private:
     struct TDoc {
         std::string_view ID;
+        std::string_view texttype;
         std::string_view Title;
         std::string_view excerpt;
         bool hasText = false;  // the entry's text row exists
-        bool live = false;     // not removed since loaded
+        bool live = false;     // not removed since added
     };
-
-    void AddRows(const TSQLiteTable& rows, TSQLiteDatabase& DB, std::string_view descriptionsSQL);
+    // The document with this key, or npos.
+    size_t Find(int64_t key) const;
+    void Kill(size_t doc);
 
     TVectorIndex fvectors;
-    std::vector<TDoc> fdocs;  // indexed by the vector index's document ids
+    std::vector<TDoc> fdocs;     // indexed by the vector index's document ids
+    std::vector<int64_t> fkeys;  // the key of each document; increasing
     std::vector<std::shared_ptr<const std::string>> fchunks;
 };
 
+// How many leading bytes of a stored text its title and excerpt can need.
+size_t HitTextPrefix();
 // The title and excerpt a hit shows for a stored text (cut at its first NUL, as it reads back).
 std::string HitTitle(std::string_view text);
 std::string HitExcerpt(std::string_view text);

@@ -18,7 +18,6 @@
 #include <thread>
 #include <utility>
 
-#include "mainform.h"
 #include "splashart.h"
 #include "uipanel.h"
 
@@ -170,7 +169,7 @@ TSplashWait SetSplashWait(TSplashWait wait) {
 
 void NoSplashWait(TSplash&, int) {}
 
-void RunSplashSequence(TForm1& form) {
+void RunSplashSequence() {
     {
         auto splash = std::make_unique<TSplash>();
         TSplashReference reference(splash.get());
@@ -183,5 +182,4 @@ void RunSplashSequence(TForm1& form) {
         splash->hide();
         ProcessPending();
     }
-    form.SetWindowColor(QColor(240, 240, 240));
 }

@@ -1,7 +1,7 @@
 // The splash window: a borderless, always-on-top greeting with the program's name, its emblem
 // and a line of status texts, shown for about two seconds when the main window is first shown
-// (RunSplashSequence). It touches no knowledge base; by the time it shows, the main window has
-// opened the knowledge base and loaded the vectors.
+// (RunSplashSequence). It touches no knowledge base; the knowledge base is opened and loaded
+// behind it, off the user-interface thread.
 //
 // Ownership: RunSplashSequence owns the one splash window it makes, for as long as the sequence
 // runs; the global Splash refers to it meanwhile and is null otherwise. A splash window owns its
@@ -16,7 +16,6 @@
 #include <functional>
 
 class QLabel;
-class TForm1;
 class TPanel;
 
 class TSplash : public QWidget {
@@ -64,6 +63,5 @@ TSplashWait SetSplashWait(TSplashWait wait);
 void NoSplashWait(TSplash& splash, int milliseconds);
 
 // The splash sequence of the main window's first showing: shows a splash window with its three
-// status texts in turn (1000, 500 and 500 ms), destroys it, and sets the main window's colour to
-// RGB(240, 240, 240).
-void RunSplashSequence(TForm1& form);
+// status texts in turn (1000, 500 and 500 ms) and destroys it.
+void RunSplashSequence();

@@ -13,11 +13,8 @@
 
 #include "application.h"
 #include "dialogs.h"
-#include "mainform.h"
 #include "qtext.h"
 #include "uipanel.h"
-
-TShowItem* ShowItem = nullptr;
 
 namespace {
 
@@ -119,9 +116,8 @@ void TShowItem::showEvent(QShowEvent* event) {
     }
 }
 
-void TShowItem::Execute(TSQLiteDatabase* DB, const std::string& ID, const std::string& Problem,
+void TShowItem::Execute(const std::string& ID, const std::string& Problem,
                         const std::string& Solution) {
-    fDB = DB;
     fid = ID;
     ProblemText->setPlainText(ToEditorText(Problem));
     SolutionText->setPlainText(ToEditorText(Solution));
@@ -129,7 +125,7 @@ void TShowItem::Execute(TSQLiteDatabase* DB, const std::string& ID, const std::s
 
 void TShowItem::Button2Click() {
     close();
-    if (Form1) Form1->ForgetViewWindow(this);
+    emit closedByButton(this);
 }
 
 void TShowItem::Button1Click() {
@@ -138,10 +134,8 @@ void TShowItem::Button1Click() {
                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         return;
     }
-    if (!Form1) return;
-    // A failure leaves the entry, the list and this window as they were.
-    Form1->DeleteEntry(fid);
-    Form1->Requery();
+    // A failure raises out of here and leaves the entry, the list and this window as they were.
+    emit deleteConfirmed(this);
     close();
-    Form1->ForgetViewWindow(this);
+    emit closedByButton(this);
 }

@@ -1,7 +1,8 @@
 // The entry view window: one stored entry, problem and solution, read-only, with a button to
 // delete the entry from the knowledge base. The main window keeps one per entry it has opened
-// (its list `shown`) and owns them; Close and Delete drop the window from that list, the
-// title-bar close only hides it.
+// (its list `shown`) and owns them. The window only shows and asks: deleting is left to whoever
+// connects deleteConfirmed, and Close and Delete tell closedByButton so that the window is dropped
+// from that list; the title-bar close only hides it.
 // User-interface thread only.
 #pragma once
 
@@ -13,7 +14,6 @@ class QPlainTextEdit;
 class QPushButton;
 class QSplitter;
 class TPanel;
-class TSQLiteDatabase;
 
 class TShowItem : public QWidget {
     Q_OBJECT
@@ -22,8 +22,7 @@ public:
     explicit TShowItem(QWidget* parent = nullptr);
 
     // Shows entry ID with its two texts (stored bytes).
-    void Execute(TSQLiteDatabase* DB, const std::string& ID, const std::string& Problem,
-                 const std::string& Solution);
+    void Execute(const std::string& ID, const std::string& Problem, const std::string& Solution);
     // Close: drops the window from the main window's list and closes it.
     void Button2Click();
     // Delete: asks, deletes the entry, drops the window, searches again and closes it.
@@ -40,14 +39,17 @@ public:
     QPushButton* Button1 = nullptr;  // "Delete"
     QPushButton* Button2 = nullptr;  // "Close"
 
+signals:
+    // The user confirmed Delete. A receiver that cannot delete the entry raises, which leaves
+    // the window open.
+    void deleteConfirmed(TShowItem* window);
+    // Close or Delete closed the window.
+    void closedByButton(TShowItem* window);
+
 private:
-    TSQLiteDatabase* fDB = nullptr;  // not owned
     std::string fid;
     bool fplaced = false;
 
 protected:
     void showEvent(QShowEvent* event) override;
 };
-
-// The view window created, hidden, at start.
-extern TShowItem* ShowItem;

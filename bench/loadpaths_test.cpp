@@ -12,10 +12,12 @@
 #include <bit>
 #include <random>
 
+#include <sqlite3.h>
 #include "bench/kbgen.h"
 #include "knowledgebase.h"
 #include "port/errors.h"
 #include "searchindex.h"
+#include "sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/similarity.h"
 #include "textsearch/vectorindex.h"
@@ -63,10 +65,19 @@ std::vector<THit> Indexed(const TcvVector& query, const TSearchIndex& index) {
     return hits;
 }
 
+// The index as the program loads it from the file DB has open.
+std::unique_ptr<TSearchIndex> Loaded(TSQLiteDatabase& DB) {
+    TSQLiteStore store(sqlite3_db_filename(DB.Handle(), "main"));
+    store.Open();
+    auto index = std::make_unique<TSearchIndex>();
+    store.LoadAll(*index);
+    return index;
+}
+
 void ExpectSameHits(TSQLiteDatabase& DB, const std::vector<std::string>& queries) {
     auto rows = kb::LoadVectors(DB);
-    TSearchIndex index;
-    index.Load(*rows, DB);
+    const auto loaded = Loaded(DB);
+    const TSearchIndex& index = *loaded;
     for (const std::string& q : queries) {
         const auto query = EncodeCV(q);
         EXPECT_EQ(Indexed(*query, index), RowByRow(*query, *rows, DB)) << q;
@@ -134,10 +145,7 @@ TEST(SearchLoad, WithoutAKeyTheFirstTextOfAnEntryWins) {
         DB.ExecSQL(kb::InsertVectorSQL(ID, "P", EncodeCV(Text("scanner offline", e))->Text()));
     }
     ExpectSameHits(DB, {"scanner", "offline number 2"});
-    auto rows = kb::LoadVectors(DB);
-    TSearchIndex index;
-    index.Load(*rows, DB);
-    const auto hits = Indexed(*EncodeCV("scanner"), index);
+    const auto hits = Indexed(*EncodeCV("scanner"), *Loaded(DB));
     ASSERT_EQ(hits.size(), 12u);  // the join lists each vector once per text row
     for (const THit& hit : hits)
         EXPECT_EQ(hit.Title.rfind("first", 0), 0u) << hit.Title;

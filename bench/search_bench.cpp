@@ -179,7 +179,7 @@ struct TReal {
 
     explicit TReal(const std::string& dir) {
         form = std::make_unique<TForm1>(dir);
-        QObject::connect(form->Results.get(), &vRenderPanel::OnPaint, [this] { ++paints; });
+        QObject::connect(form->Results, &vRenderPanel::OnPaint, [this] { ++paints; });
         ShowAndExpose(*form);
         Settle();
     }
@@ -189,16 +189,12 @@ struct TReal {
         form->SolutionText->clear();
         form.reset();
     }
-    // Every queued query handled and what the worker posted delivered.
+    // The knowledge base opened, the worker idle and every pass it handed over shown.
     bool Settle() {
-        for (int round = 0; round < 100; ++round) {
-            if (!WaitFor([&] { return form->QueriesHandled() == form->QueriesPushed(); }))
-                return false;
-            const int pushed = form->QueriesPushed();
-            QCoreApplication::processEvents();
-            if (form->QueriesPushed() == pushed && form->QueriesHandled() == pushed) return true;
-        }
-        return false;
+        return WaitFor([&] {
+            return form->Opened() && form->Engine().Idle() &&
+                   form->PassesShown() == form->Engine().PassesRun();
+        });
     }
     void SetProblem(const std::string& text) {
         form->ProblemText->setPlainText(ToEditorText(text));
@@ -206,7 +202,8 @@ struct TReal {
         Settle();
     }
     int PassesShown() const { return form->PassesShown(); }
-    int Hits() const { return form->Scored ? form->Scored->Count() : 0; }
+    int Hits() const { return form->ScoredHits().Count(); }
+    int Rows() const { return static_cast<int>(form->Engine().LiveTexts()); }
     QPlainTextEdit& Box() const { return *form->ProblemText; }
 };
 
@@ -410,11 +407,11 @@ void BM_Save(benchmark::State& state) {
         const auto [problem, solution] = NextEntry();
         w.form->SolutionText->setPlainText(ToEditorText(solution));
         w.SetProblem(problem);  // and the search it starts, done before the click
-        const int rows = w.form->searchtable->Count();
+        const int rows = w.Rows();
         const auto start = Clock::now();
         w.form->Button1Click();
         state.SetIterationTime(Seconds(Clock::now() - start));
-        if (w.form->searchtable->Count() != rows + 2) {
+        if (w.Rows() != rows + 2) {
             state.SkipWithError("the entry did not reach the loaded vectors");
             break;
         }
@@ -447,9 +444,10 @@ void BM_Startup(benchmark::State& state) {
         const int errors = gDialogs->errors;
         const auto start = Clock::now();
         auto form = std::make_unique<TForm1>(dir);
+        WaitFor([&] { return form->Opened(); });
         state.SetIterationTime(Seconds(Clock::now() - start));
-        if (gDialogs->errors != errors || !form->searchtable ||
-            form->searchtable->Count() != static_cast<int>(2 * kLarge)) {
+        if (gDialogs->errors != errors ||
+            form->Engine().LiveTexts() != static_cast<size_t>(2 * kLarge)) {
             state.SkipWithError("the knowledge base did not load");
             break;
         }
@@ -488,7 +486,7 @@ int PeakMemoryChild(const std::string& mode, const std::string& dir) {
     if (mode == "real") {
         TReal w(dir);
         w.SetProblem(QueryText(kCommonWord));
-        rows = w.form->searchtable->Count();
+        rows = w.Rows();
         hits = w.Hits();
     } else {
         TLiteral w(dir);

@@ -330,6 +330,55 @@ bool TSQLiteDatabase::TableExists(std::string_view TableName) {
                ->Count() > 0;
 }
 
+// --- TSQLiteCursor ---
+
+TSQLiteCursor::TSQLiteCursor(TSQLiteDatabase& DB, std::string_view SQL)
+    : fdb(DB), fsql(SQL), fmutex(sqlite3_db_mutex(DB.fDB.get())) {
+    sqlite3_mutex_enter(fmutex);
+    try {
+        fstatement = DB.Prepare(fsql);
+    } catch (...) {
+        sqlite3_mutex_leave(fmutex);
+        throw;
+    }
+}
+
+TSQLiteCursor::~TSQLiteCursor() {
+    fstatement.reset();
+    sqlite3_mutex_leave(fmutex);
+}
+
+bool TSQLiteCursor::Next() {
+    const int rc = sqlite3_step(fstatement.get());
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    if (rc == SQLITE_BUSY) throw ESQLiteException("Could not prepare SQL statement");
+    fdb.RaiseError("Could not retrieve data", fsql);
+}
+
+std::string_view TSQLiteCursor::Text(int I) const {
+    sqlite3_stmt* statement = fstatement.get();
+    if (sqlite3_column_type(statement, I) == SQLITE_BLOB) {
+        const void* bytes = sqlite3_column_blob(statement, I);
+        const int length = sqlite3_column_bytes(statement, I);
+        return length > 0
+                   ? std::string_view(static_cast<const char*>(bytes), static_cast<size_t>(length))
+                   : std::string_view();
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, I));
+    if (!text) return {};
+    const auto length = static_cast<size_t>(sqlite3_column_bytes(statement, I));
+    return std::string_view(text, strnlen(text, length));
+}
+
+int64_t TSQLiteCursor::Integer(int I) const {
+    return sqlite3_column_int64(fstatement.get(), I);
+}
+
+bool TSQLiteCursor::IsNull(int I) const {
+    return sqlite3_column_type(fstatement.get(), I) == SQLITE_NULL;
+}
+
 // --- TSQLiteBlob ---
 
 size_t TSQLiteBlob::Read(void* buffer, size_t count) {

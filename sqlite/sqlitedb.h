@@ -28,6 +28,7 @@
 #include "port/errors.h"
 
 struct sqlite3;
+struct sqlite3_mutex;
 struct sqlite3_stmt;
 
 class ESQLiteException : public Exception {
@@ -71,6 +72,7 @@ public:
 
 private:
     friend class TSQLiteTable;
+    friend class TSQLiteCursor;
 
     struct TFinalize {
         void operator()(sqlite3_stmt* statement) const;
@@ -89,6 +91,32 @@ private:
     };
     // Invariant: null until the open succeeded.
     std::unique_ptr<sqlite3, TClose> fDB;
+};
+
+// The rows of a query one at a time, for results too large to hold whole: nothing is copied, and
+// a row's values are valid until the next step. The cursor holds the connection for its whole
+// life (other threads' statements wait), so it is meant for one pass over a result, quickly.
+// Failures raise as TSQLiteTable's construction does, with the same messages.
+class TSQLiteCursor {
+public:
+    TSQLiteCursor(TSQLiteDatabase& DB, std::string_view SQL);
+    ~TSQLiteCursor();
+    TSQLiteCursor(const TSQLiteCursor&) = delete;
+    TSQLiteCursor& operator=(const TSQLiteCursor&) = delete;
+
+    // Steps to the next row; false at the end.
+    bool Next();
+    // Column I of the current row: a text up to its first NUL (as tables read text), a blob's
+    // bytes whole, a number as SQLite writes it, "" for NULL.
+    std::string_view Text(int I) const;
+    int64_t Integer(int I) const;
+    bool IsNull(int I) const;
+
+private:
+    TSQLiteDatabase& fdb;
+    std::string fsql;
+    sqlite3_mutex* fmutex;
+    TSQLiteDatabase::TStatement fstatement;
 };
 
 // A blob cell's bytes as a read-only stream with a position. Its table owns it.

@@ -20,9 +20,11 @@
 #include <sstream>
 #include <string>
 
+#include "engine.h"
 #include "knowledgebase.h"
 #include "searchindex.h"
 #include "sqlite/sqlitedb.h"
+#include "sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 
@@ -139,9 +141,9 @@ std::set<std::string> CheckKnowledgeBase(const std::string& dir) {
         EXPECT_EQ(EncodeCV(pairs->FieldAsString(0))->Text(), pairs->FieldAsString(1));
 
     // And the program's start goes through to a searchable index.
-    TSearchIndex index;
-    index.Load(*kb::LoadVectors(DB), DB);
-    EXPECT_EQ(index.LiveCount(), 2 * ids.size());
+    TKnowledgeEngine engine(std::make_unique<TSQLiteStore>(file), {});
+    EXPECT_TRUE(engine.OpenNow().error.empty());
+    EXPECT_EQ(engine.LiveTexts(), 2 * ids.size());
     return ids;
 }
 
@@ -214,9 +216,9 @@ TEST(CrashSafety, AKilledFirstStartLeavesAFileThatStartsCleanly) {
         const TRun run = RunAndKill(dir.Path(), random(), delay);
         TModel model;
         Apply(model, run.output);
-        const auto stored = CheckKnowledgeBase(dir.Path());
-        for (const auto& ID : model.live)
-            EXPECT_TRUE(stored.count(ID));
+        // The saver goes on after its first save when it is quicker than measured, so a delete
+        // may be the operation in flight.
+        Reconcile(model, CheckKnowledgeBase(dir.Path()), round);
         if (testing::Test::HasFailure()) break;
     }
 }

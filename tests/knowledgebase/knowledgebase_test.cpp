@@ -8,6 +8,7 @@
 
 #include "port/errors.h"
 #include "searchindex.h"
+#include "sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 
@@ -189,18 +190,24 @@ TEST_F(KnowledgeBaseEntries, IDsHoldingQuotesReachOnlyTheirOwnEntry) {
         EXPECT_EQ(kb::ReadDescription(*DB, hostile, "P"), "monitor P");
         EXPECT_EQ(kb::ReadDescription(*DB, hostile, "S"), "monitor S");
 
-        // The search's text lookups, whole and for one appended entry, find its own texts.
+        // The search's text lookups, at a full load and for an entry added later, find its own
+        // texts.
+        TSQLiteStore store(kb::KnowledgeBaseFile(dir.Path()));
+        store.Open();
         TSearchIndex index;
-        index.Load(*kb::LoadVectors(*DB), *DB);
+        store.LoadAll(index);
         auto pass = index.Search(*EncodeCV("monitor"));
         ASSERT_EQ(pass->hits.size(), 2u);
         EXPECT_EQ(pass->hits[0].ID, hostile);
         EXPECT_EQ(pass->hits[0].Title, "monitor P...");
-        TSearchIndex appended;
-        appended.Append(*DB->GetTable(std::string(kb::kLoadVectors) + " where vectors.ID=" + "'" +
-                                      kb::DoubleApostrophes(hostile) + "'"),
-                        *DB);
-        EXPECT_EQ(appended.Search(*EncodeCV("monitor"))->hits.at(1).Title, "monitor S...");
+        store.DeleteEntry(hostile, &index);
+        for (const char* type : {"P", "S"}) {
+            DB->ExecSQL(kb::InsertTextSQL(hostile, "", type, std::string("monitor ") + type));
+            DB->ExecSQL(kb::InsertVectorSQL(hostile, type, EncodeCV("monitor")->Text()));
+        }
+        store.Sync(index);
+        EXPECT_EQ(index.Search(*EncodeCV("monitor"))->hits.at(1).Title, "monitor S...");
+        EXPECT_EQ(store.ReadEntry(hostile).solution, "monitor S");
 
         kb::DeleteEntry(*DB, hostile);
         EXPECT_EQ(CountOf(*DB, "select count(*) from textdata"), 4);

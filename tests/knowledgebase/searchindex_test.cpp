@@ -1,189 +1,98 @@
-// The search over the loaded vectors gives exactly the hits of scoring every loaded row in turn,
-// as a straightforward pass does: parse the stored vector, score it with Proximity, look the text
-// up with its own statement, keep it above 0.25, order by score with later rows first on ties.
+// The search over the stored texts gives exactly the hits of scoring every loaded row in turn, as
+// a straightforward pass does (literalpass.h), after a full load and after every kind of change
+// the file store takes in: its own saves, edits and deletes, and those of another program.
 #include "searchindex.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <random>
 
 #include "knowledgebase.h"
-#include "port/errors.h"
+#include "literalpass.h"
+#include "sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/similarity.h"
 
 namespace {
 
-struct THit {
-    std::string ID, Title, excerpt;
-    float score;
-    bool operator==(const THit& o) const {
-        return ID == o.ID && Title == o.Title && excerpt == o.excerpt &&
-               std::memcmp(&score, &o.score, sizeof score) == 0;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const THit& h) {
-    return out << h.ID << " " << h.score << " [" << h.Title << "] [" << h.excerpt << "]";
-}
-
-// The pass as first written: one row at a time, every step as plain as it gets. A row that
-// cannot be scored or shown is skipped.
-std::vector<THit> LiteralPass(const TcvVector& query, TSQLiteTable& searchtable,
-                              TSQLiteDatabase& DB) {
-    std::vector<THit> hits;
-    for (bool more = searchtable.MoveFirst(); more && !searchtable.Eof(); searchtable.Next()) {
-        TcvVector stored;
-        stored.SetText(searchtable.FieldAsString(2));
-        float score;
-        try {
-            score = Proximity(query, stored);
-        } catch (const EConvertError&) {
-            continue;
-        }
-        if (!(score > 0.25f)) continue;
-        std::string text;
-        try {
-            text =
-                kb::ReadDescription(DB, searchtable.FieldAsString(0), searchtable.FieldAsString(1));
-        } catch (const ESQLiteException&) {
-            continue;
-        }
-        std::string excerpt = text.size() > 40 ? text.substr(40, 100) : "";
-        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.back()) <= 32)
-            excerpt.pop_back();
-        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.front()) <= 32)
-            excerpt.erase(0, 1);
-        hits.push_back({searchtable.FieldAsString(0), text.substr(0, 40) + "...", excerpt, score});
-    }
-    // Best first; among equal scores the later row first, as the score tree orders them.
-    std::vector<THit> ordered(hits.rbegin(), hits.rend());
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const THit& a, const THit& b) { return a.score > b.score; });
-    return ordered;
-}
-
 std::vector<THit> IndexedPass(const TcvVector& query, const TSearchIndex& index) {
     auto pass = index.Search(query);
-    std::vector<THit> hits;
-    for (int p = pass->tree->Count() - 1; p >= 0; --p) {
-        const TcvResults* r = pass->tree->Items(p)->data;
-        hits.push_back(
-            {std::string(r->ID), std::string(r->Title), std::string(r->excerpt), r->Proximity});
-    }
-    EXPECT_EQ(pass->hits.size(), hits.size());
-    return hits;
+    EXPECT_EQ(pass->hits.size(), static_cast<size_t>(pass->tree->Count()));
+    return HitsOf(*pass);
 }
 
-const char* const kWords[] = {"printer", "printers", "printing", "jam",       "jammed", "paper",
-                              "tray",    "network",  "connect",  "connected", "error",  "the",
-                              "a",       "it's",     "driver",   "Driver",    "reboot", "ing",
-                              "caf\xE9", "win98",    "1990s",    "toner",     "e-mail", "x"};
-
-std::string RandomText(std::mt19937& rng, int maxWords) {
-    std::uniform_int_distribution<int> words(0, maxWords), pick(0, std::size(kWords) - 1),
-        sep(0, 9);
-    std::string text;
-    const int n = words(rng);
-    for (int i = 0; i < n; ++i) {
-        if (i) text += sep(rng) == 0 ? "\r\n" : (sep(rng) == 1 ? ", " : " ");
-        text += kWords[pick(rng)];
+// A store on a file in dir, opened, with its index loaded.
+struct TLoaded {
+    explicit TLoaded(const TTempDir& dir) : store(kb::KnowledgeBaseFile(dir.Path())) {
+        store.Open();
+        store.LoadAll(index);
     }
-    return text;
-}
-
-// A knowledge base with ordinary entries and the damage older files can carry: vectors without
-// their texts, malformed and duplicated counts, upper-case names, texts with NUL bytes.
-void FillRandomly(TSQLiteDatabase& DB, std::mt19937& rng, int entries) {
-    std::uniform_int_distribution<int> kind(0, 19);
-    for (int e = 0; e < entries; ++e) {
-        const int k = kind(rng);
-        if (k == 0) {
-            DB.ExecSQL(kb::InsertVectorSQL("orphan" + std::to_string(e), "P",
-                                           EncodeCV(RandomText(rng, 6))->Text()));
-        } else if (k == 1) {
-            const std::string ID = kb::SaveEntry(DB, RandomText(rng, 8), RandomText(rng, 8));
-            const char* bad[] = {"printer=x\r\njam=2\r\n",  "PRINTER=3\r\nprinter=1\r\n",
-                                 "jam\r\n=4\r\npaper=\r\n", "printer=99999999999\r\n",
-                                 "printer=-2\r\nthe=1\r\n", "printer=07\r\n\r\npaper=1"};
-            DB.ExecSQL("update vectors set vectordata='" +
-                       std::string(bad[std::uniform_int_distribution<int>(0, 5)(rng)]) +
-                       "' where ID='" + ID + "' and texttype='P'");
-        } else if (k == 2) {
-            const std::string ID = kb::SaveEntry(DB, RandomText(rng, 30), RandomText(rng, 4));
-            DB.ExecSQL(
-                "update textdata set description='printer jam '||char(0)||' hidden' where ID='" +
-                ID + "' and texttype='P'");
-        } else {
-            kb::SaveEntry(DB, RandomText(rng, k < 6 ? 60 : 8), RandomText(rng, 12));
-        }
-    }
-}
+    TSQLiteDatabase& DB() { return *store.Database(); }
+    TSQLiteStore store;
+    TSearchIndex index;
+};
 
 TEST(SearchIndex, GivesTheHitsOfTheRowByRowPassOnRandomKnowledgeBases) {
     std::mt19937 rng(20261208);
     for (int round = 0; round < 40; ++round) {
         TTempDir dir;
-        TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-        kb::CreateMissingTables(DB);
-        FillRandomly(DB, rng, std::uniform_int_distribution<int>(0, 40)(rng));
-        auto searchtable = kb::LoadVectors(DB);
-        TSearchIndex index;
-        index.Load(*searchtable, DB);
+        {
+            TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+            kb::CreateMissingTables(DB);
+            FillRandomly(DB, rng, std::uniform_int_distribution<int>(0, 40)(rng));
+        }
+        TLoaded kb(dir);
         for (int q = 0; q < 15; ++q) {
             const auto query = EncodeCV(RandomText(rng, q < 3 ? 1 : 7));
-            const auto expected = LiteralPass(*query, *searchtable, DB);
-            ASSERT_EQ(IndexedPass(*query, index), expected)
+            ASSERT_EQ(IndexedPass(*query, kb.index), LiteralPass(*query, kb.DB()))
                 << "round " << round << " query " << query->Text();
         }
     }
 }
 
-TEST(SearchIndex, StaysExactAcrossAppendsAndRemovals) {
+// Writes of this store and of another program on the same file, in random order; after each, the
+// index (kept up to date by the store, not reloaded) searches exactly as a fresh load would.
+TEST(SearchIndex, StaysExactAcrossOwnAndOtherProgramsWrites) {
     std::mt19937 rng(7);
     TTempDir dir;
-    TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-    kb::CreateMissingTables(DB);
-    FillRandomly(DB, rng, 20);
-    auto kept = kb::LoadVectors(DB);
-    TSearchIndex index;
-    index.Load(*kept, DB);
-    kb::TVectorsMark mark = kb::MarkVectors(DB);
+    TLoaded kb(dir);
+    FillRandomly(kb.DB(), rng, 20);
+    kb.store.LoadAll(kb.index);
+    TSQLiteDatabase other(kb::KnowledgeBaseFile(dir.Path()));
     std::vector<std::string> ids;
-    for (int step = 0; step < 30; ++step) {
-        if (step % 3 == 2 && !ids.empty()) {
-            const std::string ID =
-                ids[std::uniform_int_distribution<size_t>(0, ids.size() - 1)(rng)];
-            kb::DeleteEntry(DB, ID);
-            kept->DeleteRowsWhere(0, ID);
-            index.Remove(ID);
+    auto pick = [&] { return ids[std::uniform_int_distribution<size_t>(0, ids.size() - 1)(rng)]; };
+    for (int step = 0; step < 60; ++step) {
+        const int what = std::uniform_int_distribution<int>(0, 5)(rng);
+        const bool mine = std::uniform_int_distribution<int>(0, 1)(rng) == 0;
+        SCOPED_TRACE("step " + std::to_string(step) + " kind " + std::to_string(what) +
+                     (mine ? " here" : " elsewhere"));
+        if (what == 0 && !ids.empty()) {
+            const std::string ID = pick();
+            mine ? kb.store.DeleteEntry(ID, &kb.index) : kb::DeleteEntry(other, ID);
             ids.erase(std::find(ids.begin(), ids.end(), ID));
+        } else if (what == 1 && !ids.empty()) {
+            const std::string ID = pick(), p = RandomText(rng, 10), s = RandomText(rng, 10);
+            mine ? kb.store.ReplaceEntry(ID, p, s, &kb.index) : kb::ReplaceEntry(other, ID, p, s);
+        } else if (what == 2 && !ids.empty() && !mine) {
+            // Deleting the newest entry and saving again reuses its rowids: a full load.
+            other.ExecSQL("delete from vectors where rowid>=(select max(rowid)-1 from vectors)");
+            ids.push_back(kb::SaveEntry(other, RandomText(rng, 10), RandomText(rng, 10)));
         } else {
-            ids.push_back(kb::SaveEntry(DB, RandomText(rng, 10), RandomText(rng, 10)));
-            auto added = kb::LoadVectorsAddedAfter(DB, mark);
-            EXPECT_EQ(added->Count(), 2);
-            kept->AppendRows(*added);
-            index.Append(*added, DB);
+            const std::string p = RandomText(rng, 10), s = RandomText(rng, 10);
+            ids.push_back(mine ? kb.store.SaveEntry(p, s, &kb.index) : kb::SaveEntry(other, p, s));
         }
-        mark = kb::MarkVectors(DB);
-        auto fresh = kb::LoadVectors(DB);
-        ASSERT_EQ(kept->Count(), fresh->Count());
-        for (int r = 0; r < fresh->Count(); ++r) {
-            for (unsigned c = 0; c < 3; ++c)
-                ASSERT_EQ(kept->CellView(r, c), fresh->CellView(r, c));
-        }
+        kb.store.Sync(kb.index);
         const auto query = EncodeCV(RandomText(rng, 5));
-        ASSERT_EQ(IndexedPass(*query, index), LiteralPass(*query, *fresh, DB));
+        ASSERT_EQ(IndexedPass(*query, kb.index), LiteralPass(*query, kb.DB()));
+        EXPECT_EQ(kb.index.LiveCount(), static_cast<size_t>(kb::LoadVectors(kb.DB())->Count()));
     }
-    EXPECT_EQ(index.LiveCount(), static_cast<size_t>(kept->Count()));
+    EXPECT_FALSE(kb.store.Sync(kb.index));  // nothing new: nothing to do
 }
 
 TEST(SearchIndex, TitlesExcerptsAndTheThreshold) {
     TTempDir dir;
-    TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-    kb::CreateMissingTables(DB);
+    TLoaded kb(dir);
+    TSQLiteDatabase& DB = kb.DB();
     const std::string text25 = "printer jams every monday";
     const std::string text40 = "printer jams when printing envelopes ok.";
     std::string text200 = "printer " + std::string(32, 'a') + "   \t" + std::string(95, 'b') +
@@ -197,9 +106,8 @@ TEST(SearchIndex, TitlesExcerptsAndTheThreshold) {
     for (int i = 0; i < 16; ++i)
         sixteen += "q" + std::string(1, char('a' + i)) + "z ";
     kb::SaveEntry(DB, "qaz", "w");
-    auto table = kb::LoadVectors(DB);
-    TSearchIndex index;
-    index.Load(*table, DB);
+    kb.store.LoadAll(kb.index);
+    const TSearchIndex& index = kb.index;
 
     auto hits = IndexedPass(*EncodeCV("printer"), index);
     ASSERT_EQ(hits.size(), 3u);
@@ -221,12 +129,11 @@ TEST(SearchIndex, TitlesExcerptsAndTheThreshold) {
 
 TEST(SearchIndex, BothTextsOfAnEntryAreListedUnderOneID) {
     TTempDir dir;
-    TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-    kb::CreateMissingTables(DB);
+    TLoaded kb(dir);
+    TSQLiteDatabase& DB = kb.DB();
     const std::string ID = kb::SaveEntry(DB, "printer jams", "printer fixed");
-    auto table = kb::LoadVectors(DB);
-    TSearchIndex index;
-    index.Load(*table, DB);
+    kb.store.LoadAll(kb.index);
+    const TSearchIndex& index = kb.index;
     const auto hits = IndexedPass(*EncodeCV("printer"), index);
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_EQ(hits[0].ID, ID);
@@ -236,14 +143,13 @@ TEST(SearchIndex, BothTextsOfAnEntryAreListedUnderOneID) {
 
 TEST(SearchIndex, HitsOutliveTheIndexThatMadeThem) {
     TTempDir dir;
-    TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-    kb::CreateMissingTables(DB);
+    TLoaded kb(dir);
+    TSQLiteDatabase& DB = kb.DB();
     kb::SaveEntry(DB, "printer jams in the morning", "x");
-    auto table = kb::LoadVectors(DB);
     std::unique_ptr<TSearchPass> pass;
     {
         TSearchIndex index;
-        index.Load(*table, DB);
+        kb.store.LoadAll(index);
         pass = index.Search(*EncodeCV("printer"));
     }
     ASSERT_EQ(pass->tree->Count(), 1);

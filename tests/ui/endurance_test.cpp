@@ -94,8 +94,8 @@ protected:
         WaitForSearches();
     }
     bool Listed(const std::string& ID) const {
-        for (int p = 0; p < form->Scored->Count(); ++p) {
-            if (form->Scored->Items(p)->data->ID == ID) return true;
+        for (int p = 0; p < form->ScoredHits().Count(); ++p) {
+            if (form->ScoredHits().Items(p)->data->ID == ID) return true;
         }
         return false;
     }
@@ -112,11 +112,12 @@ protected:
                 break;
             }
         }
-        ASSERT_EQ(form->shown.size(), 1u);
-        ASSERT_EQ(form->shown[0].second->EntryID(), ID);
+        ASSERT_EQ(form->ViewWindowCount(), 1);
+        TShowItem* window = form->ViewWindowOf(ID);
+        ASSERT_NE(window, nullptr);
         dialogs->answers = {QMessageBox::Yes};
-        form->shown[0].second->Button1->click();
-        ASSERT_TRUE(form->shown.empty());
+        window->Button1->click();
+        ASSERT_EQ(form->ViewWindowCount(), 0);
     }
 };
 
@@ -140,7 +141,7 @@ TEST_F(EnduranceTest, ThousandsOfSavesAndDeletesLeakNothingAndGrowOnlyWithTheDat
         f.SolutionText->setPlainText(QString::fromLatin1(solution));
         f.Button1->click();
         ASSERT_EQ(dialogs->Errors(), 0) << "save " << i;
-        live.push_back({f.flastSavedID, problem});
+        live.push_back({LastSavedID(), problem});
 
         if (i % deleteEvery == 0) {
             const size_t pick = std::uniform_int_distribution<size_t>(0, live.size() - 1)(random);
@@ -187,11 +188,11 @@ TEST_F(EnduranceTest, ThousandsOfSavesAndDeletesLeakNothingAndGrowOnlyWithTheDat
 
     // Everything is where it should be.
     EXPECT_EQ(static_cast<int>(gone.size()), kCounts.deletes);
-    EXPECT_EQ(f.DB->GetTableString("select count(*) from textdata"),
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from textdata"),
               std::to_string(2 * live.size()));
-    EXPECT_EQ(f.DB->GetTableString("select count(*) from vectors"),
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors"),
               std::to_string(2 * live.size()));
-    EXPECT_EQ(f.searchtable->Count(), static_cast<int>(2 * live.size()));
+    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), static_cast<int>(2 * live.size()));
     for (int k = 0; k < 20; ++k) {
         const TEntry& kept =
             live[std::uniform_int_distribution<size_t>(0, live.size() - 1)(random)];

@@ -163,8 +163,8 @@ protected:
     }
     std::vector<std::string> ShownTitles() const {
         std::vector<std::string> titles;
-        for (int p = form->Scored->Count() - 1; p >= 0; --p)
-            titles.emplace_back(form->Scored->Items(p)->data->Title);
+        for (int p = form->ScoredHits().Count() - 1; p >= 0; --p)
+            titles.emplace_back(form->ScoredHits().Items(p)->data->Title);
         return titles;
     }
 
@@ -205,7 +205,7 @@ protected:
         WaitForSearches();
         bool free = false;
         std::thread other([&] {
-            TLockGuard lock(form->QueryHelix->QueueLock(), 2000);
+            TLockGuard lock(form->Engine().DataLock(), 2000);
             free = lock.Owns();
         });
         other.join();
@@ -259,7 +259,7 @@ TEST_F(FaultTest, AKnowledgeBaseThatCannotBeWrittenRefusesEachWriteAndKeepsEvery
         f.Larger1->trigger();
         ASSERT_EQ(dialogs->Errors(), 3);
         ExpectError("Error executing SQL statement \"update settings");
-        EXPECT_EQ(f.fontsize, 11);
+        EXPECT_EQ(f.FontSize(), 11);
         EXPECT_EQ(Contents(File()), before);
 
         // A start in this state goes through (it writes back an unchanged size, which needs no
@@ -269,7 +269,7 @@ TEST_F(FaultTest, AKnowledgeBaseThatCannotBeWrittenRefusesEachWriteAndKeepsEvery
         f.close();
         Open();
         EXPECT_EQ(dialogs->Errors(), 3);
-        EXPECT_EQ(form->fontsize, 10);
+        EXPECT_EQ(form->FontSize(), 10);
         Search("printer");
         EXPECT_EQ(ShownTitles(), (std::vector<std::string>{"printer jams..."}));
         form.reset();
@@ -319,7 +319,7 @@ TEST_F(FaultTest, AFileThatIsNotAKnowledgeBaseIsReportedAndNeverWrittenTo) {
 
         // The window works on: typing finds nothing, saving says it did not, texts stay.
         Search("printer jams");
-        EXPECT_EQ(f.Scored->Count(), 0);
+        EXPECT_EQ(f.ScoredHits().Count(), 0);
         f.ProblemText->setPlainText("printer jams");
         f.SolutionText->setPlainText("clean the rollers");
         f.Button1->click();
@@ -397,7 +397,6 @@ TEST_P(DamagedTextSize, IsReportedAtStartAndTheEntriesStaySafe) {
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_EQ(dialogs->shown.back().text, GetParam().message);
     EXPECT_EQ(dialogs->shown.back().title, kApplicationTitle);
-    ASSERT_TRUE(f.DB);
     EXPECT_EQ(Contents(File()), before);
 
     // A save goes through and brings every entry, old and new, into the search.
@@ -405,7 +404,7 @@ TEST_P(DamagedTextSize, IsReportedAtStartAndTheEntriesStaySafe) {
     f.Button1->click();
     EXPECT_EQ(dialogs->Errors(), 1);
     Search("printer");
-    EXPECT_EQ(f.Scored->Count(), 2);
+    EXPECT_EQ(f.ScoredHits().Count(), 2);
     form.reset();
     EXPECT_EQ(Rows("textdata"), 4);
 }
@@ -495,7 +494,6 @@ TEST_F(FaultTest, OrphanAndMalformedVectorRowsAreSteppedOverWithoutAMessage) {
         EXPECT_EQ(ShownTitles(), expected);
     }
     EXPECT_EQ(dialogs->Errors(), 0);
-    EXPECT_FALSE(f.busy);
 
     // The entries around the damage open, delete and save as usual.
     Search("network printer");
@@ -539,22 +537,22 @@ TEST_F(FaultTest, ANulByteOrAMegabyteInAStoredTextIsShownAndSearchedSafely) {
     f.SolutionText->setPlainText(QString::fromLatin1(megabyte));
     f.Button1->click();
     ASSERT_EQ(dialogs->Errors(), 0);
-    const std::string big = f.flastSavedID;
-    EXPECT_EQ(kb::ReadDescription(*f.DB, big, kb::kSolution), megabyte);
+    const std::string big = LastSavedID();
+    EXPECT_EQ(kb::ReadDescription(FileDB(), big, kb::kSolution), megabyte);
 
     Search("scanner paper roller");
     EXPECT_EQ(ShownTitles(), ReferenceTitles(File(), "scanner paper roller"));
     bool sawBig = false, sawNul = false;
-    for (int p = 0; p < f.Scored->Count(); ++p) {
-        const TcvResults& hit = *f.Scored->Items(p)->data;
+    for (int p = 0; p < f.ScoredHits().Count(); ++p) {
+        const TcvResults& hit = *f.ScoredHits().Items(p)->data;
         if (hit.ID == big && hit.Title == HitTitle(megabyte)) {
             sawBig = true;
             EXPECT_EQ(hit.excerpt, HitExcerpt(megabyte));
         }
     }
     Search("scanner toner");
-    for (int p = 0; p < f.Scored->Count(); ++p) {
-        const TcvResults& hit = *f.Scored->Items(p)->data;
+    for (int p = 0; p < f.ScoredHits().Count(); ++p) {
+        const TcvResults& hit = *f.ScoredHits().Items(p)->data;
         if (hit.ID == withNul) {
             sawNul = true;
             EXPECT_EQ(hit.Title, "scanner...");
@@ -616,8 +614,8 @@ TEST_F(FaultTest, TextsHoldingANulAreSavedWithoutIt) {
     f.Button1->click();
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
-    EXPECT_EQ(kb::ReadDescription(*f.DB, f.flastSavedID, kb::kProblem), "beforeafter printer");
-    EXPECT_EQ(kb::ReadDescription(*f.DB, f.flastSavedID, kb::kSolution), "fixed");
+    EXPECT_EQ(kb::ReadDescription(FileDB(), LastSavedID(), kb::kProblem), "beforeafter printer");
+    EXPECT_EQ(kb::ReadDescription(FileDB(), LastSavedID(), kb::kSolution), "fixed");
 }
 
 // Writes beyond the file-size limit fail as on a full disk.
@@ -671,7 +669,7 @@ double ChangeHandlerMs(TForm1& f) {
         timer.start();
         f.ProblemTextChange();
         best = std::min(best, timer.nsecsElapsed() / 1e6);
-        WaitUntil([&] { return f.QueriesHandled() == f.QueriesPushed(); }, 60000);
+        WaitUntil([&] { return f.Engine().Idle(); }, 60000);
     }
     return best;
 }

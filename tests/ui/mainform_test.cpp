@@ -33,7 +33,7 @@ TEST_F(MainWindowTest, LayoutHasTheSizesPlacesAndCaptions) {
     EXPECT_EQ(InWindow(f.Button1, f), QRect(206, 519, 75, 25));
     EXPECT_EQ(InWindow(f.Button2, f), QRect(294, 519, 75, 25));
     EXPECT_EQ(InWindow(f.Panel7, f), QRect(388, 0, 425, 546));
-    EXPECT_EQ(InWindow(f.Results.get(), f), QRect(388, 24, 425, 522));
+    EXPECT_EQ(InWindow(f.Results, f), QRect(388, 24, 425, 522));
     EXPECT_EQ(InWindow(f.vs, f), QRect(813, 0, 15, 546));
     EXPECT_EQ(InWindow(f.Label5, f), QRect(348, 8, 30, 11));
     EXPECT_EQ(InWindow(f.Label2, f), QRect(388 + 388, 8, 30, 11));
@@ -77,15 +77,12 @@ TEST_F(MainWindowTest, FirstStartCreatesTheKnowledgeBase) {
     TForm1& f = Open();
     EXPECT_EQ(dialogs->shown.size(), 0u);
     EXPECT_TRUE(std::filesystem::exists(dir.File("pelloquin.dat")));
-    ASSERT_TRUE(f.DB);
-    EXPECT_TRUE(f.DB->TableExists("textdata"));
-    EXPECT_TRUE(f.DB->TableExists("vectors"));
-    EXPECT_TRUE(f.DB->TableExists("settings"));
-    EXPECT_EQ(f.fontsize, 10);
-    ASSERT_TRUE(f.searchtable);
-    EXPECT_EQ(f.searchtable->Count(), 0);
-    EXPECT_EQ(f.Scored->Count(), 0);
-    EXPECT_FALSE(f.busy);
+    EXPECT_TRUE(FileDB().TableExists("textdata"));
+    EXPECT_TRUE(FileDB().TableExists("vectors"));
+    EXPECT_TRUE(FileDB().TableExists("settings"));
+    EXPECT_EQ(f.FontSize(), 10);
+    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 0);
+    EXPECT_EQ(f.ScoredHits().Count(), 0);
     EXPECT_EQ(f.palette().color(QPalette::Window), QColor(255, 251, 240));
 }
 
@@ -93,24 +90,24 @@ TEST_F(MainWindowTest, AKnowledgeBaseThatCannotBeOpenedIsReportedAndNothingUsesI
     // A regular file where the directory should be: the open fails even for root.
     std::ofstream(dir.File("notadir")) << "x";
     form = std::make_unique<TForm1>(dir.File("notadir"));
+    WaitForOpening();
     TForm1& f = *form;
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_EQ(dialogs->shown[0].title, "Pelloquin?!?! Tromsel Veru v1.0");
     EXPECT_TRUE(dialogs->shown[0].text.startsWith("Failed to open database \""));
     EXPECT_TRUE(dialogs->shown[0].text.endsWith("."));
-    EXPECT_FALSE(f.DB);
-    EXPECT_FALSE(f.searchtable);
+    EXPECT_EQ(f.Engine().LiveTexts(), 0u);
 
     // Typing searches nothing, saving reports instead of pretending, menus do nothing harmful.
     TypeProblem("printer");
     WaitForSearches();
-    EXPECT_EQ(f.Scored->Count(), 0);
+    EXPECT_EQ(f.ScoredHits().Count(), 0);
     f.SolutionText->setPlainText("fix");
     f.Button1->click();
     EXPECT_EQ(dialogs->Errors(), 2);
     EXPECT_EQ(f.ProblemText->toPlainText(), "printer");
     f.Larger1->trigger();
-    EXPECT_EQ(f.fontsize, 1);
+    EXPECT_EQ(f.FontSize(), 1);
     // Closing still asks about the unsaved texts; "No" closes.
     dialogs->answers.push_back(QMessageBox::No);
     EXPECT_TRUE(f.close());
@@ -138,7 +135,7 @@ TEST_F(MainWindowTest, ExitButtonExitMenuAndTitleBarCloseAllAskFirst) {
     f.Button2->click();
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(dialogs->shown.size(), 3u);  // empty boxes: nothing asked
-    EXPECT_FALSE(f.DB);                    // the state is freed once the window has closed
+    EXPECT_EQ(f.Results, nullptr);         // the state is freed once the window has closed
 }
 
 TEST_F(MainWindowTest, ErrorBoxTextEndsWithAFullStop) {

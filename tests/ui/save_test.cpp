@@ -11,8 +11,8 @@
 
 namespace {
 
-int Rows(TForm1& f, const std::string& table) {
-    return static_cast<int>(f.DB->GetTable("select count(*) from " + table)->FieldAsInteger(0));
+int Rows(TForm1&, const std::string& table) {
+    return static_cast<int>(FileDB().GetTable("select count(*) from " + table)->FieldAsInteger(0));
 }
 
 // Holds the work queue's lock on another thread until released, as a long search would.
@@ -20,7 +20,7 @@ class THeldLock {
 public:
     explicit THeldLock(TForm1& f) {
         fthread = std::thread([this, &f] {
-            TLockGuard lock(f.QueryHelix->QueueLock(), 1000);
+            TLockGuard lock(f.Engine().DataLock(), 1000);
             fheld = lock.Owns();
             fready.test_and_set();
             fready.notify_all();
@@ -49,17 +49,17 @@ TEST_F(MainWindowTest, SaveStoresTheTextsAsTypedAndEmptiesTheBoxes) {
     EXPECT_EQ(dialogs->shown.size(), 0u);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
     EXPECT_TRUE(f.SolutionText->toPlainText().isEmpty());
-    const std::string ID = f.flastSavedID;
-    EXPECT_EQ(kb::ReadDescription(*f.DB, ID, "P"), "it's broken\r\nagain");
-    EXPECT_EQ(kb::ReadDescription(*f.DB, ID, "S"), "don't panic");
+    const std::string ID = LastSavedID();
+    EXPECT_EQ(kb::ReadDescription(FileDB(), ID, "P"), "it's broken\r\nagain");
+    EXPECT_EQ(kb::ReadDescription(FileDB(), ID, "S"), "don't panic");
     // The loaded vectors follow at once.
-    EXPECT_EQ(f.searchtable->Count(), 2);
+    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 2);
 
     // Both boxes empty: an entry with empty texts and empty vectors.
     f.Button1->click();
     EXPECT_EQ(Rows(f, "textdata"), 4);
-    EXPECT_EQ(f.DB->GetTableString("select count(*) from vectors where vectordata=''"), "2");
-    EXPECT_EQ(f.searchtable->Count(), 4);
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors where vectordata=''"), "2");
+    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 4);
 }
 
 TEST_F(MainWindowTest, TextsCrossTheBoxesInTheWindowsCodePage) {
@@ -67,7 +67,7 @@ TEST_F(MainWindowTest, TextsCrossTheBoxesInTheWindowsCodePage) {
     const QString typed = QString::fromUtf8("caf\u00e9 \u20ac \u201cquoted\u201d \u2603");
     f.ProblemText->setPlainText(typed);
     f.Button1->click();
-    const std::string stored = kb::ReadDescription(*f.DB, f.flastSavedID, "P");
+    const std::string stored = kb::ReadDescription(FileDB(), LastSavedID(), "P");
     EXPECT_EQ(stored, "caf\xE9 \x80 \x93quoted\x94 ?");
     EXPECT_EQ(ToEditorText(stored), QString::fromUtf8("caf\u00e9 \u20ac \u201cquoted\u201d ?"));
     // Every byte comes back as it went in.
@@ -109,7 +109,7 @@ TEST_F(MainWindowTest, CloseQuestionKeepsSavesOrDiscards) {
 
 TEST_F(MainWindowTest, ASaveThatCannotTakeTheLockKeepsTheTextsAndSaysSo) {
     TForm1& f = Open();
-    f.fwriteLockTimeout = 200;
+    f.Engine().SetWriteTimeout(200);
     f.show();
     f.ProblemText->setPlainText("printer jams");
     f.SolutionText->setPlainText("clean it");
@@ -137,7 +137,7 @@ TEST_F(MainWindowTest, ASaveThatCannotTakeTheLockKeepsTheTextsAndSaysSo) {
 
 TEST_F(MainWindowTest, AFailingStatementLeavesNoHalfEntryAndNoHeldLock) {
     TForm1& f = Open();
-    f.DB->ExecSQL("drop table vectors");  // behind the program's back
+    FileDB().ExecSQL("drop table vectors");  // behind the program's back
     f.ProblemText->setPlainText("printer jams");
     f.Button1->click();
     ASSERT_EQ(dialogs->Errors(), 1);
@@ -147,7 +147,7 @@ TEST_F(MainWindowTest, AFailingStatementLeavesNoHalfEntryAndNoHeldLock) {
     // Neither the lock nor the hourglass stayed behind (a search of the typed text may hold
     // the lock for a moment, hence a wait longer than any pass).
     std::thread other([&] {
-        TLockGuard lock(f.QueryHelix->QueueLock(), 3000);
+        TLockGuard lock(f.Engine().DataLock(), 3000);
         EXPECT_TRUE(lock.Owns());
     });
     other.join();
@@ -159,18 +159,19 @@ TEST_F(MainWindowTest, DeleteRemovesTheEntryEverywhere) {
     f.ProblemText->setPlainText("scanner offline");
     f.SolutionText->setPlainText("replug the scanner");
     f.Button1->click();
-    const std::string gone = f.flastSavedID;
+    const std::string gone = LastSavedID();
     f.ProblemText->setPlainText("scanner noisy");
     f.Button1->click();
     f.DeleteEntry(gone);
-    EXPECT_EQ(f.DB->GetTableString("select count(*) from textdata where ID='" + gone + "'"), "0");
-    EXPECT_EQ(f.DB->GetTableString("select count(*) from vectors where ID='" + gone + "'"), "0");
-    EXPECT_EQ(f.searchtable->Count(), 2);
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from textdata where ID='" + gone + "'"),
+              "0");
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors where ID='" + gone + "'"), "0");
+    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 2);
 
     // A delete that cannot take the lock deletes nothing and raises.
-    f.fwriteLockTimeout = 100;
+    f.Engine().SetWriteTimeout(100);
     THeldLock held(f);
-    EXPECT_THROW(f.DeleteEntry(f.flastSavedID), Exception);
+    EXPECT_THROW(f.DeleteEntry(LastSavedID()), Exception);
     EXPECT_EQ(Rows(f, "textdata"), 2);
 }
 

@@ -13,8 +13,8 @@ namespace {
 
 std::vector<std::string> ShownTitles(TForm1& f) {
     std::vector<std::string> titles;
-    for (int p = f.Scored->Count() - 1; p >= 0; --p) {
-        titles.emplace_back(f.Scored->Items(p)->data->Title);
+    for (int p = f.ScoredHits().Count() - 1; p >= 0; --p) {
+        titles.emplace_back(f.ScoredHits().Items(p)->data->Title);
     }
     return titles;
 }
@@ -40,7 +40,7 @@ TEST_F(SearchTest, TypingListsSimilarEntriesBestFirst) {
     WaitForSearches();
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer jams on envelopes...",
                                                         "network printer offline..."}));
-    EXPECT_FLOAT_EQ(f.Scored->Items(1)->data->Proximity, 2 / std::sqrt(2.f) / std::sqrt(2.f));
+    EXPECT_FLOAT_EQ(f.ScoredHits().Items(1)->data->Proximity, 2 / std::sqrt(2.f) / std::sqrt(2.f));
     EXPECT_EQ(f.vs->maximum(), std::max(0, f.Results->ScrollHeight()));
 }
 
@@ -48,19 +48,19 @@ TEST_F(SearchTest, BlankTextStartsNoSearchAndKeepsTheHits) {
     TForm1& f = OpenWith({{"printer jams", "x"}});
     TypeProblem("printer");
     WaitForSearches();
-    ASSERT_EQ(f.Scored->Count(), 1);
+    ASSERT_EQ(f.ScoredHits().Count(), 1);
     const int passes = f.PassesShown();
     f.ProblemText->setPlainText(" \n\t \n");
     f.ProblemText->clear();
     WaitForSearches();
     EXPECT_EQ(f.PassesShown(), passes);
-    EXPECT_EQ(f.Scored->Count(), 1);
+    EXPECT_EQ(f.ScoredHits().Count(), 1);
 }
 
 TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     TForm1& f = OpenWith({{"printer jams", "x"}, {"scanner jams", "y"}, {"scanner offline", "z"}});
     std::atomic<bool> hold{false}, held{false};
-    f.fpassRunningHook = [&] {
+    f.Engine().fpassRunningHook = [&] {
         if (!hold) return;
         held = true;
         while (hold)
@@ -69,13 +69,13 @@ TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     hold = true;
     TypeProblem("printer");
     ASSERT_TRUE(WaitUntil([&] { return held.load(); }));
-    // Every keystroke now meets a running pass; none of them queues a search of its own.
+    // Every keystroke now meets a running pass; only the newest text is searched after it.
     f.ProblemText->selectAll();
     TypeProblem("scanner offline");
-    const int pushed = f.QueriesPushed();
+    const int before = f.Engine().PassesRun();
     hold = false;
     WaitForSearches();
-    EXPECT_EQ(f.QueriesPushed(), pushed + 1);  // the ignored changes became one more pass
+    EXPECT_EQ(f.Engine().PassesRun(), before + 2);
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"scanner offline...", "scanner jams..."}));
 }
 
@@ -83,28 +83,28 @@ TEST_F(SearchTest, SavedEntriesAreFoundAtOnceAndDeletedOnesNoMore) {
     TForm1& f = OpenWith({});
     TypeProblem("printer");
     WaitForSearches();
-    EXPECT_EQ(f.Scored->Count(), 0);
+    EXPECT_EQ(f.ScoredHits().Count(), 0);
     f.ProblemText->setPlainText("printer out of toner");
     f.SolutionText->setPlainText("order toner");
     f.Button1->click();
     TypeProblem("toner");
     WaitForSearches();
-    ASSERT_EQ(f.Scored->Count(), 2);
-    f.DeleteEntry(f.flastSavedID);
+    ASSERT_EQ(f.ScoredHits().Count(), 2);
+    f.DeleteEntry(LastSavedID());
     f.Requery();
     WaitForSearches();
-    EXPECT_EQ(f.Scored->Count(), 0);
+    EXPECT_EQ(f.ScoredHits().Count(), 0);
 }
 
 TEST_F(SearchTest, DeleteSearchesAgainEvenForAnEmptyProblem) {
     TForm1& f = OpenWith({{"printer jams", "x"}});
     TypeProblem("printer");
     WaitForSearches();
-    ASSERT_EQ(f.Scored->Count(), 1);
+    ASSERT_EQ(f.ScoredHits().Count(), 1);
     f.ProblemText->clear();
     f.Requery();
     WaitForSearches();
-    EXPECT_EQ(f.Scored->Count(), 0);  // an empty query matches nothing: the list clears
+    EXPECT_EQ(f.ScoredHits().Count(), 0);  // an empty query matches nothing: the list clears
     EXPECT_EQ(f.vs->maximum(), std::max(0, f.Results->ScrollHeight()));
 }
 
@@ -121,9 +121,8 @@ TEST_F(SearchTest, DamagedRowsAreSkippedAndTheRestStillListed) {
     TypeProblem("printer");
     WaitForSearches();
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer fixed..."}));
-    EXPECT_FALSE(f.busy);
     // The worker is not stuck holding the lock either: a save goes through at once.
-    f.fwriteLockTimeout = 500;
+    f.Engine().SetWriteTimeout(500);
     f.ProblemText->setPlainText("printer again");
     f.Button1->click();
     EXPECT_EQ(dialogs->Errors(), 0);

@@ -4,7 +4,22 @@
 #include <QTest>
 #include <clocale>
 
+#include "knowledgebase.h"
 #include "splashu.h"
+
+namespace {
+std::string gcurrentDir;
+std::unique_ptr<TSQLiteDatabase> gfileDB;
+}  // namespace
+
+TSQLiteDatabase& FileDB() {
+    if (!gfileDB) gfileDB = std::make_unique<TSQLiteDatabase>(kb::KnowledgeBaseFile(gcurrentDir));
+    return *gfileDB;
+}
+
+std::string LastSavedID() {
+    return FileDB().GetTableString("select ID from textdata order by rowid desc limit 1");
+}
 
 QApplication& TestApplication() {
     static int argc = 1;
@@ -32,6 +47,7 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
 
 void MainWindowTest::SetUp() {
     TestApplication();
+    gcurrentDir = dir.Path();
     auto scripted = std::make_unique<TScriptedDialogs>();
     dialogs = scripted.get();
     SetDialogs(std::move(scripted));
@@ -39,6 +55,7 @@ void MainWindowTest::SetUp() {
 
 void MainWindowTest::TearDown() {
     form.reset();
+    gfileDB.reset();
     SetDialogs(nullptr);
     dialogs = nullptr;
 }
@@ -46,7 +63,12 @@ void MainWindowTest::TearDown() {
 TForm1& MainWindowTest::Open() {
     form.reset();
     form = std::make_unique<TForm1>(dir.Path());
+    WaitForOpening();
     return *form;
+}
+
+void MainWindowTest::WaitForOpening() {
+    ASSERT_TRUE(WaitUntil([&] { return form->Opened(); }, 30000));
 }
 
 void MainWindowTest::TypeProblem(const QString& text) {
@@ -58,12 +80,8 @@ void MainWindowTest::TypeProblem(const QString& text) {
 }
 
 void MainWindowTest::WaitForSearches() {
-    // Every queued query handled, and what the worker posted delivered (which may queue more).
-    for (int round = 0; round < 100; ++round) {
-        ASSERT_TRUE(WaitUntil([&] { return form->QueriesHandled() == form->QueriesPushed(); }));
-        const int pushed = form->QueriesPushed();
-        QCoreApplication::processEvents();
-        if (form->QueriesPushed() == pushed && form->QueriesHandled() == pushed) return;
-    }
-    FAIL() << "searches never settled";
+    // The worker idle, and every pass it handed over shown.
+    ASSERT_TRUE(WaitUntil(
+        [&] { return form->Engine().Idle() && form->PassesShown() == form->Engine().PassesRun(); },
+        30000));
 }

@@ -17,6 +17,7 @@
 #include "application.h"
 #include "dialogs.h"
 #include "mainform.h"
+#include "sqlite/sqlitedb.h"
 #include "tempdir.h"
 
 // Message boxes answered from a script; every box asked or shown is recorded.
@@ -53,6 +54,12 @@ public:
     std::vector<TShown> shown;
 };
 
+// A connection of the test's own to the knowledge base file of the running test, opened when first
+// asked for and closed when the test ends.
+TSQLiteDatabase& FileDB();
+// The ID of the entry saved last into that file.
+std::string LastSavedID();
+
 // The application object, created once for the whole test program.
 QApplication& TestApplication();
 
@@ -68,6 +75,8 @@ protected:
     TForm1& Open();
     // Types text into the problem box as a user would, one character at a time.
     void TypeProblem(const QString& text);
+    // Waits until the main window has heard how opening its knowledge base went.
+    void WaitForOpening();
     // Waits until the worker is idle and every pass has been shown.
     void WaitForSearches();
 

@@ -44,9 +44,9 @@ protected:
         ADD_FAILURE() << "no caption at rank " << rank;
         return {};
     }
-    void MoveTo(QPoint p) { QTest::mouseMove(form->Results.get(), p); }
+    void MoveTo(QPoint p) { QTest::mouseMove(form->Results, p); }
     void ClickAt(QPoint p, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseClick(form->Results.get(), button, Qt::NoModifier, p);
+        QTest::mouseClick(form->Results, button, Qt::NoModifier, p);
     }
     Qt::CursorShape Cursor() const {
         return QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape()
@@ -77,59 +77,59 @@ TEST_F(ViewWindowTest, PointingUnderlinesAtOnceAndTurnsTheCursorOneMoveLater) {
     MoveTo(caption + QPoint(1, 0));
     ASSERT_EQ(Cursor(), Qt::PointingHandCursor);
     QEvent leave(QEvent::Leave);
-    QCoreApplication::sendEvent(f.Results.get(), &leave);
+    QCoreApplication::sendEvent(f.Results, &leave);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(ViewWindowTest, AClickOnACaptionOpensTheEntryOnceForBothItsTexts) {
     TForm1& f = OpenWith({{"printer jams", "printer rollers cleaned"}});
     Search("printer");
-    ASSERT_EQ(f.Scored->Count(), 2);
+    ASSERT_EQ(f.ScoredHits().Count(), 2);
     ClickAt(CaptionOf(0) + QPoint(0, 30), Qt::LeftButton);  // between captions: the excerpt line
     ClickAt(QPoint(300, 400));                              // empty space
-    EXPECT_TRUE(f.shown.empty());
+    EXPECT_TRUE(f.ViewWindowCount() == 0);
 
     ClickAt(CaptionOf(0), Qt::RightButton);  // any button
-    ASSERT_EQ(f.shown.size(), 1u);
-    TShowItem* window = f.shown[0].second.get();
+    ASSERT_EQ(f.ViewWindowCount(), 1);
+    TShowItem* window = f.ViewWindowAt(0);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Pelloquin: View Problem/Solution");
     EXPECT_EQ(window->ProblemText->toPlainText(), "printer jams");
     EXPECT_EQ(window->SolutionText->toPlainText(), "printer rollers cleaned");
     EXPECT_TRUE(window->ProblemText->isReadOnly());
     ClickAt(CaptionOf(1));
-    EXPECT_EQ(f.shown.size(), 1u);  // the other text of the same entry: the same window
-    EXPECT_EQ(f.shown[0].second.get(), window);
+    EXPECT_EQ(f.ViewWindowCount(), 1);  // the other text of the same entry: the same window
+    EXPECT_EQ(f.ViewWindowAt(0), window);
 }
 
 TEST_F(ViewWindowTest, CloseForgetsTheWindowTitleBarCloseKeepsIt) {
     TForm1& f = OpenWith({{"printer jams", "clean the rollers"}});
     Search("printer");
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.shown.size(), 1u);
-    TShowItem* first = f.shown[0].second.get();
+    ASSERT_EQ(f.ViewWindowCount(), 1);
+    TShowItem* first = f.ViewWindowAt(0);
     first->close();  // the title bar's close: hidden, still listed, texts kept
     EXPECT_FALSE(first->isVisible());
-    f.DB->ExecSQL("update textdata set description='changed' where texttype='P'");
+    FileDB().ExecSQL("update textdata set description='changed' where texttype='P'");
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.shown.size(), 1u);
-    EXPECT_EQ(f.shown[0].second.get(), first);
+    ASSERT_EQ(f.ViewWindowCount(), 1);
+    EXPECT_EQ(f.ViewWindowAt(0), first);
     EXPECT_EQ(first->ProblemText->toPlainText(), "printer jams");  // not read again
 
     first->Button2->click();  // Close: dropped from the list and released
-    EXPECT_TRUE(f.shown.empty());
+    EXPECT_TRUE(f.ViewWindowCount() == 0);
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.shown.size(), 1u);
-    EXPECT_EQ(f.shown[0].second->ProblemText->toPlainText(), "changed");  // read afresh
+    ASSERT_EQ(f.ViewWindowCount(), 1);
+    EXPECT_EQ(f.ViewWindowAt(0)->ProblemText->toPlainText(), "changed");  // read afresh
 }
 
 TEST_F(ViewWindowTest, DeleteAsksAndRemovesTheEntryFromTheList) {
     TForm1& f = OpenWith({{"printer jams", "clean the rollers"}, {"printer offline", "replug"}});
     Search("printer");
-    ASSERT_EQ(f.Scored->Count(), 2);
+    ASSERT_EQ(f.ScoredHits().Count(), 2);
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.shown.size(), 1u);
-    TShowItem* window = f.shown[0].second.get();
+    ASSERT_EQ(f.ViewWindowCount(), 1);
+    TShowItem* window = f.ViewWindowAt(0);
     const std::string ID = window->EntryID();
 
     dialogs->answers = {QMessageBox::No};
@@ -138,29 +138,29 @@ TEST_F(ViewWindowTest, DeleteAsksAndRemovesTheEntryFromTheList) {
     EXPECT_EQ(dialogs->shown.back().text, "Delete this Problem/Solution?");
     EXPECT_EQ(dialogs->shown.back().buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(f.shown.size(), 1u);
-    EXPECT_EQ(f.searchtable->Count(), 4);
+    EXPECT_EQ(f.ViewWindowCount(), 1);
+    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 4);
 
     dialogs->answers = {QMessageBox::Yes};
     window->Button1->click();
-    EXPECT_TRUE(f.shown.empty());
+    EXPECT_TRUE(f.ViewWindowCount() == 0);
     WaitForSearches();
-    ASSERT_EQ(f.Scored->Count(), 1);
-    EXPECT_NE(f.Scored->Items(0)->data->ID, ID);
-    EXPECT_EQ(f.DB->GetTableString("select count(*) from textdata where ID='" + ID + "'"), "0");
+    ASSERT_EQ(f.ScoredHits().Count(), 1);
+    EXPECT_NE(f.ScoredHits().Items(0)->data->ID, ID);
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from textdata where ID='" + ID + "'"), "0");
 }
 
 TEST_F(ViewWindowTest, AnEntryGoneSinceTheListWasDrawnOpensNothing) {
     TForm1& f = OpenWith({{"printer jams", "clean the rollers"}});
     Search("printer");
     const QPoint caption = CaptionOf(0);
-    f.DB->ExecSQL("Delete from textdata");  // behind the list's back
+    FileDB().ExecSQL("Delete from textdata");  // behind the list's back
     ClickAt(caption);
     EXPECT_EQ(dialogs->Errors(), 1);
-    EXPECT_EQ(dialogs->shown.back().text, "Table is at End of File.");
-    EXPECT_TRUE(f.shown.empty());
+    EXPECT_EQ(dialogs->shown.back().text, "This entry has been deleted.");
+    EXPECT_TRUE(f.ViewWindowCount() == 0);
     ClickAt(caption);
-    EXPECT_TRUE(f.shown.empty());  // no empty window either
+    EXPECT_TRUE(f.ViewWindowCount() == 0);  // no empty window either
 }
 
 TEST_F(ViewWindowTest, TheScrollBarScrollsTheListByPixels) {

@@ -1,0 +1,238 @@
+// The worker handles three kinds of item: the opening (first, queued at start), a search (which
+// drains the text slot), and a sync. All of them take the data lock once for their work; writes
+// take the same lock on the caller's thread.
+#include "engine.h"
+
+#include <thread>
+#include <utility>
+
+#include "textsearch/cvvector.h"
+
+namespace {
+
+constexpr int kQueueTimeout = 3000;  // the worker's waits for the data lock and for the queue
+
+// Holds fpending up for the life of one queued item.
+class TPendingItem {
+public:
+    explicit TPendingItem(std::atomic<int>& pending) : fpending(pending) {}
+    ~TPendingItem() { --fpending; }
+    TPendingItem(const TPendingItem&) = delete;
+    TPendingItem& operator=(const TPendingItem&) = delete;
+
+private:
+    std::atomic<int>& fpending;
+};
+
+}  // namespace
+
+struct TKnowledgeEngine::TOpenItem : TObject {};
+struct TKnowledgeEngine::TSearchItem : TObject {};
+struct TKnowledgeEngine::TSyncItem : TObject {};
+
+TKnowledgeEngine::TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks)
+    : fstore(std::move(store)), fcallbacks(std::move(callbacks)) {
+    QueryHelix = std::make_unique<THelix>();
+    QueryHelix->SetOnProcessWorkItem([this](THelix&, TObject*& item) {
+        std::unique_ptr<TObject> owned(std::exchange(item, nullptr));
+        Process(owned.get());
+    });
+}
+
+TKnowledgeEngine::~TKnowledgeEngine() {
+    fstopping = true;
+    QueryHelix->Stop();
+    for (TObject* item : QueryHelix->TakeQueued())
+        delete item;
+}
+
+bool TKnowledgeEngine::Push(std::unique_ptr<TObject> item) {
+    ++fpending;
+    TObject* raw = item.get();
+    if (!QueryHelix->Push(raw)) {
+        --fpending;
+        return false;
+    }
+    item.release();  // the worker owns it now
+    return true;
+}
+
+void TKnowledgeEngine::Process(TObject* item) {
+    TPendingItem pending(fpending);
+    if (dynamic_cast<TSearchItem*>(item)) {
+        RunSearches();
+    } else if (dynamic_cast<TOpenItem*>(item)) {
+        const TOpened result = Open();
+        if (fcallbacks.opened) fcallbacks.opened(result);
+    } else if (dynamic_cast<TSyncItem*>(item)) {
+        Sync();
+    }
+}
+
+// --- Opening -----------------------------------------------------------------------------------
+
+void TKnowledgeEngine::StartOpening() {
+    Push(std::make_unique<TOpenItem>());
+}
+
+TKnowledgeEngine::TOpened TKnowledgeEngine::OpenNow() {
+    const TOpened result = Open();
+    if (fcallbacks.opened) fcallbacks.opened(result);
+    return result;
+}
+
+TKnowledgeEngine::TOpened TKnowledgeEngine::Open() {
+    TOpened result;
+    // Nothing else can hold the lock this early for long; writes that came first are waited for.
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) {
+        result.error = EBusy().what();
+        return result;
+    }
+    // A failed step ends the opening; the later ones do not run.
+    try {
+        fstore->Open();
+        result.fontsize = fstore->ReadFontSize();
+        fstore->WriteFontSize(*result.fontsize);  // as applying the size always writes it back
+        auto index = std::make_unique<TSearchIndex>();
+        fstore->LoadAll(*index);
+        findex = std::move(index);
+    } catch (const std::exception& e) {
+        result.error = e.what();
+    }
+    return result;
+}
+
+void TKnowledgeEngine::LoadIfNeeded() {
+    if (findex || !fstore->IsOpen()) return;
+    auto index = std::make_unique<TSearchIndex>();
+    fstore->LoadAll(*index);
+    findex = std::move(index);
+}
+
+// --- Searching ---------------------------------------------------------------------------------
+
+void TKnowledgeEngine::Search(std::string text) {
+    {
+        std::lock_guard<std::mutex> lock(fslotMutex);
+        fslot = std::move(text);
+        if (fsearchQueued) return;  // the queued search takes the newest text
+        fsearchQueued = true;
+    }
+    if (!Push(std::make_unique<TSearchItem>())) {
+        std::lock_guard<std::mutex> lock(fslotMutex);
+        fsearchQueued = false;  // the text stays in the slot for the next Search to queue
+    }
+}
+
+void TKnowledgeEngine::SearchAgain() {
+    std::optional<std::string> last;
+    {
+        std::lock_guard<std::mutex> lock(fslotMutex);
+        last = flastText;
+    }
+    if (last) Search(std::move(*last));
+}
+
+void TKnowledgeEngine::RunSearches() {
+    for (;;) {
+        std::string text;
+        {
+            std::lock_guard<std::mutex> lock(fslotMutex);
+            if (!fslot || fstopping) {
+                fsearchQueued = false;
+                return;
+            }
+            text = std::move(*fslot);
+            fslot.reset();
+            flastText = text;
+        }
+        if (!RunPass(text)) {
+            // A write held the data lock too long: the text waits in the slot unless a newer
+            // one came, and is tried again.
+            std::lock_guard<std::mutex> lock(fslotMutex);
+            if (!fslot) fslot = std::move(text);
+        }
+    }
+}
+
+bool TKnowledgeEngine::RunPass(const std::string& text) {
+    // Vectorised before the lock, which a write may be waiting for.
+    const std::unique_ptr<TcvVector> query = EncodeCV(text);
+    std::shared_ptr<TSearchPass> pass;
+    {
+        TLockGuard lock(fdataLock, kQueueTimeout);
+        if (!lock) return false;
+        if (!findex) return true;  // not loaded: nothing to search
+        try {
+            fstore->Sync(*findex);
+        } catch (const std::exception&) {
+            // Searching goes on over what is loaded; the next pass tries again.
+        }
+        if (fpassRunningHook) fpassRunningHook();
+        pass = findex->Search(*query);
+    }
+    ++fpassesRun;
+    if (fcallbacks.passReady) fcallbacks.passReady(std::move(pass));
+    return true;
+}
+
+void TKnowledgeEngine::RequestSync() {
+    Push(std::make_unique<TSyncItem>());
+}
+
+void TKnowledgeEngine::Sync() {
+    bool changed = false;
+    {
+        TLockGuard lock(fdataLock, kQueueTimeout);
+        if (!lock || !findex) return;
+        try {
+            changed = fstore->Sync(*findex);
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+    if (changed) SearchAgain();
+}
+
+size_t TKnowledgeEngine::LiveTexts() {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    return lock && findex ? findex->LiveCount() : 0;
+}
+
+// --- Writing -----------------------------------------------------------------------------------
+
+std::string TKnowledgeEngine::Save(std::string_view problem, std::string_view solution) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    const std::string ID = fstore->SaveEntry(problem, solution, findex.get());
+    LoadIfNeeded();
+    return ID;
+}
+
+void TKnowledgeEngine::Replace(std::string_view ID, std::string_view problem,
+                               std::string_view solution) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    fstore->ReplaceEntry(ID, problem, solution, findex.get());
+    LoadIfNeeded();
+}
+
+void TKnowledgeEngine::Delete(std::string_view ID) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    fstore->DeleteEntry(ID, findex.get());
+    LoadIfNeeded();
+}
+
+TEntryTexts TKnowledgeEngine::ReadEntry(std::string_view ID) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return fstore->ReadEntry(ID);
+}
+
+void TKnowledgeEngine::WriteFontSize(int32_t size) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    fstore->WriteFontSize(size);
+}
