@@ -1,6 +1,7 @@
 #include "application.h"
 
 #include <QFontDatabase>
+#include <QIcon>
 #include <QWidget>
 
 #include "dialogs.h"
@@ -20,6 +21,15 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 void SetUpApplication() {
     // Only the name: a display name would be appended to every window's caption on X11.
     QApplication::setApplicationName(kApplicationTitle);
+    // The desktop matches windows to the desktop entry by this name (Wayland's app ID).
+    QGuiApplication::setDesktopFileName(kApplicationId);
+    // The icons are linked from a static library: without this their resource would be dropped.
+    Q_INIT_RESOURCE(pelloquin);
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    }
+    QApplication::setWindowIcon(icon);
     for (const char* file : {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"}) {
         QFontDatabase::addApplicationFont(QStringLiteral("/usr/share/wine/fonts/") +
                                           QString::fromLatin1(file));

@@ -1,6 +1,7 @@
-// The application object: its title, the fonts it ships with, and the top-level error handler
-// that every user-interface handler relies on. An error leaving a handler is shown in an error
-// box titled with the application title and the program goes on running.
+// The application object: its title, its identity on the desktop, the fonts it ships with, and
+// the top-level error handler that every user-interface handler relies on. An error leaving a
+// handler is shown in an error box titled with the application title and the program goes on
+// running.
 #pragma once
 
 #include <QApplication>
@@ -9,6 +10,8 @@
 #include <functional>
 
 inline const QString kApplicationTitle = QStringLiteral("Pelloquin?!?! Tromsel Veru v1.0");
+// The desktop's name for the program: its desktop entry, metainfo and icon are named by it.
+inline const QString kApplicationId = QStringLiteral("org.pelloquin.Pelloquin");
 
 class TApplication : public QApplication {
 public:
@@ -16,7 +19,8 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Sets the application title and loads the bundled fonts (Tahoma, MS Sans Serif) when present.
+// Sets the application title, the desktop entry's name and every window's icon, and loads the
+// bundled fonts (Tahoma, MS Sans Serif) when present.
 void SetUpApplication();
 
 // The text an error box shows for message: a "." is added when its last character sorts after ".".

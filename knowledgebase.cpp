@@ -4,8 +4,11 @@
 #include "knowledgebase.h"
 
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 #include "knowledgestore.h"
+#include "port/datadir.h"
 #include "port/localformat.h"
 #include "port/strconv.h"
 #include "textsearch/cvvector.h"
@@ -109,6 +112,19 @@ std::string DoubleApostrophes(std::string_view text) {
 std::string KnowledgeBaseFile(const std::string& dir) {
     if (dir.empty() || dir.back() == '/') return dir + std::string(kFileName);
     return dir + "/" + std::string(kFileName);
+}
+
+std::string KnowledgeBaseDirectory() {
+    const std::string home = UserDataHome();
+    return ChooseDataDirectory(ExecutableDirectory(),
+                               home.empty() ? home : home + "/" + std::string(kUserFolder));
+}
+
+std::string MakeKnowledgeBaseDirectory() {
+    const std::string dir = KnowledgeBaseDirectory();
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    return dir;
 }
 
 std::string GuidToID(const TGUID& guid) {

@@ -1,11 +1,13 @@
-// The knowledge base: one SQLite file beside the program holding every entry (a problem text
-// and a solution text under one entry ID, each with its stored term vector) and the settings.
-// This module owns the file's name, its schema, every statement the program issues, and the
-// operations that write entries. It holds no state: callers own the open TSQLiteDatabase.
+// The knowledge base: one SQLite file holding every entry (a problem text and a solution text
+// under one entry ID, each with its stored term vector) and the settings. The file lies beside
+// the program, or in the user's data folder when the program is installed. This module owns the
+// file's name and place, its schema, every statement the program issues, and the operations
+// that write entries. It holds no state: callers own the open TSQLiteDatabase.
 //
-// Thread safety: the functions use only their arguments. Writes are made by the user-interface
-// thread while it holds the work queue's lock, so that a search pass never walks vectors that
-// are being replaced; reads may run on either thread (the connection is serialized).
+// Thread safety: the functions use only their arguments (the place: the environment and the
+// file system). Writes are made by the user-interface thread while it holds the work queue's
+// lock, so that a search pass never walks vectors that are being replaced; reads may run on
+// either thread (the connection is serialized).
 #pragma once
 
 #include <cstdint>
@@ -57,6 +59,16 @@ std::string DoubleApostrophes(std::string_view text);
 
 // The knowledge base file in directory dir ("" or with or without a trailing '/').
 std::string KnowledgeBaseFile(const std::string& dir);
+
+// The folder in the user's data folder that holds an installed program's knowledge base.
+inline constexpr std::string_view kUserFolder = "Pelloquin";
+// The folder whose knowledge base the program opens: the program's own folder when it may
+// write there, otherwise kUserFolder in the user's data folder (see port/datadir.h). Reads the
+// environment and the file system; changes nothing.
+std::string KnowledgeBaseDirectory();
+// KnowledgeBaseDirectory(), made with its parents when missing, as the program needs at start.
+// A folder that cannot be made is left to the opening of the file to report.
+std::string MakeKnowledgeBaseDirectory();
 
 // 32 lower-case hexadecimal digits of the GUID's text form, without braces or hyphens.
 std::string GuidToID(const TGUID& guid);

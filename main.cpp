@@ -1,9 +1,11 @@
-// The program: the application object, the main window with the knowledge base beside the
-// executable, the hidden help window, and the message loop until the main window closes.
+// The program: the application object, the main window with the knowledge base in its folder
+// (beside the executable, or the user's data folder when installed), the hidden help window, and
+// the message loop until the main window closes.
 #include <clocale>
 
 #include "application.h"
 #include "helpformu.h"
+#include "knowledgebase.h"
 #include "mainform.h"
 #include "uipanel.h"
 
@@ -12,7 +14,7 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     SetUpApplication();
 
-    TForm1 form(QCoreApplication::applicationDirPath().toStdString());
+    TForm1 form(kb::MakeKnowledgeBaseDirectory());
     THelpForm helpForm;
     HelpForm = &helpForm;
     helpForm.SetPictured(form.Panel2, form.Panel3, form.Panel7);

@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev uuid-dev
           libgtest-dev libgmock-dev libbenchmark-dev fonts-wine
-          xvfb xdotool imagemagick sqlite3 clang libclang-rt-14-dev)
+          xvfb xdotool x11-utils imagemagick sqlite3 clang libclang-rt-14-dev
+          dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything from scratch and runs every test headless: the whole suite under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the concurrency tests under ThreadSanitizer,
-# a build of the benchmarks, and a bounded run of every fuzz target.
+# a build of the benchmarks, a bounded run of every fuzz target, and the Debian package started
+# as an installed program (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -39,3 +40,5 @@ for target in "${fuzz_targets[@]}"; do
       -artifact_prefix="build/fuzz/artifacts/$target-" \
       "build/fuzz/corpus/$target" "tests/fuzz/corpus/$target"
 done
+
+scripts/test-package.sh

@@ -138,6 +138,18 @@ TEST_F(MainWindowTest, ExitButtonExitMenuAndTitleBarCloseAllAskFirst) {
     EXPECT_EQ(f.Results, nullptr);         // the state is freed once the window has closed
 }
 
+// The desktop matches windows to the desktop entry by this name, and the window manager shows
+// the icon in every size a desktop asks for; a resource dropped at link time shows none.
+TEST_F(MainWindowTest, WindowsCarryTheIconInEverySizeAndTheDesktopName) {
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("org.pelloquin.Pelloquin"));
+    TForm1& f = Open();
+    const QList<QSize> sizes = f.windowIcon().availableSizes();
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        EXPECT_TRUE(sizes.contains(QSize(size, size))) << size;
+        EXPECT_EQ(f.windowIcon().pixmap(size).size(), QSize(size, size)) << size;
+    }
+}
+
 TEST_F(MainWindowTest, ErrorBoxTextEndsWithAFullStop) {
     EXPECT_EQ(ErrorBoxText("Table is at End of File"), "Table is at End of File.");
     EXPECT_EQ(ErrorBoxText("Done."), "Done.");

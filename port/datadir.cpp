@@ -1,0 +1,47 @@
+#include "port/datadir.h"
+
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string ExecutableDirectory() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return {};
+    const std::string_view exe(path, static_cast<size_t>(length));
+    const size_t slash = exe.rfind('/');
+    if (slash == std::string_view::npos) return {};
+    return std::string(exe.substr(0, slash == 0 ? 1 : slash));
+}
+
+std::string UserDataHome() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && xdg[0] == '/') return xdg;
+    std::string home;
+    if (const char* env = std::getenv("HOME"); env && env[0] != '\0') {
+        home = env;
+    } else if (const passwd* user = getpwuid(geteuid()); user && user->pw_dir) {
+        home = user->pw_dir;
+    }
+    if (home.empty()) return {};
+    if (home.back() == '/') home.pop_back();
+    return home + "/.local/share";
+}
+
+bool IsWritableDirectory(const std::string& dir) {
+    struct stat info {};
+    if (dir.empty() || stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+    // The effective ids decide what the program may do; a read-only mount refuses even root.
+    return faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+std::string ChooseDataDirectory(const std::string& programDir, const std::string& userDir) {
+    const bool underUsr = programDir == "/usr" || programDir.starts_with("/usr/");
+    if (userDir.empty() || (!underUsr && IsWritableDirectory(programDir))) return programDir;
+    return userDir;
+}
