@@ -81,8 +81,10 @@ TEST_F(KeyboardTest, TheCurrentHitMovesWithTheKeysAndScrollsIntoView) {
     panel->clearFocus();
     panel->StorageChanged();
     panel->SetViewPoint(QPoint(0, 5 * panel->RowHeight() + FirstTop() + 3));
+    const std::size_t asked = requested.size();
     Focus();
     EXPECT_EQ(panel->CurrentRow(), 6);
+    EXPECT_EQ(requested.size(), asked);  // and the list stays where it is
 }
 
 TEST_F(KeyboardTest, EnterAndSpaceActivateTheCurrentHitAndEscAsksToLeave) {
@@ -129,12 +131,17 @@ TEST_F(KeyboardTest, ANewPassStartsAtTheBestHitOnlyInTheFocusedList) {
     panel->StorageChanged();
     EXPECT_EQ(panel->CurrentRow(), -1);
 
-    // A click makes the clicked hit current.
-    const QPoint second(10, FirstTop() + panel->RowHeight() + 2);
-    QMouseEvent press(QEvent::MouseButtonPress, second, panel->mapToGlobal(second), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
+    // A click makes the clicked hit current, and the list does not move under the pointer, not
+    // even for the hit cut by the bottom edge.
+    const int cut = (panel->height() - FirstTop()) / panel->RowHeight();
+    const QPoint caption(10, FirstTop() + cut * panel->RowHeight() + 1);
+    ASSERT_LT(caption.y(), panel->height());
+    const std::size_t asked = requested.size();
+    QMouseEvent press(QEvent::MouseButtonPress, caption, panel->mapToGlobal(caption),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(panel.get(), &press);
-    EXPECT_EQ(panel->CurrentRow(), 1);
+    EXPECT_EQ(panel->CurrentRow(), cut);
+    EXPECT_EQ(requested.size(), asked);
 }
 
 // The current hit is drawn exactly as the hovered one; the focus frame shows while the panel has

@@ -433,6 +433,10 @@ void vRenderPanel::DrawPanel() {
 }
 
 void vRenderPanel::SetCurrentRow(int row) {
+    SetCurrent(row, true);
+}
+
+void vRenderPanel::SetCurrent(int row, bool show) {
     const int n = Count();
     const int target = row < 0 || n == 0 ? -1 : std::min(row, n - 1);
     if (target != fcurrent) {
@@ -440,15 +444,15 @@ void vRenderPanel::SetCurrentRow(int row) {
         update();
         renderpanel::NotifyCurrentMoved(this, fcurrent);
     }
-    if (fcurrent < 0) return;
+    if (fcurrent < 0 || !show) return;
     const int viewy = ClampToInt(Layout().ViewYShowing(fcurrent));
     if (viewy != fview.y()) emit scrollRequested(viewy);
 }
 
-// A key's move, kept inside the list.
+// A key's move, kept inside the list and brought into view.
 void vRenderPanel::MoveCurrent(int row) {
     const int n = Count();
-    if (n > 0) SetCurrentRow(std::clamp(row, 0, n - 1));
+    if (n > 0) SetCurrent(std::clamp(row, 0, n - 1), true);
 }
 
 void vRenderPanel::paintEvent(QPaintEvent* event) {
@@ -478,9 +482,10 @@ void vRenderPanel::mouseMoveEvent(QMouseEvent* event) {
 
 void vRenderPanel::mousePressEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
-    // A clicked hit becomes the current one, so the keyboard goes on from there.
+    // A clicked hit becomes the current one, so the keyboard goes on from there; the list does
+    // not move under the pointer.
     const int row = HitRow(at);
-    if (row >= 0) SetCurrentRow(row);
+    if (row >= 0) SetCurrent(row, false);
     emit mousePressed(event->button(), at.x(), at.y());
 }
 
@@ -544,9 +549,10 @@ void vRenderPanel::wheelEvent(QWheelEvent* event) {
 
 void vRenderPanel::focusInEvent(QFocusEvent* event) {
     QFrame::focusInEvent(event);
-    // Tabbing in starts at the first hit in view; a click makes its own hit current.
+    // Tabbing in starts at the first hit in view, without moving the list; a click makes its own
+    // hit current.
     if (fcurrent < 0 && event->reason() != Qt::MouseFocusReason)
-        SetCurrentRow(static_cast<int>(Layout().FirstVisibleRow()));
+        SetCurrent(static_cast<int>(Layout().FirstVisibleRow()), false);
     else
         renderpanel::NotifyCurrentMoved(this, fcurrent);
     update();

@@ -184,6 +184,7 @@ private:
     int HitRow(QPoint point) const;
     void UpdateScrollWidth() const;
     const renderpanel::TTextWidths& WidthsFor(const QFont& font) const;
+    void SetCurrent(int row, bool show);
     void MoveCurrent(int row);
     void NotifyCurrent() const;
 
