@@ -184,7 +184,7 @@ void vRenderPanel::StorageChanged() {
     emit scrollMetricsChanged();
 }
 
-void vRenderPanel::DropRows() {
+void vRenderPanel::DropRows() const {
     frows.clear();
     fmemoryorder.clear();
     frowscount = -1;
@@ -192,10 +192,7 @@ void vRenderPanel::DropRows() {
 }
 
 void vRenderPanel::RebuildRows() const {
-    frows.clear();
-    fmemoryorder.clear();
-    fpasswidths.Invalidate();
-    frowscount = -1;
+    DropRows();
     if (!fStorage) return;
     const int count = fStorage->Count();
     fStorage->Prepare();

@@ -6,7 +6,8 @@
 // under it and underlines it in the hot-track colour; Hover hands that hit back on its next call.
 // HitAt answers the same question at once, without drawing. Keyboard: the panel takes the focus
 // (Tab, click) and keeps a current hit, drawn as the hovered one is; arrows, page keys, Home and
-// End move it, Enter or Space activate it, Esc asks to leave. Besides this ranked layout there is
+// End move it, Enter or Space activate it, Esc asks to leave; while the panel has the focus a
+// frame in the palette's highlight colour runs along its edges. Besides this ranked layout there is
 // a score-position layout that places every hit horizontally by its score under a per-cent ruler
 // (scoreposition.h). Screen readers see a list whose items are the hits (panelaccessible.h).
 //
@@ -175,7 +176,7 @@ protected:
 private:
     struct TStyle;  // the fonts of one widget font and their metrics
 
-    void DropRows();
+    void DropRows() const;
     void RebuildRows() const;
     const TStyle& Style() const;
     renderpanel::TPanelLayout Layout() const;
