@@ -1,7 +1,8 @@
 // Repainting the results panel with 200,000 hits, as a mouse move over it does, scrolled to the
-// top and to the middle of the list; and the first repaint after a new pass (which measures the
-// pass's widest texts). Each case runs beside the literal drawing of every row in the same state,
-// measured in the same run, and reports full_redraw_ms and speedup = full redraw / case.
+// top and to the middle of the list; the first repaint after a new pass; the hit test of a click;
+// and the scroll width after a new pass (which measures the pass's widest texts, once). Each case
+// runs beside the literal drawing of every row in the same state, measured in the same run, and
+// reports full_redraw_ms and speedup = full redraw / case.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -99,6 +100,41 @@ void BM_NewPassFirstRepaint(benchmark::State& state) {
     state.counters["speedup"] = full / each;
 }
 BENCHMARK(BM_NewPassFirstRepaint)->Unit(benchmark::kMillisecond);
+
+void BM_ClickHitTest(benchmark::State& state) {
+    TBench& bench = Bench();
+    bench.panel->Scroll(0, ViewY(1));
+    const double full = bench.FullRedrawMs(30, 100);
+    int y = 0;
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(bench.panel->HitAt(QPoint(30, y)));
+        y = (y + 7) % bench.panel->height();
+    }
+    const double each =
+        Milliseconds(Clock::now() - start) / static_cast<double>(state.iterations());
+    state.counters["full_redraw_ms"] = full;
+    state.counters["hittest_ms"] = each;
+    state.counters["speedup"] = full / each;
+}
+BENCHMARK(BM_ClickHitTest)->Unit(benchmark::kMicrosecond);
+
+void BM_NewPassScrollWidth(benchmark::State& state) {
+    TBench& bench = Bench();
+    bench.panel->Scroll(0, 0);
+    const double full = bench.FullRedrawMs(0, 0);
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        bench.panel->StorageChanged();
+        benchmark::DoNotOptimize(bench.panel->ScrollWidth());
+    }
+    const double each =
+        Milliseconds(Clock::now() - start) / static_cast<double>(state.iterations());
+    state.counters["full_redraw_ms"] = full;
+    state.counters["scrollwidth_ms"] = each;
+    state.counters["speedup"] = full / each;
+}
+BENCHMARK(BM_NewPassScrollWidth)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -45,5 +45,7 @@ private:
 };
 
 // Fills hits with `count` hits of varied scores, title lengths and excerpts, including equal
-// scores, Windows-1252 bytes above 0x7F, line breaks, empty excerpts and now and then a tab.
-void AddVariedHits(THitSet& hits, int count, unsigned seed);
+// scores, characters of Windows-1252 beyond ASCII (UTF-8, as all hit texts), line breaks, empty
+// excerpts and now and then a tab. With otherscripts, words in Polish, Greek, Cyrillic, Chinese
+// and Japanese and emoji are among them too.
+void AddVariedHits(THitSet& hits, int count, unsigned seed, bool otherscripts = false);

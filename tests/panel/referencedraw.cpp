@@ -69,6 +69,10 @@ TReferenceInput ReferenceInputOf(const vRenderPanel& panel, int hoverx, int hove
     in.storage = panel.Storage();
     in.hoverx = hoverx;
     in.hovery = hovery;
+    in.current = panel.Current();
+    in.focused = panel.hasFocus();
+    in.focuscolour = panel.palette().color(QPalette::Highlight);
+    in.ratio = panel.devicePixelRatioF();
     return in;
 }
 
@@ -76,7 +80,11 @@ void ReferenceDraw(const TReferenceInput& in, TReferenceState& state) {
     const int W = in.W;
     const int H = in.H;
     const float pixelspercent = static_cast<float>(W) / 100.0f;
-    state.buffer = QImage(W, H, QImage::Format_RGB888);
+    state.buffer = QImage(static_cast<int>(std::ceil(W * in.ratio)),
+                          static_cast<int>(std::ceil(H * in.ratio)), QImage::Format_RGB888);
+    state.buffer.setDevicePixelRatio(in.ratio);
+    // The whole image: a fractional ratio leaves part of a device pixel beyond W x H.
+    state.buffer.fill(in.colour);
     QPainter painter(&state.buffer);
     TCanvas canvas{painter, state.buffer, renderpanel::CanvasFont(in.font), in.fontcolour, {}, {}};
     canvas.brush = canvas.pen = in.colour;
@@ -121,13 +129,12 @@ void ReferenceDraw(const TReferenceInput& in, TReferenceState& state) {
             canvas.font.setPointSizeF(canvas.font.pointSizeF() + 1);
             canvas.SetStyle(true, false, false);
             canvas.fontcolour = Qt::black;
-            const QString cap =
-                ScoreText(r->Proximity) + "%: " + renderpanel::FromWindows1252(r->Title);
+            const QString cap = ScoreText(r->Proximity) + "%: " + QString::fromUtf8(r->Title);
             const QSize capsize = canvas.Extent(cap);
             if (capsize.width() + x + docw + 4 >= in.hoverx && in.hoverx >= x &&
                 capsize.height() + y >= in.hovery && in.hovery >= y)
                 state.selected = r;
-            if (r == state.selected) {
+            if (r == state.selected || r == in.current) {
                 canvas.SetStyle(true, false, true);
                 canvas.fontcolour = QGuiApplication::palette().color(QPalette::Link);
             }
@@ -139,7 +146,7 @@ void ReferenceDraw(const TReferenceInput& in, TReferenceState& state) {
             y += std::max(doch, canvas.Extent(cap).height());
             canvas.font.setPointSizeF(canvas.font.pointSizeF() - 1);
             canvas.SetStyle(false, true, false);
-            const QString excerpt = renderpanel::FromWindows1252(r->excerpt);
+            const QString excerpt = QString::fromUtf8(r->excerpt);
             if (x + docw + 12 + canvas.Extent(excerpt).width() > state.scrollwidth)
                 state.scrollwidth = x + docw + 12 + canvas.Extent(excerpt).width();
             canvas.TextOut(x + docw + 12, y, excerpt);
@@ -153,4 +160,10 @@ void ReferenceDraw(const TReferenceInput& in, TReferenceState& state) {
     canvas.pen = canvas.brush = Darker(in.colour, 20);
     canvas.SetStyle(true, false, false);
     if (in.scoreposition) ruler(false);
+    if (in.focused) {
+        painter.fillRect(0, 0, W, 2, in.focuscolour);
+        painter.fillRect(0, H - 2, W, 2, in.focuscolour);
+        painter.fillRect(0, 0, 2, H, in.focuscolour);
+        painter.fillRect(W - 2, 0, 2, H, in.focuscolour);
+    }
 }

@@ -1,6 +1,6 @@
 // A literal drawing of the results panel: every step in order, every hit drawn and measured with
 // QFontMetrics, positions fetched one by one from the tree. Slow on purpose; the panel's drawing
-// must give the same image, selection, scroll height and scroll width.
+// must give the same image, selection, scroll height and scroll width. Hit texts are UTF-8.
 #pragma once
 
 #include <QColor>
@@ -25,6 +25,10 @@ struct TReferenceInput {
     TScoretree<TcvResults>* storage = nullptr;
     int hoverx = 0;
     int hovery = 0;
+    const TcvResults* current = nullptr;  // the keyboard's current hit, drawn as the hovered one
+    bool focused = false;                 // the panel has the focus: a frame along its edges
+    QColor focuscolour;
+    qreal ratio = 1;  // device pixels per logical pixel of the image
 };
 
 // What a drawing leaves behind; scrollwidth and view carry over from one drawing to the next.
@@ -36,7 +40,8 @@ struct TReferenceState {
     TcvResults* selected = nullptr;
 };
 
-// The input as the panel stands, with the hover point the caller last gave it.
+// The input as the panel stands (its current hit, focus and pixel ratio too), with the hover
+// point the caller last gave it.
 TReferenceInput ReferenceInputOf(const vRenderPanel& panel, int hoverx, int hovery);
 
 void ReferenceDraw(const TReferenceInput& in, TReferenceState& state);

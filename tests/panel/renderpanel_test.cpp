@@ -6,15 +6,22 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QWindow>
 #include <random>
 
 #include "colors.h"
-#include "tests/panel/panelapp.h"
-#include "tests/panel/referencedraw.h"
-#include "textsearch/renderpanel/vrenderpanel.h"
+#include "tests/panel/panelfixture.h"
 
 namespace {
+
+// The colour of the logical pixel (x, y) of an image drawn at any device pixel ratio: that of the
+// device pixel under the logical pixel's centre.
+QColor At(const QImage& image, int x, int y) {
+    const qreal ratio = image.devicePixelRatio();
+    return image.pixelColor(static_cast<int>((x + 0.5) * ratio),
+                            static_cast<int>((y + 0.5) * ratio));
+}
 
 TEST(Colors, DarkerRoundsEachComponentHalfAwayFromZero) {
     EXPECT_EQ(Darker(cBGCOLOR, 20), QColor(204, 201, 192));
@@ -29,115 +36,6 @@ TEST(Colors, DarkerRoundsEachComponentHalfAwayFromZero) {
     EXPECT_EQ(Darker(QPalette::Window, 20),
               Darker(QGuiApplication::palette().color(QPalette::Window), 20));
 }
-
-TEST(TextWidths, EqualFontMetricsForEveryByteAndMixedTexts) {
-    const QImage device(1, 1, QImage::Format_RGB888);
-    std::mt19937 random(7);
-    for (const double points : {8.0, 10.0, 11.0, 15.0}) {
-        for (int style = 0; style < 4; ++style) {
-            QFont font = renderpanel::CanvasFont(PanelFont(points));
-            font.setBold(style & 1);
-            font.setItalic(style & 2);
-            const renderpanel::TTextWidths widths(font, &device);
-            const QFontMetrics metrics(font, &device);
-            // The fast path must be the one taken for the program's font.
-            EXPECT_TRUE(widths.Additive()) << points << " " << style;
-            for (int c = 0; c < 256; ++c) {
-                const std::string text(1, static_cast<char>(c));
-                ASSERT_EQ(widths.Width(text),
-                          metrics.horizontalAdvance(renderpanel::FromWindows1252(text)))
-                    << "byte " << c;
-            }
-            for (int n = 0; n < 300; ++n) {
-                std::string text;
-                const std::size_t length = random() % 120;
-                // Mostly printable bytes, now and then a tab, line break or soft hyphen.
-                for (std::size_t i = 0; i < length; ++i)
-                    text += static_cast<char>(random() % 9 == 0 ? "\t\r\n\xad\x81"[random() % 5]
-                                                                : 0x20 + random() % 0xE0);
-                const int exact = metrics.horizontalAdvance(renderpanel::FromWindows1252(text));
-                ASSERT_EQ(widths.Width(text), exact) << text;
-                // Texts the tables cannot sum still get a bound that holds.
-                std::int64_t bound;
-                if (widths.Advance64(text, &bound) < 0) {
-                    ASSERT_GE(bound, 0) << text;
-                    ASSERT_GE(renderpanel::TTextWidths::Round64(bound), exact) << text;
-                }
-            }
-        }
-    }
-}
-
-class PanelTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        panel = std::make_unique<vRenderPanel>();
-        panel->setFont(PanelFont(10));
-        panel->resize(320, 400);
-        panel->SetScorePosition(false);
-        panel->SetStorage(&hits.tree);
-        QObject::connect(panel.get(), &vRenderPanel::OnPaint, [this](vRenderPanel* sender) {
-            EXPECT_EQ(sender, panel.get());
-            ++paints;
-        });
-        panel->show();
-        // repaint() paints at once only on an exposed window.
-        for (int i = 0; i < 1000 && !panel->windowHandle()->isExposed(); ++i)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        ASSERT_TRUE(panel->windowHandle()->isExposed());
-    }
-
-    void Paint() {
-        const int before = paints;
-        panel->repaint();
-        ASSERT_EQ(paints, before + 1);
-    }
-
-    // The hit under a point, as the main window finds it: hover, repaint, hover again.
-    TcvResults* HitAt(int x, int y) {
-        panel->Hover(x, y);
-        Paint();
-        return panel->Hover(x, y);
-    }
-
-    // Top of the first caption with the main window's settings (no ruler, no scroll).
-    int FirstTop() const {
-        return QFontMetrics(renderpanel::CanvasFont(panel->font()), &panel->BufferBitmap())
-                   .height() +
-               2;
-    }
-
-    QFontMetrics CaptionMetrics() const {
-        QFont bold = renderpanel::CanvasFont(panel->font());
-        bold.setBold(true);
-        bold.setPointSizeF(bold.pointSizeF() + 1);
-        return QFontMetrics(bold, &panel->BufferBitmap());
-    }
-
-    // Paints with the hover point and checks every result against the literal drawing.
-    void ExpectLikeReference(int hoverx, int hovery, const std::string& what) {
-        panel->Hover(hoverx, hovery);
-        reference.view = panel->ViewPoint();
-        Paint();
-        ReferenceDraw(ReferenceInputOf(*panel, hoverx, hovery), reference);
-        const QImage& drawn = panel->BufferBitmap();
-        if (drawn != reference.buffer) {
-            drawn.save(QString::fromStdString("/tmp/panel_drawn.png"));
-            reference.buffer.save(QString::fromStdString("/tmp/panel_reference.png"));
-            ADD_FAILURE() << what << ": image differs (saved /tmp/panel_drawn.png)";
-        }
-        EXPECT_EQ(panel->Hover(hoverx, hovery), reference.selected) << what;
-        EXPECT_EQ(panel->ScrollHeight(), reference.scrollheight) << what;
-        EXPECT_EQ(panel->ScrollWidth(), reference.scrollwidth) << what;
-        EXPECT_EQ(panel->ViewPoint(), reference.view) << what;
-    }
-
-    // Declared before the panel, so that the panel goes first.
-    THitSet hits;
-    std::unique_ptr<vRenderPanel> panel;
-    int paints = 0;
-    TReferenceState reference;
-};
 
 TEST_F(PanelTest, CaptionsRoundTheScoreHalfToEven) {
     EXPECT_EQ(vRenderPanel::ScoreText(0.87549f), "87.5");
@@ -286,13 +184,18 @@ TEST_F(PanelTest, ScorePositionDrawsRulerAndBand) {
     const QColor shade = Darker(cBGCOLOR, 20);
     const int W = panel->width();
     const int H = panel->height();
-    EXPECT_EQ(image.pixelColor(0, 0), shade);  // the band
-    EXPECT_EQ(image.pixelColor(W - 1, 1), shade);
+    EXPECT_EQ(At(image, 0, 0), shade);  // the band
+    EXPECT_EQ(At(image, W - 1, 1), shade);
     // The 50% line runs down from the middle of "50" to the bottom.
     const QFontMetrics regular(renderpanel::CanvasFont(panel->font()), &image);
     const int x = W + 2 - qRound(5 * W / 100.0 * 10) + regular.horizontalAdvance("50") / 2;
-    EXPECT_EQ(image.pixelColor(x, H - 1), shade);
-    EXPECT_EQ(image.pixelColor(x + 2, H - 1), cBGCOLOR);
+    // (A one-pixel line is centred on its coordinate: at a ratio above 1 it begins left of it.)
+    const auto line = [&](int x) {
+        const qreal ratio = image.devicePixelRatio();
+        return image.pixelColor(static_cast<int>(x * ratio), static_cast<int>((H - 0.5) * ratio));
+    };
+    EXPECT_EQ(line(x), shade);
+    EXPECT_EQ(line(x + 2), cBGCOLOR);
     // The band is as tall as a line plus 4, and the rows start below it.
     const int bandheight = QFontMetrics(
                                [&] {
@@ -303,8 +206,8 @@ TEST_F(PanelTest, ScorePositionDrawsRulerAndBand) {
                                &image)
                                .height() +
                            4;
-    EXPECT_EQ(image.pixelColor(0, bandheight - 1), shade);
-    EXPECT_EQ(image.pixelColor(0, bandheight), cBGCOLOR);
+    EXPECT_EQ(At(image, 0, bandheight - 1), shade);
+    EXPECT_EQ(At(image, 0, bandheight), cBGCOLOR);
 }
 
 TEST_F(PanelTest, HoveredCaptionIsUnderlinedInTheHotTrackColour) {
@@ -323,12 +226,12 @@ TEST_F(PanelTest, HoveredCaptionIsUnderlinedInTheHotTrackColour) {
     EXPECT_EQ(hotpixels(), 0);
     HitAt(10, FirstTop() + 2);
     EXPECT_GT(hotpixels(), 0);
-    // The underline is a line of that colour across the caption (ending a pixel short of it).
+    // The underline is a line of that colour across the caption.
     const QImage& image = panel->BufferBitmap();
-    const int right = 4 + CaptionMetrics().horizontalAdvance("90%: Printer offline...");
+    const int right = 3 + CaptionMetrics().horizontalAdvance("90%: Printer offline...");
     bool underline = false;
     for (int y = FirstTop(); y <= FirstTop() + CaptionMetrics().height(); ++y)
-        underline |= image.pixelColor(6, y) == hottrack && image.pixelColor(right, y) == hottrack;
+        underline |= At(image, 6, y) == hottrack && At(image, right, y) == hottrack;
     EXPECT_TRUE(underline);
 }
 
@@ -408,3 +311,121 @@ TEST_F(PanelTest, DrawsExactlyLikeTheFullRedraw) {
 }
 
 }  // namespace
+
+// Titles and excerpts in other scripts and emoji are measured whole, drawn as Qt draws them and
+// hit-tested by the width Qt gives them.
+TEST_F(PanelTest, OtherScriptsDrawAndMeasureLikeTheFullRedraw) {
+    AddVariedHits(hits, 300, 21, true);
+    hits.Add(0.99f, "\xF0\x9F\x96\xA8\xEF\xB8\x8F Drucker \xE2\x80\x93 \xCF\x83\xCF\x86...",
+             "\xE6\x89\x93\xE5\x8D\xB0\xE6\x9C\xBA \xD0\xBF\xD1\x80\xD0\xB8");
+    hits.Add(0.98f, "Bytes that are not UTF-8: \x80\xC0\xAF\xE2\x82...", "\xED\xA0\x80");
+    panel->StorageChanged();
+    std::mt19937 random(9);
+    for (int layout = 0; layout < 2; ++layout) {
+        panel->SetScorePosition(layout == 1);
+        panel->resize(layout == 1 ? 600 : 320, 380);
+        for (const int vy : {0, 150, 2000}) {
+            panel->Scroll(0, vy);
+            for (int point = 0; point < 4; ++point) {
+                const int hx = point == 0 ? 8 : static_cast<int>(random() % 400);
+                const int hy = static_cast<int>(random() % 380);
+                ExpectLikeReference(hx, hy,
+                                    "layout " + std::to_string(layout) + " vy " +
+                                        std::to_string(vy) + " at " + std::to_string(hx) + "," +
+                                        std::to_string(hy));
+            }
+        }
+    }
+}
+
+// A panel that was never shown answers from arithmetic: the hit under a point, the list's
+// height and the scroll bar's figures are those a drawing of every row gives.
+TEST(PanelGeometry, AnswersWithoutDrawing) {
+    THitSet hits;
+    AddVariedHits(hits, 200, 4);
+    vRenderPanel panel;
+    panel.setFont(PanelFont(10));
+    panel.resize(300, 350);
+    panel.SetScorePosition(false);
+    panel.SetStorage(&hits.tree);
+    panel.Scroll(0, 240);
+    int drawings = 0;
+    QObject::connect(&panel, &vRenderPanel::OnPaint, [&] { ++drawings; });
+    std::mt19937 random(3);
+    for (int n = 0; n < 200; ++n) {
+        const QPoint at(static_cast<int>(random() % 320), static_cast<int>(random() % 360));
+        TReferenceState reference;
+        reference.view = panel.ViewPoint();
+        ReferenceDraw(ReferenceInputOf(panel, at.x(), at.y()), reference);
+        ASSERT_EQ(panel.HitAt(at), reference.selected) << at.x() << "," << at.y();
+        ASSERT_EQ(panel.ScrollHeight(), reference.scrollheight);
+    }
+    EXPECT_EQ(drawings, 0);
+    // The list's height does not depend on where it is scrolled to.
+    const int listheight = panel.ListHeight();
+    EXPECT_EQ(panel.ScrollHeight(), listheight - 240 + panel.height());
+    panel.Scroll(0, 0);
+    EXPECT_EQ(panel.ListHeight(), listheight);
+    EXPECT_EQ(panel.ScrollHeight(), listheight + panel.height());
+}
+
+TEST_F(PanelTest, TheScrollBarStopsAtTheLastHitAndStepsByRowsAndPages) {
+    AddVariedHits(hits, 100, 5);
+    panel->StorageChanged();
+    QScrollBar bar(Qt::Vertical);
+    panel->SetUpScrollBar(bar);
+    const int H = panel->height();
+    const int rowheight = panel->RowHeight();
+    EXPECT_EQ(bar.minimum(), 0);
+    EXPECT_EQ(bar.maximum(), panel->ListHeight() - H);
+    EXPECT_EQ(bar.pageStep(), H);
+    EXPECT_EQ(bar.singleStep(), rowheight);
+    // At the bottom the last row's gap ends at the panel's bottom edge: its caption starts one
+    // row height above it.
+    panel->SetViewPoint(QPoint(0, bar.maximum()));
+    EXPECT_EQ(panel->HitAt(QPoint(10, H - rowheight)), panel->Row(panel->Count() - 1));
+    EXPECT_EQ(panel->HitAt(QPoint(10, H - rowheight - 1)), nullptr);
+    EXPECT_EQ(panel->ScrollHeight(), 2 * H);
+
+    // A pass with fewer hits pulls the position back; one that fits leaves nothing to scroll.
+    bar.setValue(bar.maximum());
+    QObject::connect(panel.get(), &vRenderPanel::scrollMetricsChanged,
+                     [&] { panel->SetUpScrollBar(bar); });
+    hits.Clear();
+    AddVariedHits(hits, 20, 6);
+    panel->StorageChanged();
+    EXPECT_EQ(bar.maximum(), std::max(0, panel->ListHeight() - H));
+    EXPECT_EQ(bar.value(), bar.maximum());
+    hits.Clear();
+    hits.Add(0.5f, "One...", "hit");
+    panel->StorageChanged();
+    EXPECT_EQ(bar.maximum(), 0);
+    EXPECT_EQ(bar.value(), 0);
+
+    // A larger text or a smaller panel changes the figures, and says so.
+    AddVariedHits(hits, 100, 7);
+    panel->StorageChanged();
+    panel->setFont(PanelFont(14));
+    EXPECT_GT(panel->RowHeight(), rowheight);
+    EXPECT_EQ(bar.singleStep(), panel->RowHeight());
+    panel->resize(320, 200);
+    EXPECT_EQ(bar.pageStep(), 200);
+    EXPECT_EQ(bar.maximum(), panel->ListHeight() - 200);
+}
+
+// The off-screen image is as fine as the screen: one pixel of it per device pixel.
+TEST_F(PanelTest, TheImageHasTheScreensPixelRatio) {
+    hits.Add(0.9f, "Printer offline...", "Restart the spooler service");
+    panel->StorageChanged();
+    Paint();
+    const qreal ratio = panel->devicePixelRatioF();
+    // The runs with a scale factor must have drawn at that ratio.
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR")) {
+        EXPECT_EQ(ratio, qEnvironmentVariable("QT_SCALE_FACTOR").toDouble());
+    }
+    const QImage& image = panel->BufferBitmap();
+    EXPECT_EQ(image.devicePixelRatio(), ratio);
+    EXPECT_EQ(image.width(), static_cast<int>(std::ceil(panel->width() * ratio)));
+    EXPECT_EQ(image.height(), static_cast<int>(std::ceil(panel->height() * ratio)));
+    EXPECT_EQ(image.format(), QImage::Format_RGB888);
+}

@@ -1,178 +1,45 @@
-// How the results panel draws.
+// How the results panel draws and answers.
 //
 // Every repaint lays the list out from scratch in the off-screen image: background, the ruler
-// (score-position layout), the rows, the band and bold ruler texts on top, then one copy to the
-// screen. Only the rows that can reach the image are drawn. That is exact because every row has
-// the same height (the larger of the icon height and the caption's line height, plus the excerpt's
-// line height, plus 4), so row k starts at first + k * height; rows more than a row away from the
-// image cannot touch its pixels, and the rows near it are drawn in the same order as a drawing of
-// all rows would draw them.
+// (score-position layout), the rows, the band and bold ruler texts on top, the focus frame, then
+// one copy to the screen. Only the rows near the view are drawn (TPanelLayout::DrawnRows), which
+// gives exactly the pixels of a drawing of every row: rows further away cannot touch the image,
+// and the rows near it are drawn in the order a drawing of all rows would draw them.
 //
-// The values a drawing of all rows would leave behind are computed without drawing them: the
-// scroll height is arithmetic; the hit test divides the hover point's distance from the first row
-// by the row height and tests that one caption; the scroll width needs the widest caption and
-// excerpt of the pass, which are measured once per pass and font with per-character advance tables
-// (TTextWidths), valid because the canvas fonts have kerning and optional shaping switched off.
+// Everything else is computed, not drawn: the hit under a point (HitAt), the list's height and
+// the scroll bar's figures come from the layout's arithmetic; the widest caption and excerpt
+// (ScrollWidth) from TPassWidths, once per pass and font, when someone asks.
+//
+// The image is made at the widget's device pixel ratio with that ratio set on it, so every
+// coordinate stays logical and the text is rasterised at the screen's resolution; at ratio 1 it
+// is the plain 24-bit image of old, pixel for pixel.
 #include "textsearch/renderpanel/vrenderpanel.h"
 
+#include <QApplication>
 #include <QEnterEvent>
-#include <QFontMetricsF>
+#include <QFocusEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <cmath>
 
 #include "colors.h"
-#include "port/localformat.h"
+#include "textsearch/renderpanel/canvas.h"
+#include "textsearch/renderpanel/panelaccessible.h"
+#include "textsearch/renderpanel/scoreposition.h"
 
-namespace renderpanel {
-
-namespace {
-
-// Code points of the bytes 0x80 to 0x9F in Windows-1252. The five undefined bytes keep their C1
-// code points.
-constexpr char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t CodePoint(unsigned char c) {
-    return c >= 0x80 && c <= 0x9F ? kHigh1252[c - 0x80] : static_cast<char16_t>(c);
-}
-
-// A tab's width depends on where it starts: it advances to the next tab stop. Control characters
-// and the soft hyphen take no width, which the probe in TTextWidths confirms for each font.
-constexpr unsigned char kTab = '\t';
-
-// Longer texts are measured whole, which keeps the sums in Advance64 far from overflow.
-constexpr std::size_t kLongText = std::size_t{1} << 20;
-// Advances at or above this (in 1/64 pixel) are treated as not additive, for the same reason.
-constexpr std::uint64_t kHugeAdvance = std::uint64_t{1} << 20;
-
-}  // namespace
-
-QString FromWindows1252(std::string_view text) {
-    QString result(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
-    QChar* out = result.data();
-    for (unsigned char c : text)
-        *out++ = QChar(CodePoint(c));
-    return result;
-}
-
-QFont CanvasFont(const QFont& font) {
-    QFont canvas = font;
-    canvas.setKerning(false);
-    canvas.setStyleStrategy(QFont::StyleStrategy(canvas.styleStrategy() | QFont::PreferNoShaping));
-    return canvas;
-}
-
-TTextWidths::TTextWidths(const QFont& font, const QPaintDevice* device) : fmetrics(font, device) {
-    const QFontMetricsF exact(font, device);
-    std::string probe;
-    for (int c = 0; c < 256; ++c) {
-        const auto byte = static_cast<unsigned char>(c);
-        const double advance = exact.horizontalAdvance(QString(QChar(CodePoint(byte)))) * 64.0;
-        const double whole = std::nearbyint(advance);
-        const bool additive = byte != kTab && whole == advance && whole >= 0 &&
-                              whole < static_cast<double>(kHugeAdvance);
-        fadvance[byte] = additive ? static_cast<std::uint64_t>(whole) : kNotAdditive;
-        if (additive) probe += static_cast<char>(byte);
-        // One tab from the line's start spans one tab stop distance.
-        if (byte == kTab && whole == advance && whole > 0 &&
-            whole < static_cast<double>(kHugeAdvance))
-            ftab64 = static_cast<std::int64_t>(whole);
-    }
-    // The tables hold only if the layout engine sums advances the same way; a probe of every
-    // additive character, forwards and backwards, would show kerning or ligatures.
-    fadditive = true;
-    const std::string backwards(probe.rbegin(), probe.rend());
-    const std::string controls = "\r\nLine\x01 two\x1b\x7f\r\n th\xadree\x81\x8d\x90\x9d\r\n\xad";
-    for (const std::string& text :
-         {probe, backwards, controls, std::string("The quick brown fox, ffi fl")}) {
-        const std::int64_t sum = Advance64(text);
-        if (sum < 0 || Round64(sum) != fmetrics.horizontalAdvance(FromWindows1252(text))) {
-            fadditive = false;
-            break;
-        }
-    }
-}
-
-std::int64_t TTextWidths::Advance64(std::string_view text, std::int64_t* upperbound64) const {
-    if (upperbound64) *upperbound64 = -1;
-    if (!fadditive || text.size() >= kLongText) return -1;
-    std::uint64_t sum = 0;
-    for (unsigned char c : text)
-        sum += fadvance[c];
-    if (sum < kNotAdditive) return static_cast<std::int64_t>(sum);
-    // A tab ends at the next tab stop after the point where it starts (allowing for that point's
-    // rounding), so it adds less than two tab distances; a pixel more covers the final rounding.
-    if (upperbound64 && ftab64 > 0)
-        *upperbound64 = static_cast<std::int64_t>(sum % kNotAdditive) +
-                        static_cast<std::int64_t>(sum / kNotAdditive) * 2 * ftab64 + 64;
-    return -1;
-}
-
-int TTextWidths::Width(std::string_view text) const {
-    const std::int64_t sum = Advance64(text);
-    return sum >= 0 ? Round64(sum) : fmetrics.horizontalAdvance(FromWindows1252(text));
-}
-
-}  // namespace renderpanel
-
-using renderpanel::FromWindows1252;
+using renderpanel::ClampToInt;
+using renderpanel::FromUtf8;
+using renderpanel::TPanelLayout;
+using renderpanel::TScorePosition;
 using renderpanel::TTextWidths;
 
 namespace {
-
-// Round to the nearest integer, halves to even; values that are not numbers or lie beyond the
-// int range (a corrupt score) are pinned instead of overflowing.
-int RoundToInt(double v) {
-    if (std::isnan(v)) return 0;
-    const double r = std::nearbyint(v);
-    if (r <= static_cast<double>(INT_MIN / 2)) return INT_MIN / 2;
-    if (r >= static_cast<double>(INT_MAX / 2)) return INT_MAX / 2;
-    return static_cast<int>(r);
-}
-
-int ClampToInt(std::int64_t v) {
-    return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
-}
-
-// Floor of a / b for b > 0.
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-    const std::int64_t q = a / b;
-    return (a % b != 0 && a < 0) ? q - 1 : q;
-}
-
-// Index into the caption prefix cache for a score: Round(Proximity * 1000) when it is 0 to 1000,
-// else -1.
-constexpr int kPrefixes = 1001;
-int PrefixIndex(float Proximity) {
-    const double scaled = static_cast<double>(Proximity) * 1000.0;
-    if (!(scaled >= 0 && scaled < kPrefixes)) return -1;
-    // Adding and taking away 2^52 rounds to an integer, halves to even, in the default rounding
-    // mode, without the library call that nearbyint is (this runs once per hit and pass).
-    constexpr double kShift = 4503599627370496.0;
-    const double r = (scaled + kShift) - kShift;
-    return r >= 0 && r < kPrefixes ? static_cast<int>(r) : -1;
-}
-
-// The value in the shortest general decimal form of at most 15 significant digits, with the
-// user's decimal separator.
-std::string FormatGeneral(double value) {
-    if (value == 0) value = 0;  // no "-0"
-    char text[64];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
-    std::string result(text, ec == std::errc() ? end : text);
-    const char separator = DecimalSeparator();
-    std::replace(result.begin(), result.end(), '.', separator);
-    return result;
-}
 
 QFont RegularStyle(QFont font) {
     font.setBold(false);
@@ -196,22 +63,68 @@ QString FontKey(const QFont& font, const QPaintDevice& device) {
            QLatin1Char('x') + QString::number(device.logicalDpiY());
 }
 
-// Text with its top-left corner at (x, y) on one line, over a background of its extent.
-void TextOut(QPainter& canvas, const QFontMetrics& metrics, int x, std::int64_t y,
-             const QString& text, const QColor& colour, const QColor& background) {
-    const int top = ClampToInt(y);
-    canvas.fillRect(x, top, metrics.horizontalAdvance(text), metrics.height(), background);
-    canvas.setPen(colour);
-    canvas.drawText(x, top + metrics.ascent(), text);
-}
+// Width of the focus frame drawn along the panel's edges while it has the focus.
+constexpr int kFocusFrame = 2;
 
 }  // namespace
+
+// The fonts drawn with for one widget font: regular (ruler), bold regular (ruler on the band),
+// bold one point larger (captions), the same underlined (hot captions), italic (excerpts); with
+// their metrics on the off-screen image, which supply its resolution only.
+struct vRenderPanel::TStyle {
+    TStyle(const QFont& widgetfont, const QPaintDevice& device)
+        : source(widgetfont),
+          regular(RegularStyle(renderpanel::CanvasFont(widgetfont))),
+          boldregular(WithBold(regular)),
+          bold(Larger(boldregular)),
+          underlined(WithUnderline(bold)),
+          italic(WithItalic(regular)),
+          regularmetrics(regular, &device),
+          boldregularmetrics(boldregular, &device),
+          boldmetrics(bold, &device),
+          underlinedmetrics(underlined, &device),
+          italicmetrics(italic, &device),
+          passkey(FontKey(bold, device) + QLatin1Char('|') + FontKey(italic, device)) {}
+
+    static QFont WithBold(QFont f) {
+        f.setBold(true);
+        return f;
+    }
+    static QFont WithUnderline(QFont f) {
+        f.setUnderline(true);
+        return f;
+    }
+    static QFont WithItalic(QFont f) {
+        f.setItalic(true);
+        return f;
+    }
+
+    QFont source;
+    QFont regular;
+    QFont boldregular;
+    QFont bold;
+    QFont underlined;
+    QFont italic;
+    QFontMetrics regularmetrics;
+    QFontMetrics boldregularmetrics;
+    QFontMetrics boldmetrics;
+    QFontMetrics underlinedmetrics;
+    QFontMetrics italicmetrics;
+    QString passkey;
+};
 
 vRenderPanel::vRenderPanel(QWidget* Owner) : QFrame(Owner), fColor(cBGCOLOR) {
     setFrameStyle(QFrame::NoFrame);
     // The panel paints every pixel it owns; the mouse is tracked for the hover highlight.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    renderpanel::InstallPanelAccessibility();
+    setAccessibleName(QStringLiteral("Similar Problems/Solutions"));
+    setAccessibleDescription(
+        QStringLiteral("Stored problems and solutions like the one being typed, most similar "
+                       "first. Each item is the similarity in per cent and the entry's title; "
+                       "its description is the text that follows. Enter opens the entry."));
     fbuffer = QImage(1, 1, QImage::Format_RGB888);
 }
 
@@ -223,6 +136,11 @@ TcvResults* vRenderPanel::Hover(int x, int y) {
     return selected;
 }
 
+TcvResults* vRenderPanel::HitAt(QPoint point) const {
+    const int row = HitRow(point);
+    return row >= 0 ? frows[static_cast<std::size_t>(row)] : nullptr;
+}
+
 void vRenderPanel::Scroll(int x, int y) {
     fview = QPoint(x, y);
     update();
@@ -231,6 +149,7 @@ void vRenderPanel::Scroll(int x, int y) {
 void vRenderPanel::SetScorePosition(bool ScorePosition) {
     fScorePosition = ScorePosition;
     update();
+    emit scrollMetricsChanged();
 }
 
 void vRenderPanel::SetAutoScroll(bool AutoScroll) {
@@ -241,6 +160,7 @@ void vRenderPanel::SetAutoScroll(bool AutoScroll) {
 void vRenderPanel::SetDocIcon(const QImage* DocIcon) {
     fdocicon = DocIcon;
     update();
+    emit scrollMetricsChanged();
 }
 
 void vRenderPanel::SetColor(const QColor& Color) {
@@ -254,15 +174,25 @@ void vRenderPanel::SetStorage(TScoretree<TcvResults>* Storage) {
 }
 
 void vRenderPanel::StorageChanged() {
+    DropRows();
+    selected = nullptr;
+    fcurrent = -1;
+    renderpanel::NotifyRowsReplaced(this);
+    // The keyboard user in the list stays with it: at its best hit.
+    if (hasFocus()) MoveCurrent(0);
+    update();
+    emit scrollMetricsChanged();
+}
+
+void vRenderPanel::DropRows() const {
     frows.clear();
     fmemoryorder.clear();
     frowscount = -1;
-    if (fpasswidths) fpasswidths->fontkey.clear();
-    selected = nullptr;
+    fpasswidths.Invalidate();
 }
 
-void vRenderPanel::RebuildRows() {
-    StorageChanged();
+void vRenderPanel::RebuildRows() const {
+    DropRows();
     if (!fStorage) return;
     const int count = fStorage->Count();
     fStorage->Prepare();
@@ -289,283 +219,237 @@ void vRenderPanel::RebuildRows() {
     frowscount = count;
 }
 
-std::string vRenderPanel::ScoreText(float Proximity) {
-    return FormatGeneral(std::nearbyint(static_cast<double>(Proximity) * 1000.0) / 10.0);
+int vRenderPanel::Count() const {
+    if (!fStorage) return 0;
+    if (fStorage->Count() != frowscount) RebuildRows();
+    return static_cast<int>(frows.size());
 }
 
-const std::string& vRenderPanel::CaptionPrefix(float Proximity) {
-    const int index = PrefixIndex(Proximity);
-    if (index < 0) {
-        fscratchprefix = ScoreText(Proximity) + "%: ";
-        return fscratchprefix;
+const TcvResults* vRenderPanel::Row(int row) const {
+    return row >= 0 && row < Count() ? frows[static_cast<std::size_t>(row)] : nullptr;
+}
+
+QString vRenderPanel::CaptionText(int row) const {
+    const TcvResults* r = Row(row);
+    if (!r) return {};
+    fprefixes.Refresh();
+    return fprefixes.Caption(*r);
+}
+
+QString vRenderPanel::ExcerptText(int row) const {
+    const TcvResults* r = Row(row);
+    return r ? FromUtf8(r->excerpt) : QString();
+}
+
+QRect vRenderPanel::RowRect(int row) const {
+    if (!Row(row)) return {};
+    const TPanelLayout layout = Layout();
+    return QRect(0, ClampToInt(layout.RowTop(row)), width(), ClampToInt(layout.RowHeight()));
+}
+
+int vRenderPanel::RowAt(QPoint point) const {
+    if (point.x() < 0 || point.x() >= width()) return -1;
+    return static_cast<int>(Layout().RowAtY(point.y()));
+}
+
+const vRenderPanel::TStyle& vRenderPanel::Style() const {
+    if (!fstyle || fstyle->source != font()) fstyle = std::make_unique<TStyle>(font(), fbuffer);
+    return *fstyle;
+}
+
+TPanelLayout vRenderPanel::Layout() const {
+    const TStyle& style = Style();
+    renderpanel::TRowMetrics metrics;
+    metrics.firstrow = style.regularmetrics.height() + (fScorePosition ? 14 : 2);
+    metrics.captionheight = style.boldmetrics.height();
+    metrics.iconheight = fdocicon ? fdocicon->height() : 16;
+    metrics.excerptheight = style.italicmetrics.height();
+    return TPanelLayout(metrics, Count(), fview.y(), height());
+}
+
+int vRenderPanel::ListHeight() const {
+    if (!fStorage) return fScorePosition ? 2 : 0;
+    return ClampToInt(Layout().ListHeight());
+}
+
+int vRenderPanel::ScrollHeight() const {
+    return ClampToInt(std::int64_t{ListHeight()} - (fStorage ? fview.y() : 0) + height());
+}
+
+int vRenderPanel::RowHeight() const {
+    return ClampToInt(Layout().RowHeight());
+}
+
+int vRenderPanel::MaxViewY() const {
+    return std::max(0, ListHeight() - height());
+}
+
+void vRenderPanel::SetUpScrollBar(QScrollBar& bar) const {
+    bar.setSingleStep(std::max(1, RowHeight()));
+    bar.setPageStep(std::max(1, PageHeight()));
+    bar.setRange(0, MaxViewY());
+}
+
+// The horizontal view offset a drawing uses: the automatic scroll's when it is on.
+int vRenderPanel::ViewX() const {
+    if (fStorage && fAutoScroll && fStorage->Count() > 0) {
+        const psnode<TcvResults> best = fStorage->Items(fStorage->Count() - 1);
+        if (best && best->data) return TScorePosition::AutoScrollX(width(), best->data->Proximity);
     }
-    std::string& prefix = fprefixes[static_cast<std::size_t>(index)];
-    if (prefix.empty()) prefix = ScoreText(Proximity) + "%: ";
-    return prefix;
+    return fview.x();
 }
 
-QString vRenderPanel::Caption(const TcvResults& r) {
-    return FromWindows1252(CaptionPrefix(r.Proximity)) + FromWindows1252(r.Title);
+std::int64_t vRenderPanel::RowX(const TcvResults& r, int vx) const {
+    return fScorePosition ? TScorePosition(width(), vx).RowX(r.Proximity) : 2 - vx;
 }
 
-const TTextWidths& vRenderPanel::WidthsFor(const QFont& font) {
+int vRenderPanel::HitRow(QPoint point) const {
+    if (!fStorage) return -1;
+    const TStyle& style = Style();
+    const int vx = ViewX();
+    const int docw = fdocicon ? fdocicon->width() : 0;
+    fprefixes.Refresh();
+    return static_cast<int>(Layout().HitAt(point.x(), point.y(), [&](std::int64_t row) {
+        const TcvResults& r = *frows[static_cast<std::size_t>(row)];
+        const std::int64_t x = RowX(r, vx);
+        return renderpanel::TSpan{
+            x, x + docw + 4 + style.boldmetrics.horizontalAdvance(fprefixes.Caption(r))};
+    }));
+}
+
+const TTextWidths& vRenderPanel::WidthsFor(const QFont& font) const {
     const QString key = FontKey(font, fbuffer);
-    auto found = fwidths.find(key);
-    if (found == fwidths.end()) {
-        // Text size changes make new fonts; old tables are rarely needed again.
-        if (fwidths.size() >= 16) fwidths.clear();
-        found = fwidths.emplace(key, std::make_unique<TTextWidths>(font, &fbuffer)).first;
-    }
-    return *found->second;
+    for (const auto& [fontkey, widths] : fwidths)
+        if (fontkey == key) return *widths;
+    // Text size changes make new fonts; old tables are rarely needed again.
+    if (fwidths.size() >= 16) fwidths.clear();
+    fwidths.emplace_back(key, std::make_unique<TTextWidths>(font, &fbuffer));
+    return *fwidths.back().second;
 }
 
-const vRenderPanel::TPassWidths& vRenderPanel::PassWidths(const QFont& bold, const QFont& italic) {
-    const QString key = FontKey(bold, fbuffer) + QLatin1Char('|') + FontKey(italic, fbuffer);
-    if (fpasswidths && fpasswidths->fontkey == key) return *fpasswidths;
-    const TTextWidths& captions = WidthsFor(bold);
-    const TTextWidths& excerpts = WidthsFor(italic);
-    // The object and its vectors are reused from pass to pass: freeing and taking back megabytes
-    // for every pass costs more than the little that is done with them.
-    if (!fpasswidths) fpasswidths = std::make_unique<TPassWidths>();
-    TPassWidths& widths = *fpasswidths;
-    widths.fontkey.clear();
-    widths.maxcaption = 0;
-    widths.maxexcerpt = 0;
-    widths.excerptwidths.assign(fmemoryorder.size(), 0);
-    widths.unmeasured.clear();
-    widths.scorewidth = -1;
-    fpendingcaptions.clear();
-
-    // Advance of each caption prefix, measured the first time a score needs it.
-    constexpr std::int64_t kUnknown = -2;
-    fprefixadvance.assign(kPrefixes, kUnknown);
-    for (std::size_t k = 0; k < fmemoryorder.size(); ++k) {
-        const TcvResults& r = *fmemoryorder[k];
-        const int index = PrefixIndex(r.Proximity);
-        std::int64_t prefix;
-        if (index >= 0) {
-            std::int64_t& cached = fprefixadvance[static_cast<std::size_t>(index)];
-            if (cached == kUnknown) cached = captions.Advance64(CaptionPrefix(r.Proximity));
-            prefix = cached;
-        } else {
-            prefix = captions.Advance64(CaptionPrefix(r.Proximity));
-        }
-        std::int64_t bound;
-        const std::int64_t title = captions.Advance64(r.Title, &bound);
-        if (prefix >= 0 && title >= 0)
-            widths.maxcaption = std::max(widths.maxcaption, TTextWidths::Round64(prefix + title));
-        else
-            fpendingcaptions.push_back(
-                {k, prefix >= 0 && bound >= 0 ? TTextWidths::Round64(prefix + bound) : INT64_MAX});
-        const std::int64_t excerpt = excerpts.Advance64(r.excerpt, &bound);
-        if (excerpt >= 0) {
-            widths.excerptwidths[k] = TTextWidths::Round64(excerpt);
-            widths.maxexcerpt = std::max(widths.maxexcerpt, widths.excerptwidths[k]);
-        } else {
-            widths.excerptwidths[k] = kUnmeasured;
-            widths.unmeasured.push_back({k, bound >= 0 ? TTextWidths::Round64(bound) : INT64_MAX});
-        }
-    }
-
-    // Texts the tables cannot sum (tabs) are laid out by Qt, but only those whose bound could
-    // still make them the widest, largest bound first.
-    const auto byboundlargestfirst = [](const TBound& a, const TBound& b) {
-        return a.bound > b.bound;
-    };
-    std::sort(fpendingcaptions.begin(), fpendingcaptions.end(), byboundlargestfirst);
-    for (const TBound& pending : fpendingcaptions) {
-        if (pending.bound <= widths.maxcaption) break;
-        widths.maxcaption =
-            std::max(widths.maxcaption,
-                     captions.Metrics().horizontalAdvance(Caption(*fmemoryorder[pending.row])));
-    }
-    std::sort(widths.unmeasured.begin(), widths.unmeasured.end(), byboundlargestfirst);
-    auto measured = widths.unmeasured.begin();
-    for (; measured != widths.unmeasured.end() && measured->bound > widths.maxexcerpt; ++measured) {
-        int& width = widths.excerptwidths[measured->row];
-        width = excerpts.Metrics().horizontalAdvance(
-            FromWindows1252(fmemoryorder[measured->row]->excerpt));
-        widths.maxexcerpt = std::max(widths.maxexcerpt, width);
-    }
-    widths.unmeasured.erase(widths.unmeasured.begin(), measured);
-    widths.fontkey = key;
-    return widths;
+int vRenderPanel::ScrollWidth() const {
+    UpdateScrollWidth();
+    return fscrollwidth;
 }
 
-// Max over the rows of excerpt width minus the row's score offset, which is all that the
-// score-position layout's excerpt extents need besides the panel's width and view offset.
-// Excerpts left unmeasured are measured only when their bound could raise the maximum.
-std::int64_t vRenderPanel::ScorePositionExcerptMax(float pixelspercent, int W,
-                                                   const QFontMetrics& italic) {
-    TPassWidths& widths = *fpasswidths;
-    if (widths.scorewidth == W) return widths.scoremax;
-    const auto offset = [&](std::size_t k) {
-        return RoundToInt(static_cast<double>(pixelspercent) *
-                          static_cast<double>(fmemoryorder[k]->Proximity) * 100.0);
-    };
-    std::int64_t best = INT64_MIN;
-    for (std::size_t k = 0; k < fmemoryorder.size(); ++k)
-        if (widths.excerptwidths[k] != kUnmeasured)
-            best = std::max(best, std::int64_t{widths.excerptwidths[k]} - offset(k));
-    for (auto pending = widths.unmeasured.begin(); pending != widths.unmeasured.end();) {
-        if (pending->bound != INT64_MAX && pending->bound - offset(pending->row) <= best) {
-            ++pending;
-            continue;
-        }
-        int& width = widths.excerptwidths[pending->row];
-        width = italic.horizontalAdvance(FromWindows1252(fmemoryorder[pending->row]->excerpt));
-        best = std::max(best, std::int64_t{width} - offset(pending->row));
-        pending = widths.unmeasured.erase(pending);
-    }
-    widths.scorewidth = W;
-    widths.scoremax = best;
-    return best;
+// The extents a drawing of every row would record: every caption (the hot ones underlined) and
+// every excerpt at its place.
+void vRenderPanel::UpdateScrollWidth() const {
+    const int W = width();
+    if (!fStorage || W <= 0 || height() <= 0 || Count() == 0) return;
+    const TStyle& style = Style();
+    if (!fpasswidths.ValidFor(style.passkey))
+        fpasswidths.Measure(style.passkey, fmemoryorder, fprefixes, WidthsFor(style.bold),
+                            WidthsFor(style.italic));
+    std::int64_t widest = fpasswidths.MaxCaption();
+    for (const TcvResults* hot : {static_cast<const TcvResults*>(selected), Current()})
+        if (hot)
+            widest = std::max<std::int64_t>(
+                widest, style.underlinedmetrics.horizontalAdvance(fprefixes.Caption(*hot)));
+    const int vx = ViewX();
+    const int docw = fdocicon ? fdocicon->width() : 0;
+    const std::int64_t excerpts =
+        fScorePosition ? std::int64_t{W} + 2 - vx + docw + 12 +
+                             fpasswidths.ScorePositionExcerptMax(
+                                 fmemoryorder, TScorePosition(W, vx), W, style.italicmetrics)
+                       : std::int64_t{2} - vx + docw + 12 + fpasswidths.MaxExcerpt();
+    widest = std::max(widest, excerpts);
+    if (widest > fscrollwidth) fscrollwidth = ClampToInt(widest);
 }
 
 void vRenderPanel::DrawPanel() {
     const int W = width();
     const int H = height();
     if (W <= 0 || H <= 0) return;
-    const float pixelspercent = static_cast<float>(W) / 100.0f;
-    if (fbuffer.width() != W || fbuffer.height() != H)
-        fbuffer = QImage(W, H, QImage::Format_RGB888);
-    if (DecimalSeparator() != fprefixseparator) {
-        fprefixes.assign(kPrefixes, std::string());
-        fprefixseparator = DecimalSeparator();
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(std::ceil(W * ratio)),
+                       static_cast<int>(std::ceil(H * ratio)));
+    if (fbuffer.size() != pixels || fbuffer.devicePixelRatio() != ratio) {
+        fbuffer = QImage(pixels, QImage::Format_RGB888);
+        fbuffer.setDevicePixelRatio(ratio);
     }
-    if (fStorage && fStorage->Count() != frowscount) RebuildRows();
+    fprefixes.Refresh();
+    const TStyle& style = Style();
+    const TPanelLayout layout = Layout();
+    // The whole image, also the part of a device pixel that a fractional ratio leaves over.
+    fbuffer.fill(fColor);
 
     QPainter canvas(&fbuffer);
-    const QFont regular = RegularStyle(renderpanel::CanvasFont(font()));
-    QFont boldregular = regular;
-    boldregular.setBold(true);
-    const QFontMetrics regularmetrics(regular, &fbuffer);
     QColor fontcolour = palette().color(foregroundRole());
     const QColor black(0, 0, 0);
     const QColor shade = Darker(fColor, 20);
-
-    canvas.fillRect(0, 0, W, H, fColor);
     const int docw = fdocicon ? fdocicon->width() : 0;
     const int doch = fdocicon ? fdocicon->height() : 16;
+    const int vx = ViewX();
+    fview.setX(vx);
+    const TScorePosition placement(W, vx);
+    if (fScorePosition)
+        placement.DrawRuler(canvas, style.regular, style.regularmetrics, H, fontcolour, shade);
 
-    int vx = fview.x();
-    const int vy = fview.y();
-    if (fStorage && fAutoScroll && fStorage->Count() > 0) {
-        const psnode<TcvResults> best = fStorage->Items(fStorage->Count() - 1);
-        if (best && best->data) {
-            vx = W - 2 -
-                 RoundToInt(static_cast<double>(pixelspercent) *
-                            static_cast<double>(best->data->Proximity) * 100.0);
-            fview.setX(vx);
-        }
-    }
-
-    // The ruler: per-cent labels with a line down from the middle of each number.
-    const auto rulerx = [&](int i) {
-        return W + 2 -
-               RoundToInt(static_cast<double>(i) * static_cast<double>(pixelspercent) * 10.0) - vx;
-    };
-    if (fScorePosition) {
-        canvas.setFont(regular);
-        for (int i = 10; i >= 1; --i) {
-            const int x = rulerx(i);
-            const QString label = QString::number(i) + QStringLiteral("0%");
-            TextOut(canvas, regularmetrics, x, 2, label, fontcolour, shade);
-            const int xmod =
-                regularmetrics.horizontalAdvance(QString::number(i) + QLatin1Char('0')) / 2;
-            canvas.setPen(QPen(shade, i == 10 ? 3 : 1, Qt::SolidLine, Qt::FlatCap));
-            canvas.drawLine(x + xmod, 2 + regularmetrics.height(), x + xmod, H);
-        }
-    }
-
-    // The rows.
-    std::int64_t y = fScorePosition ? 2 : 0;
     bool rowsdrawn = false;
     if (fStorage) {
-        const std::int64_t first =
-            std::int64_t{regularmetrics.height()} + (fScorePosition ? 14 : 2) - vy;
-        selected = nullptr;
-        const QFont bold = Larger(boldregular);
-        QFont underlined = bold;
-        underlined.setUnderline(true);
-        QFont italic = regular;
-        italic.setItalic(true);
-        const QFontMetrics boldmetrics(bold, &fbuffer);
-        const QFontMetrics underlinedmetrics(underlined, &fbuffer);
-        const QFontMetrics italicmetrics(italic, &fbuffer);
-        const std::int64_t rowheight =
-            std::max(doch, boldmetrics.height()) + italicmetrics.height() + 4;
-        const auto n = static_cast<std::int64_t>(frows.size());
-        const auto rowx = [&](const TcvResults& r) {
-            return fScorePosition ? W + 2 -
-                                        RoundToInt(static_cast<double>(pixelspercent) *
-                                                   static_cast<double>(r.Proximity) * 100.0) -
-                                        vx
-                                  : 2 - vx;
-        };
-
-        // Hit test: only the row whose caption line spans hovery can hold the point.
-        const std::int64_t fromfirst = std::int64_t{hovery} - first;
-        if (fromfirst >= 0 && fromfirst / rowheight < n &&
-            fromfirst % rowheight <= boldmetrics.height()) {
-            TcvResults* r = frows[static_cast<std::size_t>(fromfirst / rowheight)];
-            const std::int64_t x = rowx(*r);
-            if (boldmetrics.horizontalAdvance(Caption(*r)) + x + docw + 4 >= hoverx && hoverx >= x)
-                selected = r;
-        }
-
-        // Rows from one above the image to one below it.
-        const std::int64_t from = std::max<std::int64_t>(0, FloorDiv(-first, rowheight) - 1);
-        const std::int64_t to = std::min<std::int64_t>(n - 1, FloorDiv(H - first, rowheight) + 1);
+        const int hit = HitRow(QPoint(hoverx, hovery));
+        selected = hit >= 0 ? frows[static_cast<std::size_t>(hit)] : nullptr;
         const QColor hottrack = QGuiApplication::palette().color(QPalette::Link);
-        for (std::int64_t k = from; k <= to; ++k) {
+        const renderpanel::TRowRange drawn = layout.DrawnRows();
+        for (std::int64_t k = drawn.first; k <= drawn.last; ++k) {
             const TcvResults& r = *frows[static_cast<std::size_t>(k)];
-            const std::int64_t top = first + k * rowheight;
-            const int x = rowx(r);
+            const std::int64_t top = layout.RowTop(k);
+            const int x = ClampToInt(RowX(r, vx));
             if (fdocicon) canvas.drawImage(QPoint(x, ClampToInt(top)), *fdocicon);
-            const bool hot = &r == selected;
-            canvas.setFont(hot ? underlined : bold);
-            TextOut(canvas, hot ? underlinedmetrics : boldmetrics, x + docw + 4, top, Caption(r),
-                    hot ? hottrack : black, fColor);
-            canvas.setFont(italic);
-            TextOut(canvas, italicmetrics, x + docw + 12,
-                    top + std::max(doch, boldmetrics.height()), FromWindows1252(r.excerpt), black,
-                    fColor);
+            const bool hot = &r == selected || k == fcurrent;
+            canvas.setFont(hot ? style.underlined : style.bold);
+            renderpanel::TextOut(canvas, hot ? style.underlinedmetrics : style.boldmetrics,
+                                 x + docw + 4, top, fprefixes.Caption(r), hot ? hottrack : black,
+                                 fColor);
+            canvas.setFont(style.italic);
+            renderpanel::TextOut(canvas, style.italicmetrics, x + docw + 12,
+                                 top + std::max(doch, style.boldmetrics.height()),
+                                 FromUtf8(r.excerpt), black, fColor);
         }
-
-        // The widths every row would have recorded.
-        if (n > 0) {
-            const TPassWidths& widths = PassWidths(bold, italic);
-            std::int64_t widest = widths.maxcaption;
-            if (selected)
-                widest = std::max<std::int64_t>(
-                    widest, underlinedmetrics.horizontalAdvance(Caption(*selected)));
-            const std::int64_t excerpts =
-                fScorePosition ? std::int64_t{W} + 2 - vx + docw + 12 +
-                                     ScorePositionExcerptMax(pixelspercent, W, italicmetrics)
-                               : std::int64_t{2} - vx + docw + 12 + widths.maxexcerpt;
-            widest = std::max(widest, excerpts);
-            if (widest > fscrollwidth) fscrollwidth = ClampToInt(widest);
+        if (!frows.empty()) {
             rowsdrawn = true;
             fontcolour = black;
         }
-        y = first + n * rowheight;
     }
-    fscrollheight = ClampToInt(y + H);
 
     // The band over rows scrolled up under the ruler, then the ruler's labels again in bold. The
     // band's height follows the font the rows left behind (italic after any row).
-    if (fScorePosition) {
-        QFont last = regular;
-        last.setItalic(rowsdrawn);
-        const QFontMetrics lastmetrics(last, &fbuffer);
-        canvas.fillRect(0, 0, W, lastmetrics.height() + 4, shade);
-        const QFontMetrics boldregularmetrics(boldregular, &fbuffer);
-        canvas.setFont(boldregular);
-        for (int i = 10; i >= 1; --i)
-            TextOut(canvas, boldregularmetrics, rulerx(i), 2,
-                    QString::number(i) + QStringLiteral("0%"), fontcolour, shade);
+    if (fScorePosition)
+        placement.DrawBand(canvas,
+                           (rowsdrawn ? style.italicmetrics : style.regularmetrics).height() + 4,
+                           style.boldregular, style.boldregularmetrics, fontcolour, shade);
+
+    if (hasFocus()) {
+        const QColor focus = palette().color(QPalette::Highlight);
+        canvas.fillRect(0, 0, W, kFocusFrame, focus);
+        canvas.fillRect(0, H - kFocusFrame, W, kFocusFrame, focus);
+        canvas.fillRect(0, 0, kFocusFrame, H, focus);
+        canvas.fillRect(W - kFocusFrame, 0, kFocusFrame, H, focus);
     }
+}
+
+void vRenderPanel::SetCurrentRow(int row) {
+    SetCurrent(row, true);
+}
+
+void vRenderPanel::SetCurrent(int row, bool show) {
+    const int n = Count();
+    const int target = row < 0 || n == 0 ? -1 : std::min(row, n - 1);
+    if (target != fcurrent) {
+        fcurrent = target;
+        update();
+        renderpanel::NotifyCurrentMoved(this, fcurrent);
+    }
+    if (fcurrent < 0 || !show) return;
+    const int viewy = ClampToInt(Layout().ViewYShowing(fcurrent));
+    if (viewy != fview.y()) emit scrollRequested(viewy);
+}
+
+// A key's move, kept inside the list and brought into view.
+void vRenderPanel::MoveCurrent(int row) {
+    const int n = Count();
+    if (n > 0) SetCurrent(std::clamp(row, 0, n - 1), true);
 }
 
 void vRenderPanel::paintEvent(QPaintEvent* event) {
@@ -595,5 +479,93 @@ void vRenderPanel::mouseMoveEvent(QMouseEvent* event) {
 
 void vRenderPanel::mousePressEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
+    // A clicked hit becomes the current one, so the keyboard goes on from there; the list does
+    // not move under the pointer.
+    const int row = HitRow(at);
+    if (row >= 0) SetCurrent(row, false);
     emit mousePressed(event->button(), at.x(), at.y());
+}
+
+void vRenderPanel::keyPressEvent(QKeyEvent* event) {
+    const int first = static_cast<int>(Layout().FirstVisibleRow());
+    const int page = static_cast<int>(std::min<std::int64_t>(Layout().PageRows(), INT_MAX / 2));
+    const bool none = fcurrent < 0;
+    switch (event->key()) {
+        case Qt::Key_Up:
+            MoveCurrent(none ? first : fcurrent - 1);
+            break;
+        case Qt::Key_Down:
+            MoveCurrent(none ? first : fcurrent + 1);
+            break;
+        case Qt::Key_PageUp:
+            MoveCurrent(none ? first : fcurrent - page);
+            break;
+        case Qt::Key_PageDown:
+            MoveCurrent(none ? first : fcurrent + page);
+            break;
+        case Qt::Key_Home:
+            MoveCurrent(0);
+            break;
+        case Qt::Key_End:
+            MoveCurrent(Count() - 1);
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            if (const TcvResults* hit = Current()) emit activated(hit);
+            break;
+        case Qt::Key_Escape:
+            emit escapePressed();
+            break;
+        default:
+            QFrame::keyPressEvent(event);
+            return;
+    }
+    event->accept();
+}
+
+void vRenderPanel::wheelEvent(QWheelEvent* event) {
+    std::int64_t down;  // pixels
+    if (!event->pixelDelta().isNull()) {
+        down = -std::int64_t{event->pixelDelta().y()};
+    } else {
+        // A notch is 120 eighths of a degree and scrolls wheelScrollLines rows; finer wheels add
+        // up until they make whole pixels.
+        const std::int64_t notch =
+            std::int64_t{QApplication::wheelScrollLines()} * std::max(1, RowHeight());
+        fwheelremainder += std::int64_t{event->angleDelta().y()} * notch;
+        const std::int64_t up = fwheelremainder / 120;
+        fwheelremainder -= up * 120;
+        down = -up;
+    }
+    event->accept();
+    const int viewy =
+        ClampToInt(std::clamp<std::int64_t>(fview.y() + down, 0, std::int64_t{MaxViewY()}));
+    if (viewy != fview.y()) emit scrollRequested(viewy);
+}
+
+void vRenderPanel::focusInEvent(QFocusEvent* event) {
+    QFrame::focusInEvent(event);
+    // Tabbing in starts at the first hit in view, without moving the list; a click makes its own
+    // hit current.
+    if (fcurrent < 0 && event->reason() != Qt::MouseFocusReason)
+        SetCurrent(static_cast<int>(Layout().FirstVisibleRow()), false);
+    else
+        renderpanel::NotifyCurrentMoved(this, fcurrent);
+    update();
+}
+
+void vRenderPanel::focusOutEvent(QFocusEvent* event) {
+    QFrame::focusOutEvent(event);
+    update();
+}
+
+void vRenderPanel::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    emit scrollMetricsChanged();
+}
+
+void vRenderPanel::changeEvent(QEvent* event) {
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::FontChange) emit scrollMetricsChanged();
 }
