@@ -1,0 +1,48 @@
+// The stored form of a text: what goes into the knowledge base's 8-bit text columns for a text
+// typed in any language, and what such a column shows.
+//
+// A text that Windows-1252 can hold is stored as its Windows-1252 bytes, exactly as knowledge
+// bases have always held it (the five bytes the code page leaves undefined stand for the C1
+// controls of the same code, so every byte string reads back as itself). Any other text is
+// stored as the UTF-8 byte-order mark followed by its UTF-8 bytes; so is a text that begins with
+// "ï»¿", whose Windows-1252 bytes would look like that mark. Reading, a text that begins with the
+// mark and is valid UTF-8 after it is UTF-8; every other stored text is Windows-1252, so an old or
+// damaged text still shows as well as its bytes allow.
+//
+// Term vectors are made from the stored bytes: every byte of 128 or more separates words, so both
+// forms of a text give the same terms.
+//
+// Thread safety: plain functions of their arguments.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The mark that opens a text stored in UTF-8.
+inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// The stored form of a UTF-8 text. Ill-formed UTF-8 in the argument becomes U+FFFD (one for each
+// maximal ill-formed part), which only the UTF-8 form can hold.
+std::string StoredFromUtf8(std::string_view utf8);
+// The text a stored form holds, as valid UTF-8.
+std::string Utf8FromStored(std::string_view stored);
+// Whether a stored text is in the UTF-8 form (begins with the mark, valid UTF-8 after it).
+bool IsMarkedUtf8(std::string_view stored);
+
+// A hit shows the first kHitTitleLength characters of its text followed by "...", and an excerpt
+// of the next kHitExcerptLength characters with blanks and control characters (codes up to 32)
+// trimmed from both ends. The text is cut at its first NUL, as text columns read back, and counted
+// in the characters of its form: bytes of a Windows-1252 text, code points of a UTF-8 one.
+inline constexpr std::size_t kHitTitleLength = 40;
+inline constexpr std::size_t kHitExcerptLength = 100;
+// The leading bytes of a stored text that decide its title and excerpt: HitTitleUtf8(s) equals
+// HitTitleUtf8(s.substr(0, kHitTextBytes)), and the same for the excerpt, so a loader may read
+// only that much. The form of a longer text is judged on that prefix alone, where a character cut
+// in two at its end lies beyond what a hit shows.
+inline constexpr std::size_t kHitTextBytes =
+    kUtf8Mark.size() + (kHitTitleLength + kHitExcerptLength) * 4;
+
+// The title and excerpt of a hit on a stored text, as valid UTF-8.
+std::string HitTitleUtf8(std::string_view stored);
+std::string HitExcerptUtf8(std::string_view stored);
