@@ -1,83 +1,52 @@
 #include "qtext.h"
 
-#include <array>
-#include <unordered_map>
+#include <QByteArray>
+
+#include "storedtext.h"
 
 namespace {
 
-// Bytes 0x80-0x9F of Windows-1252; the rest of the code page equals Latin-1.
-constexpr std::array<char16_t, 32> kHigh = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t CharOf(unsigned char byte) {
-    return byte >= 0x80 && byte <= 0x9F ? kHigh[byte - 0x80] : char16_t{byte};
+QString FromUtf8(std::string_view utf8) {
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-const std::unordered_map<char16_t, char>& ByteOfHigh() {
-    static const auto* table = [] {
-        auto* t = new std::unordered_map<char16_t, char>();
-        for (int i = 0; i < 32; ++i)
-            (*t)[kHigh[i]] = static_cast<char>(0x80 + i);
-        return t;
-    }();
-    return *table;
-}
-
-char ByteOf(char16_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-    const auto& high = ByteOfHigh();
-    const auto found = high.find(c);
-    return found != high.end() ? found->second : '?';
+std::string_view View(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<size_t>(bytes.size())};
 }
 
 }  // namespace
 
 QString ToQString(std::string_view bytes) {
-    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
-    QChar* out = text.data();
-    for (size_t i = 0; i < bytes.size(); ++i)
-        out[i] = QChar(CharOf(static_cast<unsigned char>(bytes[i])));
-    return text;
+    return FromUtf8(Utf8FromStored(bytes));
 }
 
 std::string FromQString(const QString& text) {
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(text.size()));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
-            ++i;  // one character outside the code page, not two
-            bytes += '?';
-            continue;
-        }
-        bytes += ByteOf(c.unicode());
-    }
-    return bytes;
+    return StoredFromUtf8(View(text.toUtf8()));
 }
 
+// Line breaks are ASCII in both stored forms, so they are converted in the UTF-8 text.
 std::string FromEditorText(const QString& text) {
-    std::string bytes = FromQString(text);
-    std::string stored;
-    stored.reserve(bytes.size() + bytes.size() / 16);
-    for (char c : bytes) {
-        if (c == '\n') stored += '\r';
-        stored += c;
+    const QByteArray utf8 = text.toUtf8();
+    std::string crlf;
+    crlf.reserve(static_cast<size_t>(utf8.size()) + static_cast<size_t>(utf8.size()) / 16);
+    for (char c : View(utf8)) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
     }
-    return stored;
+    return StoredFromUtf8(crlf);
 }
 
 QString ToEditorText(std::string_view bytes) {
+    const std::string utf8 = Utf8FromStored(bytes);
     std::string plain;
-    plain.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r') {
+    plain.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\r') {
             plain += '\n';
-            if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+            if (i + 1 < utf8.size() && utf8[i + 1] == '\n') ++i;
         } else {
-            plain += bytes[i];
+            plain += utf8[i];
         }
     }
-    return ToQString(plain);
+    return FromUtf8(plain);
 }

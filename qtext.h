@@ -1,16 +1,15 @@
-// Conversion between the program's 8-bit texts (Windows-1252 bytes, as stored in knowledge bases
-// made on any platform) and Qt's strings. Stored bytes are never re-encoded; only what crosses
-// into and out of widgets is converted.
+// Conversion between the program's stored texts (storedtext.h: Windows-1252 bytes, or UTF-8 after
+// its mark for a text the code page cannot hold) and Qt's strings. Stored bytes are never
+// re-encoded; only what crosses into and out of widgets is converted.
 #pragma once
 
 #include <QString>
 #include <string>
 #include <string_view>
 
-// Each byte as its Windows-1252 character; the five undefined bytes map to the C1 controls of the
-// same code, as Windows does, so that every byte survives a round trip.
+// The text a stored form holds.
 QString ToQString(std::string_view bytes);
-// Each character as its Windows-1252 byte; a character without one becomes '?'.
+// The stored form of a text; no character is lost.
 std::string FromQString(const QString& text);
 
 // The text of a multi-line text box as stored: line breaks as CR LF.

@@ -1,6 +1,9 @@
 #include "storedtext.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -11,10 +14,6 @@ constexpr std::array<char16_t, 32> kHigh = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-char32_t CharOf(unsigned char byte) {
-    return byte >= 0x80 && byte <= 0x9F ? kHigh[byte - 0x80] : char32_t{byte};
-}
 
 // The Windows-1252 byte of a character, or -1 when the code page has none.
 int ByteOf(char32_t c) {
@@ -85,93 +84,147 @@ TStep Step(std::string_view s, size_t i) {
     return {TStep::kChar, follow + 1, c};
 }
 
-bool ValidUtf8(std::string_view s) {
-    for (size_t i = 0; i < s.size();) {
+// The first byte at or after i that is not ASCII, or the end of s.
+size_t SkipAscii(std::string_view s, size_t i) {
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, s.data() + i, sizeof word);
+        if (word & 0x8080808080808080ULL) break;
+    }
+    while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+// How far s is well-formed UTF-8: kChar when all of it, kCut when all but a character that it
+// ends inside, kBad otherwise.
+TStep::TKind CheckUtf8(std::string_view s) {
+    for (size_t i = SkipAscii(s, 0); i < s.size(); i = SkipAscii(s, i)) {
         const TStep step = Step(s, i);
-        if (step.kind != TStep::kChar) return false;
+        if (step.kind != TStep::kChar) return step.kind;
         i += step.length;
     }
-    return true;
+    return TStep::kChar;
 }
 
-std::string Utf8FromWindows1252(std::string_view bytes) {
-    std::string utf8;
-    utf8.reserve(bytes.size() + bytes.size() / 4);
-    for (char b : bytes)
-        AppendUtf8(utf8, CharOf(static_cast<unsigned char>(b)));
-    return utf8;
+// The UTF-8 of the code page's bytes 0x80-0xFF, none longer than three bytes.
+struct TUtf8Char {
+    char bytes[3];
+    unsigned char length;
+};
+constexpr std::array<TUtf8Char, 128> kHighUtf8 = [] {
+    std::array<TUtf8Char, 128> table{};
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        const char32_t c = b <= 0x9F ? kHigh[b - 0x80] : char32_t(b);
+        TUtf8Char& u = table[b - 0x80];
+        if (c < 0x800) {
+            u = {{static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F)), 0}, 2};
+        } else {
+            u = {{static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                  static_cast<char>(0x80 | (c & 0x3F))},
+                 3};
+        }
+    }
+    return table;
+}();
+
+void AppendUtf8FromWindows1252(std::string& utf8, std::string_view bytes) {
+    const size_t start = utf8.size();
+    utf8.resize(start + bytes.size() * 3);
+    char* out = utf8.data() + start;
+    for (const char b : bytes) {
+        if (static_cast<unsigned char>(b) < 0x80) {
+            *out++ = b;
+        } else {
+            const TUtf8Char& c = kHighUtf8[static_cast<unsigned char>(b) - 0x80];
+            std::memcpy(out, c.bytes, sizeof c.bytes);
+            out += c.length;
+        }
+    }
+    utf8.resize(static_cast<size_t>(out - utf8.data()));
 }
 
-// The characters of a stored text that a hit can show, judged on its leading kHitTextBytes alone.
-class THitChars {
+// What a hit can show of a stored text, as UTF-8, with the byte offsets where its characters
+// kHitTitleLength and kHitTitleLength + kHitExcerptLength begin (or its end, if shorter). Judged
+// on the leading kHitTextBytes alone.
+class TShownPart {
 public:
-    explicit THitChars(std::string_view stored) {
-        std::string_view text = stored.substr(0, stored.find('\0')).substr(0, kHitTextBytes);
-        if (text.starts_with(kUtf8Mark) && ReadUtf8(text)) return;
-        fcount = 0;  // not UTF-8 after all: the Windows-1252 characters of its bytes
-        for (char b : text.substr(0, kShown))
-            fchars[fcount++] = CharOf(static_cast<unsigned char>(b));
+    explicit TShownPart(std::string_view stored) {
+        std::string_view text = stored.substr(0, kHitTextBytes);
+        // A prefix of full length may end inside a character that the whole text completes.
+        const bool mayBeCut = text.size() == kHitTextBytes && text.find('\0') == text.npos;
+        text = text.substr(0, text.find('\0'));
+        if (text.starts_with(kUtf8Mark) && ReadUtf8(text.substr(kUtf8Mark.size()), mayBeCut)) {
+            return;
+        }
+        // Windows-1252: a character is a byte.
+        const std::string_view bytes = text.substr(0, kShown);
+        if (SkipAscii(bytes, 0) == bytes.size()) {
+            futf8 = bytes;
+            fexcerpt = std::min(bytes.size(), kHitTitleLength);
+        } else {
+            AppendUtf8FromWindows1252(fconverted, bytes.substr(0, kHitTitleLength));
+            fexcerpt = fconverted.size();
+            if (bytes.size() > kHitTitleLength) {
+                AppendUtf8FromWindows1252(fconverted, bytes.substr(kHitTitleLength));
+            }
+            futf8 = fconverted;
+        }
+        fend = futf8.size();
     }
 
-    std::u32string_view Chars() const { return {fchars.data(), fcount}; }
+    std::string_view Title() const { return futf8.substr(0, fexcerpt); }
+    std::string_view Excerpt() const { return futf8.substr(fexcerpt, fend - fexcerpt); }
 
 private:
     static constexpr size_t kShown = kHitTitleLength + kHitExcerptLength;
 
-    bool ReadUtf8(std::string_view text) {
-        // A prefix of full length may end inside a character that the whole text completes.
-        const bool mayBeCut = text.size() == kHitTextBytes;
-        const std::string_view utf8 = text.substr(kUtf8Mark.size());
-        for (size_t i = 0; i < utf8.size();) {
+    bool ReadUtf8(std::string_view utf8, bool mayBeCut) {
+        size_t i = 0;
+        for (size_t chars = 0; chars < kShown && i < utf8.size(); ++chars) {
+            if (chars == kHitTitleLength) fexcerpt = i;
             const TStep step = Step(utf8, i);
-            if (step.kind == TStep::kCut) return mayBeCut;
-            if (step.kind == TStep::kBad) return false;
-            if (fcount < kShown) fchars[fcount++] = step.c;
+            if (step.kind == TStep::kBad || (step.kind == TStep::kCut && !mayBeCut)) return false;
+            if (step.kind == TStep::kCut) break;
             i += step.length;
         }
+        const TStep::TKind rest = CheckUtf8(utf8.substr(i));
+        if (rest == TStep::kBad || (rest == TStep::kCut && !mayBeCut)) return false;
+        futf8 = utf8;
+        fexcerpt = std::min(fexcerpt, i);
+        fend = i;
         return true;
     }
 
-    std::array<char32_t, kShown> fchars;
-    size_t fcount = 0;
+    std::string fconverted;  // the UTF-8 of a Windows-1252 text that is not all ASCII
+    std::string_view futf8;
+    size_t fexcerpt = std::string_view::npos;
+    size_t fend = 0;
 };
-
-std::string Utf8Of(std::u32string_view chars) {
-    std::string utf8;
-    utf8.reserve(chars.size());
-    for (char32_t c : chars)
-        AppendUtf8(utf8, c);
-    return utf8;
-}
 
 }  // namespace
 
 std::string StoredFromUtf8(std::string_view utf8) {
     std::string windows1252;
     windows1252.reserve(utf8.size());
-    bool valid = true;
     bool fits = true;
     for (size_t i = 0; i < utf8.size();) {
-        const TStep step = Step(utf8, i);
-        i += step.length;
-        if (step.kind != TStep::kChar) {
-            valid = fits = false;
-            break;
-        }
-        const int byte = ByteOf(step.c);
+        const size_t ascii = SkipAscii(utf8, i);
+        windows1252.append(utf8.substr(i, ascii - i));
+        if (ascii == utf8.size()) break;
+        const TStep step = Step(utf8, ascii);
+        const int byte = step.kind == TStep::kChar ? ByteOf(step.c) : -1;
         if (byte < 0) {
             fits = false;
             break;
         }
         windows1252 += static_cast<char>(byte);
+        i = ascii + step.length;
     }
     if (fits && !windows1252.starts_with(kUtf8Mark)) return windows1252;
 
     std::string stored(kUtf8Mark);
-    if (valid && ValidUtf8(utf8)) {
-        stored += utf8;
-        return stored;
-    }
+    if (CheckUtf8(utf8) == TStep::kChar) return stored.append(utf8);
     stored.reserve(kUtf8Mark.size() + utf8.size() + 8);
     for (size_t i = 0; i < utf8.size();) {
         const TStep step = Step(utf8, i);
@@ -183,25 +236,27 @@ std::string StoredFromUtf8(std::string_view utf8) {
 
 std::string Utf8FromStored(std::string_view stored) {
     if (IsMarkedUtf8(stored)) return std::string(stored.substr(kUtf8Mark.size()));
-    return Utf8FromWindows1252(stored);
+    std::string utf8;
+    AppendUtf8FromWindows1252(utf8, stored);
+    return utf8;
 }
 
 bool IsMarkedUtf8(std::string_view stored) {
-    return stored.starts_with(kUtf8Mark) && ValidUtf8(stored.substr(kUtf8Mark.size()));
+    return stored.starts_with(kUtf8Mark) &&
+           CheckUtf8(stored.substr(kUtf8Mark.size())) == TStep::kChar;
 }
 
 std::string HitTitleUtf8(std::string_view stored) {
-    const THitChars chars(stored);
-    return Utf8Of(chars.Chars().substr(0, kHitTitleLength)) + "...";
+    return std::string(TShownPart(stored).Title()) += "...";
 }
 
 std::string HitExcerptUtf8(std::string_view stored) {
-    const THitChars chars(stored);
-    if (chars.Chars().size() <= kHitTitleLength) return {};
-    std::u32string_view excerpt = chars.Chars().substr(kHitTitleLength);
-    while (!excerpt.empty() && excerpt.front() <= 32)
+    // Blanks and control characters are single bytes in UTF-8, and no other character has one.
+    const TShownPart shown(stored);
+    std::string_view excerpt = shown.Excerpt();
+    while (!excerpt.empty() && static_cast<unsigned char>(excerpt.front()) <= 32)
         excerpt.remove_prefix(1);
-    while (!excerpt.empty() && excerpt.back() <= 32)
+    while (!excerpt.empty() && static_cast<unsigned char>(excerpt.back()) <= 32)
         excerpt.remove_suffix(1);
-    return Utf8Of(excerpt);
+    return std::string(excerpt);
 }

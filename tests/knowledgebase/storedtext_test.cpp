@@ -256,11 +256,14 @@ TEST(StoredText, HitsShowCharactersOfEitherFormAndNeedOnlyAPrefix) {
             // Today's bytes and the UTF-8 form of the same text show the same.
             EXPECT_EQ(Hit(std::string(kUtf8Mark) + Utf8(text)), Hit(stored)) << stored;
         }
-        // A text damaged after the mark: whatever it shows, only its prefix decides, and what it
-        // shows is valid UTF-8 (also where the prefix ends inside a character).
+        // A text damaged after the mark or cut short: whatever it shows, only its prefix
+        // decides, and what it shows is valid UTF-8 (also where the prefix ends inside a
+        // character).
         std::string damaged = stored;
         if (damaged.size() > 3 && i % 2 == 0) {
             damaged[random.Pick(damaged.size() - 3) + 3] = static_cast<char>(bytes());
+        } else if (damaged.size() > 3) {
+            damaged.resize(random.Pick(damaged.size() - 3) + 3);
         }
         for (const std::string& s : {stored, damaged}) {
             const auto shown = Hit(s);

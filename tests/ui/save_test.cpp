@@ -62,14 +62,20 @@ TEST_F(MainWindowTest, SaveStoresTheTextsAsTypedAndEmptiesTheBoxes) {
     EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 4);
 }
 
-TEST_F(MainWindowTest, TextsCrossTheBoxesInTheWindowsCodePage) {
+TEST_F(MainWindowTest, TextsCrossTheBoxesWithoutLosingACharacter) {
     TForm1& f = Open();
-    const QString typed = QString::fromUtf8("caf\u00e9 \u20ac \u201cquoted\u201d \u2603");
-    f.ProblemText->setPlainText(typed);
+    // What the code page holds is stored in it, as always; anything else keeps every character.
+    const QString western = QString::fromUtf8("caf\u00e9 \u20ac \u201cquoted\u201d\nline");
+    const QString any =
+        QString::fromUtf8("Za\u017c\u00f3\u0142\u0107 \u6253\u5370 \U0001F5A8\nline");
+    f.ProblemText->setPlainText(western);
+    f.SolutionText->setPlainText(any);
     f.Button1->click();
-    const std::string stored = kb::ReadDescription(FileDB(), LastSavedID(), "P");
-    EXPECT_EQ(stored, "caf\xE9 \x80 \x93quoted\x94 ?");
-    EXPECT_EQ(ToEditorText(stored), QString::fromUtf8("caf\u00e9 \u20ac \u201cquoted\u201d ?"));
+    const std::string problem = kb::ReadDescription(FileDB(), LastSavedID(), "P");
+    const std::string solution = kb::ReadDescription(FileDB(), LastSavedID(), "S");
+    EXPECT_EQ(problem, "caf\xE9 \x80 \x93quoted\x94\r\nline");
+    EXPECT_EQ(ToEditorText(problem), western);
+    EXPECT_EQ(ToEditorText(solution), any);
     // Every byte comes back as it went in.
     std::string all;
     for (int b = 1; b < 256; ++b)
