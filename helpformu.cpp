@@ -124,6 +124,12 @@ THelpForm::THelpForm(QWidget* parent) : QScrollArea(parent) {
              "should either keep Pelloquin open while you work on the problem, or fill in "
              "everything once you've solved the problem."),
         QRect(320, 16, 217, 201));
+    // In the free space under the picture, so the steps and the column keep their layout.
+    AnyLanguage = StepText(Panel1,
+                           QStringLiteral("Write in any language you like: every character you "
+                                          "type is kept."),
+                           QRect(32, 186, 254, 36));
+    AnyLanguage->setFont(Tahoma(13));
     top += 225;
     thesolution = Heading(Column, QStringLiteral("Your Solution:"), top);
     top += 23;

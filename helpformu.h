@@ -33,6 +33,7 @@ public:
     TPanel* Panel1 = nullptr;
     QLabel* Image1 = nullptr;  // the problem box
     QLabel* StaticText1 = nullptr;
+    QLabel* AnyLanguage = nullptr;  // under the picture: texts may be in any language
     QLabel* thesolution = nullptr;
     TPanel* Panel2 = nullptr;
     QLabel* Image2 = nullptr;  // the solution box

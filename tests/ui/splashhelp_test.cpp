@@ -241,6 +241,16 @@ TEST_F(SplashHelpTest, HelpLayout) {
         // The blanks fill the first line: the step label stands on a line of its own.
         EXPECT_EQ(FirstLine(text).trimmed(), label);
     }
+    // The note on languages fills free space under the first picture, with none of it clipped.
+    QLabel* note = h.AnyLanguage;
+    EXPECT_EQ(note->parent(), h.Panel1);
+    EXPECT_TRUE(h.Panel1->rect().contains(note->geometry()));
+    EXPECT_FALSE(note->geometry().intersects(h.Image1->geometry()));
+    EXPECT_FALSE(note->geometry().intersects(h.StaticText1->geometry()));
+    EXPECT_LE(note->fontMetrics()
+                  .boundingRect(QRect(QPoint(), note->size()), Qt::TextWordWrap, note->text())
+                  .height(),
+              note->height());
 }
 
 TEST_F(SplashHelpTest, HelpStartsAt144AndKeepsWhereTheUserLeftIt) {
