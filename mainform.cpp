@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMetaObject>
@@ -81,6 +82,8 @@ TPanel* Header(QWidget* parent, QSize size, const QString& caption) {
 
 QPlainTextEdit* Editor(QWidget* parent) {
     auto* editor = new QPlainTextEdit(parent);
+    // Tab moves on, as in the text boxes of earlier versions; Ctrl+Tab types a tab.
+    editor->setTabChangesFocus(true);
     editor->setFrameShape(QFrame::NoFrame);
     editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -119,11 +122,24 @@ void TForm1::BuildLayout() {
     setWindowTitle(QStringLiteral("Pelloquin: Tromsel Veru v1.0"));
     setFont(Tahoma(11));
 
-    Configure1 = menuBar()->addMenu(QStringLiteral("Settings"));
-    Fontsize1 = Configure1->addMenu(QStringLiteral("Text Size"));
-    Larger1 = Fontsize1->addAction(QStringLiteral("Larger"));
-    Smaller1 = Fontsize1->addAction(QStringLiteral("Smaller"));
-    Exit1 = menuBar()->addAction(QStringLiteral("Exit"));
+    // Every item has a mnemonic; the common actions their usual shortcuts.
+    Configure1 = menuBar()->addMenu(QStringLiteral("&Settings"));
+    Fontsize1 = Configure1->addMenu(QStringLiteral("&Text Size"));
+    Larger1 = Fontsize1->addAction(QStringLiteral("&Larger"));
+    Larger1->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    Smaller1 = Fontsize1->addAction(QStringLiteral("&Smaller"));
+    Smaller1->setShortcut(QKeySequence::ZoomOut);
+    Exit1 = menuBar()->addAction(QStringLiteral("E&xit"));
+    Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    auto* saveShortcut = new QAction(this);
+    saveShortcut->setShortcut(QKeySequence::Save);
+    addAction(saveShortcut);
+    auto* helpShortcut = new QAction(this);
+    helpShortcut->setShortcut(QKeySequence::HelpContents);
+    addAction(helpShortcut);
+    connect(saveShortcut, &QAction::triggered, this,
+            [this] { RunHandler([this] { Button1Click(); }); });
+    connect(helpShortcut, &QAction::triggered, this, [this] { emit helpRequested(); });
 
     auto* client = new QWidget(this);
     auto* row = new QHBoxLayout(client);
@@ -135,9 +151,7 @@ void TForm1::BuildLayout() {
     row->addWidget(Splitter1, 1);
     vs = new QScrollBar(Qt::Vertical, client);
     vs->setFixedWidth(15);
-    vs->setRange(0, 100);
-    vs->setSingleStep(1);
-    vs->setPageStep(1);  // a click in the track moves one pixel; the thumb keeps its size
+    vs->setRange(0, 100);  // until the list sets it up (SetUpScrollBar)
     row->addWidget(vs);
 
     // The editors' side.
@@ -217,6 +231,7 @@ void TForm1::FormCreate() {
     setAttribute(Qt::WA_OpaquePaintEvent);
     Scored = std::make_unique<TScoretree<TcvResults>>();
     CreateResultsPanel();
+    SetUpKeyboardAndNames();
     // Opening and loading run on the engine's worker, behind the splash; a change typed meanwhile
     // is searched once they end, and a save waits for them.
     fengine->StartOpening();
@@ -249,6 +264,43 @@ void TForm1::CreateResultsPanel() {
             [this](Qt::MouseButton button, int x, int y) {
                 RunHandler([&] { Panel6MouseDown(button, x, y); });
             });
+    // The keyboard's Enter opens the current hit as a click would; Esc goes back to typing.
+    connect(Results, &vRenderPanel::activated, this, [this](const TcvResults* hit) {
+        if (hit) RunHandler([&] { OpenEntry(std::string(hit->ID)); });
+    });
+    connect(Results, &vRenderPanel::escapePressed, this, [this] { ProblemText->setFocus(); });
+    // The scroll bar moves the list (vsChange); the wheel and the keyboard move the bar.
+    connect(Results, &vRenderPanel::scrollRequested, vs, &QScrollBar::setValue);
+    connect(Results, &vRenderPanel::scrollMetricsChanged, this,
+            [this] { Results->SetUpScrollBar(*vs); });
+    Results->SetUpScrollBar(*vs);
+}
+
+void TForm1::SetUpKeyboardAndNames() {
+    // Tab order: problem box, solution box, Save, Exit, the list.
+    setTabOrder(ProblemText, SolutionText);
+    setTabOrder(SolutionText, Button1);
+    setTabOrder(Button1, Button2);
+    setTabOrder(Button2, Results);
+    ProblemText->installEventFilter(this);
+    SolutionText->installEventFilter(this);
+
+    ProblemText->setAccessibleName(QStringLiteral("The Problem"));
+    ProblemText->setAccessibleDescription(
+        QStringLiteral("Describe the problem; similar entries are listed as you type"));
+    SolutionText->setAccessibleName(QStringLiteral("The Solution"));
+    SolutionText->setAccessibleDescription(QStringLiteral("How the problem was solved"));
+    Button1->setAccessibleName(QStringLiteral("Save"));
+    Button1->setAccessibleDescription(QStringLiteral("Save the problem and its solution"));
+    Button2->setAccessibleName(QStringLiteral("Exit"));
+    Button2->setAccessibleDescription(QStringLiteral("Close Pelloquin"));
+    vs->setAccessibleName(QStringLiteral("Scroll the similar entries"));
+    for (QLabel* link : {Label5, Label1, Label2}) {
+        link->setAccessibleName(QStringLiteral("HELP!"));
+        link->setAccessibleDescription(QStringLiteral("Open the help window"));
+        link->setFocusPolicy(Qt::NoFocus);
+    }
+    menuBar()->setAccessibleName(QStringLiteral("Menu"));
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -325,6 +377,8 @@ void TForm1::ApplyFontSize(int32_t newsize) {
     fproblemTextSize = newsize;
     if (Results) Results->update();
     fontsize = newsize;
+    for (const auto& [id, window] : shown)
+        window->SetTextSize(shownSize);
 }
 
 void TForm1::SetFontSize(int32_t newsize) {
@@ -414,13 +468,10 @@ void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
     Scored = std::move(pass->tree);
     fhold = std::move(pass);
     Results->SetStorage(Scored.get());
+    // Repaints, and sets the scroll range up again (scrollMetricsChanged); the layout is
+    // arithmetic, so the range is right even before the panel is on screen.
     Results->StorageChanged();
     Results->Hover(0, 0);
-    // Drawn now, so that the scroll range is right even when the panel is not (yet) on
-    // screen, where a repaint would draw nothing; the screen follows at the next paint.
-    Results->DrawPanel();
-    Results->update();
-    vs->setMaximum(std::max(0, Results->ScrollHeight()));
     ++fpassesShown;
 }
 
@@ -438,10 +489,7 @@ void TForm1::Panel6MouseMove(int X, int Y) {
 
 void TForm1::Panel6MouseDown(Qt::MouseButton, int X, int Y) {
     if (!Results) return;
-    // The panel finds the hit under a point while drawing.
-    Results->Hover(X, Y);
-    Results->repaint();
-    const TcvResults* R = Results->Hover(X, Y);
+    const TcvResults* R = Results->HitAt(QPoint(X, Y));
     if (!R) return;
     OpenEntry(std::string(R->ID));
 }
@@ -452,6 +500,7 @@ void TForm1::OpenEntry(const std::string& ID) {
         // Read both texts before anything is cached: an entry that is gone opens nothing.
         const TEntryTexts texts = fengine->ReadEntry(ID);
         auto created = std::make_unique<TShowItem>();
+        created->SetTextSize(std::max(1, static_cast<int>(fontsize)));
         created->Execute(ID, texts.problem, texts.solution);
         window = created.get();
         connect(window, &TShowItem::deleteConfirmed, this, [this](TShowItem* w) {
@@ -491,6 +540,19 @@ void TForm1::ForgetViewWindow(TShowItem* window) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && (watched == ProblemText || watched == SolutionText)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* box = static_cast<QPlainTextEdit*>(watched);
+        if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+            box->insertPlainText(QStringLiteral("\t"));
+            return true;
+        }
+        if (watched == ProblemText && key->key() == Qt::Key_Down &&
+            key->modifiers() == Qt::ControlModifier) {
+            Results->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
     if (event->type() == QEvent::MouseButtonRelease &&
         (watched == Label5 || watched == Label1 || watched == Label2)) {
         RunHandler([this] { Label5Click(); });

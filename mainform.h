@@ -124,6 +124,8 @@ protected:
 private:
     void BuildLayout();
     void CreateResultsPanel();
+    // Focus order, keys of the text boxes, and names for screen readers.
+    void SetUpKeyboardAndNames();
     void OpenedKnowledgeBase(const TKnowledgeEngine::TOpened& opened);
     // Shows a text size in the boxes and the list, without storing it.
     void ApplyFontSize(int32_t newsize);

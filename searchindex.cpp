@@ -1,54 +1,12 @@
-// A hit's title and excerpt are cut from the text when it is added, into one immutable chunk per
-// batch, so a pass only points into chunks it keeps alive. Keys are kept beside the documents in
+// A hit's title and excerpt are cut from the text when it is added (as UTF-8, whatever the
+// stored form), into one immutable chunk per batch, so a pass only points into chunks it keeps
+// alive. Keys are kept beside the documents in
 // increasing order, so a store finds a text by key with a binary search.
 #include "searchindex.h"
 
 #include <algorithm>
 
-namespace {
-
-// A hit shows the first kTitleLength characters of its text and an excerpt of the next
-// kExcerptLength.
-constexpr size_t kTitleLength = 40;
-constexpr size_t kExcerptLength = 100;
-
-std::string_view Trimmed(std::string_view s) {
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string_view CutAtNul(std::string_view s) {
-    return s.substr(0, s.find('\0'));
-}
-
-// The parts of a hit's title and excerpt that come from its text.
-std::string_view TitleBody(std::string_view text) {
-    return CutAtNul(text).substr(0, kTitleLength);
-}
-std::string_view ExcerptBody(std::string_view text) {
-    text = CutAtNul(text);
-    if (text.size() <= kTitleLength) return {};
-    return Trimmed(text.substr(kTitleLength, kExcerptLength));
-}
-constexpr std::string_view kTitleEnd = "...";
-
-}  // namespace
-
-size_t HitTextPrefix() {
-    return kTitleLength + kExcerptLength;
-}
-
-std::string HitTitle(std::string_view text) {
-    return std::string(TitleBody(text)) + std::string(kTitleEnd);
-}
-
-std::string HitExcerpt(std::string_view text) {
-    return std::string(ExcerptBody(text));
-}
+#include "storedtext.h"
 
 TSearchIndex::TSearchIndex() = default;
 TSearchIndex::~TSearchIndex() = default;
@@ -62,15 +20,7 @@ void TSearchIndex::Clear() {
 
 void TSearchIndex::Add(std::span<const TStoredText> texts) {
     if (texts.empty()) return;
-    // The chunk is complete before any view into it is taken, so it never moves under them.
-    size_t bytes = 0;
-    for (const TStoredText& t : texts) {
-        bytes += t.ID.size() + t.texttype.size();
-        if (t.head)
-            bytes += TitleBody(*t.head).size() + kTitleEnd.size() + ExcerptBody(*t.head).size();
-    }
-    auto chunk = std::make_shared<std::string>();
-    chunk->reserve(bytes);
+    // Every view into the chunk is taken once it is complete, so it never moves under them.
     struct TPlaced {
         size_t id, type, title, excerpt, end;
     };
@@ -78,6 +28,7 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
     placed.reserve(texts.size());
     std::vector<std::string_view> vectorTexts;
     vectorTexts.reserve(texts.size());
+    auto chunk = std::make_shared<std::string>();
     for (const TStoredText& t : texts) {
         TPlaced p{};
         p.id = chunk->size();
@@ -85,13 +36,14 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
         p.type = chunk->size();
         chunk->append(t.texttype);
         p.title = chunk->size();
-        if (t.head) chunk->append(TitleBody(*t.head)).append(kTitleEnd);
+        if (t.head) chunk->append(HitTitleUtf8(*t.head));
         p.excerpt = chunk->size();
-        if (t.head) chunk->append(ExcerptBody(*t.head));
+        if (t.head) chunk->append(HitExcerptUtf8(*t.head));
         p.end = chunk->size();
         placed.push_back(p);
         vectorTexts.push_back(t.vector);
     }
+    chunk->shrink_to_fit();
     fchunks.push_back(chunk);
 
     const std::string_view all = *chunk;

@@ -39,8 +39,8 @@ struct TStoredText {
     std::string_view ID;        // entry ID
     std::string_view texttype;  // "P" or "S"
     std::string_view vector;    // the stored vector text
-    // The first HitTextPrefix bytes of the text (or all of it); none when the text row is missing
-    // and the vector can therefore never be shown.
+    // The first kHitTextBytes of the text (or all of it; see storedtext.h); none when the text row
+    // is missing and the vector can therefore never be shown.
     std::optional<std::string_view> head;
 };
 
@@ -96,9 +96,3 @@ private:
     std::vector<int64_t> fkeys;  // the key of each document; increasing
     std::vector<std::shared_ptr<const std::string>> fchunks;
 };
-
-// How many leading bytes of a stored text its title and excerpt can need.
-size_t HitTextPrefix();
-// The title and excerpt a hit shows for a stored text (cut at its first NUL, as it reads back).
-std::string HitTitle(std::string_view text);
-std::string HitExcerpt(std::string_view text);

@@ -13,6 +13,7 @@
 
 #include "knowledgebase.h"
 #include "searchindex.h"
+#include "storedtext.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr size_t kBatchRows = 8192;
 
 std::string HeadColumn(std::string_view table) {
     return "substr(cast(" + std::string(table) + "description as blob),1," +
-           std::to_string(HitTextPrefix()) + ")";
+           std::to_string(kHitTextBytes) + ")";
 }
 
 bool SchemaIs(TSQLiteDatabase& DB, std::string_view table, std::string_view create) {

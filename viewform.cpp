@@ -2,6 +2,7 @@
 // the button bar below. The window only shows and asks; deleting is the main window's work.
 #include "viewform.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -105,6 +106,30 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { RunHandler([this] { Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this,
             [this] { RunHandler([this] { Button2Click(); }); });
+
+    // Esc closes as Close does, the Delete key deletes as Delete does (with its question).
+    auto* close = new QAction(this);
+    close->setShortcut(QKeySequence(Qt::Key_Escape));
+    addAction(close);
+    connect(close, &QAction::triggered, this, [this] { RunHandler([this] { Button2Click(); }); });
+    auto* remove = new QAction(this);
+    remove->setShortcut(QKeySequence(QKeySequence::Delete));
+    addAction(remove);
+    connect(remove, &QAction::triggered, this, [this] { RunHandler([this] { Button1Click(); }); });
+    ProblemText->setAccessibleName(QStringLiteral("The Problem"));
+    SolutionText->setAccessibleName(QStringLiteral("Your Solution"));
+    Button1->setAccessibleName(QStringLiteral("Delete"));
+    Button1->setAccessibleDescription(QStringLiteral("Delete this entry from the knowledge base"));
+    Button2->setAccessibleName(QStringLiteral("Close"));
+    SetTextSize(8);
+}
+
+void TShowItem::SetTextSize(int points) {
+    // A bitmap face does not scale; Tahoma does, and looks the same at the window's 8 points.
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(std::max(1, points));
+    ProblemText->setFont(font);
+    SolutionText->setFont(font);
 }
 
 void TShowItem::showEvent(QShowEvent* event) {

@@ -29,6 +29,8 @@ public:
     void Button1Click();
 
     const std::string& EntryID() const { return fid; }
+    // The size of both texts, in points (the main window's text size), in a scalable face.
+    void SetTextSize(int points);
 
     QPlainTextEdit* ProblemText = nullptr;
     QPlainTextEdit* SolutionText = nullptr;

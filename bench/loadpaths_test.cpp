@@ -18,6 +18,7 @@
 #include "port/errors.h"
 #include "searchindex.h"
 #include "sqlitestore.h"
+#include "storedtext.h"
 #include "tempdir.h"
 #include "textsearch/similarity.h"
 #include "textsearch/vectorindex.h"
@@ -46,7 +47,7 @@ std::vector<THit> RowByRow(const TcvVector& query, TSQLiteTable& rows, TSQLiteDa
         } catch (const ESQLiteException&) {
             continue;  // a vector without its text is no hit
         }
-        hits.push_back({ID, HitTitle(text), HitExcerpt(text), score});
+        hits.push_back({ID, HitTitleUtf8(text), HitExcerptUtf8(text), score});
     }
     std::reverse(hits.begin(), hits.end());
     std::stable_sort(hits.begin(), hits.end(),

@@ -22,6 +22,7 @@
 #include "searchindex.h"
 #include "sqlite/sqlitedb.h"
 #include "sqlitestore.h"
+#include "storedtext.h"
 #include "textsearch/cvvector.h"
 
 namespace {
@@ -57,9 +58,10 @@ void CheckPass(const TSearchPass& pass) {
     FUZZ_CHECK(pass.tree->Count() == static_cast<int>(pass.hits.size()));
     for (const TcvResults& hit : pass.hits) {
         FUZZ_CHECK(hit.Proximity > TSearchIndex::kThreshold);
-        FUZZ_CHECK(hit.Title.size() <= TSearchIndex::kTitleLength + 3);
+        // UTF-8: at most four bytes a character.
+        FUZZ_CHECK(hit.Title.size() <= 4 * kHitTitleLength + 3);
         FUZZ_CHECK(hit.Title.ends_with("..."));
-        FUZZ_CHECK(hit.excerpt.size() <= 100u);
+        FUZZ_CHECK(hit.excerpt.size() <= 4 * kHitExcerptLength);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "knowledgebase.h"
 #include "port/errors.h"
+#include "storedtext.h"
 #include "textsearch/similarity.h"
 
 bool THit::operator==(const THit& o) const {
@@ -37,12 +38,10 @@ std::vector<THit> LiteralPass(const TcvVector& query, TSQLiteDatabase& DB) {
         } catch (const ESQLiteException&) {
             continue;
         }
-        std::string excerpt = text.size() > 40 ? text.substr(40, 100) : "";
-        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.back()) <= 32)
-            excerpt.pop_back();
-        while (!excerpt.empty() && static_cast<unsigned char>(excerpt.front()) <= 32)
-            excerpt.erase(0, 1);
-        hits.push_back({searchtable->FieldAsString(0), text.substr(0, 40) + "...", excerpt, score});
+        // Titles and excerpts are checked on their own (storedtext_test); here, that each hit
+        // shows its own text.
+        hits.push_back(
+            {searchtable->FieldAsString(0), HitTitleUtf8(text), HitExcerptUtf8(text), score});
     }
     // Best first; among equal scores the later row first, as the score tree orders them.
     std::vector<THit> ordered(hits.rbegin(), hits.rend());

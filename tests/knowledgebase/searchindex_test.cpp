@@ -2,6 +2,7 @@
 // a straightforward pass does (literalpass.h), after a full load and after every kind of change
 // the file store takes in: its own saves, edits and deletes, and those of another program.
 #include "searchindex.h"
+#include "storedtext.h"
 
 #include <gtest/gtest.h>
 
@@ -120,7 +121,7 @@ TEST(SearchIndex, TitlesExcerptsAndTheThreshold) {
     EXPECT_EQ(hits[2].Title, text200.substr(0, 40) + "...");
     // Characters 41 to 140 are the blanks, the b's and the CR, trimmed at both ends.
     EXPECT_EQ(hits[2].excerpt, std::string(95, 'b'));
-    EXPECT_EQ(hits[2].excerpt, HitExcerpt(text200));
+    EXPECT_EQ(hits[2].excerpt, HitExcerptUtf8(text200));
 
     const auto sixteenQuery = EncodeCV(sixteen);
     EXPECT_EQ(Proximity(*sixteenQuery, *EncodeCV("qaz")), 0.25f);

@@ -24,6 +24,7 @@
 
 #include "knowledgebase.h"
 #include "qtext.h"
+#include "storedtext.h"
 #include "textsearch/locks.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "textsearch/similarity.h"
@@ -441,7 +442,7 @@ std::vector<std::string> ReferenceTitles(const std::string& file, const std::str
         auto text =
             DB.GetTable(kb::SelectDescriptionSQL(rows->FieldAsString(0), rows->FieldAsString(1)));
         if (text->Eof()) continue;
-        hits.emplace_back(score, HitTitle(text->FieldAsString(0)));
+        hits.emplace_back(score, HitTitleUtf8(text->FieldAsString(0)));
     }
     // Among equal scores the hit found later is shown first.
     std::reverse(hits.begin(), hits.end());
@@ -545,9 +546,9 @@ TEST_F(FaultTest, ANulByteOrAMegabyteInAStoredTextIsShownAndSearchedSafely) {
     bool sawBig = false, sawNul = false;
     for (int p = 0; p < f.ScoredHits().Count(); ++p) {
         const TcvResults& hit = *f.ScoredHits().Items(p)->data;
-        if (hit.ID == big && hit.Title == HitTitle(megabyte)) {
+        if (hit.ID == big && hit.Title == HitTitleUtf8(megabyte)) {
             sawBig = true;
-            EXPECT_EQ(hit.excerpt, HitExcerpt(megabyte));
+            EXPECT_EQ(hit.excerpt, HitExcerptUtf8(megabyte));
         }
     }
     Search("scanner toner");

@@ -41,7 +41,7 @@ TEST_F(SearchTest, TypingListsSimilarEntriesBestFirst) {
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer jams on envelopes...",
                                                         "network printer offline..."}));
     EXPECT_FLOAT_EQ(f.ScoredHits().Items(1)->data->Proximity, 2 / std::sqrt(2.f) / std::sqrt(2.f));
-    EXPECT_EQ(f.vs->maximum(), std::max(0, f.Results->ScrollHeight()));
+    EXPECT_EQ(f.vs->maximum(), f.Results->MaxViewY());
 }
 
 TEST_F(SearchTest, BlankTextStartsNoSearchAndKeepsTheHits) {
@@ -105,7 +105,7 @@ TEST_F(SearchTest, DeleteSearchesAgainEvenForAnEmptyProblem) {
     f.Requery();
     WaitForSearches();
     EXPECT_EQ(f.ScoredHits().Count(), 0);  // an empty query matches nothing: the list clears
-    EXPECT_EQ(f.vs->maximum(), std::max(0, f.Results->ScrollHeight()));
+    EXPECT_EQ(f.vs->maximum(), f.Results->MaxViewY());
 }
 
 TEST_F(SearchTest, DamagedRowsAreSkippedAndTheRestStillListed) {

@@ -163,19 +163,91 @@ TEST_F(ViewWindowTest, AnEntryGoneSinceTheListWasDrawnOpensNothing) {
     EXPECT_TRUE(f.ViewWindowCount() == 0);  // no empty window either
 }
 
-TEST_F(ViewWindowTest, TheScrollBarScrollsTheListByPixels) {
-    TForm1& f = OpenWith({{"printer jams", "a"}, {"printer offline", "b"}, {"printer slow", "c"}});
+// A list of thousands stays in reach: a line a step, a page a click in the track, three lines a
+// wheel notch, and the last hit stops at the bottom.
+TEST_F(ViewWindowTest, TheScrollBarStepsByRowsAndPagesAndStopsAtTheLastHit) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 200; ++i)
+        texts.push_back("printer jams " + std::to_string(i));
+    {
+        TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+        kb::CreateMissingTables(DB);
+        for (const std::string& t : texts)
+            kb::SaveEntry(DB, t, "x");
+    }
+    TForm1& f = Open();
+    f.show();
     Search("printer");
+    vRenderPanel& panel = *f.Results;
+    const int row = panel.RowHeight();
+    EXPECT_EQ(f.vs->singleStep(), row);
+    EXPECT_EQ(f.vs->pageStep(), panel.height());
+    EXPECT_EQ(f.vs->maximum(), panel.ListHeight() - panel.height());
     const QPoint first = CaptionOf(0);
-    ASSERT_GT(f.vs->maximum(), 5) << f.Results->ScrollHeight() << " " << f.PassesShown();
     f.vs->setValue(5);
-    EXPECT_EQ(f.Results->ViewPoint(), QPoint(0, 5));
+    EXPECT_EQ(panel.ViewPoint(), QPoint(0, 5));
     EXPECT_EQ(CaptionOf(0).y(), first.y() - 5);
-    // A search that finds less pulls the range (and the position) back, never below 0.
+
+    f.vs->setValue(0);
+    QWheelEvent notch(QPointF(10, 10), panel.mapToGlobal(QPointF(10, 10)), QPoint(),
+                      QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&panel, &notch);
+    EXPECT_EQ(f.vs->value(), QApplication::wheelScrollLines() * row);
+
+    // At the end the last hit's excerpt line ends inside the panel.
     f.vs->setValue(f.vs->maximum());
+    const TcvResults* last = panel.HitAt(QPoint(10, panel.height() - row + 2));
+    EXPECT_NE(last, nullptr);
+    // A search that finds less pulls the range (and the position) back, never below 0.
     Search("monitor");
-    EXPECT_GE(f.vs->maximum(), 0);
-    EXPECT_LE(f.vs->value(), f.vs->maximum());
+    EXPECT_EQ(f.vs->maximum(), 0);
+    EXPECT_EQ(f.vs->value(), 0);
+}
+
+// The whole round by keyboard alone: type, reach the list, move down twice, open the third hit
+// with Enter, close it with Esc, back to the problem box, save with Ctrl+S.
+TEST_F(ViewWindowTest, EveryHitIsInReachOfTheKeyboard) {
+    TForm1& f = OpenWith({{"printer jams daily", "a"},
+                          {"printer offline", "b"},
+                          {"printer slow today", "c"},
+                          {"printer out of paper", "d"}});
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.ProblemText->setFocus();
+    QTest::keyClicks(f.ProblemText, "printer");
+    WaitForSearches();
+    ASSERT_GE(f.ScoredHits().Count(), 4);
+    // Tab walks the controls in order and ends on the list; Ctrl+Tab types a tab.
+    QTest::keyClick(f.ProblemText, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(f.ProblemText->toPlainText(), "printer\t");
+    for (QWidget* next : {static_cast<QWidget*>(f.SolutionText), static_cast<QWidget*>(f.Button1),
+                          static_cast<QWidget*>(f.Button2), static_cast<QWidget*>(f.Results)}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
+    f.ProblemText->setFocus();
+    QTest::keyClick(f.ProblemText, Qt::Key_Down, Qt::ControlModifier);
+    ASSERT_EQ(QApplication::focusWidget(), f.Results);
+    const std::string third(f.ScoredHits().Items(f.ScoredHits().Count() - 3)->data->ID);
+    QTest::keyClick(f.Results, Qt::Key_Home);
+    QTest::keyClick(f.Results, Qt::Key_Down);
+    QTest::keyClick(f.Results, Qt::Key_Down);
+    QTest::keyClick(f.Results, Qt::Key_Return);
+    TShowItem* window = f.ViewWindowOf(third);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_EQ(f.ViewWindowCount(), 0);
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.Results->setFocus();
+    QTest::keyClick(f.Results, Qt::Key_Escape);
+    EXPECT_EQ(QApplication::focusWidget(), f.ProblemText);
+    QTest::keyClick(f.ProblemText, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(dialogs->Errors(), 0);
+    EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
+    EXPECT_EQ(kb::ReadDescription(FileDB(), LastSavedID(), "P"), "printer\t");
 }
 
 }  // namespace
