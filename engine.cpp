@@ -33,6 +33,7 @@ struct TKnowledgeEngine::TSyncItem : TObject {};
 TKnowledgeEngine::TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks)
     : fstore(std::move(store)), fcallbacks(std::move(callbacks)) {
     QueryHelix = std::make_unique<THelix>();
+    fstore->SetOnChanged([this] { RequestSync(); });
     QueryHelix->SetOnProcessWorkItem([this](THelix&, TObject*& item) {
         std::unique_ptr<TObject> owned(std::exchange(item, nullptr));
         Process(owned.get());
@@ -41,6 +42,7 @@ TKnowledgeEngine::TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCall
 
 TKnowledgeEngine::~TKnowledgeEngine() {
     fstopping = true;
+    fstore->SetOnChanged(nullptr);
     QueryHelix->Stop();
     for (TObject* item : QueryHelix->TakeQueued())
         delete item;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -60,4 +61,16 @@ public:
 
     // Where the entries are, as the user would name it (a file's path).
     virtual std::string Location() const = 0;
+
+    // A store that learns of others' writes by itself (a server's notifications) calls this, on
+    // any thread, so that the engine syncs soon; a file store is asked before every search.
+    void SetOnChanged(std::function<void()> onChanged) { fonChanged = std::move(onChanged); }
+
+protected:
+    void Changed() const {
+        if (fonChanged) fonChanged();
+    }
+
+private:
+    std::function<void()> fonChanged;
 };
