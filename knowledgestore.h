@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -64,13 +65,19 @@ public:
 
     // A store that learns of others' writes by itself (a server's notifications) calls this, on
     // any thread, so that the engine syncs soon; a file store is asked before every search.
-    void SetOnChanged(std::function<void()> onChanged) { fonChanged = std::move(onChanged); }
+    // Once it has been set back to null, no call is running or follows.
+    void SetOnChanged(std::function<void()> onChanged) {
+        std::lock_guard<std::mutex> lock(fonChangedMutex);
+        fonChanged = std::move(onChanged);
+    }
 
 protected:
-    void Changed() const {
+    void Changed() {
+        std::lock_guard<std::mutex> lock(fonChangedMutex);
         if (fonChanged) fonChanged();
     }
 
 private:
-    std::function<void()> fonChanged;
+    std::mutex fonChangedMutex;
+    std::function<void()> fonChanged;  // guarded by fonChangedMutex
 };
