@@ -403,6 +403,10 @@ void TForm1::Label5Click() {
 // Saving and deleting
 
 void TForm1::SaveBoxes() {
+    // An entry of blank texts could never be listed, so never opened or deleted again.
+    if (IsBlank(ProblemBytes()) && IsBlank(SolutionBytes())) {
+        throw Exception("There is nothing to save: both boxes are empty");
+    }
     TWaitCursor hourglass;
     try {
         fengine->Save(ProblemBytes(), SolutionBytes());
@@ -430,6 +434,7 @@ void TForm1::FormCloseQuery(bool& CanClose) {
                       QStringLiteral("Would you like to save this entry before closing?"),
                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Yes) {
+        if (IsBlank(ProblemBytes()) && IsBlank(SolutionBytes())) return;  // nothing to keep
         // A save that did not happen keeps the window open, texts and all.
         CanClose = false;
         SaveBoxes();
@@ -437,6 +442,24 @@ void TForm1::FormCloseQuery(bool& CanClose) {
     } else if (answer != QMessageBox::No) {
         CanClose = false;
     }
+}
+
+void TForm1::SaveEdit(const std::string& ID, const std::string& problem,
+                      const std::string& solution) {
+    if (IsBlank(problem) && IsBlank(solution)) {
+        throw Exception("The entry was not saved: both texts are empty. To remove it, use Delete");
+    }
+    TWaitCursor hourglass;
+    try {
+        fengine->Replace(ID, problem, solution);
+    } catch (const EBusy&) {
+        throw Exception(
+            "The entry was not saved: the knowledge base stayed busy. Your texts are "
+            "still here; please try again");
+    } catch (const std::exception& e) {
+        throw Exception(std::string("The entry was not saved. ") + e.what());
+    }
+    Requery();
 }
 
 void TForm1::DeleteEntry(const std::string& ID) {
@@ -509,6 +532,10 @@ void TForm1::OpenEntry(const std::string& ID) {
         });
         connect(window, &TShowItem::closedByButton, this,
                 [this](TShowItem* w) { ForgetViewWindow(w); });
+        connect(window, &TShowItem::editSaved, this,
+                [this](TShowItem* w, const std::string& problem, const std::string& solution) {
+                    SaveEdit(w->EntryID(), problem, solution);
+                });
         shown.emplace_back(ID, std::move(created));
     }
     window->show();
