@@ -330,6 +330,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::FormShow() {
     RunSplashSequence();
     SetWindowColor(QColor(240, 240, 240));
+    ProblemText->setFocus();  // typing starts at once, in the problem
 }
 
 void TForm1::FormClose() {
