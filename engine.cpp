@@ -3,6 +3,7 @@
 // take the same lock on the caller's thread.
 #include "engine.h"
 
+#include <chrono>
 #include <thread>
 #include <utility>
 
@@ -172,7 +173,11 @@ bool TKnowledgeEngine::RunPass(const std::string& text) {
             // Searching goes on over what is loaded; the next pass tries again.
         }
         if (fpassRunningHook) fpassRunningHook();
+        const auto start = std::chrono::steady_clock::now();
         pass = findex->Search(*query);
+        flastSearchMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
     }
     ++fpassesRun;
     if (fcallbacks.passReady) fcallbacks.passReady(std::move(pass));

@@ -86,6 +86,8 @@ public:
     bool Idle() const { return fpending.load() == 0; }
     // Passes handed to passReady so far.
     int PassesRun() const { return fpassesRun.load(); }
+    // How long the index took to search in the latest pass, in microseconds (measurements).
+    int64_t LastSearchMicros() const { return flastSearchMicros.load(); }
     // Stored texts that searches visit; 0 before loading.
     size_t LiveTexts();
     std::string Location() const { return fstore->Location(); }
@@ -125,6 +127,7 @@ private:
 
     std::atomic<int> fpending{0};  // items queued or running
     std::atomic<int> fpassesRun{0};
+    std::atomic<int64_t> flastSearchMicros{0};
     std::atomic<bool> fstopping{false};
     // Last, so that the worker stops before anything it uses goes away.
     std::unique_ptr<THelix> QueryHelix;
