@@ -21,13 +21,11 @@
 #include <algorithm>
 #include <cctype>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include "application.h"
 #include "colors.h"
 #include "dialogs.h"
 #include "helpformu.h"
+#include "port/thread.h"
 #include "qtext.h"
 #include "splashu.h"
 #include "textsearch/locks.h"
@@ -59,13 +57,6 @@ public:
     TWaitCursor(const TWaitCursor&) = delete;
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
-
-// The calling thread (and threads it starts later) yields the processors to other threads of
-// the program. Best effort: without the right to change it the priority stays.
-bool LowerThreadPriority() {
-    constexpr int kBackgroundNice = 5;
-    return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kBackgroundNice) == 0;
-}
 
 bool IsBlank(std::string_view text) {
     for (char c : text) {
@@ -492,7 +483,7 @@ void TForm1::Queue(std::string problem) {
 void TForm1::QueryHelixProcessWorkItem(THelix& Helix, TObject*& WorkItem) {
     // Searches give way to the window: on two cores the worker and the search's helper thread
     // would otherwise keep the user-interface thread waiting after every keystroke.
-    static thread_local const bool lowered = LowerThreadPriority();
+    static thread_local const bool lowered = LowerCurrentThreadPriority();
     (void)lowered;
     struct TCounted {
         std::atomic<int>& handled;

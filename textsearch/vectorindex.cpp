@@ -34,10 +34,7 @@
 #include <string>
 #include <thread>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "port/simd.h"
 #include "textsearch/cvrules.h"
 
 namespace {
@@ -72,29 +69,9 @@ inline uint64_t LoadPartial(const char* p, size_t n) {
     return w;
 }
 
-// The first of '=', CR, LF and NUL in [p, end), or end. Sixteen bytes at a time where SSE2 is
-// there: lines are short, and scanning them is a good part of building the index.
+// The first of '=', CR, LF and NUL in [p, end), or end.
 inline const char* NextSpecial(const char* p, const char* end) {
-#if defined(__SSE2__)
-    const __m128i eq = _mm_set1_epi8('=');
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i nul = _mm_setzero_si128();
-    while (end - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i hit =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)),
-                         _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, nul)));
-        const int mask = _mm_movemask_epi8(hit);
-        if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-        p += 16;
-    }
-#endif
-    for (; p < end; ++p) {
-        const char c = *p;
-        if (c == '=' || c == '\r' || c == '\n' || c == '\0') return p;
-    }
-    return end;
+    return FindFirstOfFour(p, end, '=', '\r', '\n', '\0');
 }
 
 // A line name as the dictionary sees it: its first 8 bytes folded (zero-padded) and a hash of
