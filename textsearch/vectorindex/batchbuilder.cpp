@@ -14,9 +14,13 @@ namespace vindex {
 namespace {
 
 constexpr size_t kBlockDocs = 256;
+// Apart by this much, what the two threads write never shares a cache line: a posting is
+// appended to a block at every line, and a line bouncing between cores would cost more than
+// the parsing.
+constexpr size_t kCacheLine = 64;
 constexpr size_t kBlocksAhead = 8;  // parsed blocks waiting for the hand-over, at most
 
-struct TBlock {
+struct alignas(kCacheLine) TBlock {
     std::vector<TTailPosting> postings;
     // Parsed by the helper: the names that got helper ids in this block, in the order of those ids.
     bool byHelper = false;
@@ -186,18 +190,18 @@ private:
     const size_t fblocks;
 
     // This thread's.
-    TTermDictionary fnewTerms;         // names new to the dictionary; id fknown + t
-    std::vector<uint32_t> fhelperIds;  // per helper id - fknown: the id it stands for
+    alignas(kCacheLine) TTermDictionary fnewTerms;  // names new to the dictionary; id fknown + t
+    std::vector<uint32_t> fhelperIds;               // per helper id - fknown: the id it stands for
 
     // The helper's.
-    TTermDictionary fhelperTerms;
+    alignas(kCacheLine) TTermDictionary fhelperTerms;
     TEntryReader fhelperReader;
 
     // A block's slot belongs to the thread that claimed it until it is ready, then to this
     // thread until it is handed over.
     std::array<TBlock, kBlocksAhead> fslots;
 
-    std::mutex fmutex;
+    alignas(kCacheLine) std::mutex fmutex;
     std::condition_variable fchanged;
     // Guarded by fmutex.
     size_t fclaimed = 0;

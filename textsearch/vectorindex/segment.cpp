@@ -30,8 +30,7 @@ void TSegmentWriter::Count(const TSegment& source, const std::vector<uint8_t>& d
                 counted -= gone[source.countedDocs[k]];
         }
         if (ones + counted == 0) continue;
-        TCursor& c = CursorOf(source.directory[i].term);
-        if (c.ones + c.counted == 0) fterms.push_back(source.directory[i].term);
+        TListSizes& c = fcursors[source.directory[i].term];
         c.ones += ones;
         c.counted += counted;
     }
@@ -46,18 +45,24 @@ void TSegmentWriter::Copy(const TSegment& source, DocId base, const std::vector<
     auto big = source.bigs.begin();
     for (size_t i = 0; i < source.directory.size(); ++i) {
         const TSegment::TRuns runs = source.RunsAt(i);
-        TCursor& c = CursorOf(source.directory[i].term);
+        // Taken at the first live posting: a term that only removed documents had may never
+        // have been met.
+        TListSizes* c = nullptr;
+        const auto cursor = [&]() -> TListSizes& {
+            if (c == nullptr) c = &fcursors.Met(source.directory[i].term);
+            return *c;
+        };
         for (uint32_t k = runs.onesBegin; k < runs.onesEnd; ++k) {
             const uint16_t offset = source.ones[k];
             if (anyDead && gone[offset]) continue;
-            segment.ones[c.ones++] = static_cast<uint16_t>(offset + delta);
+            segment.ones[cursor().ones++] = static_cast<uint16_t>(offset + delta);
         }
         for (uint32_t k = runs.countedBegin; k < runs.countedEnd; ++k) {
             const uint16_t offset = source.countedDocs[k];
             const uint8_t count = source.counts[k];
             const int32_t bigCount = count == kBigCount ? (big++)->count : 0;
             if (anyDead && gone[offset]) continue;
-            const uint32_t pos = c.counted++;
+            const uint32_t pos = cursor().counted++;
             segment.countedDocs[pos] = static_cast<uint16_t>(offset + delta);
             segment.counts[pos] = count;
             if (count == kBigCount) segment.bigs.push_back({pos, bigCount});
@@ -66,46 +71,59 @@ void TSegmentWriter::Copy(const TSegment& source, DocId base, const std::vector<
 }
 
 TSegment TSegmentWriter::Write(DocId base, uint32_t docs, std::span<const TSegment* const> sources,
-                               std::span<const TTailPosting> tail,
-                               const std::vector<uint8_t>& dead) {
+                               const TTail* tail, const std::vector<uint8_t>& dead) {
     // Count every term's postings, then lay the terms out in order and move the postings to
-    // their places: two passes, in which each posting is read and written once.
+    // their places. The tail has counted its own.
     DocId tailBase = base;
     for (const TSegment* source : sources) {
         Count(*source, dead);
         tailBase += source->docCount;
     }
+    const std::span<const TTailPosting> postings =
+        tail != nullptr ? tail->Postings() : std::span<const TTailPosting>();
+    if (tail != nullptr) {
+        for (const uint32_t term : tail->Sizes().Terms()) {
+            const TListSizes& sizes = tail->Sizes().At(term);
+            TListSizes& c = fcursors[term];
+            c.ones += sizes.ones;
+            c.counted += sizes.counted;
+        }
+    }
     const bool tailDead = AnyDead(dead, tailBase, base + docs);
-    for (const TTailPosting& p : tail) {
-        if (tailDead && dead[p.doc]) continue;
-        TCursor& c = CursorOf(p.term);
-        if (c.ones + c.counted == 0) fterms.push_back(p.term);
-        ++(p.count == 1 ? c.ones : c.counted);
+    if (tailDead) {
+        for (const TTailPosting& p : postings) {
+            if (dead[p.doc])
+                --(p.count == 1 ? fcursors.Met(p.term).ones : fcursors.Met(p.term).counted);
+        }
     }
 
-    std::sort(fterms.begin(), fterms.end());
+    std::vector<uint32_t>& terms = fcursors.Terms();
+    std::sort(terms.begin(), terms.end());
+    terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
     TSegment segment;
     segment.base = base;
     segment.docCount = docs;
-    segment.directory.reserve(fterms.size());
+    segment.directory.reserve(terms.size());
     uint32_t ones = 0;
     uint32_t counted = 0;
-    for (const uint32_t term : fterms) {
-        TCursor& c = fcursors[term];
+    for (const uint32_t term : terms) {
+        TListSizes& c = fcursors.Met(term);
+        if (c.ones + c.counted == 0) continue;  // only removed documents had it
         segment.directory.push_back({term, ones, counted});
         ones += c.ones;
         counted += c.counted;
         c = {segment.directory.back().ones, segment.directory.back().counted};
     }
+    segment.directory.shrink_to_fit();
     segment.ones.resize(ones);
     segment.countedDocs.resize(counted);
     segment.counts.resize(counted);
 
     for (const TSegment* source : sources)
         Copy(*source, base, dead, segment);
-    for (const TTailPosting& p : tail) {
+    for (const TTailPosting& p : postings) {
         if (tailDead && dead[p.doc]) continue;
-        TCursor& c = fcursors[p.term];
+        TListSizes& c = fcursors.Met(p.term);
         const uint16_t offset = static_cast<uint16_t>(p.doc - base);
         if (p.count == 1) {
             segment.ones[c.ones++] = offset;
@@ -121,9 +139,7 @@ TSegment TSegmentWriter::Write(DocId base, uint32_t docs, std::span<const TSegme
         }
     }
 
-    for (const uint32_t term : fterms)
-        fcursors[term] = {};
-    fterms.clear();
+    fcursors.Clear();
     const auto byPos = [](const TBigCount& a, const TBigCount& b) { return a.pos < b.pos; };
     if (!std::is_sorted(segment.bigs.begin(), segment.bigs.end(), byPos))
         std::sort(segment.bigs.begin(), segment.bigs.end(), byPos);

@@ -107,38 +107,90 @@ struct TSegment {
     }
 };
 
-// Writes segments. Keeps per-term counters between writes so that a write costs the postings
-// it moves and the terms it meets, not the size of the dictionary.
+// Per term, postings in each of a segment's lists.
+struct TListSizes {
+    uint32_t ones = 0;
+    uint32_t counted = 0;
+};
+
+// Per-term counters that are all zero between uses, so that a use costs the terms it meets,
+// not the size of the dictionary.
+class TTermCounters {
+public:
+    TListSizes& operator[](uint32_t term) {
+        if (term >= fsizes.size()) fsizes.resize(std::max<size_t>(term + 1, 2 * fsizes.size()));
+        TListSizes& sizes = fsizes[term];
+        if (sizes.ones + sizes.counted == 0) fterms.push_back(term);  // may be met again
+        return sizes;
+    }
+    // REQUIRES: term was met since the last Clear.
+    TListSizes& Met(uint32_t term) { return fsizes[term]; }
+    const TListSizes& At(uint32_t term) const { return fsizes[term]; }
+    // The terms met since the last Clear; a term may be listed more than once.
+    std::vector<uint32_t>& Terms() { return fterms; }
+    const std::vector<uint32_t>& Terms() const { return fterms; }
+    void Clear() {
+        for (const uint32_t term : fterms)
+            fsizes[term] = {};
+        fterms.clear();
+    }
+    size_t MemoryUsage() const {
+        return fsizes.capacity() * sizeof(TListSizes) + fterms.capacity() * sizeof(uint32_t);
+    }
+
+private:
+    std::vector<TListSizes> fsizes;
+    std::vector<uint32_t> fterms;
+};
+
+// The postings of the newest documents, in document order, with the size of each term's lists
+// kept up as they come, which saves the segment writer a pass over them.
+class TTail {
+public:
+    void Add(uint32_t term, DocId doc, int32_t count) {
+        fpostings.push_back({term, doc, count});
+        TListSizes& sizes = fsizes[term];
+        ++(count == 1 ? sizes.ones : sizes.counted);
+    }
+    std::span<const TTailPosting> Postings() const { return fpostings; }
+    const TTermCounters& Sizes() const { return fsizes; }
+    size_t Size() const { return fpostings.size(); }
+    // Empties the tail; Release also gives its room back.
+    void Clear() {
+        fpostings.clear();
+        fsizes.Clear();
+    }
+    void Release() {
+        Clear();
+        std::vector<TTailPosting>().swap(fpostings);
+    }
+    size_t MemoryUsage() const {
+        return fpostings.capacity() * sizeof(TTailPosting) + fsizes.MemoryUsage();
+    }
+
+private:
+    std::vector<TTailPosting> fpostings;
+    TTermCounters fsizes;
+};
+
+// Writes segments.
 class TSegmentWriter {
 public:
     // The segment of documents [base, base + docs): the postings of sources (segments covering
     // consecutive documents from base on, in order) and then of tail (postings of the documents
-    // after them, in document order), leaving out those of documents marked in dead.
+    // after them, when given), leaving out those of documents marked in dead.
     TSegment Write(DocId base, uint32_t docs, std::span<const TSegment* const> sources,
-                   std::span<const TTailPosting> tail, const std::vector<uint8_t>& dead);
+                   const TTail* tail, const std::vector<uint8_t>& dead);
 
-    size_t MemoryUsage() const {
-        return fcursors.capacity() * sizeof(TCursor) + fterms.capacity() * sizeof(uint32_t);
-    }
+    size_t MemoryUsage() const { return fcursors.MemoryUsage(); }
 
 private:
-    // Per term: first its number of postings in each list, then where the next one goes.
-    struct TCursor {
-        uint32_t ones = 0;
-        uint32_t counted = 0;
-    };
-
-    TCursor& CursorOf(uint32_t term) {
-        if (term >= fcursors.size())
-            fcursors.resize(std::max<size_t>(term + 1, 2 * fcursors.size()));
-        return fcursors[term];
-    }
     void Count(const TSegment& source, const std::vector<uint8_t>& dead);
     void Copy(const TSegment& source, DocId base, const std::vector<uint8_t>& dead,
               TSegment& segment);
 
-    std::vector<TCursor> fcursors;  // all zero between writes
-    std::vector<uint32_t> fterms;   // the terms of the segment being written
+    // Per term: first the size of its lists, then where its next postings go.
+    TTermCounters fcursors;
 };
 
 }  // namespace vindex

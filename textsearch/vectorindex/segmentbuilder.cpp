@@ -18,7 +18,7 @@ void TSegmentBuilder::Join(size_t joined, bool open) {
     std::vector<const TSegment*> sources;
     for (size_t i = first; i < fsegments.size(); ++i)
         sources.push_back(&fsegments[i]);
-    TSegment segment = fwriter.Write(base, fnext - base, sources, ftail, fdead);
+    TSegment segment = fwriter.Write(base, fnext - base, sources, &ftail, fdead);
     segment.open = open;
     fsegments.resize(first);
     fsegments.push_back(std::move(segment));
@@ -26,7 +26,7 @@ void TSegmentBuilder::Join(size_t joined, bool open) {
     fopenPostings = 0;
     for (size_t i = fsegments.size() - fopenCount; i < fsegments.size(); ++i)
         fopenPostings += fsegments[i].Postings();
-    ftail.clear();
+    ftail.Clear();
     fbase = fnext;
 }
 
@@ -42,13 +42,13 @@ void TSegmentBuilder::EndBatch(size_t docs) {
     }
     Join(joined, true);
     // The next batch may be far off, or never come.
-    std::vector<TTailPosting>().swap(ftail);
+    ftail.Release();
 }
 
 void TSegmentBuilder::Compact(TSegment& segment) {
     const TSegment* const source = &segment;
     TSegment rebuilt =
-        fwriter.Write(segment.base, segment.docCount, std::span(&source, 1), {}, fdead);
+        fwriter.Write(segment.base, segment.docCount, std::span(&source, 1), nullptr, fdead);
     rebuilt.open = segment.open;
     if (segment.open) fopenPostings -= segment.Postings() - rebuilt.Postings();
     segment = std::move(rebuilt);

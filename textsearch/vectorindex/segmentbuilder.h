@@ -91,16 +91,14 @@ public:
     // The tail: documents [TailBase(), Next()), their postings in document order.
     DocId TailBase() const { return fbase; }
     DocId Next() const { return fnext; }
-    std::span<const TTailPosting> Tail() const { return ftail; }
+    std::span<const TTailPosting> Tail() const { return ftail.Postings(); }
 
     // Parses the next document's text and adds it; new names are entered into dictionary.
     void Add(std::string_view text, TTermDictionary& dictionary) {
         const DocId doc = fnext;
         freader.Read(
             text, doc, [&](std::string_view name) { return dictionary.FindOrAdd(TNameKey(name)); },
-            [&](uint32_t term, int32_t count) {
-                ftail.push_back({term, doc, count});
-            });
+            [&](uint32_t term, int32_t count) { ftail.Add(term, doc, count); });
         CompleteTo(doc + 1);
     }
 
@@ -118,7 +116,7 @@ public:
                 CompleteTo(p.doc);
                 doc = p.doc;
             }
-            ftail.push_back({remap(p.term), p.doc, p.count});
+            ftail.Add(remap(p.term), p.doc, p.count);
         }
         CompleteTo(end);
     }
@@ -131,8 +129,7 @@ public:
     void Compact(TSegment& segment);
 
     size_t MemoryUsage() const {
-        return ftail.capacity() * sizeof(TTailPosting) + freader.MemoryUsage() +
-               fwriter.MemoryUsage();
+        return ftail.MemoryUsage() + freader.MemoryUsage() + fwriter.MemoryUsage();
     }
 
 private:
@@ -143,7 +140,7 @@ private:
             Close();
         }
         fnext = next;
-        if (ftail.size() + fopenPostings >= kMaxSegmentPostings) Close();
+        if (ftail.Size() + fopenPostings >= kMaxSegmentPostings) Close();
     }
 
     // Where the open segments begin (or the tail, when there are none).
@@ -163,7 +160,7 @@ private:
     size_t fopenPostings = 0;
     DocId fbase = 0;  // the tail's first document
     DocId fnext = 0;
-    std::vector<TTailPosting> ftail;
+    TTail ftail;
     TEntryReader freader;
     TSegmentWriter fwriter;
 };
