@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "port/thread.h"
 #include "textsearch/cvvector.h"
 
 namespace {
@@ -61,6 +62,11 @@ bool TKnowledgeEngine::Push(std::unique_ptr<TObject> item) {
 }
 
 void TKnowledgeEngine::Process(TObject* item) {
+    // Searches give way to the window: on two cores the worker and the search's helper thread
+    // would otherwise keep the user-interface thread waiting after every keystroke. Once, on the
+    // worker's first item.
+    static thread_local const bool lowered = LowerCurrentThreadPriority();
+    (void)lowered;
     TPendingItem pending(fpending);
     if (dynamic_cast<TSearchItem*>(item)) {
         RunSearches();

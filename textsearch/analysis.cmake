@@ -4,5 +4,12 @@ target_sources(textsearch PRIVATE
   cvrules.h
   cvvector.h cvvector.cpp
   similarity.h similarity.cpp
+  linearcv.h linearcv.cpp
+  # The vector index: its public face, then its parts, one job each.
   vectorindex.h vectorindex.cpp
-  linearcv.h linearcv.cpp)
+  vectorindex/termdictionary.h vectorindex/termdictionary.cpp
+  vectorindex/segment.h vectorindex/segment.cpp
+  vectorindex/segmentbuilder.h vectorindex/segmentbuilder.cpp
+  vectorindex/batchbuilder.h vectorindex/batchbuilder.cpp
+  vectorindex/indexsearch.h vectorindex/indexsearch.cpp
+  vectorindex/helperthread.h)
