@@ -62,13 +62,14 @@ bool TKnowledgeEngine::Push(std::unique_ptr<TObject> item) {
 }
 
 void TKnowledgeEngine::Process(TObject* item) {
-    // Searches give way to the window: on two cores the worker and the search's helper thread
-    // would otherwise keep the user-interface thread waiting after every keystroke. Once, on the
-    // worker's first item.
-    static thread_local const bool lowered = LowerCurrentThreadPriority();
-    (void)lowered;
     TPendingItem pending(fpending);
     if (dynamic_cast<TSearchItem*>(item)) {
+        // Searches give way to the window: on two cores the worker and the search's helper
+        // thread would otherwise keep the user-interface thread waiting after every keystroke.
+        // Once, at the first search, so that the opening's load runs at full speed (a lowered
+        // priority cannot be raised again).
+        static thread_local const bool lowered = LowerCurrentThreadPriority();
+        (void)lowered;
         RunSearches();
     } else if (dynamic_cast<TOpenItem*>(item)) {
         const TOpened result = Open();

@@ -8,6 +8,7 @@
 #include "sqlitestore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <unordered_map>
 
@@ -26,10 +27,20 @@ std::string HeadColumn(std::string_view table) {
            std::to_string(kHitTextBytes) + ")";
 }
 
+// Whether table was made by the create statement given. SQLite keeps a statement as written but
+// for its first two words, which it upper-cases.
 bool SchemaIs(TSQLiteDatabase& DB, std::string_view table, std::string_view create) {
     const auto schema = DB.GetTable("select sql from sqlite_master where type='table' and name='" +
                                     std::string(table) + "'");
-    return schema->Count() == 1 && schema->CellView(0, 0) == create;
+    if (schema->Count() != 1) return false;
+    std::string_view stored = schema->CellView(0, 0);
+    if (create.ends_with(';')) create.remove_suffix(1);
+    constexpr std::string_view kPrefix = "create table";
+    if (stored.size() != create.size() || !create.starts_with(kPrefix)) return false;
+    for (size_t i = 0; i < kPrefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(stored[i])) != kPrefix[i]) return false;
+    }
+    return stored.substr(kPrefix.size()) == create.substr(kPrefix.size());
 }
 
 struct TKey {
