@@ -222,11 +222,13 @@ void TSQLiteDatabase::TFinalize::operator()(sqlite3_stmt* statement) const {
     sqlite3_finalize(statement);
 }
 
-TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName) {
+TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode) {
     sqlite3* handle = nullptr;
-    const int rc = sqlite3_open_v2(
-        FileName.c_str(), &handle,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    const int access = mode == TOpenMode::ReadOnly   ? SQLITE_OPEN_READONLY
+                       : mode == TOpenMode::Existing ? SQLITE_OPEN_READWRITE
+                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int rc =
+        sqlite3_open_v2(FileName.c_str(), &handle, access | SQLITE_OPEN_FULLMUTEX, nullptr);
     std::unique_ptr<sqlite3, TClose> opened(handle);  // closed on the way out if the open failed
     if (rc != SQLITE_OK) {
         throw ESQLiteException("Failed to open database \"" + FileName +
@@ -328,6 +330,41 @@ bool TSQLiteDatabase::TableExists(std::string_view TableName) {
     return GetTable("select [sql] from sqlite_master where [type] = 'table' and lower(name) = '" +
                     name + "' ")
                ->Count() > 0;
+}
+
+void TSQLiteDatabase::BackupTo(const std::string& path, int pagesPerStep, int busyMs) {
+    sqlite3* handle = nullptr;
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const std::unique_ptr<sqlite3, TClose> target(handle);
+    if (rc != SQLITE_OK) {
+        throw ESQLiteException("Failed to open database \"" + path +
+                               "\" : " + (target ? sqlite3_errmsg(target.get()) : "unknown error"));
+    }
+    sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", fDB.get(), "main");
+    if (!backup) {
+        throw ESQLiteException("Could not back up to \"" + path +
+                               "\" : " + sqlite3_errmsg(target.get()));
+    }
+    constexpr int kPauseMs = 10;
+    int waited = 0;
+    int step;
+    do {
+        step = sqlite3_backup_step(backup, pagesPerStep);
+        if (step == SQLITE_BUSY || step == SQLITE_LOCKED) {
+            // A writer holds the database: give it time to finish.
+            if (waited >= busyMs) break;
+            sqlite3_sleep(kPauseMs);
+            waited += kPauseMs;
+        }
+    } while (step == SQLITE_OK || step == SQLITE_BUSY || step == SQLITE_LOCKED);
+    // finish reports the first error of the steps, if any; its message is the target's.
+    if (sqlite3_backup_finish(backup) != SQLITE_OK || step != SQLITE_DONE) {
+        const int code = sqlite3_errcode(target.get());
+        throw ESQLiteException(
+            "Could not back up to \"" + path +
+            "\" : " + (code != SQLITE_OK ? sqlite3_errmsg(target.get()) : sqlite3_errstr(step)));
+    }
 }
 
 // --- TSQLiteCursor ---
