@@ -246,6 +246,10 @@ bool IsMarkedUtf8(std::string_view stored) {
            CheckUtf8(stored.substr(kUtf8Mark.size())) == TStep::kChar;
 }
 
+bool IsValidUtf8(std::string_view text) {
+    return CheckUtf8(text) == TStep::kChar;
+}
+
 std::string HitTitleUtf8(std::string_view stored) {
     return std::string(TShownPart(stored).Title()) += "...";
 }
