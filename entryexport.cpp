@@ -7,11 +7,6 @@
 
 namespace {
 
-// An ID or a created value as UTF-8.
-std::string LabelUtf8(std::string_view value) {
-    return IsValidUtf8(value) ? std::string(value) : Utf8FromStored(value);
-}
-
 class TCsvWriter : public TEntryWriter {
 public:
     explicit TCsvWriter(std::ostream& out) : fout(out) {
