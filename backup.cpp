@@ -21,6 +21,8 @@ using std::chrono::sys_days;
 namespace {
 
 constexpr int kAttempts = 3;
+// How long the copy waits for the program's writes to the file to finish.
+constexpr int kBusyMs = 10000;
 // Pages copied per step: 4 MB with SQLite's default page size, a few milliseconds of reading.
 constexpr int kPagesPerStep = 1024;
 // A temporary copy older than this was left by a program that stopped while making it.
@@ -101,7 +103,7 @@ private:
 
 // Copies kbFile to outPath through a checked temporary copy beside outPath.
 void MakeCopy(const std::string& kbFile, const std::string& outPath) {
-    TSQLiteDatabase source(kbFile, TOpenMode::ReadOnly);
+    TSQLiteDatabase source(kbFile, TOpenMode::ReadOnly, kBusyMs);
     if (!kb::IsKnowledgeBase(source)) throw kb::ENotAKnowledgeBase(kbFile);
     TTemporaryFile copy(outPath + "." + kb::GuidToID(NewGuid()).substr(0, 12) +
                         std::string(kPartSuffix));
@@ -112,7 +114,7 @@ void MakeCopy(const std::string& kbFile, const std::string& outPath) {
         std::optional<TReadTransaction> snapshot;
         if (last) snapshot.emplace(source);
         const int64_t before = DataVersion(source);
-        source.BackupTo(copy.Path(), last ? -1 : kPagesPerStep);
+        source.BackupTo(copy.Path(), last ? -1 : kPagesPerStep, kBusyMs);
         const TRowCounts counts = CountRows(source);
         if (DataVersion(source) != before && !last) continue;
         snapshot.reset();

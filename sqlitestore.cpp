@@ -21,6 +21,9 @@ namespace {
 // batch's copies stay a few megabytes.
 constexpr size_t kBatchRows = 8192;
 
+// How long a tool's connection waits for another program's write to the file to end.
+constexpr int kToolBusyMs = 10000;
+
 std::string HeadColumn(std::string_view table) {
     return "substr(cast(" + std::string(table) + "description as blob),1," +
            std::to_string(kHitTextBytes) + ")";
@@ -109,7 +112,10 @@ TSQLiteStore::~TSQLiteStore() = default;
 
 void TSQLiteStore::Open() {
     if (fopen) return;
-    if (!fDB) fDB = std::make_unique<TSQLiteDatabase>(ffile, fmode);
+    if (!fDB) {
+        fDB = std::make_unique<TSQLiteDatabase>(ffile, fmode,
+                                                fmode == TOpenMode::Create ? 0 : kToolBusyMs);
+    }
     if (fmode != TOpenMode::Create && !kb::IsKnowledgeBase(*fDB)) {
         fDB.reset();
         throw kb::ENotAKnowledgeBase(ffile);

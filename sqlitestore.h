@@ -10,7 +10,8 @@
 //
 // Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
 // tools, only a file that exists and holds the tables of entries, either for writing or for
-// reading alone (then nothing is ever written to it, and writes fail).
+// reading alone (then nothing is ever written to it, and writes fail). A tool's connection waits
+// a while for a program's write to the file to end; the program's own fails at once.
 //
 // Thread safety: as TKnowledgeStore. The connection is serialized, so the text size may be written
 // beside a running load or search.

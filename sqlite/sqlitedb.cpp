@@ -222,7 +222,7 @@ void TSQLiteDatabase::TFinalize::operator()(sqlite3_stmt* statement) const {
     sqlite3_finalize(statement);
 }
 
-TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode) {
+TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode, int busyMs) {
     sqlite3* handle = nullptr;
     const int access = mode == TOpenMode::ReadOnly   ? SQLITE_OPEN_READONLY
                        : mode == TOpenMode::Existing ? SQLITE_OPEN_READWRITE
@@ -235,6 +235,7 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode) {
                                "\" : " + (opened ? sqlite3_errmsg(opened.get()) : "unknown error"));
     }
     fDB = std::move(opened);
+    if (busyMs > 0) sqlite3_busy_timeout(fDB.get(), busyMs);
     // A failure here leaves the constructor, which destroys fDB and so closes the handle.
     ExecSQL("PRAGMA SYNCHRONOUS=NORMAL;");
     ExecSQL("PRAGMA temp_store = MEMORY;");
@@ -347,10 +348,16 @@ void TSQLiteDatabase::BackupTo(const std::string& path, int pagesPerStep, int bu
                                "\" : " + sqlite3_errmsg(target.get()));
     }
     constexpr int kPauseMs = 10;
-    int waited = 0;
+    // A copy that other connections' writes keep starting over is finished in one step.
+    constexpr int kRestarts = 2;
+    int waited = 0, restarts = 0, remaining = -1;
     int step;
     do {
-        step = sqlite3_backup_step(backup, pagesPerStep);
+        step = sqlite3_backup_step(backup, restarts > kRestarts ? -1 : pagesPerStep);
+        if (step == SQLITE_OK) {
+            if (remaining >= 0 && sqlite3_backup_remaining(backup) > remaining) ++restarts;
+            remaining = sqlite3_backup_remaining(backup);
+        }
         if (step == SQLITE_BUSY || step == SQLITE_LOCKED) {
             // A writer holds the database: give it time to finish.
             if (waited >= busyMs) break;

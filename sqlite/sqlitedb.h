@@ -54,8 +54,11 @@ enum class TOpenMode { Create, Existing, ReadOnly };
 class TSQLiteDatabase {
 public:
     // Opens the file and issues "PRAGMA SYNCHRONOUS=NORMAL;" and "PRAGMA temp_store = MEMORY;".
-    // On any failure it raises and closes the handle.
-    explicit TSQLiteDatabase(const std::string& FileName, TOpenMode mode = TOpenMode::Create);
+    // On any failure it raises and closes the handle. A statement that finds the file locked by
+    // another connection waits up to busyMs milliseconds for it (0: it fails at once, as the
+    // program's own connection does, so that a locked file is reported rather than waited for).
+    explicit TSQLiteDatabase(const std::string& FileName, TOpenMode mode = TOpenMode::Create,
+                             int busyMs = 0);
     ~TSQLiteDatabase();
     TSQLiteDatabase(const TSQLiteDatabase&) = delete;
     TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
@@ -75,8 +78,9 @@ public:
     // Copies the whole database into the file path, which must be missing (it is made) or an
     // SQLite database (whose content is replaced), with SQLite's online backup, pagesPerStep pages
     // at a time (-1: all at once). Between steps other connections may write; the copy then starts
-    // over, so it is always one state the database was in. A step that finds the database locked by
-    // a writer is retried for up to busyMs milliseconds. Raises on failure; the file at path is
+    // over, so it is always one state the database was in (after a few such restarts the rest is
+    // copied in one step, which writers wait for). A step that finds the database locked by a
+    // writer is retried for up to busyMs milliseconds. Raises on failure; the file at path is
     // then in no defined state.
     void BackupTo(const std::string& path, int pagesPerStep = -1, int busyMs = 30000);
 
