@@ -3,7 +3,9 @@
 // their stored form, IDs and created values taken as they are when they are UTF-8 already (all
 // that this program writes) and read as Windows-1252 otherwise. Line breaks inside texts stay as
 // stored (CR LF, as the editors store them) in CSV and JSON, so that importing the file gives
-// back the same bytes; Markdown, which is for reading, writes every line break as LF.
+// back the same bytes; Markdown, which is for reading, writes every line break as LF. An entry's
+// created value is its problem text's (its solution may have been saved a second later), which an
+// import gives both texts.
 //
 // CSV: a header line, then one record per entry; fields holding a comma, a quote or a line break
 // are quoted, with quotes doubled; records end in CR LF. JSON: an array of objects with the four

@@ -22,6 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How long a command waits for a program's write to the file to end (as the store's own
+// connections of a tool do).
+constexpr int kBusyMs = 10000;
+
 constexpr std::string_view kUsage =
     "usage: pelloquin-kb [--file PATH] COMMAND [ARGUMENT...]\n"
     "\n"
@@ -172,7 +176,7 @@ int Backup(const TToolOptions& options) {
 
 int Check(const TToolOptions& options, std::ostream& out) {
     NoArguments(options);
-    TSQLiteDatabase DB(KnowledgeBaseFileOf(options), TOpenMode::ReadOnly);
+    TSQLiteDatabase DB(KnowledgeBaseFileOf(options), TOpenMode::ReadOnly, kBusyMs);
     std::vector<std::string> findings;
     try {
         findings = CheckKnowledgeBase(DB);
@@ -187,7 +191,7 @@ int Check(const TToolOptions& options, std::ostream& out) {
 int Stats(const TToolOptions& options, std::ostream& out) {
     NoArguments(options);
     const std::string kbFile = KnowledgeBaseFileOf(options);
-    TSQLiteDatabase DB(kbFile, TOpenMode::ReadOnly);
+    TSQLiteDatabase DB(kbFile, TOpenMode::ReadOnly, kBusyMs);
     std::unordered_set<std::string> terms;
     {
         TSQLiteCursor vectors(DB, "select vectordata from vectors");
@@ -251,7 +255,7 @@ std::string KnowledgeBaseFileOf(const TToolOptions& options) {
     if (!fs::exists(status)) throw EToolUsage("there is no knowledge base at " + file);
     if (!fs::is_regular_file(status)) throw EToolUsage(file + " is not a knowledge base file");
     try {
-        TSQLiteDatabase DB(file, TOpenMode::ReadOnly);
+        TSQLiteDatabase DB(file, TOpenMode::ReadOnly, kBusyMs);
         if (!kb::IsKnowledgeBase(DB)) throw kb::ENotAKnowledgeBase(file);
     } catch (const kb::ENotAKnowledgeBase& e) {
         throw EToolUsage(e.what());
