@@ -250,3 +250,21 @@ void TKnowledgeEngine::WriteFontSize(int32_t size) {
     if (!lock) throw EBusy();
     fstore->WriteFontSize(size);
 }
+
+TImportSummary TKnowledgeEngine::Import(TEntrySource& source, const TProgress& progress) {
+    TImportSummary summary;
+    {
+        TLockGuard lock(fdataLock, fwriteTimeout);
+        if (!lock) throw EBusy();
+        summary = fstore->ImportEntries(source, progress, findex.get());
+        LoadIfNeeded();
+    }
+    if (summary.imported > 0) SearchAgain();
+    return summary;
+}
+
+bool TKnowledgeEngine::Export(TExportFormat format, std::ostream& out, const TProgress& progress) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return ExportEntries(*fstore, format, out, progress);
+}

@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "entryexport.h"
 #include "knowledgestore.h"
 #include "searchindex.h"
 #include "textsearch/helix.h"
@@ -79,6 +80,16 @@ public:
     // Raises EEntryDeleted when the entry is gone.
     TEntryTexts ReadEntry(std::string_view ID);
     void WriteFontSize(int32_t size);
+
+    // Stores the entries of source whose IDs are new, in one transaction, brings the index up
+    // to date and searches the last text again. It holds the data lock throughout, so searches
+    // wait for it: call it on a thread of its own, where progress is called too (returning false
+    // cancels: nothing is stored). Raises EBusy, EImportFile (entryimport.h) or the store's
+    // error; nothing is stored then either.
+    TImportSummary Import(TEntrySource& source, const TProgress& progress = {});
+    // Writes every entry to out (see entryexport.h), holding the data lock throughout, like
+    // Import; false when progress cancelled.
+    bool Export(TExportFormat format, std::ostream& out, const TProgress& progress = {});
 
     // How long writes wait for the data lock (tests shorten it).
     void SetWriteTimeout(int ms) { fwriteTimeout = ms; }

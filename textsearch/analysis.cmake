@@ -1,4 +1,5 @@
-# Text analysis: the stemmer, term vectors, similarity and the in-memory vector index.
+# Text analysis: the stemmer, term vectors, similarity, the in-memory vector index and the
+# written form of a score.
 target_sources(textsearch PRIVATE
   uPorterStem.h uPorterStem.cpp
   cvrules.h
@@ -12,4 +13,5 @@ target_sources(textsearch PRIVATE
   vectorindex/segmentbuilder.h vectorindex/segmentbuilder.cpp
   vectorindex/batchbuilder.h vectorindex/batchbuilder.cpp
   vectorindex/indexsearch.h vectorindex/indexsearch.cpp
-  vectorindex/helperthread.h)
+  vectorindex/helperthread.h
+  scoretext.h scoretext.cpp)
