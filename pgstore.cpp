@@ -222,22 +222,32 @@ void TPgStore::CreateSchema(TPgConnection& c) {
     }
 }
 
-int32_t TPgStore::ReadFontSize() {
-    std::lock_guard<std::mutex> lock(fsizeMutex);
-    std::string text = ReadUserSetting(kTextSizeSetting).value_or("");
+namespace {
+
+int32_t StoredFontSize() {
+    const std::optional<std::string> setting = ReadUserSetting(kTextSizeSetting);
+    if (!setting) return kDefaultFontSize;
+    std::string text = *setting;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
+    if (text.empty()) return kDefaultFontSize;
     // A "0" in front, as the file's setting is read: a sign makes it no number.
     return TryStrToInt("0" + text).value_or(kDefaultFontSize);
 }
 
+}  // namespace
+
+int32_t TPgStore::ReadFontSize() {
+    std::lock_guard<std::mutex> lock(fsizeMutex);
+    return StoredFontSize();
+}
+
 void TPgStore::WriteFontSize(int32_t size) {
     std::lock_guard<std::mutex> lock(fsizeMutex);
-    const std::string text = std::to_string(size) + "\n";
     // Unchanged, nothing is written: the opening writes the size back, and a settings folder
     // that cannot be written must not keep the entries from opening.
-    if (ReadUserSetting(kTextSizeSetting) == text) return;
-    WriteUserSetting(kTextSizeSetting, text);
+    if (StoredFontSize() == size) return;
+    WriteUserSetting(kTextSizeSetting, std::to_string(size) + "\n");
 }
 
 // --- Loading and syncing -----------------------------------------------------------------------

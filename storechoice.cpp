@@ -8,7 +8,6 @@
 #include "knowledgebase.h"
 #include "pg/pgdb.h"
 #include "pgstore.h"
-#include "port/filesystem.h"
 #include "sqlitestore.h"
 #include "usersettings.h"
 
@@ -119,8 +118,8 @@ std::unique_ptr<TKnowledgeStore> MakeServerStore(std::string_view connection) {
     return MakeStore(ServerChoice(connection));
 }
 
-bool WarnOfNetworkFileNow(const std::string& file) {
-    if (!IsNetworkFileSystem(file)) return false;
+bool WarnOfNetworkFileNow(const std::string& file, bool (*isNetwork)(const std::string&)) {
+    if (!isNetwork(file)) return false;
     std::error_code error;
     std::string path = std::filesystem::weakly_canonical(file, error).string();
     if (error || path.empty()) path = file;

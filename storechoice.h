@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "knowledgestore.h"
+#include "port/filesystem.h"
 
 inline constexpr std::string_view kDatabaseVariable = "PELLOQUIN_DATABASE";
 
@@ -54,5 +55,7 @@ std::unique_ptr<TKnowledgeStore> MakeStore(const TStoreChoice& choice);
 std::unique_ptr<TKnowledgeStore> MakeServerStore(std::string_view connection);
 
 // True the first time a knowledge base file on a network file system is asked about, and never
-// again for that file: the answer is recorded in the user's settings.
-bool WarnOfNetworkFileNow(const std::string& file);
+// again for that file: the answer is recorded in the user's settings. (isNetwork is the test of
+// the file system, replaceable in tests.)
+bool WarnOfNetworkFileNow(const std::string& file,
+                          bool (*isNetwork)(const std::string&) = IsNetworkFileSystem);

@@ -31,8 +31,8 @@ void Report(const std::string& line) {
 }
 
 std::string RandomText(std::mt19937& random) {
-    static const char* const words[] = {"printer", "jams",    "it's",    "network", "offline",
-                                        "restart", "spooler", "toner",   "driver",  "cable"};
+    static const char* const words[] = {"printer", "jams",    "it's",  "network", "offline",
+                                        "restart", "spooler", "toner", "driver",  "cable"};
     const int count = std::uniform_int_distribution<int>(0, 60)(random);
     std::string text;
     for (int i = 0; i < count; ++i)
@@ -57,7 +57,8 @@ int main(int argc, char** argv) {
         std::vector<std::string> live;
         for (;;) {
             if (!live.empty() && std::uniform_int_distribution<int>(0, 2)(random) == 0) {
-                const size_t pick = std::uniform_int_distribution<size_t>(0, live.size() - 1)(random);
+                const size_t pick =
+                    std::uniform_int_distribution<size_t>(0, live.size() - 1)(random);
                 operation = "D " + live[pick];
                 store.DeleteEntry(live[pick], nullptr);
                 Report(operation);

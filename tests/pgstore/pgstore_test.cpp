@@ -54,7 +54,10 @@ TEST_F(PgStoreTest, TextsOfEveryByteValueComeBackByteForByteAndShowAsTheFileShow
     // Every text holds "zebra", so that a search for it lists them all.
     const std::vector<std::pair<std::string, std::string>> texts = {
         {"zebra " + ascending, descending},
-        {"zebra " + std::string(kUtf8Mark) + "Gr\xC3\xBC\xC3\x9F" "e \xE2\x9C\x93 caf\xC3\xA9", ""},
+        {"zebra " + std::string(kUtf8Mark) +
+             "Gr\xC3\xBC\xC3\x9F"
+             "e \xE2\x9C\x93 caf\xC3\xA9",
+         ""},
         {"zebra it's \\x00 a 'quoted' \\\\ \"text\"\t\r\n", "\\N\t\\."},
         {"zebra " + bytes(5000), bytes(300)},
         {"zebra " + bytes(90), bytes(90)},
@@ -100,11 +103,10 @@ TEST_F(PgStoreTest, AFilesEntriesCopiedToTheServerGiveTheSameHitsInTheSameOrder)
     }
     TPgStore server(db->Conninfo());
     size_t reported = 0;
-    const TCopyResult first =
-        CopyEntriesToServer(file, server, [&](size_t done, size_t total) {
-            EXPECT_LE(done, total);
-            reported = done;
-        });
+    const TCopyResult first = CopyEntriesToServer(file, server, [&](size_t done, size_t total) {
+        EXPECT_LE(done, total);
+        reported = done;
+    });
     EXPECT_EQ(first.alreadyThere, 0u);
     EXPECT_EQ(first.refusedRows, 0u);
     {
@@ -113,10 +115,10 @@ TEST_F(PgStoreTest, AFilesEntriesCopiedToTheServerGiveTheSameHitsInTheSameOrder)
                                                                 "from textdata union select ID "
                                                                 "from vectors)")
                                                         ->FieldAsInteger(0)));
-        EXPECT_EQ(reported, static_cast<size_t>(
-                                DB.GetTable("select (select count(*) from textdata) + "
-                                            "(select count(*) from vectors)")
-                                    ->FieldAsInteger(0)));
+        EXPECT_EQ(reported,
+                  static_cast<size_t>(DB.GetTable("select (select count(*) from textdata) + "
+                                                  "(select count(*) from vectors)")
+                                          ->FieldAsInteger(0)));
     }
 
     for (const std::string query : {"printer jam", "the", "network error driver", "caf\xE9 x"})

@@ -44,8 +44,8 @@ protected:
             "by ID having count(*) = 2)");
         for (int r = 0; r < texts.Rows(); ++r)
             entries.emplace(texts.Bytes(r, 0), texts.Bytes(r, 1));
-        const TPgResult rows = look.Query(
-            "select (select count(*) from textdata), (select count(*) from vectors)");
+        const TPgResult rows =
+            look.Query("select (select count(*) from textdata), (select count(*) from vectors)");
         EXPECT_EQ(rows.Int64(0, 0), static_cast<int64_t>(2 * entries.size()));
         EXPECT_EQ(rows.Int64(0, 1), static_cast<int64_t>(2 * entries.size()));
         return entries;

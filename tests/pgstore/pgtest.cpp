@@ -32,8 +32,7 @@ std::optional<std::string> TestServer() {
 
 TPgTestDatabase::TPgTestDatabase(const std::string& server)
     : fserver(server), fname(RandomName("t")) {
-    TPgConnection::Connect(fserver, std::chrono::seconds(30))
-        ->Exec("create database " + fname);
+    TPgConnection::Connect(fserver, std::chrono::seconds(30))->Exec("create database " + fname);
     fconninfo = fserver + " dbname=" + fname;
 }
 
