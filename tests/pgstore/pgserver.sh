@@ -18,7 +18,8 @@ if [ ! -x "$bin/initdb" ]; then
 fi
 
 as_owner() {
-  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
+  # From /, since the server's user may not be allowed into the folder the tests run in.
+  if [ "$(id -u)" -eq 0 ]; then (cd / && runuser -u postgres -- "$@"); else "$@"; fi
 }
 ctl() {
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 "$@" >/dev/null
