@@ -271,10 +271,14 @@ void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
         const int64_t last = c.Query("select coalesce(max(seq), 0) from changelog").Int64(0, 0);
         c.Exec("DECLARE pelloquin_load NO SCROLL CURSOR FOR " + kLoadSQL);
         const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM pelloquin_load";
+        // The next batch is asked for before this one goes into the index, so that the server
+        // reads it meanwhile.
+        c.Send(fetch);
         std::vector<TStoredText> texts;
         for (;;) {
-            const TPgResult rows = c.Query(fetch);
+            const TPgResult rows = c.Receive();
             if (rows.Rows() == 0) break;
+            c.Send(fetch);
             texts.clear();
             for (int r = 0; r < rows.Rows(); ++r) {
                 TStoredText& t = texts.emplace_back();
@@ -290,6 +294,7 @@ void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
         fapplied = last;
         freload = false;
     } catch (const std::exception&) {
+        c.Discard();  // a batch asked for
         Rollback(c);
         throw;
     }

@@ -133,30 +133,77 @@ TPgResult TPgConnection::Exec(std::string_view sql) {
     return TPgResult(result);
 }
 
-TPgResult TPgConnection::Query(std::string_view sql, std::span<const TPgParam> params) {
-    const std::string text(sql);
-    // Text parameters travel NUL-terminated; bytes parameters by length.
+namespace {
+
+// The arrays libpq takes for parameters; text parameters travel NUL-terminated, bytes by length.
+struct TParams {
+    explicit TParams(std::span<const TPgParam> params) {
+        texts.reserve(params.size());
+        for (const TPgParam& p : params) {
+            if (p.null) {
+                values.push_back(nullptr);
+            } else if (p.binary) {
+                values.push_back(p.value.data() ? p.value.data() : "");
+            } else {
+                texts.emplace_back(p.value);
+                values.push_back(texts.back().c_str());
+            }
+            lengths.push_back(static_cast<int>(p.value.size()));
+            formats.push_back(p.binary ? 1 : 0);
+        }
+    }
     std::vector<std::string> texts;
-    texts.reserve(params.size());
     std::vector<const char*> values;
     std::vector<int> lengths, formats;
-    for (const TPgParam& p : params) {
-        if (p.null) {
-            values.push_back(nullptr);
-        } else if (p.binary) {
-            values.push_back(p.value.data() ? p.value.data() : "");
-        } else {
-            texts.emplace_back(p.value);
-            values.push_back(texts.back().c_str());
-        }
-        lengths.push_back(static_cast<int>(p.value.size()));
-        formats.push_back(p.binary ? 1 : 0);
-    }
+};
+
+}  // namespace
+
+TPgResult TPgConnection::Query(std::string_view sql, std::span<const TPgParam> params) {
+    const std::string text(sql);
+    const TParams p(params);
     PGresult* result = PQexecParams(fconn, text.c_str(), static_cast<int>(params.size()), nullptr,
-                                    values.data(), lengths.data(), formats.data(), 1);
+                                    p.values.data(), p.lengths.data(), p.formats.data(), 1);
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Raise(result);
     return TPgResult(result);
+}
+
+void TPgConnection::Send(std::string_view sql, std::span<const TPgParam> params) {
+    const std::string text(sql);
+    const TParams p(params);
+    if (!PQsendQueryParams(fconn, text.c_str(), static_cast<int>(params.size()), nullptr,
+                           p.values.data(), p.lengths.data(), p.formats.data(), 1)) {
+        Raise(nullptr);
+    }
+}
+
+TPgResult TPgConnection::Receive() {
+    // The statement's result, then the null that ends it; the first failure wins.
+    PGresult* first = nullptr;
+    while (PGresult* result = PQgetResult(fconn)) {
+        if (!first) {
+            first = result;
+        } else {
+            const ExecStatusType status = PQresultStatus(result);
+            if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK &&
+                (PQresultStatus(first) == PGRES_COMMAND_OK ||
+                 PQresultStatus(first) == PGRES_TUPLES_OK)) {
+                PQclear(first);
+                first = result;
+            } else {
+                PQclear(result);
+            }
+        }
+    }
+    const ExecStatusType status = PQresultStatus(first);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Raise(first);
+    return TPgResult(first);
+}
+
+void TPgConnection::Discard() {
+    while (PGresult* result = PQgetResult(fconn))
+        PQclear(result);
 }
 
 void TPgConnection::StartCopy(std::string_view sql) {

@@ -100,6 +100,14 @@ public:
         return Query(sql, std::span<const TPgParam>(params.begin(), params.size()));
     }
 
+    // The same in two halves, so that the server works on a statement while the caller does
+    // something else: Send starts it, Receive waits for its result. Nothing else may run on the
+    // connection in between.
+    void Send(std::string_view sql, std::span<const TPgParam> params = {});
+    TPgResult Receive();
+    // Waits for the result of a statement sent, if any, and drops it (after a failure).
+    void Discard();
+
     // COPY ... FROM STDIN: starts it, sends data (in the COPY text format), ends it.
     void StartCopy(std::string_view sql);
     void PutCopyData(std::string_view data);
