@@ -53,8 +53,10 @@ constexpr std::string_view kSchema[] = {
     "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null)",
 };
 
-// Opens a write: the change log's lock makes writers number their rows in commit order.
-constexpr std::string_view kBeginWrite = "BEGIN; LOCK TABLE changelog IN EXCLUSIVE MODE";
+// Taken first by every write: the change log's lock makes writers number their rows in commit
+// order.
+constexpr std::string_view kLockChangeLog = "LOCK TABLE changelog IN EXCLUSIVE MODE";
+constexpr std::string_view kLockNotGranted = "55P03";
 
 // Records the change of entry $1 and announces it at commit; every write of an entry ends so.
 const std::string kRecordChange =
@@ -160,6 +162,13 @@ TPgConnection* TPgStore::ConnectionAtHand(bool askListener) {
     return fconn.get();
 }
 
+void TPgStore::Prepare(TPgConnection& c) {
+    // A program that stops inside a write (frozen, or cut off without the server noticing) loses
+    // its session after this, and the lock with it, so that it cannot hold every other program's
+    // writes up.
+    c.Exec("SET idle_in_transaction_session_timeout = " + std::to_string(fidleLimit.count()));
+}
+
 TPgConnection& TPgStore::Connection() {
     if (TPgConnection* c = ConnectionAtHand(false)) return *c;
     if (fdown) {
@@ -172,7 +181,9 @@ TPgConnection& TPgStore::Connection() {
         throw Exception(std::string(kServerUnreachable) + ": " + why);
     }
     try {
-        fconn = TPgConnection::Connect(fconninfo, kConnectTimeout);
+        std::unique_ptr<TPgConnection> made = TPgConnection::Connect(fconninfo, kConnectTimeout);
+        Prepare(*made);
+        fconn = std::move(made);
     } catch (const EPgException& e) {
         RaiseUnreachable(e);
     }
@@ -381,10 +392,16 @@ void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchInd
     for (int attempt = 0; !c; ++attempt) {
         c = &Connection();
         try {
-            c->Exec(kBeginWrite);
+            // A writer waits for the lock a while (another program's copy of a whole file
+            // holds it for seconds), not for ever.
+            c->Exec("BEGIN; SET LOCAL lock_timeout = " + std::to_string(flockWait.count()) + "; " +
+                    std::string(kLockChangeLog));
         } catch (const EPgException& e) {
             if (!e.ConnectionLost()) {
                 Rollback(*c);
+                if (e.State() == kLockNotGranted) {
+                    throw Exception("The office server stayed busy with another program's writes");
+                }
                 throw;
             }
             // Nothing of the write reached the server: once more, on a new connection.
@@ -528,6 +545,7 @@ void TPgStore::OfferSpare() {
     std::unique_ptr<TPgConnection> spare;
     try {
         spare = TPgConnection::Connect(fconninfo, kConnectTimeout, &fwaker);
+        if (spare) Prepare(*spare);
     } catch (const EPgException&) {
         return;  // the listener's own connection will tell whether the server is gone
     }

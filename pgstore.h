@@ -80,6 +80,16 @@ public:
     // sync. REQUIRES: the store is open.
     void WriteEntries(const std::function<std::vector<std::string>(TPgConnection&)>& body);
 
+    // How long a write waits for another program's write to end before it gives up, saying the
+    // server stayed busy; and how long the server lets a write of this store's stand idle (its
+    // program frozen, or cut off without the server noticing) before it ends the session, and
+    // with it the write, so that no program holds the others' writes up for long. Tests shorten
+    // them; set before opening.
+    void SetWaits(std::chrono::milliseconds lockWait, std::chrono::milliseconds idleLimit) {
+        flockWait = lockWait;
+        fidleLimit = idleLimit;
+    }
+
     // Called inside each write's transaction just before it commits (tests stop a writer there).
     std::function<void()> fbeforeCommitHook;
 
@@ -97,6 +107,8 @@ private:
     template <typename TRead>
     auto Read(TRead&& read) -> decltype(read(std::declval<TPgConnection&>()));
     [[noreturn]] void RaiseUnreachable(const EPgException& cause);
+    // Gives a new connection this store's session settings.
+    void Prepare(TPgConnection& c);
 
     void CreateSchema(TPgConnection& c);
     // Runs body in a write transaction on a working connection; the index, when given, takes in
@@ -117,6 +129,8 @@ private:
     const std::string fconninfo;
     const std::string flocation;
     bool fopen = false;
+    std::chrono::milliseconds flockWait{20000};
+    std::chrono::milliseconds fidleLimit{60000};
     std::unique_ptr<TPgConnection> fconn;  // the store's own; used by the engine's calls only
     // Greatest change number the index holds; -1 before a load or after a failed one.
     std::atomic<int64_t> fapplied{-1};

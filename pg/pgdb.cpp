@@ -122,7 +122,8 @@ void TPgConnection::Raise(pg_result* result) {
     const bool lost = PQstatus(fconn) == CONNECTION_BAD;
     const char* message = result ? PQresultErrorMessage(result) : nullptr;
     if (!message || !*message) message = PQerrorMessage(fconn);
-    throw EPgException(FirstLine(message), lost);
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    throw EPgException(FirstLine(message), lost, state ? state : "");
 }
 
 TPgResult TPgConnection::Exec(std::string_view sql) {

@@ -32,13 +32,16 @@ struct pg_result;
 
 class EPgException : public Exception {
 public:
-    EPgException(std::string message, bool connectionLost)
-        : Exception(std::move(message)), flost(connectionLost) {}
+    EPgException(std::string message, bool connectionLost, std::string state = {})
+        : Exception(std::move(message)), flost(connectionLost), fstate(std::move(state)) {}
     // The connection broke (or could not be made): the server may be down or out of reach.
     bool ConnectionLost() const { return flost; }
+    // The server's SQLSTATE code of the error ("55P03": a lock not granted in time), or "".
+    const std::string& State() const { return fstate; }
 
 private:
     bool flost;
+    std::string fstate;
 };
 
 // One parameter of a statement.

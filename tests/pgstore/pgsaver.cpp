@@ -6,7 +6,7 @@
 //   S <id>   the entry was saved (committed)
 //   D <id>   the entry was deleted
 //
-// usage: pg_saver <connection string> <seed>
+// usage: pg_saver <connection string> <seed> [idle limit in ms]
 #include <unistd.h>
 
 #include <chrono>
@@ -48,6 +48,10 @@ int main(int argc, char** argv) {
     std::mt19937 random(static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)));
     try {
         TPgStore store(argv[1]);
+        if (argc > 3) {
+            store.SetWaits(std::chrono::seconds(20),
+                           std::chrono::milliseconds(std::strtol(argv[3], nullptr, 10)));
+        }
         store.Open();
         std::string operation;
         store.fbeforeCommitHook = [&] {
