@@ -199,9 +199,17 @@ void TKnowledgeEngine::Sync() {
     bool changed = false;
     {
         TLockGuard lock(fdataLock, kQueueTimeout);
-        if (!lock || !findex) return;
+        if (!lock) return;
         try {
-            changed = fstore->Sync(*findex);
+            if (findex) {
+                changed = fstore->Sync(*findex);
+            } else {
+                // The opening failed (an office server out of reach); the store asks for this
+                // sync once it can reach its entries again, so the opening is finished now.
+                fstore->Open();
+                LoadIfNeeded();
+                changed = findex != nullptr;
+            }
         } catch (const std::exception&) {
             return;
         }

@@ -69,7 +69,8 @@ public:
     void Search(std::string text);
     // Searches the last text searched again, if any.
     void SearchAgain();
-    // Takes in what other programs wrote, on the worker, and searches again if anything changed.
+    // Takes in what other programs wrote, on the worker, and searches again if anything changed;
+    // before the first load (an opening that failed), opens and loads instead.
     void RequestSync();
 
     // Writes. Each raises EBusy when the data lock stays taken, or the store's error; either way

@@ -19,18 +19,36 @@ std::string ExecutableDirectory() {
     return std::string(exe.substr(0, slash == 0 ? 1 : slash));
 }
 
-std::string UserDataHome() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return xdg;
+namespace {
+
+// $HOME, or the home folder of the account; "" when there is none. No trailing '/'.
+std::string HomeFolder() {
     std::string home;
     if (const char* env = std::getenv("HOME"); env && env[0] != '\0') {
         home = env;
     } else if (const passwd* user = getpwuid(geteuid()); user && user->pw_dir) {
         home = user->pw_dir;
     }
-    if (home.empty()) return {};
-    if (home.back() == '/') home.pop_back();
-    return home + "/.local/share";
+    if (!home.empty() && home.back() == '/') home.pop_back();
+    return home;
+}
+
+// $variable when it is an absolute path, otherwise the home folder's fallback.
+std::string XdgFolder(const char* variable, const char* fallback) {
+    const char* xdg = std::getenv(variable);
+    if (xdg && xdg[0] == '/') return xdg;
+    const std::string home = HomeFolder();
+    return home.empty() ? home : home + fallback;
+}
+
+}  // namespace
+
+std::string UserDataHome() {
+    return XdgFolder("XDG_DATA_HOME", "/.local/share");
+}
+
+std::string UserConfigHome() {
+    return XdgFolder("XDG_CONFIG_HOME", "/.config");
 }
 
 bool IsWritableDirectory(const std::string& dir) {

@@ -15,6 +15,10 @@ std::string ExecutableDirectory();
 // ~/.local/share; "" when the user has no home folder.
 std::string UserDataHome();
 
+// The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute path, otherwise
+// ~/.config; "" when the user has no home folder.
+std::string UserConfigHome();
+
 // True when the process may create files in dir: its effective user and groups have the right,
 // and dir is a folder on a file system mounted for writing.
 bool IsWritableDirectory(const std::string& dir);

@@ -2,7 +2,8 @@
 # Installs the Debian packages that building, running and testing need, when they are missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev uuid-dev
+# libpq-dev: the office-server store; postgresql: the throwaway server its tests start.
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev uuid-dev libpq-dev postgresql
           libgtest-dev libgmock-dev libbenchmark-dev fonts-wine
           xvfb xdotool x11-utils imagemagick sqlite3 clang libclang-rt-14-dev
           dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin)

@@ -1,0 +1,163 @@
+// The office-server store with one program at a time: texts of every byte value come back byte
+// for byte and show as the file shows them; a file's entries copied to the server give the same
+// hits in the same order; the text size stays the user's own.
+#include "pgstore.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "knowledgebase.h"
+#include "pgtest.h"
+#include "servercopy.h"
+#include "sqlitestore.h"
+#include "storedtext.h"
+#include "tempdir.h"
+#include "textsearch/cvvector.h"
+#include "usersettings.h"
+
+namespace {
+
+class PgStoreTest : public testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_TEST_SERVER();
+        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+        db = std::make_unique<TPgTestDatabase>(*TestServer());
+    }
+
+    std::vector<THit> FileHits(const std::string& file, const std::string& text) {
+        TSQLiteStore store(file);
+        store.Open();
+        TSearchIndex index;
+        store.LoadAll(index);
+        return HitsOf(*index.Search(*EncodeCV(text)));
+    }
+
+    TTempDir dir;
+    std::unique_ptr<TPgTestDatabase> db;
+};
+
+TEST_F(PgStoreTest, TextsOfEveryByteValueComeBackByteForByteAndShowAsTheFileShowsThem) {
+    std::mt19937 rng(11);
+    auto bytes = [&](size_t n) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i)
+            s += static_cast<char>(std::uniform_int_distribution<int>(0, 255)(rng));
+        return s;
+    };
+    std::string ascending, descending;
+    for (int b = 0; b < 256; ++b) {
+        ascending += static_cast<char>(b);
+        descending += static_cast<char>(255 - b);
+    }
+    // Every text holds "zebra", so that a search for it lists them all.
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"zebra " + ascending, descending},
+        {"zebra " + std::string(kUtf8Mark) +
+             "Gr\xC3\xBC\xC3\x9F"
+             "e \xE2\x9C\x93 caf\xC3\xA9",
+         ""},
+        {"zebra it's \\x00 a 'quoted' \\\\ \"text\"\t\r\n", "\\N\t\\."},
+        {"zebra " + bytes(5000), bytes(300)},
+        {"zebra " + bytes(90), bytes(90)},
+        {"zebra", std::string(kUtf8Mark) + "\xFF\xFE not UTF-8 after the mark"},
+    };
+    TRecordingEngine writer(std::make_unique<TPgStore>(db->Conninfo()));
+    ASSERT_EQ(writer->OpenNow().error, "");
+    std::vector<std::string> IDs;
+    for (const auto& [problem, solution] : texts)
+        IDs.push_back(writer->Save(problem, solution));
+    const std::string edited = "zebra edited " + bytes(400);
+    writer->Replace(IDs[4], edited, descending);
+
+    TPgStore reader(db->Conninfo());
+    reader.Open();
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const TEntryTexts read = reader.ReadEntry(IDs[i]);
+        EXPECT_EQ(read.problem, kb::WithoutNuls(i == 4 ? edited : texts[i].first)) << i;
+        EXPECT_EQ(read.solution, kb::WithoutNuls(i == 4 ? descending : texts[i].second)) << i;
+    }
+
+    writer->Search("zebra");
+    writer.WaitIdle();
+    const std::vector<THit> hits = writer.Last();
+    ASSERT_EQ(hits.size(), texts.size());
+    for (const THit& hit : hits) {
+        const size_t i = std::find(IDs.begin(), IDs.end(), hit.ID) - IDs.begin();
+        ASSERT_LT(i, IDs.size());
+        const std::string stored = kb::WithoutNuls(i == 4 ? edited : texts[i].first);
+        EXPECT_EQ(hit.Title, HitTitleUtf8(stored)) << i;
+        EXPECT_EQ(hit.excerpt, HitExcerptUtf8(stored)) << i;
+    }
+    EXPECT_EQ(hits, FreshHits(db->Conninfo(), "zebra"));
+}
+
+TEST_F(PgStoreTest, AFilesEntriesCopiedToTheServerGiveTheSameHitsInTheSameOrder) {
+    const std::string file = dir.File("pelloquin.dat");
+    std::mt19937 rng(5);
+    {
+        TSQLiteDatabase DB(file);
+        kb::CreateMissingTables(DB);
+        FillRandomly(DB, rng, 400);
+    }
+    TPgStore server(db->Conninfo());
+    size_t reported = 0;
+    const TCopyResult first = CopyEntriesToServer(file, server, [&](size_t done, size_t total) {
+        EXPECT_LE(done, total);
+        reported = done;
+    });
+    EXPECT_EQ(first.alreadyThere, 0u);
+    EXPECT_EQ(first.refusedRows, 0u);
+    {
+        TSQLiteDatabase DB(file);
+        EXPECT_EQ(first.copied, static_cast<size_t>(DB.GetTable("select count(*) from (select ID "
+                                                                "from textdata union select ID "
+                                                                "from vectors)")
+                                                        ->FieldAsInteger(0)));
+        EXPECT_EQ(reported,
+                  static_cast<size_t>(DB.GetTable("select (select count(*) from textdata) + "
+                                                  "(select count(*) from vectors)")
+                                          ->FieldAsInteger(0)));
+    }
+
+    for (const std::string query : {"printer jam", "the", "network error driver", "caf\xE9 x"})
+        EXPECT_EQ(FreshHits(db->Conninfo(), query), FileHits(file, query)) << query;
+    TSQLiteStore source(file);
+    source.Open();
+    const auto IDs = source.Database()->GetTable("select distinct ID from textdata");
+    for (int r = 0; r < IDs->Count(); ++r) {
+        const std::string ID(IDs->CellView(r, 0));
+        const TEntryTexts there = server.ReadEntry(ID), here = source.ReadEntry(ID);
+        EXPECT_EQ(there.problem, here.problem);
+        EXPECT_EQ(there.solution, here.solution);
+    }
+
+    // A second copy leaves what the server holds alone, an entry edited there included.
+    const std::string edited(IDs->CellView(0, 0));
+    server.ReplaceEntry(edited, "edited on the server", "", nullptr);
+    const TCopyResult second = CopyEntriesToServer(file, server);
+    EXPECT_EQ(second.copied, 0u);
+    EXPECT_EQ(second.alreadyThere, first.copied);
+    EXPECT_EQ(server.ReadEntry(edited).problem, "edited on the server");
+}
+
+TEST_F(PgStoreTest, TheTextSizeIsTheUsersOwnAndNeverOnTheServer) {
+    TPgStore mine(db->Conninfo());
+    mine.Open();
+    EXPECT_EQ(mine.ReadFontSize(), 10);
+    mine.WriteFontSize(14);
+    EXPECT_EQ(TPgStore(db->Conninfo()).ReadFontSize(), 14);
+
+    setenv("XDG_CONFIG_HOME", dir.File("someone-else").c_str(), 1);
+    EXPECT_EQ(mine.ReadFontSize(), 10);
+    for (const char* damaged : {"large", "-5", "", "12pt"}) {
+        WriteUserSetting("textsize", damaged);
+        EXPECT_EQ(mine.ReadFontSize(), 10) << damaged;
+    }
+    EXPECT_EQ(db->Look().Exec("select value from settings where ID = 'FONTSIZE'").Rows(), 1);
+    EXPECT_EQ(db->Look().Exec("select count(*) from settings where value <> '10'").Bytes(0, 0),
+              "0");
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// Choosing the knowledge base: what a text names, the saved choice and the environment's, no
+// password ever kept, the store each choice makes, and the network-file warning given once per
+// file. No server is needed.
+#include "storechoice.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "pgstore.h"
+#include "sqlitestore.h"
+#include "tempdir.h"
+
+namespace {
+
+class StoreChoiceTest : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+        unsetenv("PELLOQUIN_DATABASE");
+    }
+    void TearDown() override { unsetenv("PELLOQUIN_DATABASE"); }
+    TTempDir dir;
+};
+
+TEST_F(StoreChoiceTest, ATextNamesTheServerOnlyAsAConnectionStringOrURI) {
+    using K = TStoreChoice::TKind;
+    const std::pair<const char*, K> cases[] = {
+        {"", K::File},
+        {"/home/ann/pelloquin.dat", K::File},
+        {"pelloquin.dat", K::File},
+        {"/srv/share=kb/pelloquin.dat", K::File},
+        {"./host=kb", K::File},
+        {"backup=old.dat", K::File},  // no such connection option
+        {"service=office", K::Server},
+        {"host=kb.office dbname=kb user=ann", K::Server},
+        {"postgresql://kb.office/kb", K::Server},
+        {"postgres://ann@kb.office:5433/kb?sslmode=require", K::Server},
+    };
+    for (const auto& [text, kind] : cases) {
+        const TStoreChoice choice = ParseChoice(text);
+        EXPECT_EQ(choice.kind, kind) << text;
+        EXPECT_EQ(choice.where, text);
+    }
+    EXPECT_EQ(ServerChoice("office").where, "service=office");
+    EXPECT_EQ(ServerChoice("host=kb dbname=kb").where, "host=kb dbname=kb");
+    EXPECT_THROW(ServerChoice("host=kb colour=blue"), Exception);
+}
+
+TEST_F(StoreChoiceTest, TheSavedChoiceHoldsUntilChangedAndTheEnvironmentOverridesIt) {
+    EXPECT_EQ(CurrentChoice(), TStoreChoice{});
+
+    SaveChoice(ServerChoice("office"));
+    TStoreChoice current = CurrentChoice();
+    EXPECT_TRUE(current.IsServer());
+    EXPECT_EQ(current.where, "service=office");
+    EXPECT_EQ(current.source, TStoreChoice::TSource::Saved);
+
+    // A password is refused and the saved choice stays as it was.
+    EXPECT_THROW(SaveChoice(ServerChoice("host=kb password=secret")), Exception);
+    EXPECT_THROW(SaveChoice(ServerChoice("postgresql://ann:secret@kb/kb")), Exception);
+    EXPECT_EQ(CurrentChoice(), current);
+
+    // A relative path is kept whole, so that it names the same file from anywhere.
+    SaveChoice(FileChoice("kb/pelloquin.dat"));
+    current = CurrentChoice();
+    EXPECT_FALSE(current.IsServer());
+    EXPECT_EQ(current.where, (std::filesystem::current_path() / "kb/pelloquin.dat").string());
+
+    setenv("PELLOQUIN_DATABASE", "host=kb dbname=kb", 1);
+    current = CurrentChoice();
+    EXPECT_TRUE(current.IsServer());
+    EXPECT_EQ(current.where, "host=kb dbname=kb");
+    EXPECT_EQ(current.source, TStoreChoice::TSource::Environment);
+    setenv("PELLOQUIN_DATABASE", "", 1);
+    EXPECT_EQ(CurrentChoice().source, TStoreChoice::TSource::Saved);
+}
+
+TEST_F(StoreChoiceTest, EachChoiceMakesItsStoreAndAServersPasswordIsNeverShown) {
+    const std::string file = dir.File("pelloquin.dat");
+    const auto local = MakeStore(FileChoice(file));
+    EXPECT_NE(dynamic_cast<TSQLiteStore*>(local.get()), nullptr);
+    EXPECT_EQ(local->Location(), file);
+
+    const auto server = MakeServerStore("host=kb.office dbname=kb password=secret");
+    EXPECT_NE(dynamic_cast<TPgStore*>(server.get()), nullptr);
+    EXPECT_EQ(server->Location().find("secret"), std::string::npos);
+    EXPECT_NE(server->Location().find("kb.office"), std::string::npos);
+    EXPECT_EQ(MakeServerStore("office")->Location(), "service=office");
+}
+
+TEST_F(StoreChoiceTest, TheNetworkFileWarningComesOncePerFile) {
+    auto network = [](const std::string&) { return true; };
+    auto local = [](const std::string&) { return false; };
+    const std::string a = dir.File("a/pelloquin.dat"), b = dir.File("b/pelloquin.dat");
+    EXPECT_FALSE(WarnOfNetworkFileNow(a, local));
+    EXPECT_TRUE(WarnOfNetworkFileNow(a, network));
+    EXPECT_FALSE(WarnOfNetworkFileNow(a, network));
+    EXPECT_TRUE(WarnOfNetworkFileNow(b, network));
+    EXPECT_FALSE(WarnOfNetworkFileNow(dir.File("a/../a/pelloquin.dat"), network));
+    EXPECT_FALSE(WarnOfNetworkFileNow(b, network));
+}
+
+}  // namespace
