@@ -323,26 +323,6 @@ private:
         return value;
     }
 
-    // A code point as UTF-8; a lone surrogate is written as if it were one, which leaves the
-    // text invalid UTF-8, so that its row fails.
-    static void Append(std::string& out, char32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-
     void String(std::string& out) {
         Expect('"');
         char32_t high = 0;  // a high surrogate waiting for its low half
@@ -353,20 +333,20 @@ private:
                 fin->Get();
                 const char32_t unit = Hex4();
                 if (high && unit >= 0xDC00 && unit <= 0xDFFF) {
-                    Append(out, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+                    AppendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
                     high = 0;
                     continue;
                 }
-                if (high) Append(out, high);
+                if (high) AppendUtf8(out, high);
                 high = 0;
                 if (unit >= 0xD800 && unit <= 0xDBFF) {
                     high = unit;
                 } else {
-                    Append(out, unit);
+                    AppendUtf8(out, unit);
                 }
                 continue;
             }
-            if (high) Append(out, high);
+            if (high) AppendUtf8(out, high);
             high = 0;
             if (c == '"') return;
             if (c == '\\') {

@@ -22,6 +22,10 @@
 // The mark that opens a text stored in UTF-8.
 inline constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
+// Appends code point c in UTF-8. A lone surrogate is written as if it were a character, which
+// leaves the text ill-formed (callers that read escapes rely on that to reject it).
+void AppendUtf8(std::string& out, char32_t c);
+
 // The stored form of a UTF-8 text. Ill-formed UTF-8 in the argument becomes U+FFFD (one for each
 // maximal ill-formed part), which only the UTF-8 form can hold.
 std::string StoredFromUtf8(std::string_view utf8);
