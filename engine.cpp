@@ -3,9 +3,11 @@
 // take the same lock on the caller's thread.
 #include "engine.h"
 
+#include <chrono>
 #include <thread>
 #include <utility>
 
+#include "port/thread.h"
 #include "textsearch/cvvector.h"
 
 namespace {
@@ -62,6 +64,12 @@ bool TKnowledgeEngine::Push(std::unique_ptr<TObject> item) {
 void TKnowledgeEngine::Process(TObject* item) {
     TPendingItem pending(fpending);
     if (dynamic_cast<TSearchItem*>(item)) {
+        // Searches give way to the window: on two cores the worker and the search's helper
+        // thread would otherwise keep the user-interface thread waiting after every keystroke.
+        // Once, at the first search, so that the opening's load runs at full speed (a lowered
+        // priority cannot be raised again).
+        static thread_local const bool lowered = LowerCurrentThreadPriority();
+        (void)lowered;
         RunSearches();
     } else if (dynamic_cast<TOpenItem*>(item)) {
         const TOpened result = Open();
@@ -172,7 +180,11 @@ bool TKnowledgeEngine::RunPass(const std::string& text) {
             // Searching goes on over what is loaded; the next pass tries again.
         }
         if (fpassRunningHook) fpassRunningHook();
+        const auto start = std::chrono::steady_clock::now();
         pass = findex->Search(*query);
+        flastSearchMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
     }
     ++fpassesRun;
     if (fcallbacks.passReady) fcallbacks.passReady(std::move(pass));
@@ -245,4 +257,22 @@ void TKnowledgeEngine::WriteFontSize(int32_t size) {
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
     fstore->WriteFontSize(size);
+}
+
+TImportSummary TKnowledgeEngine::Import(TEntrySource& source, const TProgress& progress) {
+    TImportSummary summary;
+    {
+        TLockGuard lock(fdataLock, fwriteTimeout);
+        if (!lock) throw EBusy();
+        summary = fstore->ImportEntries(source, progress, findex.get());
+        LoadIfNeeded();
+    }
+    if (summary.imported > 0) SearchAgain();
+    return summary;
+}
+
+bool TKnowledgeEngine::Export(TExportFormat format, std::ostream& out, const TProgress& progress) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return ExportEntries(*fstore, format, out, progress);
 }

@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "entryexport.h"
 #include "knowledgestore.h"
 #include "searchindex.h"
 #include "textsearch/helix.h"
@@ -81,12 +82,24 @@ public:
     TEntryTexts ReadEntry(std::string_view ID);
     void WriteFontSize(int32_t size);
 
+    // Stores the entries of source whose IDs are new, in one transaction, brings the index up
+    // to date and searches the last text again. It holds the data lock throughout, so searches
+    // wait for it: call it on a thread of its own, where progress is called too (returning false
+    // cancels: nothing is stored). Raises EBusy, EImportFile (entryimport.h) or the store's
+    // error; nothing is stored then either.
+    TImportSummary Import(TEntrySource& source, const TProgress& progress = {});
+    // Writes every entry to out (see entryexport.h), holding the data lock throughout, like
+    // Import; false when progress cancelled.
+    bool Export(TExportFormat format, std::ostream& out, const TProgress& progress = {});
+
     // How long writes wait for the data lock (tests shorten it).
     void SetWriteTimeout(int ms) { fwriteTimeout = ms; }
     // True when nothing is queued or running on the worker.
     bool Idle() const { return fpending.load() == 0; }
     // Passes handed to passReady so far.
     int PassesRun() const { return fpassesRun.load(); }
+    // How long the index took to search in the latest pass, in microseconds (measurements).
+    int64_t LastSearchMicros() const { return flastSearchMicros.load(); }
     // Stored texts that searches visit; 0 before loading.
     size_t LiveTexts();
     std::string Location() const { return fstore->Location(); }
@@ -126,6 +139,7 @@ private:
 
     std::atomic<int> fpending{0};  // items queued or running
     std::atomic<int> fpassesRun{0};
+    std::atomic<int64_t> flastSearchMicros{0};
     std::atomic<bool> fstopping{false};
     // Last, so that the worker stops before anything it uses goes away.
     std::unique_ptr<THelix> QueryHelix;

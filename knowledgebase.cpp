@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 #include <system_error>
+#include <unordered_set>
 
 #include "knowledgestore.h"
 #include "port/datadir.h"
@@ -239,6 +240,103 @@ void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view pro
 
 std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::string_view texttype) {
     return DB.GetTableString(SelectDescriptionSQL(ID, texttype));
+}
+
+bool IsKnowledgeBase(TSQLiteDatabase& DB) {
+    return DB.TableExists("textdata") && DB.TableExists("vectors");
+}
+
+namespace {
+
+// Both texts beside each problem text, by the key's index; the solution's own created value.
+constexpr std::string_view kEntriesWithProblem =
+    "select p.ID,p.created,cast(p.description as blob),s.created,cast(s.description as blob) "
+    "from textdata p left join textdata s on s.ID=p.ID and s.texttype='S' "
+    "where p.texttype='P' order by p.rowid";
+constexpr std::string_view kEntriesWithoutProblem =
+    "select s.ID,s.created,cast(s.description as blob) from textdata s where s.texttype='S' "
+    "and not exists (select 1 from textdata p where p.ID=s.ID and p.texttype='P') "
+    "order by s.rowid";
+
+}  // namespace
+
+TEntryCursor::TEntryCursor(TSQLiteDatabase& DB)
+    : fDB(DB), frows(std::make_unique<TSQLiteCursor>(DB, kEntriesWithProblem)) {}
+
+TEntryCursor::~TEntryCursor() = default;
+
+bool TEntryCursor::Next(TStoredEntry& entry) {
+    if (!fsolutionsOnly) {
+        if (frows->Next()) {
+            entry.ID.assign(frows->Text(0));
+            entry.created.assign(frows->Text(1));
+            entry.problem = WithoutNuls(frows->Text(2));
+            entry.solutionCreated.assign(frows->IsNull(3) ? frows->Text(1) : frows->Text(3));
+            entry.solution = WithoutNuls(frows->Text(4));
+            return true;
+        }
+        // One cursor at a time: the next takes the connection when the first has let it go.
+        frows.reset();
+        frows = std::make_unique<TSQLiteCursor>(fDB, kEntriesWithoutProblem);
+        fsolutionsOnly = true;
+    }
+    if (!frows->Next()) return false;
+    entry.ID.assign(frows->Text(0));
+    entry.created.assign(frows->Text(1));
+    entry.solutionCreated = entry.created;
+    entry.problem.clear();
+    entry.solution = WithoutNuls(frows->Text(2));
+    return true;
+}
+
+uint64_t CountEntries(TSQLiteDatabase& DB) {
+    return static_cast<uint64_t>(
+        DB.GetTable("select count(*) from (select distinct ID from textdata)")->FieldAsInteger(0));
+}
+
+TImportSummary ImportEntries(TSQLiteDatabase& DB, TEntrySource& source, const TProgress& progress) {
+    // Asked this often, the user's Cancel is heard within a fraction of a second.
+    constexpr uint64_t kProgressRows = 256;
+    TImportSummary summary;
+    TTransaction transaction(DB);
+    std::unordered_set<std::string> known;
+    {
+        TSQLiteCursor ids(DB, "select ID from textdata union select ID from vectors");
+        while (ids.Next())
+            known.emplace(ids.Text(0));
+    }
+    TStoredEntry entry;
+    std::string failure;
+    bool goOn = true;
+    for (uint64_t rows = 1; goOn && source.Next(entry, failure); ++rows) {
+        if (!failure.empty()) {
+            summary.Fail(source.Where() + ": " + failure);
+            failure.clear();
+        } else if (entry.ID.empty()) {
+            summary.Fail(source.Where() + ": the entry has no ID");
+        } else if (entry.ID.find('\0') != std::string::npos) {
+            summary.Fail(source.Where() + ": the entry's ID holds a NUL character");
+        } else if (!known.insert(entry.ID).second) {
+            ++summary.skipped;
+        } else {
+            const std::string problem = WithoutNuls(entry.problem);
+            const std::string solution = WithoutNuls(entry.solution);
+            DB.ExecSQL(InsertTextSQL(entry.ID, entry.created, kProblem, problem));
+            DB.ExecSQL(InsertTextSQL(entry.ID, entry.solutionCreated, kSolution, solution));
+            DB.ExecSQL(InsertVectorSQL(entry.ID, kProblem, EncodeCV(problem)->Text()));
+            DB.ExecSQL(InsertVectorSQL(entry.ID, kSolution, EncodeCV(solution)->Text()));
+            ++summary.imported;
+        }
+        if (progress && rows % kProgressRows == 0) goOn = progress(source.Done(), source.Total());
+    }
+    if (goOn && progress) goOn = progress(source.Done(), source.Total());
+    if (!goOn) {
+        summary.cancelled = true;
+        summary.imported = 0;
+        return summary;  // the transaction rolls back
+    }
+    transaction.Commit();
+    return summary;
 }
 
 }  // namespace kb

@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "knowledgestore.h"
 #include "port/guid.h"
 #include "sqlite/sqlitedb.h"
 
@@ -105,5 +106,46 @@ void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID);
 
 // The stored text of one entry's problem or solution; raises when there is none.
 std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::string_view texttype);
+
+// Whether the open file holds the tables of entries (textdata and vectors); settings, which the
+// program makes when it is missing, is not asked for.
+bool IsKnowledgeBase(TSQLiteDatabase& DB);
+
+// A file that exists but holds no knowledge base.
+class ENotAKnowledgeBase : public Exception {
+public:
+    explicit ENotAKnowledgeBase(const std::string& file)
+        : Exception(file + " is not a knowledge base: it has no tables of entries") {}
+};
+
+// Every entry of a knowledge base, one at a time: each ID with a problem text, in the order the
+// problem texts were saved, then each ID with only a solution text. Texts are read whole and
+// without their NUL characters (which no save writes), so they are exactly what a save of them
+// stores. Holds the connection while it lives (see TSQLiteCursor).
+class TEntryCursor {
+public:
+    explicit TEntryCursor(TSQLiteDatabase& DB);
+    ~TEntryCursor();
+    TEntryCursor(const TEntryCursor&) = delete;
+    TEntryCursor& operator=(const TEntryCursor&) = delete;
+
+    // The next entry; false after the last.
+    bool Next(TStoredEntry& entry);
+
+private:
+    TSQLiteDatabase& fDB;
+    std::unique_ptr<TSQLiteCursor> frows;
+    bool fsolutionsOnly = false;  // reading the entries without a problem text
+};
+
+// The number of distinct entry IDs among the stored texts.
+uint64_t CountEntries(TSQLiteDatabase& DB);
+
+// Stores the entries of source (see TKnowledgeStore::ImportEntries) with the insert statements of
+// a save: texts without NULs, their term vectors made from the stored texts, the created values
+// given. IDs that are stored already (in either table) are skipped, as are IDs that repeat in the
+// source; an empty ID, or one holding a NUL, fails its row. progress is asked every few hundred
+// rows and at the end.
+TImportSummary ImportEntries(TSQLiteDatabase& DB, TEntrySource& source, const TProgress& progress);
 
 }  // namespace kb

@@ -8,11 +8,13 @@
 // without that lock (a store makes them safe to run beside the others).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "port/errors.h"
 
@@ -28,6 +30,50 @@ struct TEntryTexts {
 class EEntryDeleted : public Exception {
 public:
     EEntryDeleted() : Exception("This entry has been deleted.") {}
+};
+
+// One entry whole, for export and import: its ID, when its texts were saved (as the store keeps
+// it, in the user's format of the day) and its two texts in stored form (storedtext.h).
+struct TStoredEntry {
+    std::string ID;
+    std::string created;          // of the problem text (of the solution when it has none)
+    std::string solutionCreated;  // of the solution text; mostly the same
+    std::string problem;
+    std::string solution;
+};
+
+// Entries to import, read one at a time from a file or another store.
+class TEntrySource {
+public:
+    virtual ~TEntrySource() = default;
+    // Reads the next entry; false at the end. A row that cannot be read sets failure to why,
+    // instead of filling entry, and reading goes on after it. Raises when the source cannot be
+    // read on at all (a broken file), after which nothing of it may be stored.
+    virtual bool Next(TStoredEntry& entry, std::string& failure) = 0;
+    // Where the row last read lies, as the user would find it ("line 12", "entry 7").
+    virtual std::string Where() const = 0;
+    // How far reading has come, out of how much, in the source's own unit (bytes, rows).
+    virtual uint64_t Done() const = 0;
+    virtual uint64_t Total() const = 0;
+};
+
+// Called now and then by a long export or import with the work done out of the whole; returning
+// false cancels it.
+using TProgress = std::function<bool(uint64_t done, uint64_t total)>;
+
+// What an import came to.
+struct TImportSummary {
+    static constexpr size_t kMaxFailures = 100;
+
+    size_t imported = 0;
+    size_t skipped = 0;  // an entry of that ID was stored already, or came earlier in the source
+    size_t failed = 0;   // rows that could not be read or stored
+    std::vector<std::string> failures;  // where and why, for the first kMaxFailures of them
+    bool cancelled = false;             // progress said stop: nothing was stored
+
+    void Fail(std::string failure) {
+        if (failed++ < kMaxFailures) failures.push_back(std::move(failure));
+    }
 };
 
 class TKnowledgeStore {
@@ -60,6 +106,16 @@ public:
     // Both texts of an entry; raises EEntryDeleted when it is no longer stored.
     virtual TEntryTexts ReadEntry(std::string_view ID) = 0;
 
+    // Hands every entry to each, in the order they were saved; false when progress cancelled.
+    // An entry missing one of its texts comes with that text empty.
+    virtual bool ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                              const TProgress& progress);
+    // Stores the entries of source whose IDs are not stored yet, each with the term vectors of
+    // its texts and its created values, in one transaction: when it raises or is cancelled,
+    // nothing of it stays. The index, when given, is brought up to date afterwards.
+    virtual TImportSummary ImportEntries(TEntrySource& source, const TProgress& progress,
+                                         TSearchIndex* index);
+
     // Where the entries are, as the user would name it (a file's path).
     virtual std::string Location() const = 0;
 
@@ -81,3 +137,14 @@ private:
     std::mutex fonChangedMutex;
     std::function<void()> fonChanged;  // guarded by fonChangedMutex
 };
+
+// A store that has no export or import of its own says so.
+inline bool TKnowledgeStore::ForEachEntry(const std::function<void(const TStoredEntry&)>&,
+                                          const TProgress&) {
+    throw Exception("Entries cannot be exported from " + Location());
+}
+
+inline TImportSummary TKnowledgeStore::ImportEntries(TEntrySource&, const TProgress&,
+                                                     TSearchIndex*) {
+    throw Exception("Entries cannot be imported into " + Location());
+}

@@ -73,6 +73,9 @@ public:
     void Requery();
     // Deletes an entry (the view window's Delete, after its question); raises when it stayed.
     void DeleteEntry(const std::string& ID);
+    // Replaces an entry's texts (a view window's Save) and searches again; raises when they
+    // were not stored.
+    void SaveEdit(const std::string& ID, const std::string& problem, const std::string& solution);
     // The view window open for entry ID, or null.
     TShowItem* ViewWindowOf(std::string_view ID) const;
     int ViewWindowCount() const { return static_cast<int>(shown.size()); }

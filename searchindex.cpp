@@ -119,10 +119,12 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     auto pass = std::make_unique<TSearchPass>();
     pass->texts = fchunks;
     pass->hits.reserve(matches.size());
+    pass->texttypes.reserve(matches.size());
     for (const auto& match : matches) {
         const TDoc& doc = fdocs[match.doc];
         if (!doc.hasText) continue;  // a vector without its text cannot be shown
         pass->hits.push_back(TcvResults{doc.ID, doc.Title, {}, doc.excerpt, match.score, nullptr});
+        pass->texttypes.push_back(doc.texttype);
     }
     // Inserted in row order, so equal scores keep the order a row-by-row pass gives them.
     pass->tree = std::make_unique<TScoretree<TcvResults>>();

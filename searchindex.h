@@ -30,7 +30,13 @@
 struct TSearchPass {
     std::vector<std::shared_ptr<const std::string>> texts;  // what the hits' views point into
     std::vector<TcvResults> hits;                           // the hits, in the order found
-    std::unique_ptr<TScoretree<TcvResults>> tree;           // the same hits by score
+    std::vector<std::string_view> texttypes;  // the text type of each hit, at its place in hits
+    std::unique_ptr<TScoretree<TcvResults>> tree;  // the same hits by score
+
+    // Whether a hit of this pass matched a problem ("P") or a solution ("S") text.
+    std::string_view TextTypeOf(const TcvResults& hit) const {
+        return texttypes[static_cast<size_t>(&hit - hits.data())];
+    }
 };
 
 // One stored text as a store hands it to the index.

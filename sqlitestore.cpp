@@ -8,6 +8,7 @@
 #include "sqlitestore.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <unordered_map>
 
@@ -21,15 +22,28 @@ namespace {
 // batch's copies stay a few megabytes.
 constexpr size_t kBatchRows = 8192;
 
+// How long a tool's connection waits for another program's write to the file to end.
+constexpr int kToolBusyMs = 10000;
+
 std::string HeadColumn(std::string_view table) {
     return "substr(cast(" + std::string(table) + "description as blob),1," +
            std::to_string(kHitTextBytes) + ")";
 }
 
+// Whether table was made by the create statement given. SQLite keeps a statement as written but
+// for its first two words, which it upper-cases.
 bool SchemaIs(TSQLiteDatabase& DB, std::string_view table, std::string_view create) {
     const auto schema = DB.GetTable("select sql from sqlite_master where type='table' and name='" +
                                     std::string(table) + "'");
-    return schema->Count() == 1 && schema->CellView(0, 0) == create;
+    if (schema->Count() != 1) return false;
+    std::string_view stored = schema->CellView(0, 0);
+    if (create.ends_with(';')) create.remove_suffix(1);
+    constexpr std::string_view kPrefix = "create table";
+    if (stored.size() != create.size() || !create.starts_with(kPrefix)) return false;
+    for (size_t i = 0; i < kPrefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(stored[i])) != kPrefix[i]) return false;
+    }
+    return stored.substr(kPrefix.size()) == create.substr(kPrefix.size());
 }
 
 struct TKey {
@@ -102,14 +116,22 @@ private:
 
 }  // namespace
 
-TSQLiteStore::TSQLiteStore(std::string file) : ffile(std::move(file)) {}
+TSQLiteStore::TSQLiteStore(std::string file, TOpenMode mode)
+    : ffile(std::move(file)), fmode(mode) {}
 
 TSQLiteStore::~TSQLiteStore() = default;
 
 void TSQLiteStore::Open() {
     if (fopen) return;
-    if (!fDB) fDB = std::make_unique<TSQLiteDatabase>(ffile);
-    kb::CreateMissingTables(*fDB);
+    if (!fDB) {
+        fDB = std::make_unique<TSQLiteDatabase>(ffile, fmode,
+                                                fmode == TOpenMode::Create ? 0 : kToolBusyMs);
+    }
+    if (fmode != TOpenMode::Create && !kb::IsKnowledgeBase(*fDB)) {
+        fDB.reset();
+        throw kb::ENotAKnowledgeBase(ffile);
+    }
+    if (fmode != TOpenMode::ReadOnly) kb::CreateMissingTables(*fDB);
     funiqueKeys = SchemaIs(*fDB, "textdata", kb::kCreateTextdata) &&
                   SchemaIs(*fDB, "vectors", kb::kCreateVectors);
     fopen = true;
@@ -308,4 +330,27 @@ TEntryTexts TSQLiteStore::ReadEntry(std::string_view ID) {
         *text = rows->FieldAsString(0);
     }
     return texts;
+}
+
+bool TSQLiteStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                                const TProgress& progress) {
+    Open();
+    constexpr uint64_t kProgressEntries = 256;
+    const uint64_t total = progress ? kb::CountEntries(*fDB) : 0;
+    kb::TEntryCursor entries(*fDB);
+    TStoredEntry entry;
+    uint64_t done = 0;
+    while (entries.Next(entry)) {
+        each(entry);
+        if (progress && ++done % kProgressEntries == 0 && !progress(done, total)) return false;
+    }
+    return !progress || progress(done, total);
+}
+
+TImportSummary TSQLiteStore::ImportEntries(TEntrySource& source, const TProgress& progress,
+                                           TSearchIndex* index) {
+    Open();
+    TImportSummary summary = kb::ImportEntries(*fDB, source, progress);
+    if (summary.imported > 0) CatchUpOwnWrite(index, {});
+    return summary;
 }

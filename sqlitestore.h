@@ -8,6 +8,11 @@
 // deleted, rows above the highest rowid loaded were added (saves, and edits, which give an entry's
 // vectors new rowids), and anything else (an old rowid reused) forces a full load.
 //
+// Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
+// tools, only a file that exists and holds the tables of entries, either for writing or for
+// reading alone (then nothing is ever written to it, and writes fail). A tool's connection waits
+// a while for a program's write to the file to end; the program's own fails at once.
+//
 // Thread safety: as TKnowledgeStore. The connection is serialized, so the text size may be written
 // beside a running load or search.
 #pragma once
@@ -20,7 +25,9 @@
 
 class TSQLiteStore : public TKnowledgeStore {
 public:
-    explicit TSQLiteStore(std::string file);
+    // mode Create opens as the program does; Existing and ReadOnly raise ENotAKnowledgeBase, or
+    // the database layer's error, for a missing or foreign file, which they leave as it is.
+    explicit TSQLiteStore(std::string file, TOpenMode mode = TOpenMode::Create);
     ~TSQLiteStore() override;
 
     void Open() override;
@@ -35,6 +42,10 @@ public:
                       TSearchIndex* index) override;
     void DeleteEntry(std::string_view ID, TSearchIndex* index) override;
     TEntryTexts ReadEntry(std::string_view ID) override;
+    bool ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                      const TProgress& progress) override;
+    TImportSummary ImportEntries(TEntrySource& source, const TProgress& progress,
+                                 TSearchIndex* index) override;
     std::string Location() const override { return ffile; }
 
     // The open connection, or null before a successful open (tools and tests).
@@ -49,6 +60,7 @@ private:
     void CatchUpOwnWrite(TSearchIndex* index, std::string_view ID);
 
     std::string ffile;
+    TOpenMode fmode;
     std::unique_ptr<TSQLiteDatabase> fDB;
     bool fopen = false;         // the file is open and has its tables
     bool funiqueKeys = false;   // both tables have the key this program gives them

@@ -246,6 +246,17 @@ bool IsMarkedUtf8(std::string_view stored) {
            CheckUtf8(stored.substr(kUtf8Mark.size())) == TStep::kChar;
 }
 
+std::string LabelUtf8(std::string_view value) {
+    if (CheckUtf8(value) == TStep::kChar) return std::string(value);
+    std::string utf8;
+    AppendUtf8FromWindows1252(utf8, value);
+    return utf8;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    return CheckUtf8(text) == TStep::kChar;
+}
+
 std::string HitTitleUtf8(std::string_view stored) {
     return std::string(TShownPart(stored).Title()) += "...";
 }

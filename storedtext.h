@@ -29,6 +29,11 @@ std::string StoredFromUtf8(std::string_view utf8);
 std::string Utf8FromStored(std::string_view stored);
 // Whether a stored text is in the UTF-8 form (begins with the mark, valid UTF-8 after it).
 bool IsMarkedUtf8(std::string_view stored);
+// A value that is no user's text (an entry ID, a created value) as UTF-8: as it is when it is
+// UTF-8 already, as this program writes them, and read as Windows-1252 otherwise.
+std::string LabelUtf8(std::string_view value);
+// Whether text is well-formed UTF-8 (no surrogates, overlong forms or code points above U+10FFFF).
+bool IsValidUtf8(std::string_view text);
 
 // A hit shows the first kHitTitleLength characters of its text followed by "...", and an excerpt
 // of the next kHitExcerptLength characters with blanks and control characters (codes up to 32)

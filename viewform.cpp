@@ -3,6 +3,7 @@
 #include "viewform.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
@@ -93,6 +94,9 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button1 = new QPushButton(QStringLiteral("Delete"), ButtonBar);
     Button1->setFont(Tahoma19());
     ButtonBar->Place(Button1, QRect(8, 8, 81, 25));
+    Button3 = new QPushButton(QStringLiteral("Edit"), ButtonBar);
+    Button3->setFont(Tahoma19());
+    ButtonBar->Place(Button3, QRect(97, 8, 75, 25));
     Button2 = new QPushButton(QStringLiteral("Close"), ButtonBar);
     Button2->setFont(Tahoma19());
     ButtonBar->Place(Button2, QRect(329, 8, 75, 25), akTop | akRight);
@@ -106,6 +110,8 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { RunHandler([this] { Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this,
             [this] { RunHandler([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button3Click(); }); });
 
     // Esc closes as Close does, the Delete key deletes as Delete does (with its question).
     auto* close = new QAction(this);
@@ -121,6 +127,8 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button1->setAccessibleName(QStringLiteral("Delete"));
     Button1->setAccessibleDescription(QStringLiteral("Delete this entry from the knowledge base"));
     Button2->setAccessibleName(QStringLiteral("Close"));
+    Button3->setAccessibleName(QStringLiteral("Edit"));
+    Button3->setAccessibleDescription(QStringLiteral("Change this entry's texts"));
     SetTextSize(8);
 }
 
@@ -144,16 +152,83 @@ void TShowItem::showEvent(QShowEvent* event) {
 void TShowItem::Execute(const std::string& ID, const std::string& Problem,
                         const std::string& Solution) {
     fid = ID;
+    fproblem = Problem;
+    fsolution = Solution;
+    SetEditing(false);
     ProblemText->setPlainText(ToEditorText(Problem));
     SolutionText->setPlainText(ToEditorText(Solution));
 }
 
+void TShowItem::SetEditing(bool editing) {
+    fediting = editing;
+    ProblemText->setReadOnly(!editing);
+    SolutionText->setReadOnly(!editing);
+    Button3->setText(editing ? QStringLiteral("Save") : QStringLiteral("Edit"));
+    Button2->setText(editing ? QStringLiteral("Cancel") : QStringLiteral("Close"));
+    Button1->setEnabled(!editing);
+    if (editing) ProblemText->setFocus();
+}
+
+bool TShowItem::Modified() const {
+    return fediting && (FromEditorText(ProblemText->toPlainText()) != fproblem ||
+                        FromEditorText(SolutionText->toPlainText()) != fsolution);
+}
+
+void TShowItem::CancelEdit() {
+    ProblemText->setPlainText(ToEditorText(fproblem));
+    SolutionText->setPlainText(ToEditorText(fsolution));
+    SetEditing(false);
+}
+
+void TShowItem::Button3Click() {
+    if (!fediting) {
+        SetEditing(true);
+        return;
+    }
+    const std::string problem = FromEditorText(ProblemText->toPlainText());
+    const std::string solution = FromEditorText(SolutionText->toPlainText());
+    emit editSaved(this, problem, solution);  // raises, and keeps editing, when not stored
+    Execute(fid, problem, solution);
+}
+
+bool TShowItem::MayClose() {
+    if (!Modified()) return true;
+    const auto answer =
+        Dialogs().Ask(this, QStringLiteral("Confirm"),
+                      QStringLiteral("Would you like to save this entry before closing?"),
+                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (answer == QMessageBox::Cancel) return false;
+    if (answer == QMessageBox::Yes) {
+        bool saved = false;
+        RunHandler([&] {
+            Button3Click();
+            saved = true;
+        });
+        return saved;
+    }
+    CancelEdit();
+    return true;
+}
+
+void TShowItem::closeEvent(QCloseEvent* event) {
+    if (!MayClose()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
 void TShowItem::Button2Click() {
-    close();
+    if (fediting) {
+        CancelEdit();  // Cancel (or Esc): the stored texts come back
+        return;
+    }
+    if (!close()) return;
     emit closedByButton(this);
 }
 
 void TShowItem::Button1Click() {
+    if (fediting) return;  // the Delete key edits the text then
     if (Dialogs().Ask(this, QStringLiteral("Confirm"),
                       QStringLiteral("Delete this Problem/Solution?"),
                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {

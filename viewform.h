@@ -1,8 +1,11 @@
-// The entry view window: one stored entry, problem and solution, read-only, with a button to
-// delete the entry from the knowledge base. The main window keeps one per entry it has opened
-// (its list `shown`) and owns them. The window only shows and asks: deleting is left to whoever
-// connects deleteConfirmed, and Close and Delete tell closedByButton so that the window is dropped
-// from that list; the title-bar close only hides it.
+// The entry view window: one stored entry, problem and solution, read-only, with buttons to
+// delete the entry and to edit it. The main window keeps one per entry it has opened (its list
+// `shown`) and owns them. The window only shows and asks: deleting and saving an edit are left to
+// whoever connects deleteConfirmed and editSaved, and Close and Delete tell closedByButton so that
+// the window is dropped from that list; the title-bar close only hides it.
+//
+// Editing: Edit makes both boxes editable and turns into Save, Close into Cancel; Save hands the
+// texts over, Cancel or Esc puts the stored texts back. Closing with unsaved edits asks first.
 // User-interface thread only.
 #pragma once
 
@@ -27,6 +30,12 @@ public:
     void Button2Click();
     // Delete: asks, deletes the entry, drops the window, searches again and closes it.
     void Button1Click();
+    // Edit, and Save while editing.
+    void Button3Click();
+
+    bool Editing() const { return fediting; }
+    // The edited texts differ from those shown before Edit.
+    bool Modified() const;
 
     const std::string& EntryID() const { return fid; }
     // The size of both texts, in points (the main window's text size), in a scalable face.
@@ -39,7 +48,8 @@ public:
     QSplitter* Splitter1 = nullptr;
     TPanel* ButtonBar = nullptr;
     QPushButton* Button1 = nullptr;  // "Delete"
-    QPushButton* Button2 = nullptr;  // "Close"
+    QPushButton* Button2 = nullptr;  // "Close", "Cancel" while editing
+    QPushButton* Button3 = nullptr;  // "Edit", "Save" while editing
 
 signals:
     // The user confirmed Delete. A receiver that cannot delete the entry raises, which leaves
@@ -47,11 +57,23 @@ signals:
     void deleteConfirmed(TShowItem* window);
     // Close or Delete closed the window.
     void closedByButton(TShowItem* window);
+    // Save while editing, with the two texts (stored bytes). A receiver that cannot store them
+    // raises, which keeps the window editing with the texts as typed.
+    void editSaved(TShowItem* window, const std::string& problem, const std::string& solution);
 
 private:
+    void SetEditing(bool editing);
+    // Leaves editing, putting the texts shown before Edit back.
+    void CancelEdit();
+    // Asks about unsaved edits; false when the window should stay open.
+    bool MayClose();
+
     std::string fid;
+    std::string fproblem, fsolution;  // the texts as stored
     bool fplaced = false;
+    bool fediting = false;
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 };

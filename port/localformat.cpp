@@ -25,3 +25,12 @@ char DecimalSeparator() {
     const std::lconv* conv = std::localeconv();
     return conv && conv->decimal_point && conv->decimal_point[0] ? conv->decimal_point[0] : '.';
 }
+
+std::chrono::year_month_day LocalDate(std::chrono::system_clock::time_point when) {
+    const std::time_t time = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&time, &local);
+    return std::chrono::year_month_day{std::chrono::year{local.tm_year + 1900},
+                                       std::chrono::month{static_cast<unsigned>(local.tm_mon + 1)},
+                                       std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
+}

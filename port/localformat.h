@@ -2,6 +2,7 @@
 // environment at start-up.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -14,3 +15,6 @@ std::string NowAsText();
 
 // The user's decimal separator.
 char DecimalSeparator();
+
+// The user's calendar date at a moment, in the local time zone.
+std::chrono::year_month_day LocalDate(std::chrono::system_clock::time_point when);

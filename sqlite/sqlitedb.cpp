@@ -222,17 +222,20 @@ void TSQLiteDatabase::TFinalize::operator()(sqlite3_stmt* statement) const {
     sqlite3_finalize(statement);
 }
 
-TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName) {
+TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode, int busyMs) {
     sqlite3* handle = nullptr;
-    const int rc = sqlite3_open_v2(
-        FileName.c_str(), &handle,
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    const int access = mode == TOpenMode::ReadOnly   ? SQLITE_OPEN_READONLY
+                       : mode == TOpenMode::Existing ? SQLITE_OPEN_READWRITE
+                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const int rc =
+        sqlite3_open_v2(FileName.c_str(), &handle, access | SQLITE_OPEN_FULLMUTEX, nullptr);
     std::unique_ptr<sqlite3, TClose> opened(handle);  // closed on the way out if the open failed
     if (rc != SQLITE_OK) {
         throw ESQLiteException("Failed to open database \"" + FileName +
                                "\" : " + (opened ? sqlite3_errmsg(opened.get()) : "unknown error"));
     }
     fDB = std::move(opened);
+    if (busyMs > 0) sqlite3_busy_timeout(fDB.get(), busyMs);
     // A failure here leaves the constructor, which destroys fDB and so closes the handle.
     ExecSQL("PRAGMA SYNCHRONOUS=NORMAL;");
     ExecSQL("PRAGMA temp_store = MEMORY;");
@@ -328,6 +331,47 @@ bool TSQLiteDatabase::TableExists(std::string_view TableName) {
     return GetTable("select [sql] from sqlite_master where [type] = 'table' and lower(name) = '" +
                     name + "' ")
                ->Count() > 0;
+}
+
+void TSQLiteDatabase::BackupTo(const std::string& path, int pagesPerStep, int busyMs) {
+    sqlite3* handle = nullptr;
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const std::unique_ptr<sqlite3, TClose> target(handle);
+    if (rc != SQLITE_OK) {
+        throw ESQLiteException("Failed to open database \"" + path +
+                               "\" : " + (target ? sqlite3_errmsg(target.get()) : "unknown error"));
+    }
+    sqlite3_backup* backup = sqlite3_backup_init(target.get(), "main", fDB.get(), "main");
+    if (!backup) {
+        throw ESQLiteException("Could not back up to \"" + path +
+                               "\" : " + sqlite3_errmsg(target.get()));
+    }
+    constexpr int kPauseMs = 10;
+    // A copy that other connections' writes keep starting over is finished in one step.
+    constexpr int kRestarts = 2;
+    int waited = 0, restarts = 0, remaining = -1;
+    int step;
+    do {
+        step = sqlite3_backup_step(backup, restarts > kRestarts ? -1 : pagesPerStep);
+        if (step == SQLITE_OK) {
+            if (remaining >= 0 && sqlite3_backup_remaining(backup) > remaining) ++restarts;
+            remaining = sqlite3_backup_remaining(backup);
+        }
+        if (step == SQLITE_BUSY || step == SQLITE_LOCKED) {
+            // A writer holds the database: give it time to finish.
+            if (waited >= busyMs) break;
+            sqlite3_sleep(kPauseMs);
+            waited += kPauseMs;
+        }
+    } while (step == SQLITE_OK || step == SQLITE_BUSY || step == SQLITE_LOCKED);
+    // finish reports the first error of the steps, if any; its message is the target's.
+    if (sqlite3_backup_finish(backup) != SQLITE_OK || step != SQLITE_DONE) {
+        const int code = sqlite3_errcode(target.get());
+        throw ESQLiteException(
+            "Could not back up to \"" + path +
+            "\" : " + (code != SQLITE_OK ? sqlite3_errmsg(target.get()) : sqlite3_errstr(step)));
+    }
 }
 
 // --- TSQLiteCursor ---

@@ -46,11 +46,19 @@ inline constexpr int dtNull = 5;
 
 class TSQLiteTable;
 
+// How a database file is opened: for writing, created when missing (as the program opens its
+// knowledge base); for writing, only when it exists; or for reading alone, which never changes
+// the file (nor rolls back what a killed writer left in its journal: that fails instead).
+enum class TOpenMode { Create, Existing, ReadOnly };
+
 class TSQLiteDatabase {
 public:
-    // Opens the file (SQLite creates it when missing) and issues "PRAGMA SYNCHRONOUS=NORMAL;"
-    // and "PRAGMA temp_store = MEMORY;". On any failure it raises and closes the handle.
-    explicit TSQLiteDatabase(const std::string& FileName);
+    // Opens the file and issues "PRAGMA SYNCHRONOUS=NORMAL;" and "PRAGMA temp_store = MEMORY;".
+    // On any failure it raises and closes the handle. A statement that finds the file locked by
+    // another connection waits up to busyMs milliseconds for it (0: it fails at once, as the
+    // program's own connection does, so that a locked file is reported rather than waited for).
+    explicit TSQLiteDatabase(const std::string& FileName, TOpenMode mode = TOpenMode::Create,
+                             int busyMs = 0);
     ~TSQLiteDatabase();
     TSQLiteDatabase(const TSQLiteDatabase&) = delete;
     TSQLiteDatabase& operator=(const TSQLiteDatabase&) = delete;
@@ -66,6 +74,15 @@ public:
     // Whether a table of that name exists, letter case ignored on both sides. The name is
     // pasted into the query as it is, so callers pass plain identifiers only.
     bool TableExists(std::string_view TableName);
+
+    // Copies the whole database into the file path, which must be missing (it is made) or an
+    // SQLite database (whose content is replaced), with SQLite's online backup, pagesPerStep pages
+    // at a time (-1: all at once). Between steps other connections may write; the copy then starts
+    // over, so it is always one state the database was in (after a few such restarts the rest is
+    // copied in one step, which writers wait for). A step that finds the database locked by a
+    // writer is retried for up to busyMs milliseconds. Raises on failure; the file at path is
+    // then in no defined state.
+    void BackupTo(const std::string& path, int pagesPerStep = -1, int busyMs = 30000);
 
     // The connection, for diagnostics and tests; the database keeps ownership.
     sqlite3* Handle() const { return fDB.get(); }

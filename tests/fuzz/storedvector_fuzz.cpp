@@ -4,13 +4,15 @@
 // - reading the stored text back never yields a line holding a break or a NUL;
 // - Proximity and its straightforward twin agree bit for bit, or both raise EConvertError, for
 //   the typed query, for the typed text read as a stored vector and for the stored vector itself;
-// - the vector index, built one text at a time or as a batch, over one segment or several, on
-//   one thread or two, scores every document exactly as Proximity scores its read-back vector,
-//   leaves out those Proximity raises on, and forgets a removed one.
+// - the vector index, built one text at a time, as one batch or as two (the first leaving a
+//   segment open for the second), over one segment or several, searched on one thread or two,
+//   scores every document exactly as Proximity scores its read-back vector, leaves out those
+//   Proximity raises on, and forgets a removed one.
 // Only EConvertError is an expected failure; anything else escaping is a finding.
 #include <bit>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -41,14 +43,20 @@ bool SameScore(std::optional<float> a, std::optional<float> b) {
     return !a || std::bit_cast<uint32_t>(*a) == std::bit_cast<uint32_t>(*b);
 }
 
+enum class TAdding { OneByOne, OneBatch, TwoBatches };
+
 void CheckIndex(const TcvVector& query, const std::vector<std::string_view>& texts,
-                TVectorIndex::TOptions options, bool batch) {
+                TVectorIndex::TOptions options, TAdding adding) {
     TVectorIndex index(options);
-    if (batch) {
-        FUZZ_CHECK(index.AddBatch(texts) == 0);
-    } else {
+    if (adding == TAdding::OneByOne) {
         for (size_t i = 0; i < texts.size(); ++i)
             FUZZ_CHECK(index.Add(texts[i]) == i);
+    } else if (adding == TAdding::OneBatch) {
+        FUZZ_CHECK(index.AddBatch(texts) == 0);
+    } else {
+        const size_t cut = texts.size() - 2;
+        FUZZ_CHECK(index.AddBatch(std::span(texts).first(cut)) == 0);
+        FUZZ_CHECK(index.AddBatch(std::span(texts).subspan(cut)) == cut);
     }
     std::vector<std::optional<float>> expected;
     for (std::string_view text : texts) {
@@ -100,14 +108,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(SameScore(Scored(Fast, *a, stored), Scored(ProximityLinear, *a, stored)));
     }
 
-    // Three documents: the stored text, the typed text as if stored, and the stored text's
-    // second half, so that terms are shared between documents.
-    const std::vector<std::string_view> texts{storedText, typed,
-                                              storedText.substr(storedText.size() / 2)};
+    // Six documents: the stored text, the typed text as if stored, and halves of both, so that
+    // terms are shared between documents.
+    const std::vector<std::string_view> texts{storedText,
+                                              typed,
+                                              storedText.substr(storedText.size() / 2),
+                                              storedText.substr(0, storedText.size() / 2),
+                                              typed.substr(typed.size() / 2),
+                                              storedText};
     const uint8_t knob = size > 0 ? data[0] : 0;
     TVectorIndex::TOptions options;
     options.segmentDocs = 1 + knob % 3;
     options.parallelPostings = (knob & 0x80) ? 1 : 200000;
-    CheckIndex(*query, texts, options, (knob & 0x40) != 0);
+    const TAdding adding = (knob & 0x40)   ? TAdding::OneBatch
+                           : (knob & 0x20) ? TAdding::TwoBatches
+                                           : TAdding::OneByOne;
+    CheckIndex(*query, texts, options, adding);
     return 0;
 }

@@ -48,7 +48,7 @@ struct TCanvas {
     }
 };
 
-QString ScoreText(float proximity) {
+QString LiteralScoreText(float proximity) {
     QString text = QString::number(std::nearbyint(proximity * 1000.0) / 10, 'g', 15);
     text.replace(QLatin1Char('.'), QLatin1Char(DecimalSeparator()));
     return text;
@@ -129,7 +129,8 @@ void ReferenceDraw(const TReferenceInput& in, TReferenceState& state) {
             canvas.font.setPointSizeF(canvas.font.pointSizeF() + 1);
             canvas.SetStyle(true, false, false);
             canvas.fontcolour = Qt::black;
-            const QString cap = ScoreText(r->Proximity) + "%: " + QString::fromUtf8(r->Title);
+            const QString cap =
+                LiteralScoreText(r->Proximity) + "%: " + QString::fromUtf8(r->Title);
             const QSize capsize = canvas.Extent(cap);
             if (capsize.width() + x + docw + 4 >= in.hoverx && in.hoverx >= x &&
                 capsize.height() + y >= in.hovery && in.hovery >= y)

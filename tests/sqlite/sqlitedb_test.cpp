@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tempdir.h"
 
@@ -67,6 +70,67 @@ TEST(DatabaseOpen, AFileThatIsNoDatabaseFailsAtItsFirstStatement) {
         DB.GetTable("select * from sqlite_master");
     });
     EXPECT_NE(message.find("file is not a database"), std::string::npos) << message;
+}
+
+TEST(DatabaseOpen, ExistingAndReadOnlyModesNeverCreateAndReadOnlyNeverWrites) {
+    TTempDir dir;
+    const std::string missing = dir.File("missing.db");
+    for (TOpenMode mode : {TOpenMode::Existing, TOpenMode::ReadOnly}) {
+        EXPECT_NE(MessageOf([&] { TSQLiteDatabase DB(missing, mode); }), "(no exception)");
+        EXPECT_FALSE(std::filesystem::exists(missing));
+    }
+    const std::string file = dir.File("t.db");
+    TSQLiteDatabase(file).ExecSQL("create table t (v text)");
+    TSQLiteDatabase(file, TOpenMode::Existing).ExecSQL("insert into t values ('a')");
+    TSQLiteDatabase reader(file, TOpenMode::ReadOnly);
+    EXPECT_EQ(reader.GetTableString("select v from t"), "a");
+    EXPECT_NE(MessageOf([&] {
+                  reader.ExecSQL("insert into t values ('b')");
+              }).find("attempt to write a readonly database"),
+              std::string::npos);
+}
+
+TEST(DatabaseBackup, CopiesOneStateOfTheDatabaseWhileAnotherConnectionWrites) {
+    TTempDir dir;
+    const std::string file = dir.File("source.db"), copy = dir.File("copy.db");
+    TSQLiteDatabase writer(file);
+    writer.ExecSQL("create table t (n integer, pad text)");
+    for (int i = 0; i < 200; ++i)
+        writer.ExecSQL("insert into t values (" + std::to_string(i) + ", zeroblob(2000))");
+    // Writes go on beside a copy made one page per step; each restarts it.
+    std::atomic<bool> done{false};
+    std::atomic<int> written{200};
+    std::thread writes([&] {
+        while (!done) {
+            try {
+                writer.ExecSQL("insert into t values (" + std::to_string(written) + ", 'w')");
+                ++written;
+            } catch (const ESQLiteException&) {
+                // The copy held its read lock at that moment.
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    try {
+        TSQLiteDatabase(file, TOpenMode::ReadOnly).BackupTo(copy, 1);
+    } catch (const ESQLiteException& e) {
+        ADD_FAILURE() << e.what();
+    }
+    done = true;
+    writes.join();
+    TSQLiteDatabase copied(copy, TOpenMode::ReadOnly);
+    EXPECT_EQ(copied.GetTableString("PRAGMA integrity_check"), "ok");
+    // One state of the source: rows 0..k-1, none missing in between.
+    const auto rows = copied.GetTable("select count(*), max(n) from t");
+    EXPECT_GE(rows->FieldAsInteger(0), 200);
+    EXPECT_LE(rows->FieldAsInteger(0), written.load());
+    EXPECT_EQ(rows->FieldAsInteger(1), rows->FieldAsInteger(0) - 1);
+
+    // A target that cannot be written is reported.
+    EXPECT_NE(MessageOf([&] {
+                  writer.BackupTo(dir.File("no/such/dir.db"));
+              }).find("Failed to open database"),
+              std::string::npos);
 }
 
 TEST_F(DatabaseTest, ExecSQLRunsOnlyTheFirstStatementOfItsText) {

@@ -2,10 +2,12 @@
 // same documents, same scores bit for bit, the same documents skipped for malformed counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -296,6 +298,63 @@ TEST(VectorIndex, AddBatchEqualsAddingOneByOne) {
     for (int q = 0; q < 50; ++q) {
         const TcvVector query = corpus.Query();
         ExpectSame(Literal(texts, live, query, -1.0f), Indexed(batch, query, -1.0f), query.Text());
+    }
+}
+
+// A load that streams its rows adds them in chunks of any size, with removals and single adds
+// in between: batches that end early, open segments joined with later documents, removals in
+// open segments and in the tail, blocks parsed on two threads.
+TEST(VectorIndex, ChunkedLoadingAgreesWithProximity) {
+    const size_t chunkSizes[] = {1, 3, 9, 260, 1024, 1100, 2500};
+    for (const uint32_t segmentDocs : {1u, 8u, 100u, 1500u, 16384u}) {
+        TRandomCorpus corpus(segmentDocs + 1);
+        TVectorIndex index({.segmentDocs = segmentDocs, .parallelPostings = 500});
+        std::vector<std::string> texts;
+        std::vector<bool> live;
+        for (int round = 0; round < 12; ++round) {
+            const size_t chunk = chunkSizes[corpus.Next() % std::size(chunkSizes)];
+            const size_t first = texts.size();
+            for (size_t i = 0; i < chunk; ++i) {
+                texts.push_back(corpus.StoredText());
+                live.push_back(true);
+            }
+            const std::vector<std::string_view> views(texts.begin() + first, texts.end());
+            if (chunk == 1) {
+                ASSERT_EQ(index.Add(views[0]), first);
+            } else {
+                ASSERT_EQ(index.AddBatch(views), first);
+            }
+            for (int i = corpus.Next() % 3 == 0 ? 200 : 3; i > 0; --i) {
+                const uint32_t id = corpus.Next() % texts.size();
+                index.Remove(id);
+                live[id] = false;
+            }
+            for (int q = 0; q < 6; ++q) {
+                const TcvVector query = corpus.Query();
+                const float threshold = corpus.Threshold();
+                ExpectSame(Literal(texts, live, query, threshold), Indexed(index, query, threshold),
+                           "segment " + std::to_string(segmentDocs) + " round " +
+                               std::to_string(round) + " query " + query.Text());
+            }
+        }
+    }
+}
+
+// Chunks must not cost memory: no segment cut short at every chunk's end, no room kept for a
+// tail that the next chunk may never fill.
+TEST(VectorIndex, LoadingInChunksHoldsNoMoreThanOneBatch) {
+    TRandomCorpus corpus(7);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 40000; ++i)
+        texts.push_back(corpus.StoredText());
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    TVectorIndex whole;
+    whole.AddBatch(views);
+    for (const size_t chunk : {300u, 4096u}) {
+        TVectorIndex chunked;
+        for (size_t at = 0; at < views.size(); at += chunk)
+            chunked.AddBatch(std::span(views).subspan(at, std::min(chunk, views.size() - at)));
+        EXPECT_LE(chunked.MemoryUsage(), whole.MemoryUsage() * 21 / 20) << "chunks of " << chunk;
     }
 }
 

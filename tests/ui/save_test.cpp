@@ -55,11 +55,18 @@ TEST_F(MainWindowTest, SaveStoresTheTextsAsTypedAndEmptiesTheBoxes) {
     // The loaded vectors follow at once.
     EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 2);
 
-    // Both boxes empty: an entry with empty texts and empty vectors.
+    // Blanks and line breaks alone: nothing is stored (no search could ever list it), the user is
+    // told, and the texts stay. A problem without a solution is still an entry.
+    f.ProblemText->setPlainText(" \n\t");
+    f.Button1->click();
+    ASSERT_EQ(dialogs->Errors(), 1);
+    EXPECT_TRUE(dialogs->shown.back().text.startsWith("There is nothing to save"));
+    EXPECT_EQ(f.ProblemText->toPlainText(), " \n\t");
+    EXPECT_EQ(Rows(f, "textdata"), 2);
+    f.ProblemText->setPlainText("printer jams");
     f.Button1->click();
     EXPECT_EQ(Rows(f, "textdata"), 4);
-    EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors where vectordata=''"), "2");
-    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 4);
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors where vectordata=''"), "1");
 }
 
 TEST_F(MainWindowTest, TextsCrossTheBoxesWithoutLosingACharacter) {

@@ -6,6 +6,8 @@
 #include <QTest>
 
 #include "knowledgebase.h"
+#include "qtext.h"
+#include "textsearch/cvvector.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uitest.h"
 #include "viewform.h"
@@ -248,6 +250,61 @@ TEST_F(ViewWindowTest, EveryHitIsInReachOfTheKeyboard) {
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
     EXPECT_EQ(kb::ReadDescription(FileDB(), LastSavedID(), "P"), "printer\t");
+}
+
+// Edit stores the new texts under the same ID, as a new entry's would be stored, keeps the
+// created value, and the list follows; Cancel and Esc put the stored texts back; closing with
+// unsaved edits asks first.
+TEST_F(ViewWindowTest, EditReplacesTheTextsUnderTheSameEntry) {
+    TForm1& f = OpenWith({{"printer jams", "clean the rollers"}, {"printer offline", "replug"}});
+    const std::string created =
+        FileDB().GetTableString("select created from textdata where ID='" + ids[0] + "'");
+    Search("printer jams");
+    ClickAt(CaptionOf(0));
+    TShowItem* window = f.ViewWindowOf(ids[0]);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->Button3->text(), "Edit");
+    EXPECT_TRUE(window->ProblemText->isReadOnly());
+
+    window->Button3->click();
+    EXPECT_EQ(window->Button3->text(), "Save");
+    EXPECT_FALSE(window->ProblemText->isReadOnly());
+    window->ProblemText->setPlainText("printer jams on \u00e9nvelopes, it's \u017c");
+    window->Button2->click();  // Cancel
+    EXPECT_EQ(window->ProblemText->toPlainText(), "printer jams");
+    EXPECT_TRUE(window->ProblemText->isReadOnly());
+
+    window->Button3->click();
+    const QString edited = QString::fromUtf8("scanner jams on \u00e9nvelopes, it's \u017c");
+    window->ProblemText->setPlainText(edited);
+    window->Button3->click();  // Save
+    EXPECT_EQ(dialogs->Errors(), 0);
+    EXPECT_EQ(window->Button3->text(), "Edit");
+    const std::string stored = FromEditorText(edited);
+    EXPECT_EQ(kb::ReadDescription(FileDB(), ids[0], "P"), stored);
+    EXPECT_EQ(FileDB().GetTableString("select vectordata from vectors where ID='" + ids[0] +
+                                      "' and texttype='P'"),
+              EncodeCV(stored)->Text());
+    EXPECT_EQ(FileDB().GetTableString("select created from textdata where ID='" + ids[0] +
+                                      "' and texttype='P'"),
+              created);
+    EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors"), "4");
+    WaitForSearches();  // the current text is searched again
+    Search("scanner");
+    ASSERT_EQ(f.ScoredHits().Count(), 1);
+    EXPECT_EQ(f.ScoredHits().Items(0)->data->Title,
+              "scanner jams on \u00e9nvelopes, it's \u017c...");
+
+    // Unsaved edits: closing asks; Cancel keeps the window, No drops the edits.
+    window->Button3->click();
+    window->SolutionText->setPlainText("changed");
+    dialogs->answers = {QMessageBox::Cancel, QMessageBox::No};
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->SolutionText->toPlainText(), "clean the rollers");
+    EXPECT_EQ(dialogs->shown.size(), 2u);
 }
 
 }  // namespace

@@ -5,36 +5,14 @@
 #include "textsearch/renderpanel/passwidths.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
-#include <cmath>
 
 #include "port/localformat.h"
 #include "textsearch/renderpanel/scoreposition.h"
 #include "textsearch/renderpanel/textwidths.h"
+#include "textsearch/scoretext.h"
 
 namespace renderpanel {
-
-namespace {
-
-// The value in the shortest general decimal form of at most 15 significant digits, with the
-// user's decimal separator.
-std::string FormatGeneral(double value) {
-    if (value == 0) value = 0;  // no "-0"
-    char text[64];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::general, 15);
-    std::string result(text, ec == std::errc() ? end : text);
-    const char separator = DecimalSeparator();
-    std::replace(result.begin(), result.end(), '.', separator);
-    return result;
-}
-
-}  // namespace
-
-std::string ScoreText(float Proximity) {
-    return FormatGeneral(std::nearbyint(static_cast<double>(Proximity) * 1000.0) / 10.0);
-}
 
 void TCaptionPrefixes::Refresh() {
     if (DecimalSeparator() == fseparator && !fprefixes.empty()) return;

@@ -22,10 +22,6 @@ namespace renderpanel {
 class TTextWidths;
 class TScorePosition;
 
-// The score as the caption writes it: Round(Proximity * 1000) / 10 (halves to even) in the
-// shortest general form with the user's decimal separator: 0.87549 -> "87.5", 1 -> "100".
-std::string ScoreText(float Proximity);
-
 class TCaptionPrefixes {
 public:
     // Starts over when the user's decimal separator has changed.

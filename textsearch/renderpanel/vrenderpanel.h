@@ -44,6 +44,7 @@
 #include "textsearch/renderpanel/panellayout.h"
 #include "textsearch/renderpanel/passwidths.h"
 #include "textsearch/renderpanel/textwidths.h"
+#include "textsearch/scoretext.h"
 #include "textsearch/scoretree.h"
 
 class QScrollBar;
@@ -139,7 +140,7 @@ public:
 
     // The score as the caption writes it: Round(Proximity * 1000) / 10 (halves to even) in the
     // shortest general form with the user's decimal separator: 0.87549 -> "87.5", 1 -> "100".
-    static std::string ScoreText(float Proximity) { return renderpanel::ScoreText(Proximity); }
+    static std::string ScoreText(float Proximity) { return ::ScoreText(Proximity); }
 
 signals:
     // After every drawing, with the panel as sender.
