@@ -42,7 +42,7 @@ constexpr int32_t kDefaultFontSize = 10;
 
 // The tables; vectors.seq and changelog are what keeping other programs in step needs.
 constexpr std::string_view kSchema[] = {
-    "create table if not exists textdata (ID varchar(40) not null, created varchar(255), "
+    "create table if not exists textdata (ID varchar(40) not null, created text, "
     "credited varchar(255), texttype varchar(1) not null, description bytea, "
     "primary key (ID, texttype))",
     "create table if not exists vectors (ID varchar(40) not null, texttype varchar(1) not null, "
@@ -65,8 +65,8 @@ const std::string kRecordChange =
     std::string(kChannel) + "', seq::text) from c";
 
 const std::string kSaveSQL =
-    "with t as (insert into textdata values ($1::varchar, $2::varchar, null, 'P', $4::bytea), "
-    "($1::varchar, $3::varchar, null, 'S', $5::bytea)), "
+    "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
+    "($1::varchar, $3::text, null, 'S', $5::bytea)), "
     "v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
     "($1::varchar, 'S', $7::bytea)), " +
     kRecordChange;
@@ -386,30 +386,34 @@ bool TPgStore::Sync(TSearchIndex& index) {
 
 // --- Writing -----------------------------------------------------------------------------------
 
-void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index) {
-    Open();  // a first opening that could not reach the server is finished by the next write
-    TPgConnection* c = nullptr;
-    for (int attempt = 0; !c; ++attempt) {
-        c = &Connection();
+TPgConnection& TPgStore::Begin(const std::string& begin) {
+    for (int attempt = 0;; ++attempt) {
+        TPgConnection& c = Connection();
         try {
-            // A writer waits for the lock a while (another program's copy of a whole file
-            // holds it for seconds), not for ever.
-            c->Exec("BEGIN; SET LOCAL lock_timeout = " + std::to_string(flockWait.count()) + "; " +
-                    std::string(kLockChangeLog));
+            c.Exec(begin);
+            return c;
         } catch (const EPgException& e) {
             if (!e.ConnectionLost()) {
-                Rollback(*c);
+                Rollback(c);
                 if (e.State() == kLockNotGranted) {
                     throw Exception("The office server stayed busy with another program's writes");
                 }
                 throw;
             }
-            // Nothing of the write reached the server: once more, on a new connection.
+            // Nothing reached the server: once more, on a new connection.
             fconn.reset();
-            c = nullptr;
             if (attempt > 0) RaiseUnreachable(e);
         }
     }
+}
+
+void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index) {
+    Open();  // a first opening that could not reach the server is finished by the next write
+    // A writer waits for the lock a while (another program's copy of a whole file holds it for
+    // seconds), not for ever.
+    TPgConnection* c =
+        &Begin("BEGIN; SET LOCAL lock_timeout = " + std::to_string(flockWait.count()) + "; " +
+               std::string(kLockChangeLog));
 
     const bool follow = index && fapplied >= 0 && !freload;
     TChanges changes;
@@ -487,27 +491,162 @@ void TPgStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
     Write([&](TPgConnection& c) { c.Query(kDeleteSQL, {TPgParam::Text(ID)}); }, index);
 }
 
+void TPgStore::RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs) {
+    if (IDs.empty()) return;
+    c.StartCopy("copy changelog (ID) from stdin");
+    std::string data;
+    for (const std::string& ID : IDs) {
+        AppendCopyText(data, ID);
+        data += '\n';
+        if (data.size() > (1 << 20)) {
+            c.PutCopyData(data);
+            data.clear();
+        }
+    }
+    c.PutCopyData(data);
+    c.EndCopy();
+    c.Query("select pg_notify('" + std::string(kChannel) + "', max(seq)::text) from changelog");
+}
+
 void TPgStore::WriteEntries(const std::function<std::vector<std::string>(TPgConnection&)>& body) {
-    Write(
-        [&](TPgConnection& c) {
-            const std::vector<std::string> IDs = body(c);
-            if (IDs.empty()) return;
-            c.StartCopy("copy changelog (ID) from stdin");
-            std::string data;
-            for (const std::string& ID : IDs) {
-                AppendCopyText(data, ID);
-                data += '\n';
-                if (data.size() > (1 << 20)) {
-                    c.PutCopyData(data);
-                    data.clear();
+    Write([&](TPgConnection& c) { RecordChanges(c, body(c)); }, nullptr);
+}
+
+bool TPgStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                            const TProgress& progress) {
+    Open();
+    // One snapshot, read through a cursor; the entries in the order of their first save. Not
+    // tried again on a new connection once entries have been handed out.
+    TPgConnection& c = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    try {
+        constexpr uint64_t kProgressEntries = 256;
+        try {
+            const uint64_t total = static_cast<uint64_t>(
+                c.Query("select count(distinct ID) from textdata where texttype in ('P', 'S')")
+                    .Int64(0, 0));
+            c.Exec(
+                "DECLARE pelloquin_entries NO SCROLL CURSOR FOR "
+                "with e as (select distinct ID from textdata where texttype in ('P', 'S')) "
+                "select e.ID, p.created, p.description, s.created, s.description, "
+                "s.ID is not null from e "
+                "left join textdata p on p.ID = e.ID and p.texttype = 'P' "
+                "left join textdata s on s.ID = e.ID and s.texttype = 'S' "
+                "left join (select ID, min(seq) as first from changelog group by ID) f "
+                "on f.ID = e.ID order by f.first nulls last, e.ID");
+            TStoredEntry entry;
+            uint64_t done = 0;
+            for (;;) {
+                const TPgResult rows = c.Query("FETCH 1000 FROM pelloquin_entries");
+                if (rows.Rows() == 0) break;
+                for (int r = 0; r < rows.Rows(); ++r) {
+                    entry.ID.assign(rows.Bytes(r, 0));
+                    const bool hasSolution = rows.Bool(r, 5);
+                    // An entry without a problem text takes its date from the solution.
+                    entry.created.assign(rows.Bytes(r, rows.IsNull(r, 2) && hasSolution ? 3 : 1));
+                    entry.problem = kb::WithoutNuls(rows.Bytes(r, 2));
+                    entry.solutionCreated.assign(rows.Bytes(r, hasSolution ? 3 : 1));
+                    entry.solution = kb::WithoutNuls(rows.Bytes(r, 4));
+                    each(entry);
+                    if (progress && ++done % kProgressEntries == 0 && !progress(done, total)) {
+                        Rollback(c);
+                        return false;
+                    }
                 }
             }
-            c.PutCopyData(data);
-            c.EndCopy();
-            c.Query("select pg_notify('" + std::string(kChannel) +
-                    "', max(seq)::text) from changelog");
-        },
-        nullptr);
+            c.Exec("COMMIT");
+            return !progress || progress(done, total);
+        } catch (const std::exception&) {
+            Rollback(c);
+            throw;
+        }
+    } catch (const EPgException& e) {
+        if (!e.ConnectionLost()) throw;
+        fconn.reset();
+        RaiseUnreachable(e);
+    }
+}
+
+namespace {
+
+// Thrown through a write to roll it back when the user cancels.
+struct TCancelled {};
+
+constexpr std::string_view kImportSQL =
+    "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
+    "($1::varchar, $3::text, null, 'S', $5::bytea)) "
+    "insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
+    "($1::varchar, 'S', $7::bytea)";
+
+// Characters of an ID as the server's column counts them, or -1 when it cannot be stored.
+long IDLength(std::string_view ID) {
+    if (ID.find('\0') != std::string_view::npos) return -1;
+    if (!IsMarkedUtf8(std::string(kUtf8Mark) + std::string(ID))) return -1;
+    return std::count_if(ID.begin(), ID.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+}  // namespace
+
+TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& progress,
+                                       TSearchIndex* index) {
+    // Asked this often, the user's Cancel is heard within a fraction of a second.
+    constexpr uint64_t kProgressRows = 256;
+    TImportSummary summary;
+    try {
+        Write(
+            [&](TPgConnection& c) {
+                summary = {};
+                std::unordered_set<std::string> known;
+                {
+                    const TPgResult IDs =
+                        c.Query("select ID from textdata union select ID from vectors");
+                    for (int r = 0; r < IDs.Rows(); ++r)
+                        known.emplace(IDs.Bytes(r, 0));
+                }
+                std::vector<std::string> imported;
+                TStoredEntry entry;
+                std::string failure;
+                bool goOn = true;
+                for (uint64_t rows = 1; goOn && source.Next(entry, failure); ++rows) {
+                    const long length = IDLength(entry.ID);
+                    if (!failure.empty()) {
+                        summary.Fail(source.Where() + ": " + failure);
+                        failure.clear();
+                    } else if (entry.ID.empty()) {
+                        summary.Fail(source.Where() + ": the entry has no ID");
+                    } else if (length < 0 || length > 40) {
+                        summary.Fail(source.Where() +
+                                     ": the entry's ID is not one the server can hold");
+                    } else if (!known.insert(entry.ID).second) {
+                        ++summary.skipped;
+                    } else {
+                        const std::string problem = Stored(entry.problem);
+                        const std::string solution = Stored(entry.solution);
+                        const std::string problemVector = EncodeCV(problem)->Text();
+                        const std::string solutionVector = EncodeCV(solution)->Text();
+                        const std::string created = AsUtf8(entry.created);
+                        const std::string solutionCreated = AsUtf8(entry.solutionCreated);
+                        c.Query(kImportSQL,
+                                {TPgParam::Text(entry.ID), TPgParam::Text(created),
+                                 TPgParam::Text(solutionCreated), TPgParam::Bytes(problem),
+                                 TPgParam::Bytes(solution), TPgParam::Bytes(problemVector),
+                                 TPgParam::Bytes(solutionVector)});
+                        imported.push_back(entry.ID);
+                    }
+                    if (progress && rows % kProgressRows == 0)
+                        goOn = progress(source.Done(), source.Total());
+                }
+                if (goOn && progress) goOn = progress(source.Done(), source.Total());
+                if (!goOn) throw TCancelled();
+                RecordChanges(c, imported);
+                summary.imported = imported.size();
+            },
+            index);
+    } catch (const TCancelled&) {
+        summary.cancelled = true;
+        summary.imported = 0;
+    }
+    return summary;
 }
 
 TEntryTexts TPgStore::ReadEntry(std::string_view ID) {

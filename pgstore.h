@@ -70,6 +70,14 @@ public:
                       TSearchIndex* index) override;
     void DeleteEntry(std::string_view ID, TSearchIndex* index) override;
     TEntryTexts ReadEntry(std::string_view ID) override;
+    // Every entry in the order of its first save (or copy); the texts without NULs, as a save
+    // stores them.
+    bool ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                      const TProgress& progress) override;
+    // As the file does it, in one write: the entries recorded as changed, the index following.
+    // An ID the server's column cannot hold (over 40 characters, not UTF-8) fails its row.
+    TImportSummary ImportEntries(TEntrySource& source, const TProgress& progress,
+                                 TSearchIndex* index) override;
     // The connection string without any password in it.
     std::string Location() const override { return flocation; }
 
@@ -111,6 +119,11 @@ private:
     void Prepare(TPgConnection& c);
 
     void CreateSchema(TPgConnection& c);
+    // Opens a transaction with begin on a working connection, once more on a new one when the
+    // first had broken; raises the lock's time-out as the server staying busy.
+    TPgConnection& Begin(const std::string& begin);
+    // Records the entries as changed, announced at commit.
+    void RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs);
     // Runs body in a write transaction on a working connection; the index, when given, takes in
     // every change up to the write once it has committed.
     void Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index);
