@@ -50,7 +50,8 @@ constexpr std::string_view kSchema[] = {
     "create table if not exists settings (ID varchar(40) not null, value varchar(40) not null)",
     "insert into settings select 'FONTSIZE', '10' where not exists "
     "(select 1 from settings where ID = 'FONTSIZE')",
-    "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null)",
+    "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null, "
+    "op varchar(1) not null default 'S')",
 };
 
 // Taken first by every write: the change log's lock makes writers number their rows in commit
@@ -59,17 +60,19 @@ constexpr std::string_view kLockChangeLog = "LOCK TABLE changelog IN EXCLUSIVE M
 constexpr std::string_view kLockNotGranted = "55P03";
 
 // Records the change of entry $1 and announces it at commit; every write of an entry ends so.
-const std::string kRecordChange =
-    "c as (insert into changelog (ID) values ($1::varchar) returning seq) "
-    "select pg_notify('" +
-    std::string(kChannel) + "', seq::text) from c";
+// The kind of change: S an entry new to the server (saved, copied, imported: no index can hold
+// it yet), E edited, D deleted.
+std::string RecordChange(char op) {
+    return "c as (insert into changelog (ID, op) values ($1::varchar, '" + std::string(1, op) +
+           "') returning seq) select pg_notify('" + std::string(kChannel) + "', seq::text) from c";
+}
 
 const std::string kSaveSQL =
     "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
     "($1::varchar, $3::text, null, 'S', $5::bytea)), "
     "v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
     "($1::varchar, 'S', $7::bytea)), " +
-    kRecordChange;
+    RecordChange('S');
 constexpr std::string_view kReplaceTextsSQL =
     "with p as (update textdata set description = $2::bytea where ID = $1::varchar and "
     "texttype = 'P'), s as (update textdata set description = $3::bytea where ID = $1::varchar "
@@ -77,11 +80,11 @@ constexpr std::string_view kReplaceTextsSQL =
 const std::string kReplaceVectorsSQL =
     "with v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', "
     "$2::bytea), ($1::varchar, 'S', $3::bytea)), " +
-    kRecordChange;
+    RecordChange('E');
 const std::string kDeleteSQL =
     "with t as (delete from textdata where ID = $1::varchar), "
     "v as (delete from vectors where ID = $1::varchar), " +
-    kRecordChange;
+    RecordChange('D');
 
 // The head of a text, as much of it as a hit shows.
 const std::string kHead =
@@ -95,15 +98,16 @@ const std::string kLoadSQL =
 
 // In one snapshot: the last change number, how many changes came after $1, and, when they are
 // no more than $2, the rows of the entries they changed (an entry without rows once, with
-// NULLs), new keys last. Columns: last, count, ID, seq, texttype, vectordata, has text, head.
+// NULLs), new keys last, with whether the entry may have been on the server before. Columns:
+// last, count, ID, seq, texttype, vectordata, has text, head, known before.
 const std::string kChangesSQL =
     "with m as (select (select coalesce(max(seq), 0) from changelog) as last, "
     "(select count(*) from changelog where seq > $1::bigint) as n), "
-    "c as (select distinct ID from changelog where seq > $1::bigint and "
-    "(select n from m) <= $2::bigint) "
+    "c as (select ID, bool_or(op <> 'S') as known from changelog where seq > $1::bigint and "
+    "(select n from m) <= $2::bigint group by ID) "
     "select m.last, m.n, c.ID, v.seq, v.texttype, v.vectordata, t.ID is not null, " +
     kHead +
-    " from m left join c on true left join vectors v on v.ID = c.ID "
+    ", c.known from m left join c on true left join vectors v on v.ID = c.ID "
     "left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
     "order by v.seq nulls first";
 
@@ -334,9 +338,11 @@ bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection
         return true;
     }
 
+    // Entries new to the server cannot be in the index: only the others are looked for, each a
+    // walk over the texts.
     std::unordered_set<std::string_view> changed;
     for (int r = 0; r < rows.Rows(); ++r)
-        if (!rows.IsNull(r, 2)) changed.insert(rows.Bytes(r, 2));
+        if (!rows.IsNull(r, 2) && rows.Bool(r, 8)) changed.insert(rows.Bytes(r, 2));
     if (changed.size() <= kFewEntries) {
         for (std::string_view ID : changed)
             index.RemoveEntry(ID);

@@ -5,7 +5,9 @@
 // Tables. textdata, vectors and settings as in the file, with texts and vectors as bytea so that
 // every byte comes back as it was written (Windows-1252 and marked UTF-8 texts alike), and:
 //  - vectors.seq, numbered from a sequence as each vector row is written: the index's key;
-//  - changelog (seq, ID): one row for each entry that a save, edit, delete or copy wrote.
+//  - changelog (seq, ID, op): one row for each entry that a save, edit, delete, copy or import
+//    wrote; op says whether the entry is new to the server (no index can hold it yet), so that
+//    taking in a save elsewhere costs no walk over the index.
 // Every write takes the change log's table lock before it numbers anything, so numbers are
 // handed out in the order the writes commit: whoever sees change N sees every change before it,
 // and rows written later always have greater keys than rows written earlier. Each write is one
