@@ -375,12 +375,18 @@ bool TPgStore::Sync(TSearchIndex& index) {
     TPgConnection* c = ConnectionAtHand(true);
     if (!c) return false;  // the listener is fetching one; the news waits for it
     const bool stale = fstale.exchange(false);
+    int64_t heard = fheard;
     try {
-        if (!inStep) {
+        bool changed = true;
+        if (inStep) {
+            changed = Apply(index, ReadChanges(*c, fapplied), *c);
+        } else {
             LoadWith(*c, index);
-            return true;
         }
-        return Apply(index, ReadChanges(*c, fapplied), *c);
+        // Numbers heard from a change log that has since been made anew are forgotten, unless
+        // the listener heard more meanwhile, so that they do not cost a query at every pass.
+        if (heard > fapplied) fheard.compare_exchange_strong(heard, fapplied);
+        return changed;
     } catch (const EPgException& e) {
         if (stale) fstale = true;
         if (!e.ConnectionLost()) throw;
