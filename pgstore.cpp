@@ -52,6 +52,8 @@ constexpr std::string_view kSchema[] = {
     "(select 1 from settings where ID = 'FONTSIZE')",
     "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null, "
     "op varchar(1) not null default 'S')",
+    // Change logs made before the kind of change was recorded.
+    "alter table changelog add column if not exists op varchar(1) not null default 'E'",
 };
 
 // Taken first by every write: the change log's lock makes writers number their rows in commit
@@ -223,7 +225,9 @@ void TPgStore::Open() {
 void TPgStore::CreateSchema(TPgConnection& c) {
     const TPgResult present = c.Query(
         "select to_regclass('textdata') is not null and to_regclass('vectors') is not null and "
-        "to_regclass('settings') is not null and to_regclass('changelog') is not null");
+        "to_regclass('settings') is not null and to_regclass('changelog') is not null and "
+        "exists (select 1 from pg_attribute where attrelid = to_regclass('changelog') and "
+        "attname = 'op')");
     if (present.Bool(0, 0)) return;
     c.Exec("BEGIN");
     try {
@@ -505,11 +509,11 @@ void TPgStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
 
 void TPgStore::RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs) {
     if (IDs.empty()) return;
-    c.StartCopy("copy changelog (ID) from stdin");
+    c.StartCopy("copy changelog (ID, op) from stdin");
     std::string data;
     for (const std::string& ID : IDs) {
         AppendCopyText(data, ID);
-        data += '\n';
+        data += "\tS\n";  // new to the server
         if (data.size() > (1 << 20)) {
             c.PutCopyData(data);
             data.clear();

@@ -124,7 +124,7 @@ private:
     // Opens a transaction with begin on a working connection, once more on a new one when the
     // first had broken; raises the lock's time-out as the server staying busy.
     TPgConnection& Begin(const std::string& begin);
-    // Records the entries as changed, announced at commit.
+    // Records the entries, all new to the server, as changed, announced at commit.
     void RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs);
     // Runs body in a write transaction on a working connection; the index, when given, takes in
     // every change up to the write once it has committed.
