@@ -42,7 +42,7 @@ constexpr int32_t kDefaultFontSize = 10;
 
 // The tables; vectors.seq and changelog are what keeping other programs in step needs.
 constexpr std::string_view kSchema[] = {
-    "create table if not exists textdata (ID varchar(40) not null, created varchar(255), "
+    "create table if not exists textdata (ID varchar(40) not null, created text, "
     "credited varchar(255), texttype varchar(1) not null, description bytea, "
     "primary key (ID, texttype))",
     "create table if not exists vectors (ID varchar(40) not null, texttype varchar(1) not null, "
@@ -50,7 +50,10 @@ constexpr std::string_view kSchema[] = {
     "create table if not exists settings (ID varchar(40) not null, value varchar(40) not null)",
     "insert into settings select 'FONTSIZE', '10' where not exists "
     "(select 1 from settings where ID = 'FONTSIZE')",
-    "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null)",
+    "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null, "
+    "op varchar(1) not null default 'S')",
+    // Change logs made before the kind of change was recorded.
+    "alter table changelog add column if not exists op varchar(1) not null default 'E'",
 };
 
 // Taken first by every write: the change log's lock makes writers number their rows in commit
@@ -59,17 +62,19 @@ constexpr std::string_view kLockChangeLog = "LOCK TABLE changelog IN EXCLUSIVE M
 constexpr std::string_view kLockNotGranted = "55P03";
 
 // Records the change of entry $1 and announces it at commit; every write of an entry ends so.
-const std::string kRecordChange =
-    "c as (insert into changelog (ID) values ($1::varchar) returning seq) "
-    "select pg_notify('" +
-    std::string(kChannel) + "', seq::text) from c";
+// The kind of change: S an entry new to the server (saved, copied, imported: no index can hold
+// it yet), E edited, D deleted.
+std::string RecordChange(char op) {
+    return "c as (insert into changelog (ID, op) values ($1::varchar, '" + std::string(1, op) +
+           "') returning seq) select pg_notify('" + std::string(kChannel) + "', seq::text) from c";
+}
 
 const std::string kSaveSQL =
-    "with t as (insert into textdata values ($1::varchar, $2::varchar, null, 'P', $4::bytea), "
-    "($1::varchar, $3::varchar, null, 'S', $5::bytea)), "
+    "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
+    "($1::varchar, $3::text, null, 'S', $5::bytea)), "
     "v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
     "($1::varchar, 'S', $7::bytea)), " +
-    kRecordChange;
+    RecordChange('S');
 constexpr std::string_view kReplaceTextsSQL =
     "with p as (update textdata set description = $2::bytea where ID = $1::varchar and "
     "texttype = 'P'), s as (update textdata set description = $3::bytea where ID = $1::varchar "
@@ -77,11 +82,11 @@ constexpr std::string_view kReplaceTextsSQL =
 const std::string kReplaceVectorsSQL =
     "with v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', "
     "$2::bytea), ($1::varchar, 'S', $3::bytea)), " +
-    kRecordChange;
+    RecordChange('E');
 const std::string kDeleteSQL =
     "with t as (delete from textdata where ID = $1::varchar), "
     "v as (delete from vectors where ID = $1::varchar), " +
-    kRecordChange;
+    RecordChange('D');
 
 // The head of a text, as much of it as a hit shows.
 const std::string kHead =
@@ -95,15 +100,16 @@ const std::string kLoadSQL =
 
 // In one snapshot: the last change number, how many changes came after $1, and, when they are
 // no more than $2, the rows of the entries they changed (an entry without rows once, with
-// NULLs), new keys last. Columns: last, count, ID, seq, texttype, vectordata, has text, head.
+// NULLs), new keys last, with whether the entry may have been on the server before. Columns:
+// last, count, ID, seq, texttype, vectordata, has text, head, known before.
 const std::string kChangesSQL =
     "with m as (select (select coalesce(max(seq), 0) from changelog) as last, "
     "(select count(*) from changelog where seq > $1::bigint) as n), "
-    "c as (select distinct ID from changelog where seq > $1::bigint and "
-    "(select n from m) <= $2::bigint) "
+    "c as (select ID, bool_or(op <> 'S') as known from changelog where seq > $1::bigint and "
+    "(select n from m) <= $2::bigint group by ID) "
     "select m.last, m.n, c.ID, v.seq, v.texttype, v.vectordata, t.ID is not null, " +
     kHead +
-    " from m left join c on true left join vectors v on v.ID = c.ID "
+    ", c.known from m left join c on true left join vectors v on v.ID = c.ID "
     "left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
     "order by v.seq nulls first";
 
@@ -219,7 +225,9 @@ void TPgStore::Open() {
 void TPgStore::CreateSchema(TPgConnection& c) {
     const TPgResult present = c.Query(
         "select to_regclass('textdata') is not null and to_regclass('vectors') is not null and "
-        "to_regclass('settings') is not null and to_regclass('changelog') is not null");
+        "to_regclass('settings') is not null and to_regclass('changelog') is not null and "
+        "exists (select 1 from pg_attribute where attrelid = to_regclass('changelog') and "
+        "attname = 'op')");
     if (present.Bool(0, 0)) return;
     c.Exec("BEGIN");
     try {
@@ -334,9 +342,11 @@ bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection
         return true;
     }
 
+    // Entries new to the server cannot be in the index: only the others are looked for, each a
+    // walk over the texts.
     std::unordered_set<std::string_view> changed;
     for (int r = 0; r < rows.Rows(); ++r)
-        if (!rows.IsNull(r, 2)) changed.insert(rows.Bytes(r, 2));
+        if (!rows.IsNull(r, 2) && rows.Bool(r, 8)) changed.insert(rows.Bytes(r, 2));
     if (changed.size() <= kFewEntries) {
         for (std::string_view ID : changed)
             index.RemoveEntry(ID);
@@ -369,12 +379,18 @@ bool TPgStore::Sync(TSearchIndex& index) {
     TPgConnection* c = ConnectionAtHand(true);
     if (!c) return false;  // the listener is fetching one; the news waits for it
     const bool stale = fstale.exchange(false);
+    int64_t heard = fheard;
     try {
-        if (!inStep) {
+        bool changed = true;
+        if (inStep) {
+            changed = Apply(index, ReadChanges(*c, fapplied), *c);
+        } else {
             LoadWith(*c, index);
-            return true;
         }
-        return Apply(index, ReadChanges(*c, fapplied), *c);
+        // Numbers heard from a change log that has since been made anew are forgotten, unless
+        // the listener heard more meanwhile, so that they do not cost a query at every pass.
+        if (heard > fapplied) fheard.compare_exchange_strong(heard, fapplied);
+        return changed;
     } catch (const EPgException& e) {
         if (stale) fstale = true;
         if (!e.ConnectionLost()) throw;
@@ -386,30 +402,34 @@ bool TPgStore::Sync(TSearchIndex& index) {
 
 // --- Writing -----------------------------------------------------------------------------------
 
-void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index) {
-    Open();  // a first opening that could not reach the server is finished by the next write
-    TPgConnection* c = nullptr;
-    for (int attempt = 0; !c; ++attempt) {
-        c = &Connection();
+TPgConnection& TPgStore::Begin(const std::string& begin) {
+    for (int attempt = 0;; ++attempt) {
+        TPgConnection& c = Connection();
         try {
-            // A writer waits for the lock a while (another program's copy of a whole file
-            // holds it for seconds), not for ever.
-            c->Exec("BEGIN; SET LOCAL lock_timeout = " + std::to_string(flockWait.count()) + "; " +
-                    std::string(kLockChangeLog));
+            c.Exec(begin);
+            return c;
         } catch (const EPgException& e) {
             if (!e.ConnectionLost()) {
-                Rollback(*c);
+                Rollback(c);
                 if (e.State() == kLockNotGranted) {
                     throw Exception("The office server stayed busy with another program's writes");
                 }
                 throw;
             }
-            // Nothing of the write reached the server: once more, on a new connection.
+            // Nothing reached the server: once more, on a new connection.
             fconn.reset();
-            c = nullptr;
             if (attempt > 0) RaiseUnreachable(e);
         }
     }
+}
+
+void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index) {
+    Open();  // a first opening that could not reach the server is finished by the next write
+    // A writer waits for the lock a while (another program's copy of a whole file holds it for
+    // seconds), not for ever.
+    TPgConnection* c =
+        &Begin("BEGIN; SET LOCAL lock_timeout = " + std::to_string(flockWait.count()) + "; " +
+               std::string(kLockChangeLog));
 
     const bool follow = index && fapplied >= 0 && !freload;
     TChanges changes;
@@ -487,27 +507,162 @@ void TPgStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
     Write([&](TPgConnection& c) { c.Query(kDeleteSQL, {TPgParam::Text(ID)}); }, index);
 }
 
+void TPgStore::RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs) {
+    if (IDs.empty()) return;
+    c.StartCopy("copy changelog (ID, op) from stdin");
+    std::string data;
+    for (const std::string& ID : IDs) {
+        AppendCopyText(data, ID);
+        data += "\tS\n";  // new to the server
+        if (data.size() > (1 << 20)) {
+            c.PutCopyData(data);
+            data.clear();
+        }
+    }
+    c.PutCopyData(data);
+    c.EndCopy();
+    c.Query("select pg_notify('" + std::string(kChannel) + "', max(seq)::text) from changelog");
+}
+
 void TPgStore::WriteEntries(const std::function<std::vector<std::string>(TPgConnection&)>& body) {
-    Write(
-        [&](TPgConnection& c) {
-            const std::vector<std::string> IDs = body(c);
-            if (IDs.empty()) return;
-            c.StartCopy("copy changelog (ID) from stdin");
-            std::string data;
-            for (const std::string& ID : IDs) {
-                AppendCopyText(data, ID);
-                data += '\n';
-                if (data.size() > (1 << 20)) {
-                    c.PutCopyData(data);
-                    data.clear();
+    Write([&](TPgConnection& c) { RecordChanges(c, body(c)); }, nullptr);
+}
+
+bool TPgStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                            const TProgress& progress) {
+    Open();
+    // One snapshot, read through a cursor; the entries in the order of their first save. Not
+    // tried again on a new connection once entries have been handed out.
+    TPgConnection& c = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    try {
+        constexpr uint64_t kProgressEntries = 256;
+        try {
+            const uint64_t total = static_cast<uint64_t>(
+                c.Query("select count(distinct ID) from textdata where texttype in ('P', 'S')")
+                    .Int64(0, 0));
+            c.Exec(
+                "DECLARE pelloquin_entries NO SCROLL CURSOR FOR "
+                "with e as (select distinct ID from textdata where texttype in ('P', 'S')) "
+                "select e.ID, p.created, p.description, s.created, s.description, "
+                "s.ID is not null from e "
+                "left join textdata p on p.ID = e.ID and p.texttype = 'P' "
+                "left join textdata s on s.ID = e.ID and s.texttype = 'S' "
+                "left join (select ID, min(seq) as first from changelog group by ID) f "
+                "on f.ID = e.ID order by f.first nulls last, e.ID");
+            TStoredEntry entry;
+            uint64_t done = 0;
+            for (;;) {
+                const TPgResult rows = c.Query("FETCH 1000 FROM pelloquin_entries");
+                if (rows.Rows() == 0) break;
+                for (int r = 0; r < rows.Rows(); ++r) {
+                    entry.ID.assign(rows.Bytes(r, 0));
+                    const bool hasSolution = rows.Bool(r, 5);
+                    // An entry without a problem text takes its date from the solution.
+                    entry.created.assign(rows.Bytes(r, rows.IsNull(r, 2) && hasSolution ? 3 : 1));
+                    entry.problem = kb::WithoutNuls(rows.Bytes(r, 2));
+                    entry.solutionCreated.assign(rows.Bytes(r, hasSolution ? 3 : 1));
+                    entry.solution = kb::WithoutNuls(rows.Bytes(r, 4));
+                    each(entry);
+                    if (progress && ++done % kProgressEntries == 0 && !progress(done, total)) {
+                        Rollback(c);
+                        return false;
+                    }
                 }
             }
-            c.PutCopyData(data);
-            c.EndCopy();
-            c.Query("select pg_notify('" + std::string(kChannel) +
-                    "', max(seq)::text) from changelog");
-        },
-        nullptr);
+            c.Exec("COMMIT");
+            return !progress || progress(done, total);
+        } catch (const std::exception&) {
+            Rollback(c);
+            throw;
+        }
+    } catch (const EPgException& e) {
+        if (!e.ConnectionLost()) throw;
+        fconn.reset();
+        RaiseUnreachable(e);
+    }
+}
+
+namespace {
+
+// Thrown through a write to roll it back when the user cancels.
+struct TCancelled {};
+
+constexpr std::string_view kImportSQL =
+    "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
+    "($1::varchar, $3::text, null, 'S', $5::bytea)) "
+    "insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
+    "($1::varchar, 'S', $7::bytea)";
+
+// Characters of an ID as the server's column counts them, or -1 when it cannot be stored.
+long IDLength(std::string_view ID) {
+    if (ID.find('\0') != std::string_view::npos) return -1;
+    if (!IsMarkedUtf8(std::string(kUtf8Mark) + std::string(ID))) return -1;
+    return std::count_if(ID.begin(), ID.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+}  // namespace
+
+TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& progress,
+                                       TSearchIndex* index) {
+    // Asked this often, the user's Cancel is heard within a fraction of a second.
+    constexpr uint64_t kProgressRows = 256;
+    TImportSummary summary;
+    try {
+        Write(
+            [&](TPgConnection& c) {
+                summary = {};
+                std::unordered_set<std::string> known;
+                {
+                    const TPgResult IDs =
+                        c.Query("select ID from textdata union select ID from vectors");
+                    for (int r = 0; r < IDs.Rows(); ++r)
+                        known.emplace(IDs.Bytes(r, 0));
+                }
+                std::vector<std::string> imported;
+                TStoredEntry entry;
+                std::string failure;
+                bool goOn = true;
+                for (uint64_t rows = 1; goOn && source.Next(entry, failure); ++rows) {
+                    const long length = IDLength(entry.ID);
+                    if (!failure.empty()) {
+                        summary.Fail(source.Where() + ": " + failure);
+                        failure.clear();
+                    } else if (entry.ID.empty()) {
+                        summary.Fail(source.Where() + ": the entry has no ID");
+                    } else if (length < 0 || length > 40) {
+                        summary.Fail(source.Where() +
+                                     ": the entry's ID is not one the server can hold");
+                    } else if (!known.insert(entry.ID).second) {
+                        ++summary.skipped;
+                    } else {
+                        const std::string problem = Stored(entry.problem);
+                        const std::string solution = Stored(entry.solution);
+                        const std::string problemVector = EncodeCV(problem)->Text();
+                        const std::string solutionVector = EncodeCV(solution)->Text();
+                        const std::string created = AsUtf8(entry.created);
+                        const std::string solutionCreated = AsUtf8(entry.solutionCreated);
+                        c.Query(kImportSQL,
+                                {TPgParam::Text(entry.ID), TPgParam::Text(created),
+                                 TPgParam::Text(solutionCreated), TPgParam::Bytes(problem),
+                                 TPgParam::Bytes(solution), TPgParam::Bytes(problemVector),
+                                 TPgParam::Bytes(solutionVector)});
+                        imported.push_back(entry.ID);
+                    }
+                    if (progress && rows % kProgressRows == 0)
+                        goOn = progress(source.Done(), source.Total());
+                }
+                if (goOn && progress) goOn = progress(source.Done(), source.Total());
+                if (!goOn) throw TCancelled();
+                RecordChanges(c, imported);
+                summary.imported = imported.size();
+            },
+            index);
+    } catch (const TCancelled&) {
+        summary.cancelled = true;
+        summary.imported = 0;
+    }
+    return summary;
 }
 
 TEntryTexts TPgStore::ReadEntry(std::string_view ID) {

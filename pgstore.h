@@ -5,7 +5,9 @@
 // Tables. textdata, vectors and settings as in the file, with texts and vectors as bytea so that
 // every byte comes back as it was written (Windows-1252 and marked UTF-8 texts alike), and:
 //  - vectors.seq, numbered from a sequence as each vector row is written: the index's key;
-//  - changelog (seq, ID): one row for each entry that a save, edit, delete or copy wrote.
+//  - changelog (seq, ID, op): one row for each entry that a save, edit, delete, copy or import
+//    wrote; op says whether the entry is new to the server (no index can hold it yet), so that
+//    taking in a save elsewhere costs no walk over the index.
 // Every write takes the change log's table lock before it numbers anything, so numbers are
 // handed out in the order the writes commit: whoever sees change N sees every change before it,
 // and rows written later always have greater keys than rows written earlier. Each write is one
@@ -70,6 +72,14 @@ public:
                       TSearchIndex* index) override;
     void DeleteEntry(std::string_view ID, TSearchIndex* index) override;
     TEntryTexts ReadEntry(std::string_view ID) override;
+    // Every entry in the order of its first save (or copy); the texts without NULs, as a save
+    // stores them.
+    bool ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                      const TProgress& progress) override;
+    // As the file does it, in one write: the entries recorded as changed, the index following.
+    // An ID the server's column cannot hold (over 40 characters, not UTF-8) fails its row.
+    TImportSummary ImportEntries(TEntrySource& source, const TProgress& progress,
+                                 TSearchIndex* index) override;
     // The connection string without any password in it.
     std::string Location() const override { return flocation; }
 
@@ -111,6 +121,11 @@ private:
     void Prepare(TPgConnection& c);
 
     void CreateSchema(TPgConnection& c);
+    // Opens a transaction with begin on a working connection, once more on a new one when the
+    // first had broken; raises the lock's time-out as the server staying busy.
+    TPgConnection& Begin(const std::string& begin);
+    // Records the entries, all new to the server, as changed, announced at commit.
+    void RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs);
     // Runs body in a write transaction on a working connection; the index, when given, takes in
     // every change up to the write once it has committed.
     void Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index);

@@ -111,14 +111,13 @@ TCopyResult CopyEntriesToServer(const std::string& file, TPgStore& server,
                 std::string& row = out.Row();
                 AppendCopyText(row, rows.Text(0));
                 row += '\t';
-                // The date as the file shows it, as UTF-8 text if the column can hold it.
-                std::string created(rows.Text(2));
-                if (Characters(created) < 0) created = Utf8FromStored(created);
-                const long length = Characters(created);
-                if (rows.Integer(5) || length < 0 || length > 255)
+                // The date as the file shows it, in UTF-8.
+                const std::string created(rows.Text(2));
+                if (rows.Integer(5))
                     row += "\\N";
                 else
-                    AppendCopyText(row, created);
+                    AppendCopyText(row,
+                                   Characters(created) < 0 ? Utf8FromStored(created) : created);
                 row += "\t\\N\t";
                 AppendCopyText(row, rows.Text(1));
                 row += '\t';

@@ -154,6 +154,8 @@ void RegisterAll() {
 void SetUpServer() {
     if (gServer.empty()) {
         gServerDir = "/tmp/pelloquin-pg-bench";
+        // A server that keeps what it commits, as an office's does: its saves wait for the disk.
+        setenv("PELLOQUIN_PG_DURABLE", "1", 1);
         const std::string start = std::string(PELLOQUIN_PGSERVER) + " start " + gServerDir;
         if (std::system(start.c_str()) != 0) throw std::runtime_error(start + " failed");
         gServer = "host=" + gServerDir + " user=postgres dbname=postgres";

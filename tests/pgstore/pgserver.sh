@@ -7,6 +7,8 @@
 #   pgserver.sh resume DIR   starts it again on the same data
 #   pgserver.sh stop DIR     stops it and every server in a subfolder of DIR, and removes DIR
 #
+# Without fsync, unless PELLOQUIN_PG_DURABLE is set.
+#
 # Run as root (as CI runs), the server runs as the unprivileged user "postgres" that Debian's
 # postgresql package creates, since initdb refuses to run as root.
 set -euo pipefail
@@ -42,15 +44,17 @@ case $action in
       cat "$dir/initdb.log" >&2
       exit 1
     fi
-    # Durability is not what these tests are about: no fsync, so that they run fast.
     cat >>"$dir/data/postgresql.conf" <<CONF
 listen_addresses = ''
 unix_socket_directories = '$dir'
-fsync = off
-synchronous_commit = off
-full_page_writes = off
 max_connections = 300
 CONF
+    # Durability is not what the tests are about: no fsync, so that they run fast. Benchmarks
+    # set PELLOQUIN_PG_DURABLE=1 to measure a server that keeps what it commits.
+    if [ -z "${PELLOQUIN_PG_DURABLE:-}" ]; then
+      printf 'fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n' \
+        >>"$dir/data/postgresql.conf"
+    fi
     ctl start || { cat "$dir/server.log" >&2; exit 1; }
     ;;
   halt) ctl -m fast stop ;;

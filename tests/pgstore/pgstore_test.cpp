@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "entryimport.h"
 #include "knowledgebase.h"
 #include "pgtest.h"
 #include "servercopy.h"
@@ -140,6 +141,63 @@ TEST_F(PgStoreTest, AFilesEntriesCopiedToTheServerGiveTheSameHitsInTheSameOrder)
     EXPECT_EQ(second.copied, 0u);
     EXPECT_EQ(second.alreadyThere, first.copied);
     EXPECT_EQ(server.ReadEntry(edited).problem, "edited on the server");
+}
+
+// The entries as a store hands them out: ID, dates and texts, in its order.
+std::vector<std::string> EntriesOf(TKnowledgeStore& store) {
+    std::vector<std::string> entries;
+    EXPECT_TRUE(store.ForEachEntry(
+        [&](const TStoredEntry& e) {
+            entries.push_back(e.ID + "|" + e.created + "|" + e.solutionCreated + "|" + e.problem +
+                              "|" + e.solution);
+        },
+        {}));
+    return entries;
+}
+
+TEST_F(PgStoreTest, AFileImportedToTheServerExportsAsTheFileDoesAndIsSearchedAlike) {
+    const std::string file = dir.File("pelloquin.dat");
+    std::mt19937 rng(8);
+    {
+        TSQLiteDatabase DB(file);
+        kb::CreateMissingTables(DB);
+        for (int i = 0; i < 300; ++i)
+            kb::SaveEntry(DB, RandomText(rng, 12), RandomText(rng, 12));
+        // An entry without its problem text, one the server cannot hold, and a text with a NUL.
+        DB.ExecSQL("delete from textdata where rowid = 7");
+        DB.ExecSQL(kb::InsertTextSQL(std::string(41, 'x'), "today", "P", "printer"));
+        DB.ExecSQL(kb::InsertTextSQL(std::string(41, 'x'), "today", "S", "jam"));
+        DB.ExecSQL(
+            "update textdata set description = 'printer' || char(0) || 'jam' where rowid = 9");
+    }
+    TSQLiteStore local(file);
+    local.Open();
+    TRecordingEngine server(std::make_unique<TPgStore>(db->Conninfo()));
+    ASSERT_EQ(server->OpenNow().error, "");
+
+    // Cancelled, nothing stays.
+    const TImportSummary cancelled =
+        server->Import(*OpenEntrySource(file), [](uint64_t, uint64_t) { return false; });
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_EQ(server->LiveTexts(), 0u);
+
+    const TImportSummary summary = server->Import(*OpenEntrySource(file));
+    EXPECT_EQ(summary.imported, 300u);
+    EXPECT_EQ(summary.failed, 1u);
+    std::vector<std::string> expected = EntriesOf(local);
+    expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                  [](const std::string& e) { return e.starts_with("xxxxx"); }),
+                   expected.end());
+    EXPECT_EQ(EntriesOf(server->Store()), expected);
+    for (const std::string query : {"printer jam", "the", "network error driver"}) {
+        server->Search(query);
+        server.WaitIdle();
+        EXPECT_EQ(server.Last(), FreshHits(db->Conninfo(), query)) << query;
+    }
+
+    const TImportSummary again = server->Import(*OpenEntrySource(file));
+    EXPECT_EQ(again.imported, 0u);
+    EXPECT_EQ(again.skipped, 300u);
 }
 
 TEST_F(PgStoreTest, TheTextSizeIsTheUsersOwnAndNeverOnTheServer) {

@@ -21,9 +21,10 @@
 // The fixture server's connection string, or none when PostgreSQL is not installed.
 std::optional<std::string> TestServer();
 
-#define REQUIRE_TEST_SERVER()                                                                    \
-    if (!TestServer()) GTEST_SKIP() << "PostgreSQL is not installed (scripts/setup.sh installs " \
-                                       "it)"
+#define REQUIRE_TEST_SERVER()                                                 \
+    if (!TestServer())                                                        \
+    GTEST_SKIP() << "PostgreSQL is not installed (scripts/setup.sh installs " \
+                    "it)"
 
 // A database of its own on a server, dropped (connections and all) when the test ends.
 class TPgTestDatabase {
