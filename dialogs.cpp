@@ -1,5 +1,9 @@
 #include "dialogs.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+
 namespace {
 std::unique_ptr<TDialogs>& Current() {
     static std::unique_ptr<TDialogs> dialogs = std::make_unique<TDialogs>();
@@ -24,6 +28,28 @@ QMessageBox::StandardButton TDialogs::Ask(QWidget* parent, const QString& title,
 
 void TDialogs::ShowError(QWidget* parent, const QString& title, const QString& text) {
     QMessageBox::critical(parent, title, text, QMessageBox::Ok);
+}
+
+void TDialogs::ShowInformation(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox::information(parent, title, text, QMessageBox::Ok);
+}
+
+QString TDialogs::SaveFileName(QWidget* parent, const QString& title, const QString& suggested,
+                               const QString& filters, QString* chosenFilter) {
+    return QFileDialog::getSaveFileName(parent, title, suggested, filters, chosenFilter);
+}
+
+QString TDialogs::OpenFileName(QWidget* parent, const QString& title, const QString& filters) {
+    return QFileDialog::getOpenFileName(parent, title, QDir::homePath(), filters);
+}
+
+std::optional<QString> TDialogs::AskText(QWidget* parent, const QString& title,
+                                         const QString& label, const QString& text) {
+    bool ok = false;
+    const QString answer =
+        QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, &ok);
+    if (!ok) return std::nullopt;
+    return answer;
 }
 
 TDialogs& Dialogs() {

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QWidget;
 
@@ -19,6 +20,16 @@ public:
                                             QMessageBox::StandardButtons buttons);
     // An error box with one OK button.
     virtual void ShowError(QWidget* parent, const QString& title, const QString& text);
+    // A message box with one OK button, for news that is not an error.
+    virtual void ShowInformation(QWidget* parent, const QString& title, const QString& text);
+    // The desktop's file dialogs: the file chosen, empty when the user cancelled. filters as
+    // QFileDialog takes them; chosenFilter, when given, gets the filter the user picked.
+    virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& suggested,
+                                 const QString& filters, QString* chosenFilter);
+    virtual QString OpenFileName(QWidget* parent, const QString& title, const QString& filters);
+    // One line of text; nothing when the user cancelled.
+    virtual std::optional<QString> AskText(QWidget* parent, const QString& title,
+                                           const QString& label, const QString& text);
 };
 
 // The dialogs in use. Never null.

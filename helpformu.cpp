@@ -151,6 +151,11 @@ THelpForm::THelpForm(QWidget* parent) : QScrollArea(parent) {
              "box to the right. Pelloquin will do this AS YOU TYPE in real time. Click on a "
              "title to view the problem and solution."),
         QRect(320, 10, 185, 239));
+    // In the free space under the third picture, like the note under the first.
+    DataLocation = StepText(thesuggestion, QString(), QRect(8, 201, 309, 50));
+    DataLocation->setFont(Tahoma(11));
+    DataLocation->setWordWrap(true);
+    DataLocation->setTextInteractionFlags(Qt::TextSelectableByMouse);
     top += 256;
     Column->setFixedSize(kColumnWidth, top);
     setWidget(Column);  // the scroll area owns the column from here on
@@ -174,6 +179,16 @@ void THelpForm::showEvent(QShowEvent* event) {
         fshownOnce = true;
         verticalScrollBar()->setValue(kFirstScroll);
     }
+}
+
+void THelpForm::SetDataLocation(const QString& location) {
+    // A path has no blanks to wrap at; a zero-width space after each separator gives it some.
+    QString breakable = location;
+    breakable.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    DataLocation->setText(
+        QStringLiteral("Your entries are kept in %1. Knowledge base > Show data folder opens it.")
+            .arg(breakable));
+    DataLocation->setToolTip(location);
 }
 
 void THelpForm::SetPictured(QWidget* problem, QWidget* solution, QWidget* results) {

@@ -42,6 +42,7 @@ public:
     TPanel* thesuggestion = nullptr;
     QLabel* Image3 = nullptr;  // the results list
     QLabel* StaticText3 = nullptr;
+    QLabel* DataLocation = nullptr;  // under the third picture: where the entries are kept
 
     // Shows the window, or brings it to the front when it is shown already, and scrolls the
     // "Your Solution:" heading into view (no scroll when it is fully in view).
@@ -50,6 +51,8 @@ public:
     void SetPictured(QWidget* problem, QWidget* solution, QWidget* results);
     // Takes the three pictures anew; keeps the old ones without a widget.
     void RefreshPictures();
+    // Says where the entries are kept (a file's path, or the office server).
+    void SetDataLocation(const QString& location);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,12 +1,13 @@
-// The program: the application object, the main window with the knowledge base in its folder
-// (beside the executable, or the user's data folder when installed), the hidden help window, and
-// the message loop until the main window closes.
+// The program: the application object, the main window on the knowledge base the user chose (the
+// file in its folder, beside the executable or in the user's data folder when installed, or an
+// office server), the hidden help window, and the message loop until the main window closes.
 #include <clocale>
 
 #include "application.h"
 #include "helpformu.h"
-#include "knowledgebase.h"
+#include "kbmenu.h"
 #include "mainform.h"
+#include "storechoice.h"
 #include "uipanel.h"
 
 int main(int argc, char** argv) {
@@ -14,11 +15,14 @@ int main(int argc, char** argv) {
     TApplication app(argc, argv);
     SetUpApplication();
 
-    TForm1 form(kb::MakeKnowledgeBaseDirectory());
+    TForm1 form(CurrentChoice());
+    form.KnowledgeBaseMenu().SetStartUpChecks(true);
     THelpForm helpForm;
     HelpForm = &helpForm;
     helpForm.SetPictured(form.Panel2, form.Panel3, form.Panel7);
     QObject::connect(&form, &TForm1::helpRequested, &helpForm, &THelpForm::ShowAtSolution);
+    QObject::connect(&form.KnowledgeBaseMenu(), &TKnowledgeBaseMenu::locationChanged, &helpForm,
+                     &THelpForm::SetDataLocation);
 
     // Closing the main window ends the program, whatever other windows are open.
     QObject::connect(&form, &TForm1::closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -17,10 +17,10 @@
 #include "application.h"
 #include "colors.h"
 #include "dialogs.h"
+#include "kbmenu.h"
 #include "knowledgebase.h"
 #include "qtext.h"
 #include "splashu.h"
-#include "sqlitestore.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uipanel.h"
 #include "viewform.h"
@@ -48,24 +48,66 @@ bool IsBlank(std::string_view text) {
 }  // namespace
 
 TForm1::TForm1(const std::string& dataDir, QWidget* parent)
-    : TForm1(std::make_unique<TSQLiteStore>(kb::KnowledgeBaseFile(dataDir)), parent) {}
+    : TForm1(FileChoice(kb::KnowledgeBaseFile(dataDir)), parent) {}
 
-TForm1::TForm1(std::unique_ptr<TKnowledgeStore> store, QWidget* parent) : QMainWindow(parent) {
-    // The engine's callbacks arrive on its worker; each is posted here, and dropped with the
-    // window if it closes first.
-    TKnowledgeEngine::TCallbacks callbacks;
-    callbacks.passReady = [this](std::shared_ptr<TSearchPass> pass) {
-        QMetaObject::invokeMethod(
-            this, [this, pass = std::move(pass)] { RunHandler([&] { ShowSearchPass(pass); }); },
-            Qt::QueuedConnection);
-    };
-    callbacks.opened = [this](const TKnowledgeEngine::TOpened& opened) {
-        QMetaObject::invokeMethod(
-            this, [this, opened] { OpenedKnowledgeBase(opened); }, Qt::QueuedConnection);
-    };
-    fengine = std::make_unique<TKnowledgeEngine>(std::move(store), std::move(callbacks));
+TForm1::TForm1(const TStoreChoice& choice, QWidget* parent) : QMainWindow(parent), fchoice(choice) {
+    MakeEngine();
     BuildLayout();
     RunHandler([this] { FormCreate(); });
+}
+
+void TForm1::MakeEngine() {
+    // The engine's callbacks arrive on its worker; each is posted here, and dropped with the
+    // window if it closes first, or when this engine has been given up for another.
+    const int generation = ++fengineGeneration;
+    TKnowledgeEngine::TCallbacks callbacks;
+    callbacks.passReady = [this, generation](std::shared_ptr<TSearchPass> pass) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, pass = std::move(pass)] {
+                if (generation == fengineGeneration) RunHandler([&] { ShowSearchPass(pass); });
+            },
+            Qt::QueuedConnection);
+    };
+    callbacks.opened = [this, generation](const TKnowledgeEngine::TOpened& opened) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, opened] {
+                if (generation == fengineGeneration) OpenedKnowledgeBase(opened);
+            },
+            Qt::QueuedConnection);
+    };
+    fengine = std::make_unique<TKnowledgeEngine>(MakeStore(fchoice), std::move(callbacks));
+}
+
+void TForm1::RefuseWhileEditing() const {
+    for (const auto& [id, window] : shown) {
+        if (window->Editing() && window->Modified()) {
+            window->raise();
+            throw Exception("An entry is being edited: save or cancel its edits first");
+        }
+    }
+}
+
+void TForm1::UseStore(const TStoreChoice& choice) {
+    RefuseWhileEditing();
+    TWaitCursor hourglass;
+    // The entries on view belong to the store being left.
+    for (auto& [id, window] : shown)
+        window.release()->deleteLater();
+    shown.clear();
+    fengine.reset();  // its worker stops; what it still posts is dropped
+    fchoice = choice;
+    fopened = false;
+    fpassesShown = 0;  // counted per engine, as it counts the passes it runs
+    Results->SetStorage(nullptr);
+    fhold.reset();
+    Scored = std::make_unique<TScoretree<TcvResults>>();
+    Results->SetStorage(Scored.get());
+    Results->StorageChanged();
+    MakeEngine();
+    fengine->StartOpening();
+    Requery();
 }
 
 TForm1::~TForm1() {
@@ -85,6 +127,7 @@ void TForm1::FormCreate() {
     Scored = std::make_unique<TScoretree<TcvResults>>();
     CreateResultsPanel();
     SetUpKeyboardAndNames();
+    fkbMenu = new TKnowledgeBaseMenu(*this, KnowledgeBase1);
     // Opening and loading run on the engine's worker, behind the splash; a change typed meanwhile
     // is searched once they end, and a save waits for them.
     fengine->StartOpening();
@@ -94,6 +137,7 @@ void TForm1::OpenedKnowledgeBase(const TKnowledgeEngine::TOpened& opened) {
     fopened = true;
     if (opened.fontsize) ApplyFontSize(*opened.fontsize);
     if (!opened.error.empty()) ShowException(Exception(opened.error));
+    emit this->opened(QString::fromStdString(opened.error));
 }
 
 void TForm1::CreateResultsPanel() {
@@ -406,11 +450,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             Results->setFocus(Qt::TabFocusReason);
             return true;
         }
-    }
-    if (event->type() == QEvent::MouseButtonRelease &&
-        (watched == Label5 || watched == Label1 || watched == Label2)) {
-        RunHandler([this] { Label5Click(); });
-        return true;
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "engine.h"
+#include "linklabel.h"
 #include "searchhit.h"
+#include "storechoice.h"
 #include "textsearch/scoretree.h"
 
 class QAction;
@@ -28,6 +30,7 @@ class QPushButton;
 class QScrollBar;
 class QSplitter;
 class TPanel;
+class TKnowledgeBaseMenu;
 class TShowItem;
 class vRenderPanel;
 
@@ -37,13 +40,14 @@ class TForm1 : public QMainWindow {
 public:
     // The knowledge base file in dataDir (the directory that holds, or will hold, it).
     explicit TForm1(const std::string& dataDir, QWidget* parent = nullptr);
-    // Any store.
-    explicit TForm1(std::unique_ptr<TKnowledgeStore> store, QWidget* parent = nullptr);
+    // The store a choice names: a knowledge base file or an office server.
+    explicit TForm1(const TStoreChoice& choice, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // --- Components of the layout ---
     QMenu* Configure1 = nullptr;
     QMenu* Fontsize1 = nullptr;
+    QMenu* KnowledgeBase1 = nullptr;
     QAction* Larger1 = nullptr;
     QAction* Smaller1 = nullptr;
     QAction* Exit1 = nullptr;
@@ -61,9 +65,9 @@ public:
     QPlainTextEdit* SolutionText = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
+    TLinkLabel* Label5 = nullptr;  // the "HELP!" links
+    TLinkLabel* Label1 = nullptr;
+    TLinkLabel* Label2 = nullptr;
     QScrollBar* vs = nullptr;
     vRenderPanel* Results = nullptr;  // the ranked list; null once the window has closed
 
@@ -81,9 +85,18 @@ public:
     int ViewWindowCount() const { return static_cast<int>(shown.size()); }
     TShowItem* ViewWindowAt(int i) const { return shown.at(static_cast<size_t>(i)).second.get(); }
     void SetWindowColor(QColor color);
+    // Leaves the store in use for the one choice names: the view windows close, the list
+    // empties, and the new store opens as at start (opened follows).
+    void UseStore(const TStoreChoice& choice);
+    // Raises when a view window holds edits not yet saved (before the store changes under it).
+    void RefuseWhileEditing() const;
 
     // --- State, read-only ---
     TKnowledgeEngine& Engine() { return *fengine; }
+    // Where the entries in use are.
+    const TStoreChoice& Choice() const { return fchoice; }
+    // The "Knowledge base" menu's actions.
+    TKnowledgeBaseMenu& KnowledgeBaseMenu() { return *fkbMenu; }
     // The opening has reported (successfully or not).
     bool Opened() const { return fopened; }
     int32_t FontSize() const { return fontsize; }
@@ -91,7 +104,7 @@ public:
     int ProblemTextSize() const { return fproblemTextSize; }
     // The hits on display, by score.
     const TScoretree<TcvResults>& ScoredHits() const { return *Scored; }
-    // Passes shown so far.
+    // Passes of the engine in use shown so far.
     int PassesShown() const { return fpassesShown; }
     // The problem and solution texts as stored.
     std::string ProblemBytes() const;
@@ -118,6 +131,8 @@ signals:
     void closed();
     // A "HELP!" link was clicked.
     void helpRequested();
+    // The store has been opened (error empty) or could not be (error says why).
+    void opened(const QString& error);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -125,6 +140,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void MakeEngine();
     void BuildLayout();
     void CreateResultsPanel();
     // Focus order, keys of the text boxes, and names for screen readers.
@@ -138,7 +154,11 @@ private:
     void OpenEntry(const std::string& ID);
     void ForgetViewWindow(TShowItem* window);
 
+    TStoreChoice fchoice;
+    // Passes and openings of an engine given up for another are dropped when they arrive.
+    int fengineGeneration = 0;
     std::unique_ptr<TKnowledgeEngine> fengine;
+    TKnowledgeBaseMenu* fkbMenu = nullptr;   // a child
     std::unique_ptr<vRenderPanel> fresults;  // Results
     std::shared_ptr<TSearchPass> fhold;      // the hits on display, which Scored orders
     std::unique_ptr<TScoretree<TcvResults>> Scored;

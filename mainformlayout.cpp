@@ -13,6 +13,7 @@
 #include <QSplitter>
 
 #include "application.h"
+#include "linklabel.h"
 #include "mainform.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uipanel.h"
@@ -29,12 +30,11 @@ QFont Tahoma(int pixelSize, bool bold = false) {
     return font;
 }
 
-QLabel* HelpLink(QWidget* parent) {
-    auto* label = new QLabel(QStringLiteral("HELP!"), parent);
+TLinkLabel* HelpLink(QWidget* parent) {
+    auto* label = new TLinkLabel(QStringLiteral("HELP!"), parent);
     QFont font = Tahoma(9, true);
     font.setUnderline(true);
     label->setFont(font);
-    label->setCursor(Qt::PointingHandCursor);
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, QColor(255, 111, 111));
@@ -74,6 +74,7 @@ void TForm1::BuildLayout() {
     Larger1->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     Smaller1 = Fontsize1->addAction(QStringLiteral("&Smaller"));
     Smaller1->setShortcut(QKeySequence::ZoomOut);
+    KnowledgeBase1 = menuBar()->addMenu(QStringLiteral("&Knowledge base"));  // kbmenu.h fills it
     Exit1 = menuBar()->addAction(QStringLiteral("E&xit"));
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     auto* saveShortcut = new QAction(this);
@@ -159,8 +160,9 @@ void TForm1::BuildLayout() {
     connect(ProblemText, &QPlainTextEdit::textChanged, this,
             [this] { RunHandler([this] { ProblemTextChange(); }); });
     connect(vs, &QScrollBar::valueChanged, this, [this] { RunHandler([this] { vsChange(); }); });
-    for (QLabel* link : {Label5, Label1, Label2}) {
-        link->installEventFilter(this);
+    for (TLinkLabel* link : {Label5, Label1, Label2}) {
+        connect(link, &TLinkLabel::activated, this,
+                [this] { RunHandler([this] { Label5Click(); }); });
     }
 }
 

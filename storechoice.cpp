@@ -82,7 +82,7 @@ TStoreChoice CurrentChoice() {
     return {};
 }
 
-void SaveChoice(const TStoreChoice& choice) {
+std::string KeptChoiceText(const TStoreChoice& choice) {
     std::string text = choice.where;
     if (choice.IsServer()) {
         for (const auto& [key, value] : ParseConninfo(text)) {
@@ -101,7 +101,11 @@ void SaveChoice(const TStoreChoice& choice) {
     if (ParseChoice(text).kind != choice.kind || text.find('\n') != std::string::npos) {
         throw Exception("\"" + text + "\" cannot be kept as the knowledge base's place");
     }
-    WriteUserSetting(kChoiceSetting, text + "\n");
+    return text;
+}
+
+void SaveChoice(const TStoreChoice& choice) {
+    WriteUserSetting(kChoiceSetting, KeptChoiceText(choice) + "\n");
 }
 
 std::string ChoiceFile(const TStoreChoice& choice) {

@@ -46,6 +46,8 @@ TStoreChoice CurrentChoice();
 // Keeps the choice for the next starts (a file's path made absolute). Raises when it cannot be
 // written, or when a server's connection string holds a password.
 void SaveChoice(const TStoreChoice& choice);
+// The line SaveChoice would keep; raises as it would (a password), writing nothing.
+std::string KeptChoiceText(const TStoreChoice& choice);
 
 // The file a file choice opens: its path, or the default file (its folder made when missing).
 std::string ChoiceFile(const TStoreChoice& choice);

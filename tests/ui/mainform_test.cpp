@@ -1,5 +1,6 @@
 // The main window: its layout, what it builds when created (also when that fails), and closing.
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -7,6 +8,8 @@
 #include <QSplitter>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uipanel.h"
@@ -62,20 +65,35 @@ TEST_F(MainWindowTest, LayoutHasTheSizesPlacesAndCaptions) {
     EXPECT_EQ(InWindow(f.SolutionText, f).height(), 274 + 50);
 }
 
-TEST_F(MainWindowTest, MenuHoldsTextSizeAndExit) {
+TEST_F(MainWindowTest, MenuHoldsSettingsKnowledgeBaseAndExitEachItemWithItsOwnMnemonic) {
     TForm1& f = Open();
-    const auto top = f.menuBar()->actions();
-    ASSERT_EQ(top.size(), 2);
-    // The captions, each with a mnemonic.
-    auto caption = [](QString text) {
-        EXPECT_EQ(text.count('&'), 1) << text.toStdString();
-        return text.remove('&');
+    auto caption = [](QString text) { return text.remove('&'); };
+    // Every item of a menu (the bar included) has one mnemonic, and no two share one.
+    std::function<void(const QList<QAction*>&)> checkMnemonics = [&](const QList<QAction*>& items) {
+        std::set<QChar> keys;
+        for (QAction* item : items) {
+            if (item->isSeparator()) continue;
+            const QString text = item->text();
+            ASSERT_EQ(text.count('&'), 1) << text.toStdString();
+            EXPECT_TRUE(keys.insert(text[text.indexOf('&') + 1].toLower()).second)
+                << text.toStdString();
+            if (item->menu()) checkMnemonics(item->menu()->actions());
+        }
     };
+    const auto top = f.menuBar()->actions();
+    checkMnemonics(top);
+    ASSERT_EQ(top.size(), 3);
     EXPECT_EQ(caption(top[0]->text()), "Settings");
-    EXPECT_EQ(caption(top[1]->text()), "Exit");
+    EXPECT_EQ(caption(top[1]->text()), "Knowledge base");
+    EXPECT_EQ(caption(top[2]->text()), "Exit");
     EXPECT_EQ(caption(f.Fontsize1->title()), "Text Size");
     EXPECT_EQ(caption(f.Larger1->text()), "Larger");
     EXPECT_EQ(caption(f.Smaller1->text()), "Smaller");
+    QStringList items;
+    for (QAction* item : f.KnowledgeBase1->actions())
+        if (!item->isSeparator()) items << caption(item->text());
+    EXPECT_EQ(items, QStringList({"Back up now...", "Export...", "Import...", "Show data folder",
+                                  "Connect to office server...", "Use this computer's file"}));
 }
 
 TEST_F(MainWindowTest, FirstStartCreatesTheKnowledgeBase) {

@@ -1,4 +1,5 @@
 // The splash window and its sequence, the help window, and the HELP! links that open it.
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -284,6 +285,16 @@ TEST_F(SplashHelpTest, EveryHelpLinkShowsTheOneHelpWindowAtYourSolution) {
         EXPECT_TRUE(h.isVisible());
         EXPECT_TRUE(InView(h, h.thesolution));
         EXPECT_EQ(CountWindows<THelpForm>(), windows);
+
+        // A screen reader sees a link, and pressing it does what a click does.
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(link);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->role(), QAccessible::Link);
+        EXPECT_EQ(accessible->text(QAccessible::Name), "HELP!");
+        h.hide();
+        ASSERT_NE(accessible->actionInterface(), nullptr);
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        EXPECT_TRUE(h.isVisible());
     }
     EXPECT_EQ(h.verticalScrollBar()->value(), 144);  // in view at 144: no scroll
 }

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,37 @@ public:
     void ShowError(QWidget*, const QString& title, const QString& text) override {
         shown.push_back({title, text, QMessageBox::Ok, true});
     }
+    void ShowInformation(QWidget*, const QString& title, const QString& text) override {
+        shown.push_back({title, text, QMessageBox::Ok, false});
+    }
+    // File dialogs and text questions take their answers from files (empty: cancelled) and
+    // texts; a save dialog's chosen filter is the filters' first line unless filter is set.
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString& filters,
+                         QString* chosenFilter) override {
+        if (chosenFilter) *chosenFilter = filter.isEmpty() ? filters.section(";;", 0, 0) : filter;
+        return NextFile();
+    }
+    QString OpenFileName(QWidget*, const QString&, const QString&) override { return NextFile(); }
+    std::optional<QString> AskText(QWidget*, const QString&, const QString& label,
+                                   const QString&) override {
+        shown.push_back({QString(), label, QMessageBox::Ok, false});
+        if (texts.empty()) {
+            ADD_FAILURE() << "unexpected text question: " << label.toStdString();
+            return std::nullopt;
+        }
+        auto text = texts.front();
+        texts.pop_front();
+        return text;
+    }
+    QString NextFile() {
+        if (files.empty()) {
+            ADD_FAILURE() << "unexpected file dialog";
+            return {};
+        }
+        QString file = files.front();
+        files.pop_front();
+        return file;
+    }
     int Errors() const {
         int n = 0;
         for (const auto& s : shown)
@@ -51,6 +83,9 @@ public:
     }
 
     std::deque<QMessageBox::StandardButton> answers;
+    std::deque<QString> files;
+    std::deque<std::optional<QString>> texts;
+    QString filter;
     std::vector<TShown> shown;
 };
 
