@@ -10,11 +10,12 @@
 #include "entryexport.h"
 #include "entryimport.h"
 #include "kbtool/kbcheck.h"
+#include "kbtool/kbserver.h"
 #include "knowledgebase.h"
+#include "pgstore.h"
 #include "searchindex.h"
 #include "sqlitestore.h"
 #include "storedtext.h"
-#include "textsearch/cvrules.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretext.h"
 
@@ -27,16 +28,18 @@ namespace {
 constexpr int kBusyMs = 10000;
 
 constexpr std::string_view kUsage =
-    "usage: pelloquin-kb [--file PATH] COMMAND [ARGUMENT...]\n"
+    "usage: pelloquin-kb [--file PATH | --server CONNINFO] COMMAND [ARGUMENT...]\n"
     "\n"
     "  search TEXT                        the hits the program lists for TEXT, best first\n"
     "  export --format csv|json|md [OUT]  every entry, to OUT or the standard output\n"
     "  import FILE                        the new entries of an export or a knowledge base file\n"
-    "  backup OUT                         a checked copy of the knowledge base\n"
-    "  check                              what is damaged in the knowledge base\n"
+    "  backup OUT                         a checked copy of the knowledge base file\n"
+    "  check                              what is damaged in the knowledge base file\n"
     "  stats                              entries, texts, terms and the size of the file\n"
     "\n"
-    "Without --file: the knowledge base the program opens.\n";
+    "--server names an office server: a connection string (\"host=kb.office dbname=kb\"),\n"
+    "a postgresql:// URI or a service name. Without --file or --server: the knowledge base\n"
+    "the program opens, or the one PELLOQUIN_DATABASE names.\n";
 
 // Bad arguments, as opposed to an unusable file: the usage hint follows the message.
 class EBadArguments : public EToolUsage {
@@ -67,10 +70,18 @@ TProgress ProgressOf(const std::function<bool()>& interrupted) {
     return [&interrupted](uint64_t, uint64_t) { return !interrupted(); };
 }
 
-int Search(const TToolOptions& options, std::ostream& out) {
+// backup and check read a file's pages; a server keeps its own.
+void RequireFile(const TToolOptions& options, const TStoreChoice& choice) {
+    if (!choice.IsServer()) return;
+    throw EToolUsage(options.command +
+                     " works on a knowledge base file, not on an office server; export saves "
+                     "the server's entries");
+}
+
+int Search(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
     const std::string text =
         OneArgument(options, "the problem text (in quotes when it has several words)");
-    const auto store = MakeStore(options, TOpenMode::ReadOnly);
+    const auto store = MakeStore(choice, TOpenMode::ReadOnly);
     TSearchIndex index;
     store->LoadAll(index);
     // As the engine's pass: the typed text in its stored form, vectorised, searched.
@@ -86,7 +97,7 @@ int Search(const TToolOptions& options, std::ostream& out) {
     return kExitOk;
 }
 
-int Export(const TToolOptions& options, std::ostream& out,
+int Export(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out,
            const std::function<bool()>& interrupted) {
     std::optional<TExportFormat> format;
     std::optional<std::string> path;
@@ -108,11 +119,13 @@ int Export(const TToolOptions& options, std::ostream& out,
         if (!format) throw EBadArguments("there is no export format " + name);
     }
     if (!format) throw EBadArguments("export needs --format csv, json or md");
-    const std::string kbFile = KnowledgeBaseFileOf(options);
-    if (path && SameFile(*path, kbFile)) {
-        throw EBadArguments("the export would overwrite the knowledge base");
+    if (!choice.IsServer()) {
+        const std::string kbFile = KnowledgeBaseFileOf(choice);
+        if (path && SameFile(*path, kbFile)) {
+            throw EBadArguments("the export would overwrite the knowledge base");
+        }
     }
-    const auto store = MakeStore(options, TOpenMode::ReadOnly);
+    const auto store = MakeStore(choice, TOpenMode::ReadOnly);
     if (!path) {
         if (!ExportEntries(*store, *format, out, ProgressOf(interrupted))) {
             throw Exception("the export was cancelled");
@@ -139,11 +152,12 @@ int Export(const TToolOptions& options, std::ostream& out,
     return kExitOk;
 }
 
-int Import(const TToolOptions& options, std::ostream& out, std::ostream& err,
-           const std::function<bool()>& interrupted) {
+int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out,
+           std::ostream& err, const std::function<bool()>& interrupted) {
     const std::string path = OneArgument(options, "the file to import");
-    const std::string kbFile = KnowledgeBaseFileOf(options);
-    if (SameFile(path, kbFile)) throw EBadArguments("a knowledge base cannot import itself");
+    if (!choice.IsServer() && SameFile(path, KnowledgeBaseFileOf(choice))) {
+        throw EBadArguments("a knowledge base cannot import itself");
+    }
     std::unique_ptr<TEntrySource> source;
     try {
         source = OpenEntrySource(path);
@@ -152,7 +166,7 @@ int Import(const TToolOptions& options, std::ostream& out, std::ostream& err,
     } catch (const EImportFile& e) {
         throw EToolUsage(e.what());
     }
-    const auto store = MakeStore(options, TOpenMode::Existing);
+    const auto store = MakeStore(choice, TOpenMode::Existing);
     const TImportSummary summary = store->ImportEntries(*source, ProgressOf(interrupted), nullptr);
     if (summary.cancelled) throw Exception("the import was cancelled; nothing was imported");
     for (const std::string& failure : summary.failures)
@@ -166,17 +180,19 @@ int Import(const TToolOptions& options, std::ostream& out, std::ostream& err,
     return summary.failed == 0 ? kExitOk : kExitFailed;
 }
 
-int Backup(const TToolOptions& options) {
+int Backup(const TToolOptions& options, const TStoreChoice& choice) {
     const std::string path = OneArgument(options, "the file to write the copy to");
-    const std::string kbFile = KnowledgeBaseFileOf(options);
+    RequireFile(options, choice);
+    const std::string kbFile = KnowledgeBaseFileOf(choice);
     if (SameFile(path, kbFile)) throw EBadArguments("the copy would overwrite the knowledge base");
     BackUpNow(kbFile, path);
     return kExitOk;
 }
 
-int Check(const TToolOptions& options, std::ostream& out) {
+int Check(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
     NoArguments(options);
-    TSQLiteDatabase DB(KnowledgeBaseFileOf(options), TOpenMode::ReadOnly, kBusyMs);
+    RequireFile(options, choice);
+    TSQLiteDatabase DB(KnowledgeBaseFileOf(choice), TOpenMode::ReadOnly, kBusyMs);
     std::vector<std::string> findings;
     try {
         findings = CheckKnowledgeBase(DB);
@@ -188,20 +204,22 @@ int Check(const TToolOptions& options, std::ostream& out) {
     return findings.empty() ? kExitOk : kExitFailed;
 }
 
-int Stats(const TToolOptions& options, std::ostream& out) {
+int Stats(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
     NoArguments(options);
-    const std::string kbFile = KnowledgeBaseFileOf(options);
+    if (choice.IsServer()) {
+        // The server's tables have no size of the kind a file has: the counts alone.
+        const TKbCounts counts = TServerLook(choice.where).Counts();
+        out << "entries: " << counts.entries << "\ntexts: " << counts.texts
+            << "\nterms: " << counts.terms << '\n';
+        return kExitOk;
+    }
+    const std::string kbFile = KnowledgeBaseFileOf(choice);
     TSQLiteDatabase DB(kbFile, TOpenMode::ReadOnly, kBusyMs);
     std::unordered_set<std::string> terms;
     {
         TSQLiteCursor vectors(DB, "select vectordata from vectors");
-        std::string name;
-        while (vectors.Next()) {
-            cvrules::ForEachStoredLine(vectors.Text(0), [&](std::string_view line) {
-                name.assign(cvrules::NameOf(line));
-                terms.insert(name);
-            });
-        }
+        while (vectors.Next())
+            AddTermsOf(vectors.Text(0), terms);
     }
     out << "entries: " << kb::CountEntries(DB)
         << "\ntexts: " << DB.GetTable("select count(*) from textdata")->FieldAsInteger(0)
@@ -214,7 +232,24 @@ int Stats(const TToolOptions& options, std::ostream& out) {
 TToolOptions ParseToolOptions(const std::vector<std::string>& args, bool& help) {
     TToolOptions options;
     help = false;
-    bool haveFile = false;
+    bool haveFile = false, haveServer = false;
+    // --NAME VALUE or --NAME=VALUE, once, with a value that is not empty.
+    auto valueOption = [&](size_t& i, std::string_view name, std::string_view what, bool& have,
+                           std::string& value) {
+        const std::string& arg = args[i];
+        const std::string option = "--" + std::string(name);
+        if (arg != option && !arg.starts_with(option + "=")) return false;
+        if (have) throw EBadArguments(option + " is given twice");
+        have = true;
+        if (arg == option) {
+            if (i + 1 == args.size()) throw EBadArguments(option + " needs " + std::string(what));
+            value = args[++i];
+        } else {
+            value = arg.substr(option.size() + 1);
+        }
+        if (value.empty()) throw EBadArguments(option + " needs " + std::string(what));
+        return true;
+    };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (!options.command.empty()) {
@@ -222,16 +257,11 @@ TToolOptions ParseToolOptions(const std::vector<std::string>& args, bool& help) 
         } else if (arg == "--help" || arg == "-h") {
             help = true;
             return options;
-        } else if (arg == "--file" || arg.starts_with("--file=")) {
-            if (haveFile) throw EBadArguments("--file is given twice");
-            haveFile = true;
-            if (arg == "--file") {
-                if (i + 1 == args.size()) throw EBadArguments("--file needs a path");
-                options.file = args[++i];
-            } else {
-                options.file = arg.substr(7);
+        } else if (valueOption(i, "file", "a path", haveFile, options.file) ||
+                   valueOption(i, "server", "a connection string", haveServer, options.server)) {
+            if (haveFile && haveServer) {
+                throw EBadArguments("--file and --server cannot be given together");
             }
-            if (options.file.empty()) throw EBadArguments("--file needs a path");
         } else if (arg.starts_with("-")) {
             throw EBadArguments("there is no option " + arg);
         } else {
@@ -247,9 +277,22 @@ TToolOptions ParseToolOptions(const std::vector<std::string>& args, bool& help) 
     return options;
 }
 
-std::string KnowledgeBaseFileOf(const TToolOptions& options) {
+TStoreChoice ChoiceOf(const TToolOptions& options) {
+    if (!options.file.empty()) return FileChoice(options.file);
+    if (!options.server.empty()) {
+        try {
+            return ServerChoice(options.server);
+        } catch (const Exception& e) {
+            throw EBadArguments("--server needs a connection string that can be read: " +
+                                std::string(e.what()));
+        }
+    }
+    return CurrentChoice();
+}
+
+std::string KnowledgeBaseFileOf(const TStoreChoice& choice) {
     const std::string file =
-        options.file.empty() ? kb::KnowledgeBaseFile(kb::KnowledgeBaseDirectory()) : options.file;
+        choice.where.empty() ? kb::KnowledgeBaseFile(kb::KnowledgeBaseDirectory()) : choice.where;
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (!fs::exists(status)) throw EToolUsage("there is no knowledge base at " + file);
@@ -276,8 +319,14 @@ std::string KnowledgeBaseFileOf(const TToolOptions& options) {
     return file;
 }
 
-std::unique_ptr<TKnowledgeStore> MakeStore(const TToolOptions& options, TOpenMode mode) {
-    auto store = std::make_unique<TSQLiteStore>(KnowledgeBaseFileOf(options), mode);
+std::unique_ptr<TKnowledgeStore> MakeStore(const TStoreChoice& choice, TOpenMode mode) {
+    if (choice.IsServer()) {
+        TServerLook{choice.where};  // reachable, and with the tables, which Open would make
+        auto store = std::make_unique<TPgStore>(choice.where);
+        store->Open();
+        return store;
+    }
+    auto store = std::make_unique<TSQLiteStore>(KnowledgeBaseFileOf(choice), mode);
     store->Open();
     return store;
 }
@@ -291,13 +340,14 @@ int RunKbTool(const std::vector<std::string>& args, std::ostream& out, std::ostr
             out << kUsage;
             return kExitOk;
         }
+        const TStoreChoice choice = ChoiceOf(options);
         const std::string& command = options.command;
-        if (command == "search") return Search(options, out);
-        if (command == "export") return Export(options, out, interrupted);
-        if (command == "import") return Import(options, out, err, interrupted);
-        if (command == "backup") return Backup(options);
-        if (command == "check") return Check(options, out);
-        return Stats(options, out);
+        if (command == "search") return Search(options, choice, out);
+        if (command == "export") return Export(options, choice, out, interrupted);
+        if (command == "import") return Import(options, choice, out, err, interrupted);
+        if (command == "backup") return Backup(options, choice);
+        if (command == "check") return Check(options, choice, out);
+        return Stats(options, choice, out);
     } catch (const EBadArguments& e) {
         err << "pelloquin-kb: " << e.what() << "\nTry 'pelloquin-kb --help'.\n";
         return kExitUsage;

@@ -1,18 +1,22 @@
 // pelloquin-kb: the knowledge base from the command line, over the program's own core.
 //
-//   pelloquin-kb [--file PATH] COMMAND [ARGUMENT...]
+//   pelloquin-kb [--file PATH | --server CONNINFO] COMMAND [ARGUMENT...]
 //
 // Commands: search TEXT, export --format csv|json|md [OUT], import FILE, backup OUT, check, stats
-// (see packaging/man/pelloquin-kb.1). Without --file the tool uses the knowledge base the program
-// would open. It never creates a knowledge base and never writes to one except by import; every
-// other command opens the file for reading alone, and a missing or foreign file is left as it is.
+// (see packaging/man/pelloquin-kb.1). Without --file or --server the tool uses the knowledge base
+// the program would open (storechoice.h: PELLOQUIN_DATABASE, else the user's choice, else the
+// default file), an office server included. It never creates a knowledge base and never writes
+// to one except by import; every other command opens the file for reading alone, and a missing or
+// foreign file, or a server database without the tables, is left as it is. backup and check are
+// about a file: on a server they are refused.
 //
 // Exit status: 0 success; 1 the command failed (check: found something wrong; import: a row
-// failed, or it was cancelled); 2 bad arguments, a knowledge base file that is missing or not a
-// knowledge base, or a file to import of no kind that can be imported.
+// failed, or it was cancelled; the server was lost during the command); 2 bad arguments, a
+// knowledge base file that is missing or not a knowledge base, a server that cannot be reached
+// or holds no knowledge base, or a file to import of no kind that can be imported.
 //
-// Where the entries live is chosen in one place, MakeStore, from the options parsed into
-// TToolOptions, so that another kind of store is one more option there.
+// Where the entries live is chosen in one place, ChoiceOf, from the options parsed into
+// TToolOptions, and the store made for that choice in one other, MakeStore.
 //
 // Thread safety: RunKbTool is meant for one thread (the tool's main).
 #pragma once
@@ -25,6 +29,7 @@
 
 #include "knowledgestore.h"
 #include "sqlite/sqlitedb.h"
+#include "storechoice.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -38,7 +43,8 @@ public:
 
 // The options before the command, and the command with its arguments.
 struct TToolOptions {
-    std::string file;  // --file; empty: the knowledge base the program would open
+    std::string file;    // --file
+    std::string server;  // --server, as given
     std::string command;
     std::vector<std::string> arguments;
 };
@@ -46,13 +52,19 @@ struct TToolOptions {
 // Parses the arguments after the program's name; raises EToolUsage. Sets help when asked for it.
 TToolOptions ParseToolOptions(const std::vector<std::string>& args, bool& help);
 
-// The knowledge base file the options name. Raises EToolUsage when it is missing or is not a
-// knowledge base, having opened it for reading alone.
-std::string KnowledgeBaseFileOf(const TToolOptions& options);
+// Where the options point: the file of --file, the server of --server, or else the knowledge
+// base the program would open. Raises EToolUsage for a server libpq cannot read the name of.
+TStoreChoice ChoiceOf(const TToolOptions& options);
 
-// The store the options name, opened for reading alone (ReadOnly) or for writing (Existing);
-// raises EToolUsage as KnowledgeBaseFileOf.
-std::unique_ptr<TKnowledgeStore> MakeStore(const TToolOptions& options, TOpenMode mode);
+// The knowledge base file of a file choice ("" for the default file, whose folder is not made).
+// Raises EToolUsage when it is missing or is not a knowledge base, having opened it for reading
+// alone.
+std::string KnowledgeBaseFileOf(const TStoreChoice& choice);
+
+// The store of the choice, opened for reading alone (ReadOnly) or for writing (Existing); raises
+// EToolUsage as KnowledgeBaseFileOf, or when the server cannot be reached or holds no knowledge
+// base (whose tables it does not make).
+std::unique_ptr<TKnowledgeStore> MakeStore(const TStoreChoice& choice, TOpenMode mode);
 
 // Runs the tool; returns its exit status. interrupted, when given, is asked during long commands
 // (export, import), which then stop, leaving nothing behind.
