@@ -303,6 +303,7 @@ void TKnowledgeBaseMenu::ConnectToServer1Click() {
         }
     }
     server.reset();
+    if (!fform.Choice().IsServer()) fcomputerFile = FileChoice(fform.Choice().where);
     SaveChoice(choice);
     fform.UseStore(CurrentChoice());
 }
@@ -311,7 +312,6 @@ void TKnowledgeBaseMenu::UseThisComputer1Click() {
     if (!fform.Choice().IsServer() || fform.Choice().source == TStoreChoice::TSource::Environment)
         return;
     fform.RefuseWhileEditing();
-    const TStoreChoice choice = FileChoice("");
-    SaveChoice(choice);
+    SaveChoice(fcomputerFile);
     fform.UseStore(CurrentChoice());
 }

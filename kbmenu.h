@@ -14,6 +14,8 @@
 #include <QString>
 #include <thread>
 
+#include "storechoice.h"
+
 class QAction;
 class QMenu;
 class TForm1;
@@ -58,6 +60,8 @@ private:
     void AutomaticBackupEnded(const TBackupResult& result);
 
     TForm1& fform;
+    // The file to go back to from a server: the one left for it in this run, else the default.
+    TStoreChoice fcomputerFile;
     bool fstartUpChecks = false;
     bool fcheckedAtStart = false;
     bool fbackupDone = false;
