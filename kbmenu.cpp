@@ -105,6 +105,7 @@ TKnowledgeBaseMenu::TKnowledgeBaseMenu(TForm1& form, QMenu* menu) : QObject(&for
                 [this, handler] { RunHandler([&] { (this->*handler)(); }); });
     }
     connect(menu, &QMenu::aboutToShow, this, &TKnowledgeBaseMenu::UpdateItems);
+    menu->setToolTipsVisible(true);  // they say why an item is unavailable
     connect(&form, &TForm1::opened, this, &TKnowledgeBaseMenu::Opened);
     UpdateItems();
 }
@@ -117,8 +118,17 @@ void TKnowledgeBaseMenu::UpdateItems() {
     const TStoreChoice& choice = fform.Choice();
     const bool chosenHere = choice.source != TStoreChoice::TSource::Environment;
     BackUp1->setEnabled(!choice.IsServer());
+    BackUp1->setToolTip(choice.IsServer() ? QStringLiteral("The office server is backed up there")
+                                          : QString());
     ConnectToServer1->setEnabled(chosenHere);
     UseThisComputer1->setEnabled(chosenHere && choice.IsServer());
+    const QString byAdministrator =
+        chosenHere ? QString()
+                   : QStringLiteral("Chosen for this computer by its administrator (%1)")
+                         .arg(QString::fromUtf8(kDatabaseVariable.data(),
+                                                static_cast<int>(kDatabaseVariable.size())));
+    ConnectToServer1->setToolTip(byAdministrator);
+    UseThisComputer1->setToolTip(byAdministrator);
 }
 
 void TKnowledgeBaseMenu::Opened(const QString& error) {

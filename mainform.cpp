@@ -295,6 +295,7 @@ void TForm1::Button1Click() {
     // Only a stored entry empties the boxes: nothing the user typed is lost.
     ProblemText->clear();
     SolutionText->clear();
+    ProblemText->setFocus();  // the next problem starts where the first did
 }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
