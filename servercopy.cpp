@@ -82,7 +82,10 @@ TCopyResult CopyEntriesToServer(const std::string& file, TPgStore& server,
             if (progress && ++done % kProgressRows == 0) progress(done, total);
         };
 
-        std::set<std::string> copied, skipped;
+        // Copied IDs in the file's order of first save, which the server's change log keeps.
+        std::vector<std::string> copied;
+        std::unordered_set<std::string> copiedSet;
+        std::set<std::string> skipped;
         std::set<std::pair<std::string, std::string>> keys;
         auto take = [&](std::string_view ID, std::string_view texttype) {
             const std::string id(ID);
@@ -94,7 +97,7 @@ TCopyResult CopyEntriesToServer(const std::string& file, TPgStore& server,
                 ++result.refusedRows;
                 return false;
             }
-            copied.insert(id);
+            if (copiedSet.insert(id).second) copied.push_back(id);
             return true;
         };
 
@@ -155,7 +158,7 @@ TCopyResult CopyEntriesToServer(const std::string& file, TPgStore& server,
         if (progress) progress(total, total);
         result.copied = copied.size();
         result.alreadyThere = skipped.size();
-        return std::vector<std::string>(copied.begin(), copied.end());
+        return copied;
     });
     return result;
 }

@@ -126,6 +126,11 @@ TEST_F(PgStoreTest, AFilesEntriesCopiedToTheServerGiveTheSameHitsInTheSameOrder)
         EXPECT_EQ(FreshHits(db->Conninfo(), query), FileHits(file, query)) << query;
     TSQLiteStore source(file);
     source.Open();
+    // Exported in the file's order of first save, not the order of the IDs.
+    std::vector<std::string> fileOrder, serverOrder;
+    source.ForEachEntry([&](const TStoredEntry& e) { fileOrder.push_back(e.ID); }, {});
+    server.ForEachEntry([&](const TStoredEntry& e) { serverOrder.push_back(e.ID); }, {});
+    EXPECT_EQ(serverOrder, fileOrder);
     const auto IDs = source.Database()->GetTable("select distinct ID from textdata");
     for (int r = 0; r < IDs->Count(); ++r) {
         const std::string ID(IDs->CellView(r, 0));
