@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMetaObject>
 #include <QUrl>
@@ -62,15 +63,20 @@ QString ExtensionOf(TExportFormat format) {
     return QStringLiteral("csv");
 }
 
+// A count as the user's language writes it (10,000).
+QString Count(size_t n) {
+    return QLocale().toString(static_cast<qulonglong>(n));
+}
+
 QString ImportSummary(const TImportSummary& summary) {
     if (summary.cancelled) return QStringLiteral("The import was cancelled: nothing was stored.");
-    QString text = QStringLiteral("%1 entries imported.").arg(summary.imported);
+    QString text = QStringLiteral("%1 entries imported.").arg(Count(summary.imported));
     if (summary.skipped > 0) {
         text += QStringLiteral("\n%1 entries were in the knowledge base already and were skipped.")
-                    .arg(summary.skipped);
+                    .arg(Count(summary.skipped));
     }
     if (summary.failed > 0) {
-        text += QStringLiteral("\n%1 rows could not be imported:").arg(summary.failed);
+        text += QStringLiteral("\n%1 rows could not be imported:").arg(Count(summary.failed));
         for (size_t i = 0; i < summary.failures.size() && i < kFailuresShown; ++i)
             text += QStringLiteral("\n  ") + QString::fromStdString(summary.failures[i]);
         if (summary.failed > kFailuresShown) text += QStringLiteral("\n  ...");
@@ -308,8 +314,7 @@ void TKnowledgeBaseMenu::ConnectToServer1Click() {
             Dialogs().ShowInformation(
                 &fform, Title(),
                 QStringLiteral("%1 entries copied to the office server; %2 were there already.")
-                    .arg(copied.copied)
-                    .arg(copied.alreadyThere));
+                    .arg(Count(copied.copied), Count(copied.alreadyThere)));
         }
     }
     server.reset();
