@@ -223,10 +223,10 @@ void TKnowledgeBaseMenu::Export1Click() {
         RunLongTask(&fform, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
                     [&](const TProgress& progress) {
                         std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-                        if (!file) throw Exception("Cannot write " + partial);
+                        if (!file) throw Exception("Cannot write " + path);
                         whole = fform.Engine().Export(format, file, progress);
                         file.close();
-                        if (!file) throw Exception("Cannot write " + partial);
+                        if (!file) throw Exception("Cannot write " + path);
                     });
         if (whole) std::filesystem::rename(partial, path);
     } catch (...) {
@@ -247,6 +247,14 @@ void TKnowledgeBaseMenu::Import1Click() {
     const QString in =
         Dialogs().OpenFileName(&fform, QStringLiteral("Import entries"), kImportFilters);
     if (in.isEmpty()) return;
+    std::error_code error;
+    if (!fform.Choice().IsServer() &&
+        std::filesystem::equivalent(ToPath(in), fform.Engine().Location(), error)) {
+        Dialogs().ShowInformation(&fform, Title(),
+                                  QStringLiteral("That is the knowledge base in use: its entries "
+                                                 "are all here already."));
+        return;
+    }
     TImportSummary summary;
     RunLongTask(&fform, {QStringLiteral("Import"), QStringLiteral("Importing entries...")},
                 [&](const TProgress& progress) {

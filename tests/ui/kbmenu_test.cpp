@@ -89,6 +89,10 @@ TEST_F(KnowledgeBaseMenuTest, ExportAndImportCarryEveryEntryToAnotherKnowledgeBa
     EXPECT_EQ(LastShown().text,
               "0 entries imported.\n3 entries were in the knowledge base already and were "
               "skipped.");
+    // The knowledge base in use, offered as its own import, is left alone.
+    dialogs->files = {QString::fromStdString(other)};
+    Menu().Import1Click();
+    EXPECT_TRUE(LastShown().text.startsWith("That is the knowledge base in use"));
     const auto imported = Entries(f);
     ASSERT_EQ(imported.size(), saved.size());
     for (size_t i = 0; i < saved.size(); ++i) {
