@@ -153,13 +153,14 @@ private:
     void ParseHere(size_t block, TBlock& slot) {
         slot.byHelper = false;
         slot.postings.clear();
-        const auto resolve = [this](std::string_view name) {
-            const TNameKey key(name);
+        // Names are looked for in the dictionary first; new ones are few.
+        const auto prefetch = [this](const TNameKey& key) { fdictionary.Prefetch(key); };
+        const auto resolve = [this](const TNameKey& key) {
             const uint32_t term = fdictionary.Find(key);
             return term != kNoTerm ? term : fknown + fnewTerms.FindOrAdd(key);
         };
         for (DocId doc = BlockBegin(block); doc < BlockEnd(block); ++doc) {
-            fbuilder.Reader().Read(ftexts[doc - ffirst], doc, resolve,
+            fbuilder.Reader().Read(ftexts[doc - ffirst], doc, prefetch, resolve,
                                    [&](uint32_t term, int32_t count) {
                                        slot.postings.push_back({term, doc, count});
                                    });
@@ -171,13 +172,14 @@ private:
         TBlock& slot = Slot(block);
         slot.byHelper = true;
         slot.postings.clear();
-        const auto resolve = [this](std::string_view name) {
-            const TNameKey key(name);
+        // Names are looked for in the dictionary first; new ones are few.
+        const auto prefetch = [this](const TNameKey& key) { fdictionary.Prefetch(key); };
+        const auto resolve = [this](const TNameKey& key) {
             const uint32_t term = fdictionary.Find(key);
             return term != kNoTerm ? term : fknown + fhelperTerms.FindOrAdd(key);
         };
         for (DocId doc = BlockBegin(block); doc < BlockEnd(block); ++doc) {
-            fhelperReader.Read(ftexts[doc - ffirst], doc, resolve,
+            fhelperReader.Read(ftexts[doc - ffirst], doc, prefetch, resolve,
                                [&](uint32_t term, int32_t count) {
                                    slot.postings.push_back({term, doc, count});
                                });
