@@ -43,6 +43,7 @@ public:
     void insert(float key, T* value) {
         fnodes.push_back(snode<T>{key, static_cast<int>(fnodes.size()), value});
         if (std::isnan(key)) fhasnan = true;
+        if (value == nullptr) ++fnullpayloads;
     }
 
     // The node at 0-based position `index` in ascending order, or null when out of range.
@@ -54,11 +55,19 @@ public:
 
     int Count() const { return static_cast<int>(fnodes.size()); }
 
+    // The payload of the node inserted `index`-th since the last Clear. REQUIRES: 0 <= index <
+    // Count().
+    T* Inserted(int index) const { return fnodes[static_cast<std::size_t>(index)].data; }
+
+    // Nodes inserted with a null payload since the last Clear.
+    int NullPayloads() const { return fnullpayloads; }
+
     // Frees every node, not the payloads; the next insert gets index 0.
     void Clear() noexcept {
         fnodes.clear();
         forder.clear();
         fhasnan = false;
+        fnullpayloads = 0;
     }
 
     // Orders the nodes inserted since the last call, so that later Items calls are O(1) reads
@@ -187,4 +196,5 @@ private:
     // Invariant: forder holds fnodes[0 .. forder.size()) in tree order.
     mutable std::vector<psnode<T>> forder;
     bool fhasnan = false;
+    int fnullpayloads = 0;
 };
