@@ -5,10 +5,39 @@
 #include "searchindex.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "storedtext.h"
 
-TSearchIndex::TSearchIndex() = default;
+// The room of one pass's hits, kept between a pass that went and the next one. One is enough:
+// a receiver holds the pass on show while the next is made, and lets it go when that arrives.
+class TPassBuffers {
+public:
+    void Give(std::vector<TcvResults>& hits, std::vector<std::string_view>& texttypes) {
+        hits.clear();
+        texttypes.clear();
+        std::lock_guard lock(fmutex);
+        if (hits.capacity() <= fhits.capacity()) return;  // the larger room is kept
+        fhits.swap(hits);
+        ftexttypes.swap(texttypes);
+    }
+    void Take(std::vector<TcvResults>& hits, std::vector<std::string_view>& texttypes) {
+        std::lock_guard lock(fmutex);
+        hits.swap(fhits);
+        texttypes.swap(ftexttypes);
+    }
+
+private:
+    std::mutex fmutex;
+    std::vector<TcvResults> fhits;  // empty, with room
+    std::vector<std::string_view> ftexttypes;
+};
+
+TSearchPass::~TSearchPass() {
+    if (recycle) recycle->Give(hits, texttypes);
+}
+
+TSearchIndex::TSearchIndex() : fbuffers(std::make_shared<TPassBuffers>()) {}
 TSearchIndex::~TSearchIndex() = default;
 
 void TSearchIndex::Clear() {
@@ -118,6 +147,8 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
 
     auto pass = std::make_unique<TSearchPass>();
     pass->texts = fchunks;
+    pass->recycle = fbuffers;
+    fbuffers->Take(pass->hits, pass->texttypes);
     pass->hits.reserve(matches.size());
     pass->texttypes.reserve(matches.size());
     for (const auto& match : matches) {

@@ -279,11 +279,17 @@ TEST(VectorIndex, PropertyAgreesWithProximityBitForBit) {
     }
 }
 
+// The second batch spans several rounds of the two threads' parsing, and names new to the index
+// turn up all through it, so that either thread meets some first.
 TEST(VectorIndex, AddBatchEqualsAddingOneByOne) {
     TRandomCorpus corpus(99);
     std::vector<std::string> texts = {"printer=1\r\n"};
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 20000; ++i) {
         texts.push_back(corpus.StoredText());
+        if (i % 97 == 0)
+            texts.back() +=
+                "Fresh" + std::to_string(i / 970) + "=0" + std::to_string(1 + i % 3) + "\r\n";
+    }
     const std::vector<std::string_view> views(texts.begin(), texts.end());
     TVectorIndex batch({.segmentDocs = 100, .parallelPostings = 50});
     batch.Add(views[0]);
@@ -295,8 +301,12 @@ TEST(VectorIndex, AddBatchEqualsAddingOneByOne) {
         batch.Remove(id);
         live[id] = false;
     }
-    for (int q = 0; q < 50; ++q) {
-        const TcvVector query = corpus.Query();
+    for (int q = 0; q < 30; ++q) {
+        TcvVector query = corpus.Query();
+        if (q % 3 == 0) {
+            query.Add("fresh" + std::to_string(q % 21) + "=1");
+            if (query.magnitude == 0) query.magnitude = 1.5f;
+        }
         ExpectSame(Literal(texts, live, query, -1.0f), Indexed(batch, query, -1.0f), query.Text());
     }
 }

@@ -138,7 +138,7 @@ TcvResults* vRenderPanel::Hover(int x, int y) {
 
 TcvResults* vRenderPanel::HitAt(QPoint point) const {
     const int row = HitRow(point);
-    return row >= 0 ? frows[static_cast<std::size_t>(row)] : nullptr;
+    return row >= 0 ? RowAt(row) : nullptr;
 }
 
 void vRenderPanel::Scroll(int x, int y) {
@@ -187,6 +187,8 @@ void vRenderPanel::StorageChanged() {
 void vRenderPanel::DropRows() const {
     frows.clear();
     fmemoryorder.clear();
+    fdirect = false;
+    fmemoryorderready = false;
     frowscount = -1;
     fpasswidths.Invalidate();
 }
@@ -196,37 +198,47 @@ void vRenderPanel::RebuildRows() const {
     if (!fStorage) return;
     const int count = fStorage->Count();
     fStorage->Prepare();
+    frowscount = count;
+    // A search pass has a hit on every node: its rows are read through the prepared tree. Copying
+    // them out walked all of a pass's hits in score order, a cache miss each, on every pass.
+    fdirect = fStorage->NullPayloads() == 0;
+    if (fdirect) return;
     frows.reserve(static_cast<std::size_t>(count));
-    // Hits are made in insertion order and usually lie in memory in that order, so the pass over
-    // all of them for their widths walks insertion order: in score order every hit and text
-    // would be a cache miss.
-    fmemoryorder.assign(static_cast<std::size_t>(count), nullptr);
-    bool indexed = true;
     for (int p = count - 1; p >= 0; --p) {
         const psnode<TcvResults> node = fStorage->Items(p);
-        if (!node || !node->data) continue;
-        frows.push_back(node->data);
-        if (node->index < 0 || node->index >= count ||
-            fmemoryorder[static_cast<std::size_t>(node->index)])
-            indexed = false;
-        else
-            fmemoryorder[static_cast<std::size_t>(node->index)] = node->data;
+        if (node && node->data) frows.push_back(node->data);
     }
-    if (indexed)
-        std::erase(fmemoryorder, nullptr);
-    else
-        fmemoryorder = frows;
-    frowscount = count;
+}
+
+TcvResults* vRenderPanel::RowAt(std::int64_t row) const {
+    if (fdirect) return fStorage->Items(frowscount - 1 - static_cast<int>(row))->data;
+    return frows[static_cast<std::size_t>(row)];
+}
+
+const std::vector<TcvResults*>& vRenderPanel::MemoryOrder() const {
+    const int count = Count();
+    if (!fmemoryorderready) {
+        // Hits are made in insertion order and usually lie in memory in that order, so the pass
+        // over all of them for their widths walks insertion order: in score order every hit and
+        // text would be a cache miss.
+        fmemoryorder.clear();
+        fmemoryorder.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; fStorage && i < fStorage->Count(); ++i) {
+            if (TcvResults* hit = fStorage->Inserted(i)) fmemoryorder.push_back(hit);
+        }
+        fmemoryorderready = true;
+    }
+    return fmemoryorder;
 }
 
 int vRenderPanel::Count() const {
     if (!fStorage) return 0;
     if (fStorage->Count() != frowscount) RebuildRows();
-    return static_cast<int>(frows.size());
+    return fdirect ? frowscount : static_cast<int>(frows.size());
 }
 
 const TcvResults* vRenderPanel::Row(int row) const {
-    return row >= 0 && row < Count() ? frows[static_cast<std::size_t>(row)] : nullptr;
+    return row >= 0 && row < Count() ? RowAt(row) : nullptr;
 }
 
 QString vRenderPanel::CaptionText(int row) const {
@@ -310,7 +322,7 @@ int vRenderPanel::HitRow(QPoint point) const {
     const int docw = fdocicon ? fdocicon->width() : 0;
     fprefixes.Refresh();
     return static_cast<int>(Layout().HitAt(point.x(), point.y(), [&](std::int64_t row) {
-        const TcvResults& r = *frows[static_cast<std::size_t>(row)];
+        const TcvResults& r = *RowAt(row);
         const std::int64_t x = RowX(r, vx);
         return renderpanel::TSpan{
             x, x + docw + 4 + style.boldmetrics.horizontalAdvance(fprefixes.Caption(r))};
@@ -339,7 +351,7 @@ void vRenderPanel::UpdateScrollWidth() const {
     if (!fStorage || W <= 0 || height() <= 0 || Count() == 0) return;
     const TStyle& style = Style();
     if (!fpasswidths.ValidFor(style.passkey))
-        fpasswidths.Measure(style.passkey, fmemoryorder, fprefixes, WidthsFor(style.bold),
+        fpasswidths.Measure(style.passkey, MemoryOrder(), fprefixes, WidthsFor(style.bold),
                             WidthsFor(style.italic));
     std::int64_t widest = fpasswidths.MaxCaption();
     for (const TcvResults* hot : {static_cast<const TcvResults*>(selected), Current()})
@@ -351,7 +363,7 @@ void vRenderPanel::UpdateScrollWidth() const {
     const std::int64_t excerpts =
         fScorePosition ? std::int64_t{W} + 2 - vx + docw + 12 +
                              fpasswidths.ScorePositionExcerptMax(
-                                 fmemoryorder, TScorePosition(W, vx), W, style.italicmetrics)
+                                 MemoryOrder(), TScorePosition(W, vx), W, style.italicmetrics)
                        : std::int64_t{2} - vx + docw + 12 + fpasswidths.MaxExcerpt();
     widest = std::max(widest, excerpts);
     if (widest > fscrollwidth) fscrollwidth = ClampToInt(widest);
@@ -389,11 +401,11 @@ void vRenderPanel::DrawPanel() {
     bool rowsdrawn = false;
     if (fStorage) {
         const int hit = HitRow(QPoint(hoverx, hovery));
-        selected = hit >= 0 ? frows[static_cast<std::size_t>(hit)] : nullptr;
+        selected = hit >= 0 ? RowAt(hit) : nullptr;
         const QColor hottrack = QGuiApplication::palette().color(QPalette::Link);
         const renderpanel::TRowRange drawn = layout.DrawnRows();
         for (std::int64_t k = drawn.first; k <= drawn.last; ++k) {
-            const TcvResults& r = *frows[static_cast<std::size_t>(k)];
+            const TcvResults& r = *RowAt(k);
             const std::int64_t top = layout.RowTop(k);
             const int x = ClampToInt(RowX(r, vx));
             if (fdocicon) canvas.drawImage(QPoint(x, ClampToInt(top)), *fdocicon);
@@ -407,7 +419,7 @@ void vRenderPanel::DrawPanel() {
                                  top + std::max(doch, style.boldmetrics.height()),
                                  FromUtf8(r.excerpt), black, fColor);
         }
-        if (!frows.empty()) {
+        if (Count() > 0) {
             rowsdrawn = true;
             fontcolour = black;
         }

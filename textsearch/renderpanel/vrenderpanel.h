@@ -179,6 +179,11 @@ private:
 
     void DropRows() const;
     void RebuildRows() const;
+    // The hit of row `row` (0 = best). REQUIRES: 0 <= row < Count().
+    TcvResults* RowAt(std::int64_t row) const;
+    // The rows' hits in insertion order (the order the pass over all widths walks), made when
+    // first asked for after a change.
+    const std::vector<TcvResults*>& MemoryOrder() const;
     const TStyle& Style() const;
     renderpanel::TPanelLayout Layout() const;
     int ViewX() const;
@@ -203,12 +208,16 @@ private:
     bool fScorePosition = true;
     QColor fColor;
 
-    // Caches, filled on demand by const readers too. Invariant: frows holds the non-null hits of
-    // fStorage in drawing order (best first) as of the last StorageChanged; frowscount is
-    // fStorage->Count() then, or -1 when the rows must be rebuilt.
+    // Caches, filled on demand by const readers too. Invariant, as of the last StorageChanged:
+    // frowscount is fStorage->Count(), or -1 when the rows must be made again; when every node
+    // of fStorage has a hit (fdirect), row r is the hit at position Count() - 1 - r of the
+    // prepared tree, read there (a constant-time read) rather than copied out for every pass;
+    // otherwise frows holds the non-null hits in drawing order (best first).
+    mutable bool fdirect = false;
     mutable std::vector<TcvResults*> frows;
-    // The same hits in insertion order (the order the pass over all widths walks).
+    // The same hits in insertion order; fmemoryorderready when made since the last change.
     mutable std::vector<TcvResults*> fmemoryorder;
+    mutable bool fmemoryorderready = false;
     mutable int frowscount = -1;
     mutable std::unique_ptr<TStyle> fstyle;
     mutable renderpanel::TCaptionPrefixes fprefixes;

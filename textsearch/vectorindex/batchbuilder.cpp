@@ -1,10 +1,9 @@
 #include "textsearch/vectorindex/batchbuilder.h"
 
-#include <array>
+#include <algorithm>
 #include <cassert>
 #include <condition_variable>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include "textsearch/vectorindex/helperthread.h"
@@ -14,25 +13,17 @@ namespace vindex {
 namespace {
 
 constexpr size_t kBlockDocs = 256;
+// A round: 8192 documents. The helper's blocks wait for the end of the round, at most about 4 MB
+// of postings.
+constexpr size_t kRoundBlocks = 32;
 // Apart by this much, what the two threads write never shares a cache line: a posting is
 // appended to a block at every line, and a line bouncing between cores would cost more than
 // the parsing.
 constexpr size_t kCacheLine = 64;
-constexpr size_t kBlocksAhead = 8;  // parsed blocks waiting for the hand-over, at most
 
 struct alignas(kCacheLine) TBlock {
     std::vector<TTailPosting> postings;
-    // Parsed by the helper: the names that got helper ids in this block, in the order of those ids.
-    bool byHelper = false;
-    std::string newNames;
-    std::vector<size_t> newNameEnds;
-
-    void Clear(bool helper) {
-        byHelper = helper;
-        postings.clear();
-        newNames.clear();
-        newNameEnds.clear();
-    }
+    bool byHelper = false;  // its terms are the helper's ids
 };
 
 class TPipeline {
@@ -43,8 +34,7 @@ public:
           fdictionary(dictionary),
           fbuilder(builder),
           ffirst(builder.Next()),
-          fknown(dictionary.Count()),
-          fblocks((texts.size() + kBlockDocs - 1) / kBlockDocs) {}
+          fknown(dictionary.Count()) {}
 
     void Run() {
         THelperThread helper([this] { HelperLoop(); });
@@ -53,29 +43,9 @@ public:
             TPipeline& pipeline;
             ~TStopper() { pipeline.Stop(); }
         } stopper{*this};
-        {
-            std::unique_lock lock(fmutex);
-            while (fhandedOver < fblocks) {
-                if (fready[fhandedOver % kBlocksAhead]) {
-                    lock.unlock();
-                    HandOver(fhandedOver);
-                    lock.lock();
-                    fready[fhandedOver % kBlocksAhead] = false;
-                    ++fhandedOver;
-                    fchanged.notify_all();
-                } else if (fclaimed < fblocks && fclaimed < fhandedOver + kBlocksAhead) {
-                    const size_t block = fclaimed++;
-                    lock.unlock();
-                    ParseHere(block);
-                    lock.lock();
-                    fready[block % kBlocksAhead] = true;
-                } else if (fhelperFailed) {
-                    break;
-                } else {
-                    fchanged.wait(lock);
-                }
-            }
-        }
+        const size_t blocks = (ftexts.size() + kBlockDocs - 1) / kBlockDocs;
+        for (size_t first = 0; first < blocks && !HelperFailed(); first += kRoundBlocks)
+            RunRound(first, std::min(blocks, first + kRoundBlocks));
         Stop();
         helper.Join();  // rethrows what stopped the helper
         for (uint32_t t = 0; t < fnewTerms.Count(); ++t) {
@@ -89,7 +59,11 @@ private:
     DocId BlockEnd(size_t block) const {
         return static_cast<DocId>(ffirst + std::min(ftexts.size(), (block + 1) * kBlockDocs));
     }
-    TBlock& Slot(size_t block) { return fslots[block % kBlocksAhead]; }
+
+    bool HelperFailed() {
+        std::lock_guard lock(fmutex);
+        return fhelperFailed;
+    }
 
     void Stop() {
         {
@@ -99,42 +73,94 @@ private:
         fchanged.notify_all();
     }
 
+    // Parses blocks [first, last) on both threads and hands them over in order. This thread
+    // takes blocks from the front and hands each over at once; the helper takes them from the
+    // back, so the two meet somewhere inside the round and this thread waits at most for the
+    // block the helper holds there.
+    void RunRound(size_t first, size_t last) {
+        {
+            // The helper touches the round's blocks only while busy, and claims only in a round
+            // it has seen begin.
+            std::unique_lock lock(fmutex);
+            fchanged.wait(lock, [this] { return !fhelperBusy || fhelperFailed; });
+            if (fhelperFailed) return;
+            fblocks.resize(std::max(fblocks.size(), last - first));
+            froundFirst = first;
+            ffront = first;
+            fback = last;
+            ++fround;
+        }
+        fchanged.notify_all();
+        size_t meet = last;  // the helper's first block
+        while (true) {
+            size_t block;
+            {
+                std::lock_guard lock(fmutex);
+                if (ffront == fback) {
+                    meet = ffront;
+                    break;
+                }
+                block = ffront++;
+            }
+            ParseHere(block, fmine);
+            HandOver(block, fmine);
+        }
+        {
+            std::unique_lock lock(fmutex);
+            fchanged.wait(lock, [this] { return !fhelperBusy || fhelperFailed; });
+            if (fhelperFailed) return;
+        }
+        // The helper is idle until the next round: its new names are read safely.
+        for (uint32_t own = static_cast<uint32_t>(fhelperIds.size()); own < fhelperTerms.Count();
+             ++own)
+            fhelperIds.push_back(fknown + fnewTerms.FindOrAdd(TNameKey(fhelperTerms.Key(own))));
+        for (size_t b = meet; b < last; ++b)
+            HandOver(b, Slot(b));
+    }
+
     void HelperLoop() {
         try {
+            uint64_t seen = 0;
             std::unique_lock lock(fmutex);
             while (true) {
-                fchanged.wait(lock, [this] {
-                    return fstop || fclaimed >= fblocks || fclaimed < fhandedOver + kBlocksAhead;
-                });
-                if (fstop || fclaimed >= fblocks) return;
-                const size_t block = fclaimed++;
-                lock.unlock();
-                ParseOnHelper(block);
-                lock.lock();
-                fready[block % kBlocksAhead] = true;
+                fchanged.wait(lock, [&] { return fstop || fround != seen; });
+                if (fstop) return;
+                seen = fround;
+                fhelperBusy = true;
+                while (ffront < fback) {
+                    const size_t block = --fback;
+                    lock.unlock();
+                    ParseOnHelper(block);
+                    lock.lock();
+                }
+                fhelperBusy = false;
                 fchanged.notify_all();
             }
         } catch (...) {
             {
                 std::lock_guard lock(fmutex);
                 fhelperFailed = true;
+                fhelperBusy = false;
             }
             fchanged.notify_all();
             throw;
         }
     }
 
+    TBlock& Slot(size_t block) { return fblocks[block - froundFirst]; }
+
     // Parses a block on this thread, with the ids the terms will keep.
-    void ParseHere(size_t block) {
-        TBlock& slot = Slot(block);
-        slot.Clear(false);
-        const auto resolve = [this](std::string_view name) {
-            const TNameKey key(name);
+    void ParseHere(size_t block, TBlock& slot) {
+        slot.byHelper = false;
+        slot.postings.clear();
+        // Names are looked for in the dictionary first; new ones are few.
+        const auto prefetch = [this](const TNameKey& key) { fdictionary.Prefetch(key); };
+        const auto resolve = [this](const TNameKey& key) {
             const uint32_t term = fdictionary.Find(key);
             return term != kNoTerm ? term : fknown + fnewTerms.FindOrAdd(key);
         };
         for (DocId doc = BlockBegin(block); doc < BlockEnd(block); ++doc) {
-            fbuilder.Reader().Read(ftexts[doc - ffirst], doc, resolve,
+            fbuilder.Reader().Read(ftexts[doc - ffirst], doc, prefetch, resolve,
                                    [&](uint32_t term, int32_t count) {
                                        slot.postings.push_back({term, doc, count});
                                    });
@@ -144,38 +170,26 @@ private:
     // Parses a block on the helper thread: new names get helper ids from fknown on.
     void ParseOnHelper(size_t block) {
         TBlock& slot = Slot(block);
-        slot.Clear(true);
-        const auto resolve = [&](std::string_view name) {
-            const TNameKey key(name);
+        slot.byHelper = true;
+        slot.postings.clear();
+        // Names are looked for in the dictionary first; new ones are few.
+        const auto prefetch = [this](const TNameKey& key) { fdictionary.Prefetch(key); };
+        const auto resolve = [this](const TNameKey& key) {
             const uint32_t term = fdictionary.Find(key);
-            if (term != kNoTerm) return term;
-            const uint32_t before = fhelperTerms.Count();
-            const uint32_t own = fhelperTerms.FindOrAdd(key);
-            if (own == before) {
-                slot.newNames.append(fhelperTerms.Key(own));
-                slot.newNameEnds.push_back(slot.newNames.size());
-            }
-            return fknown + own;
+            return term != kNoTerm ? term : fknown + fhelperTerms.FindOrAdd(key);
         };
         for (DocId doc = BlockBegin(block); doc < BlockEnd(block); ++doc) {
-            fhelperReader.Read(ftexts[doc - ffirst], doc, resolve,
+            fhelperReader.Read(ftexts[doc - ffirst], doc, prefetch, resolve,
                                [&](uint32_t term, int32_t count) {
                                    slot.postings.push_back({term, doc, count});
                                });
         }
     }
 
-    void HandOver(size_t block) {
-        TBlock& slot = Slot(block);
+    void HandOver(size_t block, const TBlock& slot) {
         if (!slot.byHelper) {
             fbuilder.Append(slot.postings, BlockEnd(block), [](uint32_t term) { return term; });
             return;
-        }
-        size_t begin = 0;
-        for (const size_t end : slot.newNameEnds) {
-            const std::string_view name(slot.newNames.data() + begin, end - begin);
-            fhelperIds.push_back(fknown + fnewTerms.FindOrAdd(TNameKey(name)));
-            begin = end;
         }
         fbuilder.Append(slot.postings, BlockEnd(block), [this](uint32_t term) {
             return term < fknown ? term : fhelperIds[term - fknown];
@@ -187,7 +201,6 @@ private:
     TSegmentBuilder& fbuilder;
     const DocId ffirst;
     const uint32_t fknown;  // the dictionary's terms
-    const size_t fblocks;
 
     // This thread's.
     alignas(kCacheLine) TTermDictionary fnewTerms;  // names new to the dictionary; id fknown + t
@@ -197,16 +210,20 @@ private:
     alignas(kCacheLine) TTermDictionary fhelperTerms;
     TEntryReader fhelperReader;
 
-    // A block's slot belongs to the thread that claimed it until it is ready, then to this
-    // thread until it is handed over.
-    std::array<TBlock, kBlocksAhead> fslots;
+    TBlock fmine;  // the block this thread parses and hands over
+
+    // The round's blocks that the helper parses, by place in the round; one belongs to the
+    // helper from its claim to the end of the round.
+    std::vector<TBlock> fblocks;
+    size_t froundFirst = 0;
 
     alignas(kCacheLine) std::mutex fmutex;
     std::condition_variable fchanged;
     // Guarded by fmutex.
-    size_t fclaimed = 0;
-    size_t fhandedOver = 0;
-    std::array<bool, kBlocksAhead> fready{};
+    uint64_t fround = 0;  // rounds begun
+    size_t ffront = 0;    // blocks [ffront, fback) of the round are not yet claimed
+    size_t fback = 0;
+    bool fhelperBusy = false;  // claiming or parsing blocks of a round
     bool fstop = false;
     bool fhelperFailed = false;
 };

@@ -1,19 +1,22 @@
 // Adding a large batch of stored texts with two threads.
 //
-// Parsing is most of the cost of building the index. The batch is cut into blocks of
-// consecutive documents, which this thread and a helper thread take in turn, each parsing its
-// block into postings; this thread also hands the parsed blocks to the segment builder in
-// document order. Whichever thread is free takes the next block, so the work balances itself
-// on a busy machine, and the helper never runs more than a few blocks ahead of the hand-over,
-// so the postings in flight stay small whatever the size of the batch. Nothing is kept from one
-// batch to the next: a load that streams its rows in chunks pays no fixed cost per chunk beyond
-// starting the helper.
+// Parsing is most of the cost of building the index. The batch is parsed in rounds of a few
+// thousand consecutive documents, cut into blocks. This thread takes blocks from the front of the
+// round, parsing each and handing it to the segment builder at once; a helper thread takes them
+// from the back, and its blocks are handed over when the two meet. So this thread never waits
+// for the helper but at the meeting point, for the one block the helper holds there: a helper
+// that the machine's other work holds up only leaves more blocks to this thread. (Handing the
+// blocks over in order while both threads parse them in turn would make this thread wait for
+// every block the helper took, on a busy machine a scheduling slice each time; that made loading
+// on two busy cores slower than on one.) The postings in flight are at most one round's, and
+// nothing is kept from one batch to the next.
 //
 // Terms. During the batch both threads only read the dictionary. A name it lacks gets, on this
 // thread, an id from a dictionary of the batch's new names numbered on from the dictionary's
 // ids; on the helper, an id of the helper's own, which this thread turns into one of the first
-// kind when it hands the block over. At the end the new names are entered into the dictionary
-// in order, where they get exactly those ids.
+// kind at the end of the round. At the end the new names are entered into the dictionary in
+// order, where they get exactly those ids. Which of two new names gets the lower id can differ
+// from adding the texts one by one; ids only name terms, and no score or order depends on them.
 #pragma once
 
 #include <span>

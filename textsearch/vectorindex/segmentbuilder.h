@@ -36,8 +36,14 @@ public:
     // Calls emit(term, count) for each entry of text, the text of document doc, in line order.
     // Lines are cut at CR LF, lone CR or lone LF, up to the first NUL (as
     // cvrules::ForEachStoredLine cuts them), found together with their first '=' in one pass.
-    template <class Resolve, class Emit>
-    void Read(std::string_view text, DocId doc, Resolve&& resolve, Emit&& emit) {
+    // resolve(key) gives the term of a name's key. All the text's keys are made, and handed to
+    // prefetch, before the first is resolved: a dictionary larger than the cache then looks for
+    // many names at once instead of waiting for memory at every line, which was a third of the
+    // time of a load.
+    template <class Prefetch, class Resolve, class Emit>
+    void Read(std::string_view text, DocId doc, Prefetch&& prefetch, Resolve&& resolve,
+              Emit&& emit) {
+        flines.clear();
         const char* p = text.data();
         const char* const end = p + text.size();
         while (p < end && *p != '\0') {
@@ -52,31 +58,43 @@ public:
             const std::string_view name = eq == nullptr
                                               ? std::string_view()
                                               : line.substr(0, static_cast<size_t>(eq - start));
-            const uint32_t term = resolve(name);
-            if (term >= fseen.size()) fseen.resize(std::max<size_t>(term + 1, 2 * fseen.size()));
-            if (fseen[term] != doc + 1) {  // else a later line with a name already seen
-                fseen[term] = doc + 1;
-                const auto count = cvrules::TryZeroPrefixed(cvrules::ValueAfter(line, name.size()));
-                if (!count) {
-                    emit(term, kMalformed);
-                } else if (*count != 0) {
-                    emit(term, *count);
-                }
-            }
+            flines.push_back({line, TNameKey(name)});
+            prefetch(flines.back().key);
             if (p < end && *p == '\r') ++p;
             if (p < end && *p == '\n') ++p;
         }
+        for (const TLine& l : flines) {
+            const uint32_t term = resolve(l.key);
+            if (term >= fseen.size()) fseen.resize(std::max<size_t>(term + 1, 2 * fseen.size()));
+            if (fseen[term] == doc + 1) continue;  // a later line with a name already seen
+            fseen[term] = doc + 1;
+            const auto count =
+                cvrules::TryZeroPrefixed(cvrules::ValueAfter(l.line, l.key.name.size()));
+            if (!count) {
+                emit(term, kMalformed);
+            } else if (*count != 0) {
+                emit(term, *count);
+            }
+        }
     }
 
-    size_t MemoryUsage() const { return fseen.capacity() * sizeof(uint32_t); }
+    size_t MemoryUsage() const {
+        return fseen.capacity() * sizeof(uint32_t) + flines.capacity() * sizeof(TLine);
+    }
 
 private:
+    struct TLine {
+        std::string_view line;
+        TNameKey key;  // of the line's name
+    };
+
     // The first of '=', CR, LF and NUL in [p, end), or end.
     static const char* NextSpecial(const char* p, const char* end) {
         return FindFirstOfFour(p, end, '=', '\r', '\n', '\0');
     }
 
     std::vector<uint32_t> fseen;  // per term: 1 + the last document that had a line for it
+    std::vector<TLine> flines;    // the lines of the text being read
 };
 
 class TSegmentBuilder {
@@ -97,7 +115,8 @@ public:
     void Add(std::string_view text, TTermDictionary& dictionary) {
         const DocId doc = fnext;
         freader.Read(
-            text, doc, [&](std::string_view name) { return dictionary.FindOrAdd(TNameKey(name)); },
+            text, doc, [&](const TNameKey& key) { dictionary.Prefetch(key); },
+            [&](const TNameKey& key) { return dictionary.FindOrAdd(key); },
             [&](uint32_t term, int32_t count) { ftail.Add(term, doc, count); });
         CompleteTo(doc + 1);
     }
