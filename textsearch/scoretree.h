@@ -14,11 +14,13 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <vector>
 
 template <class T>
@@ -102,9 +104,10 @@ private:
     }
 
     // A stable sort by key of keys without NaN. A pass usually hands over many thousands of hits:
-    // those are sorted by stable counting passes over 11 bits at a time, in linear time. The
-    // counts of 2,048 digits stay in the nearest cache, as 65,536 would not; a digit that every
-    // key shares (most of a score's exponent) needs no pass.
+    // those are sorted by stable counting passes, in linear time. Each key is taken as its
+    // distance from the lowest key, packed with its place into 8 bytes; the distances of a pass's
+    // scores (0.25 to 1) fit 25 bits, which two passes of 13-bit digits cover, where the keys'
+    // full 32 bits would take three. A digit that every key shares needs no pass.
     static void StableSortByKey(typename std::vector<psnode<T>>::iterator first,
                                 typename std::vector<psnode<T>>::iterator last) {
         const std::size_t n = static_cast<std::size_t>(last - first);
@@ -112,33 +115,52 @@ private:
             std::stable_sort(first, last, KeyLess);
             return;
         }
-        constexpr int kDigitBits = 11;
-        constexpr uint32_t kDigits = 1u << kDigitBits;
-        std::vector<std::pair<uint32_t, psnode<T>>> a(n), b(n);
-        for (std::size_t i = 0; i < n; ++i)
-            a[i] = {SortableBits(first[i]->key), first[i]};
-        std::vector<uint32_t> counts(3 * kDigits, 0);
-        for (const auto& x : a) {
-            for (int d = 0; d < 3; ++d)
-                ++counts[d * kDigits + ((x.first >> (d * kDigitBits)) & (kDigits - 1))];
+        // Not value-initialised: every element is written before it is read.
+        std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
+        std::unique_ptr<psnode<T>[]> nodes(new psnode<T>[n]);
+        uint32_t lowest = UINT32_MAX, highest = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            nodes[i] = first[i];
+            const uint32_t bits = SortableBits(first[i]->key);
+            lowest = std::min(lowest, bits);
+            highest = std::max(highest, bits);
+            a[i] = (static_cast<uint64_t>(bits) << 32) | i;
         }
-        for (int d = 0; d < 3; ++d) {
-            uint32_t* const next = counts.data() + d * kDigits;
-            const int shift = d * kDigitBits;
-            if (next[(a[0].first >> shift) & (kDigits - 1)] == n) continue;  // one digit for all
-            uint32_t sum = 0;
-            for (uint32_t v = 0; v < kDigits; ++v) {
-                const uint32_t c = next[v];
-                next[v] = sum;
-                sum += c;
+        const int width = std::bit_width(highest - lowest);
+        const int passes = (width + kMaxDigitBits - 1) / kMaxDigitBits;
+        if (passes > 0) {
+            const int digitBits = (width + passes - 1) / passes;
+            const uint32_t mask = (1u << digitBits) - 1;
+            std::vector<uint32_t> counts(static_cast<std::size_t>(passes) << digitBits, 0);
+            auto distance = [lowest](uint64_t x) {
+                return static_cast<uint32_t>(x >> 32) - lowest;
+            };
+            for (std::size_t i = 0; i < n; ++i) {
+                const uint32_t d = distance(a[i]);
+                for (int p = 0; p < passes; ++p)
+                    ++counts[(static_cast<std::size_t>(p) << digitBits) +
+                             ((d >> (p * digitBits)) & mask)];
             }
-            for (const auto& x : a)
-                b[next[(x.first >> shift) & (kDigits - 1)]++] = x;
-            a.swap(b);
+            for (int p = 0; p < passes; ++p) {
+                uint32_t* const next = counts.data() + (static_cast<std::size_t>(p) << digitBits);
+                const int shift = p * digitBits;
+                if (next[(distance(a[0]) >> shift) & mask] == n) continue;  // one digit for all
+                uint32_t sum = 0;
+                for (uint32_t v = 0; v <= mask; ++v) {
+                    const uint32_t c = next[v];
+                    next[v] = sum;
+                    sum += c;
+                }
+                for (std::size_t i = 0; i < n; ++i)
+                    b[next[(distance(a[i]) >> shift) & mask]++] = a[i];
+                a.swap(b);
+            }
         }
         for (std::size_t i = 0; i < n; ++i)
-            first[i] = a[i].second;
+            first[i] = nodes[static_cast<uint32_t>(a[i])];
     }
+
+    static constexpr int kMaxDigitBits = 13;
 
     // A NaN key compares false both ways, so the tree's order is no sort order; it is rebuilt
     // exactly, without building the tree. Every NaN goes right at every node and so lies on the

@@ -171,8 +171,8 @@ TEST(ScoreTree, MatchesTheLiteralTreeOnRandomKeys) {
 
 TEST(ScoreTree, LargePassesMatchTheLiteralTree) {
     // Passes of thousands of hits take the linear-time sort; ties, signed zeros and infinities
-    // must still come out as the literal tree orders them. The last rounds' keys lie close
-    // together, so that they share the high digits the sort skips.
+    // must still come out as the literal tree orders them. Some rounds' keys lie close
+    // together, so that they share the high digits the sort skips; the last are scores.
     std::mt19937 rng(8);
     const float pool[] = {0.0f,
                           -0.0f,
@@ -183,9 +183,10 @@ TEST(ScoreTree, LargePassesMatchTheLiteralTree) {
                           -1.0f,
                           std::numeric_limits<float>::infinity(),
                           -std::numeric_limits<float>::infinity()};
-    for (int round = 0; round < 9; ++round) {
+    for (int round = 0; round < 11; ++round) {
         const int size = 4096 + static_cast<int>(rng() % 4000);
-        const bool close = round >= 6;
+        const bool close = round >= 6 && round < 9;
+        const bool scores = round >= 9;  // as a search pass gives them: above 0.25, up to 1
         TScoretree<Hit> tree;
         ReferenceTree reference;
         std::vector<Hit> hits(static_cast<std::size_t>(size));
@@ -193,6 +194,9 @@ TEST(ScoreTree, LargePassesMatchTheLiteralTree) {
             float key = pool[rng() % std::size(pool)];
             if (rng() % 3 == 0) key = std::uniform_real_distribution<float>(-2.0f, 2.0f)(rng);
             if (close) key = 0.75f + static_cast<float>(rng() % (round == 8 ? 2 : 3000)) * 1e-7f;
+            if (scores)
+                key =
+                    rng() % 5 == 0 ? 1.0f : std::uniform_real_distribution<float>(0.25f, 1.0f)(rng);
             hits[static_cast<std::size_t>(i)].id = i;
             tree.insert(key, &hits[static_cast<std::size_t>(i)]);
             reference.insert(key, i);
