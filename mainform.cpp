@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimer>
 #include <algorithm>
 #include <cctype>
 
@@ -28,6 +29,8 @@
 namespace {
 
 const QColor kCream(255, 251, 240);
+// How long a shown window waits for its first paint before the opening starts anyway.
+constexpr int kFirstPaintWaitMs = 250;
 
 // The hourglass for one scope.
 class TWaitCursor {
@@ -106,7 +109,8 @@ void TForm1::UseStore(const TStoreChoice& choice) {
     Results->SetStorage(Scored.get());
     Results->StorageChanged();
     MakeEngine();
-    fengine->StartOpening();
+    fopeningStarted = false;
+    StartOpeningOnce();
     Requery();
 }
 
@@ -129,8 +133,28 @@ void TForm1::FormCreate() {
     SetUpKeyboardAndNames();
     fkbMenu = new TKnowledgeBaseMenu(*this, KnowledgeBase1);
     // Opening and loading run on the engine's worker, behind the splash; a change typed meanwhile
-    // is searched once they end, and a save waits for them.
+    // is searched once they end, and a save waits for them. They start once the window has first
+    // painted: loading a large knowledge base keeps both processors busy, which would hold the
+    // first paint up. A window not shown starts them at once, one not painted soon all the same.
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible()) {
+            StartOpeningOnce();
+        } else {
+            QTimer::singleShot(kFirstPaintWaitMs, this, [this] { StartOpeningOnce(); });
+        }
+    });
+}
+
+void TForm1::StartOpeningOnce() {
+    if (fopeningStarted || !fengine) return;
+    fopeningStarted = true;
     fengine->StartOpening();
+}
+
+TKnowledgeEngine& TForm1::Ready() {
+    // Whatever the user does first goes to the engine after the opening, never before it.
+    StartOpeningOnce();
+    return *fengine;
 }
 
 void TForm1::OpenedKnowledgeBase(const TKnowledgeEngine::TOpened& opened) {
@@ -156,6 +180,10 @@ void TForm1::CreateResultsPanel() {
     connect(Results, &vRenderPanel::OnMouseLeave, this, [this](vRenderPanel*) {
         if (fhandCursor) QGuiApplication::restoreOverrideCursor();
         fhandCursor = false;
+    });
+    // The first paint of the list is the window's first paint: the opening may start.
+    connect(Results, &vRenderPanel::OnPaint, this, [this] {
+        if (!fopeningStarted) QTimer::singleShot(0, this, [this] { StartOpeningOnce(); });
     });
     connect(Results, &vRenderPanel::mousePressed, this,
             [this](Qt::MouseButton button, int x, int y) {
@@ -254,7 +282,7 @@ void TForm1::ApplyFontSize(int32_t newsize) {
 
 void TForm1::SetFontSize(int32_t newsize) {
     ApplyFontSize(newsize);
-    if (fengine) fengine->WriteFontSize(newsize);
+    if (fengine) Ready().WriteFontSize(newsize);
 }
 
 void TForm1::Larger1Click() {
@@ -280,7 +308,7 @@ void TForm1::SaveBoxes() {
     }
     TWaitCursor hourglass;
     try {
-        fengine->Save(ProblemBytes(), SolutionBytes());
+        Ready().Save(ProblemBytes(), SolutionBytes());
     } catch (const EBusy&) {
         throw Exception(
             "The entry was not saved: the knowledge base stayed busy. Your texts are still here; "
@@ -323,7 +351,7 @@ void TForm1::SaveEdit(const std::string& ID, const std::string& problem,
     }
     TWaitCursor hourglass;
     try {
-        fengine->Replace(ID, problem, solution);
+        Ready().Replace(ID, problem, solution);
     } catch (const EBusy&) {
         throw Exception(
             "The entry was not saved: the knowledge base stayed busy. Your texts are "
@@ -337,7 +365,7 @@ void TForm1::SaveEdit(const std::string& ID, const std::string& problem,
 void TForm1::DeleteEntry(const std::string& ID) {
     TWaitCursor hourglass;
     try {
-        fengine->Delete(ID);
+        Ready().Delete(ID);
     } catch (const EBusy&) {
         throw Exception("The entry was not deleted: the knowledge base stayed busy");
     }
@@ -349,11 +377,11 @@ void TForm1::DeleteEntry(const std::string& ID) {
 void TForm1::ProblemTextChange() {
     std::string text = ProblemBytes();
     if (IsBlank(text)) return;
-    fengine->Search(std::move(text));
+    Ready().Search(std::move(text));
 }
 
 void TForm1::Requery() {
-    if (fengine) fengine->Search(ProblemBytes());
+    if (fengine) Ready().Search(ProblemBytes());
 }
 
 void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
@@ -393,7 +421,7 @@ void TForm1::OpenEntry(const std::string& ID) {
     TShowItem* window = ViewWindowOf(ID);
     if (!window) {
         // Read both texts before anything is cached: an entry that is gone opens nothing.
-        const TEntryTexts texts = fengine->ReadEntry(ID);
+        const TEntryTexts texts = Ready().ReadEntry(ID);
         auto created = std::make_unique<TShowItem>();
         created->SetTextSize(std::max(1, static_cast<int>(fontsize)));
         created->Execute(ID, texts.problem, texts.solution);

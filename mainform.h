@@ -141,6 +141,9 @@ protected:
 
 private:
     void MakeEngine();
+    void StartOpeningOnce();
+    // The engine, its opening started (a user's action never reaches it before the opening).
+    TKnowledgeEngine& Ready();
     void BuildLayout();
     void CreateResultsPanel();
     // Focus order, keys of the text boxes, and names for screen readers.
@@ -167,6 +170,7 @@ private:
     int fproblemTextSize = 0;
     int fpassesShown = 0;
     bool fopened = false;
+    bool fopeningStarted = false;
     bool fclosed = false;
     bool fshownOnce = false;
     bool fhandCursor = false;  // the hand is the application-wide cursor
