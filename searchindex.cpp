@@ -6,8 +6,13 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
 
 #include "storedtext.h"
+#include "textsearch/vectorindex/helperthread.h"
+
+// Passes with at least this many hits fill and order them on two threads.
+constexpr size_t kParallelHits = 16384;
 
 // The room of one pass's hits, kept between a pass that went and the next one. One is enough:
 // a receiver holds the pass on show while the next is made, and lets it go when that arrives.
@@ -151,16 +156,36 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     fbuffers->Take(pass->hits, pass->texttypes);
     pass->hits.reserve(matches.size());
     pass->texttypes.reserve(matches.size());
-    for (const auto& match : matches) {
-        const TDoc& doc = fdocs[match.doc];
-        if (!doc.hasText) continue;  // a vector without its text cannot be shown
-        pass->hits.push_back(TcvResults{doc.ID, doc.Title, {}, doc.excerpt, match.score, nullptr});
-        pass->texttypes.push_back(doc.texttype);
-    }
-    // Inserted in row order, so equal scores keep the order a row-by-row pass gives them.
     pass->tree = std::make_unique<TScoretree<TcvResults>>();
-    for (TcvResults& hit : pass->hits)
-        pass->tree->insert(hit.Proximity, &hit);
-    pass->tree->Prepare();
+    auto fill = [&] {
+        for (const auto& match : matches) {
+            const TDoc& doc = fdocs[match.doc];
+            if (!doc.hasText) continue;  // a vector without its text cannot be shown
+            pass->hits.push_back(
+                TcvResults{doc.ID, doc.Title, {}, doc.excerpt, match.score, nullptr});
+            pass->texttypes.push_back(doc.texttype);
+        }
+    };
+    // The nodes point at the places the hits are filled into: the room is reserved, so filling
+    // never moves it. Inserted in row order, so equal scores keep the order a row-by-row pass
+    // gives them.
+    TcvResults* const room = pass->hits.data();
+    TScoretree<TcvResults>& tree = *pass->tree;
+    auto order = [&] {
+        size_t place = 0;
+        for (const auto& match : matches) {
+            if (fdocs[match.doc].hasText) tree.insert(match.score, room + place++);
+        }
+        tree.Prepare();
+    };
+    // A large pass fills its hits and orders them on both processors at once.
+    if (matches.size() >= kParallelHits && std::thread::hardware_concurrency() >= 2) {
+        vindex::THelperThread orderer(order);
+        fill();
+        orderer.Join();
+    } else {
+        fill();
+        order();
+    }
     return pass;
 }

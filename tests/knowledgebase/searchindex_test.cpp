@@ -59,6 +59,30 @@ TEST(SearchIndex, GivesTheHitsOfTheRowByRowPassOnRandomKnowledgeBases) {
     }
 }
 
+// Passes of tens of thousands of hits fill and order them on two threads; vectors without their
+// texts among them shift every later hit's place.
+TEST(SearchIndex, LargePassesGiveTheHitsOfTheRowByRowPass) {
+    std::mt19937 rng(16384);
+    TTempDir dir;
+    {
+        TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+        DB.ExecSQL("PRAGMA synchronous=OFF");  // thousands of saves; the disk adds nothing here
+        kb::CreateMissingTables(DB);
+        FillRandomly(DB, rng, 12000);
+    }
+    TLoaded kb(dir);
+    size_t largest = 0;
+    for (const char* text :
+         {"printer jam paper tray network error the a driver reboot toner x win98", "the",
+          "toner x"}) {
+        const auto query = EncodeCV(text);
+        const std::vector<THit> hits = IndexedPass(*query, kb.index);
+        ASSERT_EQ(hits, LiteralPass(*query, kb.DB())) << text;
+        largest = std::max(largest, hits.size());
+    }
+    EXPECT_GT(largest, 16384u);  // the two-thread path ran
+}
+
 // Writes of this store and of another program on the same file, in random order; after each, the
 // index (kept up to date by the store, not reloaded) searches exactly as a fresh load would.
 TEST(SearchIndex, StaysExactAcrossOwnAndOtherProgramsWrites) {
