@@ -1,11 +1,25 @@
 #include "entryexport.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "storedtext.h"
 
 namespace {
+
+// The columns of an export, with an entry's values in them as UTF-8.
+struct TColumn {
+    const char* name;
+    std::string value;
+};
+
+std::array<TColumn, 4> Columns(const TStoredEntry& entry) {
+    return {{{"id", LabelUtf8(entry.ID)},
+             {"created", LabelUtf8(entry.created)},
+             {"problem", Utf8FromStored(entry.problem)},
+             {"solution", Utf8FromStored(entry.solution)}}};
+}
 
 class TCsvWriter : public TEntryWriter {
 public:
@@ -14,13 +28,12 @@ public:
     }
 
     void Write(const TStoredEntry& entry) override {
-        Field(LabelUtf8(entry.ID));
-        fout << ',';
-        Field(LabelUtf8(entry.created));
-        fout << ',';
-        Field(Utf8FromStored(entry.problem));
-        fout << ',';
-        Field(Utf8FromStored(entry.solution));
+        const char* separator = "";
+        for (const TColumn& column : Columns(entry)) {
+            fout << separator;
+            Field(column.value);
+            separator = ",";
+        }
         fout << "\r\n";
     }
     void Finish() override {}
@@ -52,14 +65,12 @@ public:
     void Write(const TStoredEntry& entry) override {
         fout << (ffirst ? "\n" : ",\n");
         ffirst = false;
-        fout << "{\"id\":";
-        String(LabelUtf8(entry.ID));
-        fout << ",\"created\":";
-        String(LabelUtf8(entry.created));
-        fout << ",\"problem\":";
-        String(Utf8FromStored(entry.problem));
-        fout << ",\"solution\":";
-        String(Utf8FromStored(entry.solution));
+        char separator = '{';
+        for (const TColumn& column : Columns(entry)) {
+            fout << separator << '"' << column.name << "\":";
+            String(column.value);
+            separator = ',';
+        }
         fout << '}';
     }
     void Finish() override { fout << "\n]\n"; }

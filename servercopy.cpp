@@ -6,6 +6,7 @@
 #include "servercopy.h"
 
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <unordered_set>
 
@@ -101,60 +102,54 @@ TCopyResult CopyEntriesToServer(const std::string& file, TPgStore& server,
             return true;
         };
 
-        {
-            TCopyStream out(c,
-                            "copy textdata (ID, created, credited, texttype, description) "
-                            "from stdin");
-            TSQLiteCursor rows(DB,
-                               "select ID, texttype, created, cast(description as blob), "
-                               "description is null, created is null from textdata order by rowid");
+        // Each table's rows in the file's order, every row starting with its ID.
+        auto copyTable = [&](const char* copySQL, const char* selectSQL,
+                             const std::function<void(std::string&, TSQLiteCursor&)>& rest) {
+            TCopyStream out(c, copySQL);
+            TSQLiteCursor rows(DB, selectSQL);
             while (rows.Next()) {
                 step();
                 if (!take(rows.Text(0), rows.Text(1))) continue;
                 std::string& row = out.Row();
                 AppendCopyText(row, rows.Text(0));
                 row += '\t';
-                // The date as the file shows it, in UTF-8.
-                const std::string created(rows.Text(2));
-                if (rows.Integer(5))
-                    row += "\\N";
-                else
-                    AppendCopyText(row,
-                                   Characters(created) < 0 ? Utf8FromStored(created) : created);
-                row += "\t\\N\t";
-                AppendCopyText(row, rows.Text(1));
-                row += '\t';
-                if (rows.Integer(4))
-                    row += "\\N";
-                else
-                    AppendCopyBytes(row, rows.Text(3));
+                rest(row, rows);
                 out.EndRow();
             }
             out.Finish();
-        }
+        };
+        auto appendBytes = [](std::string& row, TSQLiteCursor& rows, int bytes, int isNull) {
+            if (rows.Integer(isNull))
+                row += "\\N";
+            else
+                AppendCopyBytes(row, rows.Text(bytes));
+        };
 
+        copyTable("copy textdata (ID, created, credited, texttype, description) from stdin",
+                  "select ID, texttype, created, cast(description as blob), description is null, "
+                  "created is null from textdata order by rowid",
+                  [&](std::string& row, TSQLiteCursor& rows) {
+                      // The date as the file shows it, in UTF-8.
+                      const std::string created(rows.Text(2));
+                      if (rows.Integer(5))
+                          row += "\\N";
+                      else
+                          AppendCopyText(
+                              row, Characters(created) < 0 ? Utf8FromStored(created) : created);
+                      row += "\t\\N\t";
+                      AppendCopyText(row, rows.Text(1));
+                      row += '\t';
+                      appendBytes(row, rows, 3, 4);
+                  });
         keys.clear();
-        {
-            TCopyStream out(c, "copy vectors (ID, texttype, vectordata) from stdin");
-            TSQLiteCursor rows(DB,
-                               "select ID, texttype, cast(vectordata as blob), vectordata is null "
-                               "from vectors order by rowid");
-            while (rows.Next()) {
-                step();
-                if (!take(rows.Text(0), rows.Text(1))) continue;
-                std::string& row = out.Row();
-                AppendCopyText(row, rows.Text(0));
-                row += '\t';
-                AppendCopyText(row, rows.Text(1));
-                row += '\t';
-                if (rows.Integer(3))
-                    row += "\\N";
-                else
-                    AppendCopyBytes(row, rows.Text(2));
-                out.EndRow();
-            }
-            out.Finish();
-        }
+        copyTable("copy vectors (ID, texttype, vectordata) from stdin",
+                  "select ID, texttype, cast(vectordata as blob), vectordata is null from vectors "
+                  "order by rowid",
+                  [&](std::string& row, TSQLiteCursor& rows) {
+                      AppendCopyText(row, rows.Text(1));
+                      row += '\t';
+                      appendBytes(row, rows, 2, 3);
+                  });
         if (progress) progress(total, total);
         result.copied = copied.size();
         result.alreadyThere = skipped.size();

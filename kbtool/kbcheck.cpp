@@ -6,6 +6,7 @@
 #include <map>
 
 #include "knowledgebase.h"
+#include "pg/pgdb.h"
 #include "port/strconv.h"
 #include "storedtext.h"
 #include "textsearch/cvrules.h"
@@ -136,26 +137,10 @@ void CheckMarkedTexts(TSQLiteDatabase& DB, std::vector<std::string>& findings) {
 }  // namespace
 
 std::string OutputField(std::string_view utf8) {
+    // The same four escapes as a field of PostgreSQL's COPY text.
     std::string out;
     out.reserve(utf8.size());
-    for (char c : utf8) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                out += c;
-        }
-    }
+    AppendCopyText(out, utf8);
     return out;
 }
 
