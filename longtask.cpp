@@ -44,7 +44,6 @@ void RunLongTask(QWidget* parent, const TLongTask& task,
     dialog.setMinimumDuration(kShowAfterMs);
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);
-    if (!task.cancellable) dialog.setCancelButton(nullptr);
     dialog.setValue(0);
 
     QEventLoop loop;

@@ -182,8 +182,10 @@ void TForm1::CreateResultsPanel() {
         fhandCursor = false;
     });
     // The first paint of the list is the window's first paint: the opening may start.
-    connect(Results, &vRenderPanel::OnPaint, this, [this] {
-        if (!fopeningStarted) QTimer::singleShot(0, this, [this] { StartOpeningOnce(); });
+    auto firstPaint = std::make_shared<QMetaObject::Connection>();
+    *firstPaint = connect(Results, &vRenderPanel::OnPaint, this, [this, firstPaint] {
+        disconnect(*firstPaint);
+        QTimer::singleShot(0, this, [this] { StartOpeningOnce(); });
     });
     connect(Results, &vRenderPanel::mousePressed, this,
             [this](Qt::MouseButton button, int x, int y) {

@@ -243,6 +243,23 @@ void TPgStore::CreateSchema(TPgConnection& c) {
 
 namespace {
 
+// Where a result holds a stored text: its key, ID, text type and vector, then whether it has a
+// head, then the head.
+struct TTextColumns {
+    int key, ID, texttype, vector;
+};
+
+// The text of row r, its views into rows.
+TStoredText TextAt(const TPgResult& rows, int r, const TTextColumns& at) {
+    TStoredText t;
+    t.key = rows.Int64(r, at.key);
+    t.ID = rows.Bytes(r, at.ID);
+    t.texttype = rows.Bytes(r, at.texttype);
+    t.vector = rows.Bytes(r, at.vector);
+    if (rows.Bool(r, at.vector + 1)) t.head = rows.Bytes(r, at.vector + 2);
+    return t;
+}
+
 int32_t StoredFontSize() {
     const std::optional<std::string> setting = ReadUserSetting(kTextSizeSetting);
     if (!setting) return kDefaultFontSize;
@@ -300,12 +317,7 @@ void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
             c.Send(fetch);
             texts.clear();
             for (int r = 0; r < rows.Rows(); ++r) {
-                TStoredText& t = texts.emplace_back();
-                t.key = rows.Int64(r, 0);
-                t.ID = rows.Bytes(r, 1);
-                t.texttype = rows.Bytes(r, 2);
-                t.vector = rows.Bytes(r, 3);
-                if (rows.Bool(r, 4)) t.head = rows.Bytes(r, 5);
+                texts.push_back(TextAt(rows, r, {.key = 0, .ID = 1, .texttype = 2, .vector = 3}));
             }
             index.Add(texts);
         }
@@ -359,12 +371,7 @@ bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection
     std::vector<TStoredText> texts;
     for (int r = 0; r < rows.Rows(); ++r) {
         if (rows.IsNull(r, 3)) continue;  // an entry deleted, or a row of no entry
-        TStoredText& t = texts.emplace_back();
-        t.key = rows.Int64(r, 3);
-        t.ID = rows.Bytes(r, 2);
-        t.texttype = rows.Bytes(r, 4);
-        t.vector = rows.Bytes(r, 5);
-        if (rows.Bool(r, 6)) t.head = rows.Bytes(r, 7);
+        texts.push_back(TextAt(rows, r, {.key = 3, .ID = 2, .texttype = 4, .vector = 5}));
     }
     index.Add(texts);
     fapplied = changes.last;
