@@ -112,7 +112,8 @@ TEST(DatabaseBackup, CopiesOneStateOfTheDatabaseWhileAnotherConnectionWrites) {
         }
     });
     try {
-        TSQLiteDatabase(file, TOpenMode::ReadOnly).BackupTo(copy, 1);
+        // Opening reads the schema, which waits while a write commits, as the backup does.
+        TSQLiteDatabase(file, TOpenMode::ReadOnly, 30000).BackupTo(copy, 1);
     } catch (const ESQLiteException& e) {
         ADD_FAILURE() << e.what();
     }
