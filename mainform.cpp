@@ -105,8 +105,8 @@ void TForm1::UseStore(const TStoreChoice& choice) {
     fpassesShown = 0;  // counted per engine, as it counts the passes it runs
     Results->SetStorage(nullptr);
     fhold.reset();
-    Scored = std::make_unique<TScoretree<TcvResults>>();
-    Results->SetStorage(Scored.get());
+    Scored = &fnoHits;
+    Results->SetStorage(Scored);
     Results->StorageChanged();
     MakeEngine();
     fopeningStarted = false;
@@ -128,7 +128,6 @@ void TForm1::FormCreate() {
     // The window and its panels paint every pixel themselves (no background erase, no flicker).
     SetWindowColor(kCream);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    Scored = std::make_unique<TScoretree<TcvResults>>();
     CreateResultsPanel();
     SetUpKeyboardAndNames();
     fkbMenu = new TKnowledgeBaseMenu(*this, KnowledgeBase1);
@@ -168,7 +167,7 @@ void TForm1::CreateResultsPanel() {
     fresults = std::make_unique<vRenderPanel>(nullptr);
     Results = fresults.get();
     Results->SetColor(cBGCOLOR);
-    Results->SetStorage(Scored.get());
+    Results->SetStorage(Scored);
     Results->SetScorePosition(false);
     Results->setFont(font());
     Panel7->Place(Results, QRect(0, 24, 425, 522), akLeft | akTop | akRight | akBottom);
@@ -238,10 +237,9 @@ void TForm1::FormClose() {
     // The engine first: its worker stops, so nothing searches or posts what is freed below.
     fengine.reset();
     if (Results) Results->SetStorage(nullptr);
+    Scored = &fnoHits;
     fhold.reset();
-    if (Scored && Scored->Count() > 0) Scored->Clear();
     shown.clear();
-    Scored.reset();
     Results = nullptr;
     fresults.reset();
 }
@@ -388,11 +386,11 @@ void TForm1::Requery() {
 
 void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
     if (fclosed || !pass || !Results) return;
-    // Swap the new hits in whole; the old ones go when the previous pass does, after the panel
-    // has let go of them.
-    Scored = std::move(pass->tree);
+    // Swap the new hits in whole; the old ones go with the previous pass, after the panel has
+    // let go of them.
+    Scored = pass->tree.get();
+    Results->SetStorage(Scored);
     fhold = std::move(pass);
-    Results->SetStorage(Scored.get());
     // Repaints, and sets the scroll range up again (scrollMetricsChanged); the layout is
     // arithmetic, so the range is right even before the panel is on screen.
     Results->StorageChanged();

@@ -164,7 +164,8 @@ private:
     TKnowledgeBaseMenu* fkbMenu = nullptr;   // a child
     std::unique_ptr<vRenderPanel> fresults;  // Results
     std::shared_ptr<TSearchPass> fhold;      // the hits on display, which Scored orders
-    std::unique_ptr<TScoretree<TcvResults>> Scored;
+    TScoretree<TcvResults> fnoHits;          // what the list shows before the first pass
+    TScoretree<TcvResults>* Scored = &fnoHits;  // fhold's tree, or fnoHits
     std::vector<std::pair<std::string, std::unique_ptr<TShowItem>>> shown;
     int32_t fontsize = 0;
     int fproblemTextSize = 0;

@@ -14,32 +14,50 @@
 // Passes with at least this many hits fill and order them on two threads.
 constexpr size_t kParallelHits = 16384;
 
-// The room of one pass's hits, kept between a pass that went and the next one. One is enough:
-// a receiver holds the pass on show while the next is made, and lets it go when that arrives.
+// The room of one pass, kept between a pass that went and the next one: its hits, their text
+// types, its score tree, and the vector index's list of matches. One is enough: a receiver holds
+// the pass on show while the next is made, and lets it go when that arrives.
 class TPassBuffers {
 public:
-    void Give(std::vector<TcvResults>& hits, std::vector<std::string_view>& texttypes) {
-        hits.clear();
-        texttypes.clear();
+    void Give(TSearchPass& pass) {
+        pass.hits.clear();
+        pass.texttypes.clear();
+        if (pass.tree) pass.tree->Clear();
         std::lock_guard lock(fmutex);
-        if (hits.capacity() <= fhits.capacity()) return;  // the larger room is kept
-        fhits.swap(hits);
-        ftexttypes.swap(texttypes);
+        if (pass.hits.capacity() > froom.hits.capacity()) {  // the larger room is kept
+            froom.hits.swap(pass.hits);
+            froom.texttypes.swap(pass.texttypes);
+        }
+        if (!froom.tree) froom.tree = std::move(pass.tree);
     }
-    void Take(std::vector<TcvResults>& hits, std::vector<std::string_view>& texttypes) {
+    void Take(TSearchPass& pass) {
         std::lock_guard lock(fmutex);
-        hits.swap(fhits);
-        texttypes.swap(ftexttypes);
+        pass.hits.swap(froom.hits);
+        pass.texttypes.swap(froom.texttypes);
+        pass.tree = std::move(froom.tree);
+    }
+    void GiveMatches(std::vector<TVectorIndex::TMatch>& matches) {
+        matches.clear();
+        std::lock_guard lock(fmutex);
+        if (matches.capacity() > fmatches.capacity()) fmatches.swap(matches);
+    }
+    void TakeMatches(std::vector<TVectorIndex::TMatch>& matches) {
+        std::lock_guard lock(fmutex);
+        matches.swap(fmatches);
     }
 
 private:
     std::mutex fmutex;
-    std::vector<TcvResults> fhits;  // empty, with room
-    std::vector<std::string_view> ftexttypes;
+    struct {
+        std::vector<TcvResults> hits;  // empty, with room
+        std::vector<std::string_view> texttypes;
+        std::unique_ptr<TScoretree<TcvResults>> tree;  // cleared
+    } froom;
+    std::vector<TVectorIndex::TMatch> fmatches;  // empty, with room
 };
 
 TSearchPass::~TSearchPass() {
-    if (recycle) recycle->Give(hits, texttypes);
+    if (recycle) recycle->Give(*this);
 }
 
 TSearchIndex::TSearchIndex() : fbuffers(std::make_shared<TPassBuffers>()) {}
@@ -148,15 +166,16 @@ size_t TSearchIndex::MemoryUsage() const {
 
 std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const {
     std::vector<TVectorIndex::TMatch> matches;
+    fbuffers->TakeMatches(matches);
     fvectors.Search(query, kThreshold, matches);
 
     auto pass = std::make_unique<TSearchPass>();
     pass->texts = fchunks;
     pass->recycle = fbuffers;
-    fbuffers->Take(pass->hits, pass->texttypes);
+    fbuffers->Take(*pass);
     pass->hits.reserve(matches.size());
     pass->texttypes.reserve(matches.size());
-    pass->tree = std::make_unique<TScoretree<TcvResults>>();
+    if (!pass->tree) pass->tree = std::make_unique<TScoretree<TcvResults>>();
     auto fill = [&] {
         for (const auto& match : matches) {
             const TDoc& doc = fdocs[match.doc];
@@ -187,5 +206,6 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
         fill();
         order();
     }
+    fbuffers->GiveMatches(matches);
     return pass;
 }

@@ -9,9 +9,9 @@
 //
 // Ownership: the index owns its texts in immutable chunks shared with the passes it produced; a
 // TSearchPass keeps the chunks its hits point into alive after the index has moved on. A pass
-// that goes leaves the room of its hits to the index's next pass (whatever thread it goes on):
-// 200,000 hits take 20 MB, which fresh from the system cost a page fault every 4 KB to fill and
-// a return to the system to free, on every keystroke.
+// that goes leaves the room of its hits and of its score tree to the index's next pass (whatever
+// thread it goes on): 200,000 hits take 30 MB, which fresh from the system cost a page fault
+// every 4 KB to fill and a return to the system to free, on every keystroke.
 // Thread safety: none of its own. The owner serialises changes against Search; a TSearchPass,
 // once returned, belongs to its receiver alone.
 #pragma once
@@ -37,7 +37,7 @@ struct TSearchPass {
     std::vector<TcvResults> hits;                           // the hits, in the order found
     std::vector<std::string_view> texttypes;  // the text type of each hit, at its place in hits
     std::unique_ptr<TScoretree<TcvResults>> tree;  // the same hits by score
-    // Where the hits' room goes when the pass does, for a later pass of the index to fill.
+    // Where the room of the hits and the tree goes when the pass does, for a later pass to fill.
     std::shared_ptr<TPassBuffers> recycle;
 
     TSearchPass() = default;

@@ -5,7 +5,9 @@
 // last Clear.
 //
 // Ownership: the tree owns its nodes only. Payloads (`data`) belong to the caller and are never
-// freed here. A node pointer returned by Items stays valid until Clear or destruction.
+// freed here. A node pointer returned by Items stays valid until Clear or destruction. Clear keeps
+// the room of the nodes and of the sort, so a tree that is cleared and filled again, as a search
+// pass's is, writes into memory it already has instead of faulting fresh pages in.
 //
 // Thread safety: none of its own. The search pass fills the tree on the worker thread (under the
 // work queue's lock), calls Prepare, and then hands it whole to the user-interface thread. Items
@@ -19,7 +21,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -64,7 +65,7 @@ public:
     // Nodes inserted with a null payload since the last Clear.
     int NullPayloads() const { return fnullpayloads; }
 
-    // Frees every node, not the payloads; the next insert gets index 0.
+    // Forgets every node, not the payloads; the next insert gets index 0.
     void Clear() noexcept {
         fnodes.clear();
         forder.clear();
@@ -87,7 +88,7 @@ public:
         for (std::size_t i = sorted; i < fnodes.size(); ++i)
             forder.push_back(&fnodes[i]);
         const auto middle = forder.begin() + static_cast<std::ptrdiff_t>(sorted);
-        StableSortByKey(middle, forder.end());
+        StableSortNew(sorted);
         std::inplace_merge(forder.begin(), middle, forder.end(), KeyLess);
     }
 
@@ -103,25 +104,26 @@ private:
         return (bits & 0x80000000u) ? ~bits : (bits | 0x80000000u);
     }
 
-    // A stable sort by key of keys without NaN. A pass usually hands over many thousands of hits:
-    // those are sorted by stable counting passes, in linear time. Each key is taken as its
-    // distance from the lowest key, packed with its place into 8 bytes; the distances of a pass's
-    // scores (0.25 to 1) fit 25 bits, which two passes of 13-bit digits cover, where the keys'
-    // full 32 bits would take three. A digit that every key shares needs no pass.
-    static void StableSortByKey(typename std::vector<psnode<T>>::iterator first,
-                                typename std::vector<psnode<T>>::iterator last) {
-        const std::size_t n = static_cast<std::size_t>(last - first);
+    // A stable sort by key of the nodes from `sorted` on, which forder lists in insertion order;
+    // their keys have no NaN. A pass usually hands over many thousands of hits: those are sorted by
+    // stable counting passes, in linear time. Each key is taken as its distance from the lowest
+    // key, packed with its node's number into 8 bytes; the distances of a pass's scores (0.25 to 1)
+    // fit 25 bits, which two passes of 13-bit digits cover, where the keys' full 32 bits would take
+    // three. A digit that every key shares needs no pass.
+    void StableSortNew(std::size_t sorted) const {
+        const auto first = forder.begin() + static_cast<std::ptrdiff_t>(sorted);
+        const std::size_t n = forder.size() - sorted;
         if (n < 4096) {
-            std::stable_sort(first, last, KeyLess);
+            std::stable_sort(first, forder.end(), KeyLess);
             return;
         }
-        // Not value-initialised: every element is written before it is read.
-        std::unique_ptr<uint64_t[]> a(new uint64_t[n]), b(new uint64_t[n]);
-        std::unique_ptr<psnode<T>[]> nodes(new psnode<T>[n]);
+        fsortA.Reserve(n);
+        fsortB.Reserve(n);
+        uint64_t* a = fsortA.data.get();
+        uint64_t* b = fsortB.data.get();
         uint32_t lowest = UINT32_MAX, highest = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            nodes[i] = first[i];
-            const uint32_t bits = SortableBits(first[i]->key);
+            const uint32_t bits = SortableBits(first[static_cast<std::ptrdiff_t>(i)]->key);
             lowest = std::min(lowest, bits);
             highest = std::max(highest, bits);
             a[i] = (static_cast<uint64_t>(bits) << 32) | i;
@@ -153,12 +155,25 @@ private:
                 }
                 for (std::size_t i = 0; i < n; ++i)
                     b[next[(distance(a[i]) >> shift) & mask]++] = a[i];
-                a.swap(b);
+                std::swap(a, b);
             }
         }
+        // The new nodes are numbered from `sorted` on in insertion order.
         for (std::size_t i = 0; i < n; ++i)
-            first[i] = nodes[static_cast<uint32_t>(a[i])];
+            first[static_cast<std::ptrdiff_t>(i)] = &fnodes[sorted + static_cast<uint32_t>(a[i])];
     }
+
+    // Room for the sort's keys, grown when short and kept: not value-initialised, since every
+    // element is written before it is read.
+    struct TScratch {
+        std::unique_ptr<uint64_t[]> data;
+        std::size_t capacity = 0;
+        void Reserve(std::size_t n) {
+            if (n <= capacity) return;
+            data.reset(new uint64_t[n]);
+            capacity = n;
+        }
+    };
 
     static constexpr int kMaxDigitBits = 13;
 
@@ -213,10 +228,32 @@ private:
         }
     }
 
-    // Invariant: fnodes[i].index == i; a deque keeps node addresses fixed as it grows.
-    mutable std::deque<snode<T>> fnodes;
+    // Nodes in blocks that never move, so node addresses stay fixed as the tree grows; Clear
+    // keeps the blocks for the next inserts.
+    class TNodes {
+    public:
+        void push_back(const snode<T>& node) {
+            if ((fsize & kBlockMask) == 0 && fsize >> kBlockBits == fblocks.size())
+                fblocks.emplace_back(new snode<T>[kBlockSize]);
+            (*this)[fsize++] = node;
+        }
+        snode<T>& operator[](std::size_t i) { return fblocks[i >> kBlockBits][i & kBlockMask]; }
+        std::size_t size() const { return fsize; }
+        void clear() { fsize = 0; }
+
+    private:
+        static constexpr int kBlockBits = 12;
+        static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
+        static constexpr std::size_t kBlockMask = kBlockSize - 1;
+        std::vector<std::unique_ptr<snode<T>[]>> fblocks;
+        std::size_t fsize = 0;
+    };
+
+    // Invariant: fnodes[i].index == i.
+    mutable TNodes fnodes;
     // Invariant: forder holds fnodes[0 .. forder.size()) in tree order.
     mutable std::vector<psnode<T>> forder;
+    mutable TScratch fsortA, fsortB;
     bool fhasnan = false;
     int fnullpayloads = 0;
 };

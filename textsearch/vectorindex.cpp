@@ -6,6 +6,7 @@
 #include "textsearch/vectorindex.h"
 
 #include <algorithm>
+#include <mutex>
 #include <thread>
 
 #include "textsearch/vectorindex/batchbuilder.h"
@@ -75,7 +76,15 @@ public:
         const vindex::TIndexView view{fdictionary,         fsegments,       fbuilder.Tail(),
                                       fbuilder.TailBase(), fbuilder.Next(), fdead,
                                       fparallelPostings};
-        vindex::Search(view, query, threshold, out);
+        // Concurrent searches each take the kept room or, finding it taken, start without.
+        std::vector<TMatch> scratch;
+        {
+            std::lock_guard lock(fscratchMutex);
+            scratch.swap(fscratch);
+        }
+        vindex::Search(view, query, threshold, out, scratch);
+        std::lock_guard lock(fscratchMutex);
+        if (scratch.capacity() > fscratch.capacity()) fscratch.swap(scratch);
     }
 
 private:
@@ -92,6 +101,8 @@ private:
     size_t flive = 0;
     std::vector<vindex::TSegment> fsegments;  // ascending base, covering the ids below the tail
     vindex::TSegmentBuilder fbuilder;         // the tail, over fsegments and fdead
+    mutable std::mutex fscratchMutex;
+    mutable std::vector<TMatch> fscratch;  // a search's working room, kept for the next; fscratchMutex
 };
 
 TVectorIndex::TVectorIndex() : TVectorIndex(TOptions()) {}

@@ -53,7 +53,7 @@ class TSearch {
 public:
     TSearch(const TIndexView& index, const TQueryPlan& plan) : findex(index), fplan(plan) {}
 
-    void Run(std::vector<TMatch>& out) const;
+    void Run(std::vector<TMatch>& out, std::vector<TMatch>& scratch) const;
 
 private:
     // The search over the segments [first, last), with the tail too when withTail.
@@ -161,7 +161,7 @@ void TSearch::SearchTail(TAccumulators& acc, std::vector<TMatch>& out) const {
     Score(acc, base, docs, out);
 }
 
-void TSearch::Run(std::vector<TMatch>& out) const {
+void TSearch::Run(std::vector<TMatch>& out, std::vector<TMatch>& scratch) const {
     const size_t lines = fplan.lines.size();
     const size_t segments = findex.segments.size();
     std::vector<TSegment::TRuns> runs(segments * lines);
@@ -188,21 +188,20 @@ void TSearch::Run(std::vector<TMatch>& out) const {
         sofar += work[split];
     }
     split = std::clamp<size_t>(split, 1, segments - 1);
-    std::vector<TMatch> head;
-    std::vector<TMatch> rest;
+    // The head goes straight to out and the rest after it, so that only the rest is copied.
+    scratch.clear();
     {
-        THelperThread helper([&] { SearchPart(0, split, false, runs, head); });
-        SearchPart(split, segments, true, runs, rest);
+        THelperThread helper([&] { SearchPart(split, segments, true, runs, scratch); });
+        SearchPart(0, split, false, runs, out);
         helper.Join();
     }
-    out.insert(out.end(), head.begin(), head.end());
-    out.insert(out.end(), rest.begin(), rest.end());
+    out.insert(out.end(), scratch.begin(), scratch.end());
 }
 
 }  // namespace
 
 void Search(const TIndexView& index, const TcvVector& query, float threshold,
-            std::vector<TMatch>& out) {
+            std::vector<TMatch>& out, std::vector<TMatch>& scratch) {
     TQueryPlan plan;
     plan.m1 = query.magnitude;
     plan.threshold = threshold;
@@ -217,7 +216,7 @@ void Search(const TIndexView& index, const TcvVector& query, float threshold,
     plan.zeroForUntouched =
         cvrules::Denominator(plan.m1, cvrules::RootOf(0.0)) == 0 && 0.0f > threshold;
     if (plan.lines.empty() && !plan.zeroForUntouched) return;
-    TSearch(index, plan).Run(out);
+    TSearch(index, plan).Run(out, scratch);
 }
 
 }  // namespace vindex
