@@ -26,14 +26,21 @@ inline int ClampToInt(std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
 }
 
-// Text with its top-left corner at (x, y) on one line, over a background of its extent, in the
-// painter's font (which metrics measure).
+// Text with its top-left corner at (x, y) on one line, over a background of its extent (width
+// pixels wide, as metrics.horizontalAdvance(text) measures it), in the painter's font (which
+// metrics measure).
 inline void TextOut(QPainter& canvas, const QFontMetrics& metrics, int x, std::int64_t y,
-                    const QString& text, const QColor& colour, const QColor& background) {
+                    const QString& text, int width, const QColor& colour,
+                    const QColor& background) {
     const int top = ClampToInt(y);
-    canvas.fillRect(x, top, metrics.horizontalAdvance(text), metrics.height(), background);
+    canvas.fillRect(x, top, width, metrics.height(), background);
     canvas.setPen(colour);
     canvas.drawText(x, top + metrics.ascent(), text);
+}
+
+inline void TextOut(QPainter& canvas, const QFontMetrics& metrics, int x, std::int64_t y,
+                    const QString& text, const QColor& colour, const QColor& background) {
+    TextOut(canvas, metrics, x, y, text, metrics.horizontalAdvance(text), colour, background);
 }
 
 }  // namespace renderpanel

@@ -404,6 +404,11 @@ void vRenderPanel::DrawPanel() {
         selected = hit >= 0 ? RowAt(hit) : nullptr;
         const QColor hottrack = QGuiApplication::palette().color(QPalette::Link);
         const renderpanel::TRowRange drawn = layout.DrawnRows();
+        // Widths from the advance tables: measuring each text with Qt would lay it out a second
+        // time, which was half of drawing a pass.
+        const TTextWidths& captionwidths = WidthsFor(style.bold);
+        const TTextWidths& underlinedwidths = WidthsFor(style.underlined);
+        const TTextWidths& excerptwidths = WidthsFor(style.italic);
         for (std::int64_t k = drawn.first; k <= drawn.last; ++k) {
             const TcvResults& r = *RowAt(k);
             const std::int64_t top = layout.RowTop(k);
@@ -411,13 +416,22 @@ void vRenderPanel::DrawPanel() {
             if (fdocicon) canvas.drawImage(QPoint(x, ClampToInt(top)), *fdocicon);
             const bool hot = &r == selected || k == fcurrent;
             canvas.setFont(hot ? style.underlined : style.bold);
+            const std::string& prefix = fprefixes.Of(r.Proximity);
+            const TTextWidths& widths = hot ? underlinedwidths : captionwidths;
+            const std::int64_t prefix64 = widths.Advance64(prefix);
+            const std::int64_t title64 = widths.Advance64(r.Title);
+            const QString caption = FromUtf8(prefix) + FromUtf8(r.Title);
+            const int captionwidth = prefix64 >= 0 && title64 >= 0
+                                         ? TTextWidths::Round64(prefix64 + title64)
+                                         : widths.Metrics().horizontalAdvance(caption);
             renderpanel::TextOut(canvas, hot ? style.underlinedmetrics : style.boldmetrics,
-                                 x + docw + 4, top, fprefixes.Caption(r), hot ? hottrack : black,
-                                 fColor);
+                                 x + docw + 4, top, caption, captionwidth,
+                                 hot ? hottrack : black, fColor);
             canvas.setFont(style.italic);
             renderpanel::TextOut(canvas, style.italicmetrics, x + docw + 12,
                                  top + std::max(doch, style.boldmetrics.height()),
-                                 FromUtf8(r.excerpt), black, fColor);
+                                 FromUtf8(r.excerpt), excerptwidths.Width(r.excerpt), black,
+                                 fColor);
         }
         if (Count() > 0) {
             rowsdrawn = true;
