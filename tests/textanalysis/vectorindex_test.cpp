@@ -169,6 +169,27 @@ TEST(VectorIndex, OddQueryMagnitudesAndThresholds) {
     }
 }
 
+// Above 2^24 a float no longer holds every whole number, so a dot product rounded after each
+// term can differ from its exact sum; below it, whichever way the sum is taken is the same.
+TEST(VectorIndex, DotProductsRoundAfterEachTermAsProximityDoes) {
+    std::vector<std::string> texts;
+    for (const int x : {1, 2, 3, 254})
+        for (const int y : {1, 2, 7})
+            texts.push_back("x=" + std::to_string(x) + "\r\ny=" + std::to_string(y) + "\r\n");
+    const std::vector<bool> live(texts.size(), true);
+    for (const uint32_t segmentDocs : {1u, 16384u}) {
+        TVectorIndex index({.segmentDocs = segmentDocs});
+        for (const std::string& t : texts)
+            index.Add(t);
+        for (const int64_t qx : {int64_t{16777215}, int64_t{16777217}, int64_t{8388609},
+                                 int64_t{66051}, int64_t{3}}) {
+            const TcvVector query = ListOf({"x=" + std::to_string(qx), "y=1"}, 1e7f);
+            ExpectSame(Literal(texts, live, query, -1.0f), Indexed(index, query, -1.0f),
+                       query.Text());
+        }
+    }
+}
+
 // Random stored vectors and queries full of what can go wrong in a stored text.
 class TRandomCorpus {
 public:

@@ -20,6 +20,10 @@ struct TQueryPlan {
         int32_t count;  // 0 when malformed (then malformed is set and no dot product is used)
     };
     std::vector<TLine> lines;  // the lines whose name is a known term, in order
+    // Whether the packed sums cannot carry from one half into the other: every count is below
+    // 255, so the squares of a document add up to less than lines * 255^2 and its products to
+    // less than the sum of the query's counts times 255.
+    bool packable = false;
     float m1 = 0;
     bool malformed = false;         // some line's count does not convert: DotProduct would raise
     bool zeroForUntouched = false;  // a document without any of the terms scores 0 and passes
@@ -56,6 +60,9 @@ public:
     void Run(std::vector<TMatch>& out, std::vector<TMatch>& scratch) const;
 
 private:
+    // The packed way over one segment; false, with out as it was, where it cannot be taken.
+    bool SearchPacked(const TSegment& segment, const TSegment::TRuns* runs,
+                      std::vector<uint64_t>& sums, std::vector<TMatch>& out) const;
     // The search over the segments [first, last), with the tail too when withTail.
     void SearchPart(size_t first, size_t last, bool withTail,
                     const std::vector<TSegment::TRuns>& runs, std::vector<TMatch>& out) const;
@@ -89,12 +96,70 @@ void TSearch::Score(const TAccumulators& acc, uint32_t base, uint32_t docs,
     }
 }
 
+bool TSearch::SearchPacked(const TSegment& segment, const TSegment::TRuns* runs,
+                           std::vector<uint64_t>& sums, std::vector<TMatch>& out) const {
+    const TQueryPlan& plan = fplan;
+    const size_t lines = plan.lines.size();
+    if (!plan.packable || plan.malformed) return false;
+    if (!segment.bigs.empty()) {
+        for (size_t j = 0; j < lines; ++j) {
+            const auto big = segment.BigAt(runs[j].countedBegin);
+            if (big != segment.bigs.end() && big->pos < runs[j].countedEnd) return false;
+        }
+    }
+    sums.assign(segment.docCount, 0);
+    uint64_t* const sum = sums.data();
+    const uint16_t* const ones = segment.ones.data();
+    const uint16_t* const countedDocs = segment.countedDocs.data();
+    const uint8_t* const counts = segment.counts.data();
+    for (size_t j = 0; j < lines; ++j) {
+        const TSegment::TRuns& r = runs[j];
+        const uint64_t q = static_cast<uint32_t>(plan.lines[j].count);
+        const uint64_t one = (q << 32) | 1;
+        for (uint32_t k = r.onesBegin; k < r.onesEnd; ++k)
+            sum[ones[k]] += one;
+        for (uint32_t k = r.countedBegin; k < r.countedEnd; ++k) {
+            const uint64_t c = counts[k];
+            sum[countedDocs[k]] += ((q * c) << 32) | (c * c);
+        }
+    }
+    constexpr uint64_t kExactDots = uint64_t{1} << 24;
+    const size_t before = out.size();
+    const DocId base = segment.base;
+    for (uint32_t d = 0; d < segment.docCount; ++d) {
+        if (findex.dead[base + d]) continue;
+        const uint64_t packed = sum[d];
+        const auto squares = static_cast<uint32_t>(packed);
+        if (squares == 0) {
+            // None of the query's terms: QueryMagnitude is 0.
+            if (plan.zeroForUntouched) out.push_back({base + d, 0.0f});
+            continue;
+        }
+        const uint64_t dot = packed >> 32;
+        if (dot > kExactDots) {
+            out.resize(before);
+            return false;
+        }
+        const double denominator =
+            cvrules::Denominator(plan.m1, cvrules::RootOf(static_cast<double>(squares)));
+        if (denominator == 0) {
+            if (0.0f > plan.threshold) out.push_back({base + d, 0.0f});
+            continue;
+        }
+        const float score = cvrules::Quotient(static_cast<float>(dot), denominator);
+        if (score > plan.threshold) out.push_back({base + d, score});
+    }
+    return true;
+}
+
 void TSearch::SearchPart(size_t first, size_t last, bool withTail,
                          const std::vector<TSegment::TRuns>& runs, std::vector<TMatch>& out) const {
     TAccumulators acc;
+    std::vector<uint64_t> sums;
     const size_t lines = fplan.lines.size();
     for (size_t s = first; s < last; ++s) {
         const TSegment& segment = findex.segments[s];
+        if (SearchPacked(segment, runs.data() + s * lines, sums, out)) continue;
         acc.Reset(segment.docCount);
         // The arrays' addresses in locals: otherwise every store to an accumulator makes the
         // loops load them again.
@@ -212,6 +277,12 @@ void Search(const TIndexView& index, const TcvVector& query, float threshold,
         const uint32_t term = index.dictionary.Find(TNameKey(name));
         if (term != kNoTerm) plan.lines.push_back({term, count.value_or(0)});
     }
+    uint64_t counts = 0;
+    for (const TQueryPlan::TLine& line : plan.lines)
+        counts += static_cast<uint32_t>(line.count);
+    constexpr uint64_t kBelowBig = kBigCount - 1;
+    plan.packable = plan.lines.size() * kBelowBig * kBelowBig <= UINT32_MAX &&
+                    counts * kBelowBig <= UINT32_MAX;
     // Without any of the terms, Proximity is 0 when m1 * 0 == 0, and NaN (or an error) else.
     plan.zeroForUntouched =
         cvrules::Denominator(plan.m1, cvrules::RootOf(0.0)) == 0 && 0.0f > threshold;

@@ -9,6 +9,14 @@
 // sorts its postings of the query's terms into one list per term, which are then added up in
 // the order of the query's lines.
 //
+// Most segments take a shorter way to the same sums. Every addend is a whole number, and none is
+// negative, so each partial sum is at most the final one: when a document's final dot product
+// is at most 2^24, every float sum on the way was exact, and so was every double sum of squares
+// below 2^53. Such a segment adds both in one 64-bit integer per document (squares in the low
+// half, the dot product in the high), one addition a posting; a segment where a posting of the
+// query's terms has a count of 255 or more, or a document's dot product comes out above 2^24, is
+// added up the long way.
+//
 // Thread safety: searches may run concurrently with each other, never with a change.
 #pragma once
 
