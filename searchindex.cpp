@@ -165,16 +165,23 @@ size_t TSearchIndex::MemoryUsage() const {
 }
 
 std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const {
+    // Room that is short grows to what any pass of this index can need: pages are only taken
+    // as they are written, and a pass with more hits than the last then writes into room it
+    // already has instead of moving to a fresh block of the full size.
+    const auto grow = [this](auto& room, size_t needed) {
+        if (room.capacity() < needed) room.reserve(std::max(needed, fdocs.size()));
+    };
     std::vector<TVectorIndex::TMatch> matches;
     fbuffers->TakeMatches(matches);
+    grow(matches, 1);
     fvectors.Search(query, kThreshold, matches);
 
     auto pass = std::make_unique<TSearchPass>();
     pass->texts = fchunks;
     pass->recycle = fbuffers;
     fbuffers->Take(*pass);
-    pass->hits.reserve(matches.size());
-    pass->texttypes.reserve(matches.size());
+    grow(pass->hits, matches.size());
+    grow(pass->texttypes, matches.size());
     if (!pass->tree) pass->tree = std::make_unique<TScoretree<TcvResults>>();
     auto fill = [&] {
         for (const auto& match : matches) {

@@ -170,8 +170,9 @@ private:
         std::size_t capacity = 0;
         void Reserve(std::size_t n) {
             if (n <= capacity) return;
-            data.reset(new uint64_t[n]);
-            capacity = n;
+            // With room to grow: pages are only taken as they are written.
+            capacity = std::max(n, capacity + capacity / 2);
+            data.reset(new uint64_t[capacity]);
         }
     };
 
