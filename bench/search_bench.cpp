@@ -213,8 +213,9 @@ struct TReal {
 
     explicit TReal(const std::string& dir) {
         form = std::make_unique<TForm1>(dir);
+        // The window may paint while it is being destroyed, when form is already null.
         QObject::connect(form->Results, &vRenderPanel::OnPaint,
-                         [this] { paintedPasses = PassesShown(); });
+                         [this, window = form.get()] { paintedPasses = window->PassesShown(); });
         ShowAndExpose(*form);
         Settle();
     }
@@ -254,7 +255,7 @@ struct TLiteral {
     explicit TLiteral(const std::string& dir) {
         window = std::make_unique<TLiteralWindow>(kb::KnowledgeBaseFile(dir));
         QObject::connect(window->Results, &vRenderPanel::OnPaint,
-                         [this] { paintedPasses = PassesShown(); });
+                         [this, shown = window.get()] { paintedPasses = shown->PassesShown(); });
         ShowAndExpose(*window);
     }
     // A text set through the box runs one pass.
