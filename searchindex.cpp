@@ -66,6 +66,7 @@ TSearchIndex::~TSearchIndex() = default;
 void TSearchIndex::Clear() {
     fvectors = TVectorIndex();
     fdocs.clear();
+    fhasText.clear();
     fkeys.clear();
     fchunks.clear();
 }
@@ -102,13 +103,14 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
     // Ids are dense and given in order, so the document table is indexed by them.
     const TVectorIndex::DocId first = fvectors.AddBatch(vectorTexts);
     fdocs.resize(first);
+    fhasText.resize(first);
     fkeys.resize(first);
     for (size_t i = 0; i < texts.size(); ++i) {
         const TPlaced& p = placed[i];
         fdocs.push_back(TDoc{all.substr(p.id, p.type - p.id), all.substr(p.type, p.title - p.type),
                              all.substr(p.title, p.excerpt - p.title),
-                             all.substr(p.excerpt, p.end - p.excerpt), texts[i].head.has_value(),
-                             true});
+                             all.substr(p.excerpt, p.end - p.excerpt), true});
+        fhasText.push_back(texts[i].head.has_value() ? 1 : 0);
         fkeys.push_back(texts[i].key);
     }
 }
@@ -157,7 +159,7 @@ size_t TSearchIndex::LiveCount() const {
 }
 
 size_t TSearchIndex::MemoryUsage() const {
-    size_t bytes = fvectors.MemoryUsage() + fdocs.capacity() * sizeof(TDoc) +
+    size_t bytes = fvectors.MemoryUsage() + fdocs.capacity() * sizeof(TDoc) + fhasText.capacity() +
                    fkeys.capacity() * sizeof(int64_t);
     for (const auto& chunk : fchunks)
         bytes += chunk->capacity();
@@ -186,7 +188,7 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     auto fill = [&] {
         for (const auto& match : matches) {
             const TDoc& doc = fdocs[match.doc];
-            if (!doc.hasText) continue;  // a vector without its text cannot be shown
+            if (!fhasText[match.doc]) continue;  // a vector without its text cannot be shown
             pass->hits.push_back(
                 TcvResults{doc.ID, doc.Title, {}, doc.excerpt, match.score, nullptr});
             pass->texttypes.push_back(doc.texttype);
@@ -200,7 +202,7 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     auto order = [&] {
         size_t place = 0;
         for (const auto& match : matches) {
-            if (fdocs[match.doc].hasText) tree.insert(match.score, room + place++);
+            if (fhasText[match.doc]) tree.insert(match.score, room + place++);
         }
         tree.Prepare();
     };

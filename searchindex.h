@@ -102,8 +102,7 @@ private:
         std::string_view texttype;
         std::string_view Title;
         std::string_view excerpt;
-        bool hasText = false;  // the entry's text row exists
-        bool live = false;     // not removed since added
+        bool live = false;  // not removed since added
     };
     // The document with this key, or npos.
     size_t Find(int64_t key) const;
@@ -111,6 +110,9 @@ private:
 
     TVectorIndex fvectors;
     std::vector<TDoc> fdocs;     // indexed by the vector index's document ids
+    // Per document, whether the entry's text row exists: a vector without it cannot be shown. A
+    // byte each beside fdocs, which a pass reads for every match.
+    std::vector<uint8_t> fhasText;
     std::vector<int64_t> fkeys;  // the key of each document; increasing
     std::vector<std::shared_ptr<const std::string>> fchunks;
     std::shared_ptr<TPassBuffers> fbuffers;

@@ -123,7 +123,7 @@ private:
         uint64_t* b = fsortB.data.get();
         uint32_t lowest = UINT32_MAX, highest = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const uint32_t bits = SortableBits(first[static_cast<std::ptrdiff_t>(i)]->key);
+            const uint32_t bits = SortableBits(fnodes[sorted + i].key);
             lowest = std::min(lowest, bits);
             highest = std::max(highest, bits);
             a[i] = (static_cast<uint64_t>(bits) << 32) | i;
