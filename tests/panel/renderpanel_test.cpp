@@ -428,4 +428,11 @@ TEST_F(PanelTest, TheImageHasTheScreensPixelRatio) {
     EXPECT_EQ(image.width(), static_cast<int>(std::ceil(panel->width() * ratio)));
     EXPECT_EQ(image.height(), static_cast<int>(std::ceil(panel->height() * ratio)));
     EXPECT_EQ(image.format(), QImage::Format_RGB888);
+    // On the screen pixel for pixel, although it is copied there in bands (whole device pixels).
+    if (ratio == std::floor(ratio)) {
+        AddVariedHits(hits, 300, 3);
+        panel->StorageChanged();
+        const QImage screen = panel->grab().toImage().convertToFormat(QImage::Format_RGB888);
+        EXPECT_EQ(screen, panel->BufferBitmap());
+    }
 }

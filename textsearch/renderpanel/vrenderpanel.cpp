@@ -483,7 +483,21 @@ void vRenderPanel::paintEvent(QPaintEvent* event) {
     DrawPanel();
     {
         QPainter screen(this);
-        screen.drawImage(0, 0, fbuffer);
+        // In bands of a few dozen lines: a larger draw is split by Qt over its thread pool and
+        // waited for, a wake-up of another thread per part, which on busy processors can hold
+        // the window up for milliseconds. Whole device pixels only: other ratios draw at once.
+        constexpr int kBandLines = 64;
+        const qreal ratio = fbuffer.devicePixelRatio();
+        const int step = static_cast<int>(ratio);
+        if (ratio == step && step >= 1) {
+            for (int top = 0; top < fbuffer.height(); top += kBandLines * step) {
+                const int lines = std::min(kBandLines * step, fbuffer.height() - top);
+                screen.drawImage(QRect(0, top / step, fbuffer.width() / step, lines / step),
+                                 fbuffer, QRect(0, top, fbuffer.width(), lines));
+            }
+        } else {
+            screen.drawImage(0, 0, fbuffer);
+        }
     }
     emit OnPaint(this);
 }
