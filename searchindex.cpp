@@ -167,15 +167,13 @@ size_t TSearchIndex::MemoryUsage() const {
 }
 
 std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const {
-    // Room that is short grows to what any pass of this index can need: pages are only taken
-    // as they are written, and a pass with more hits than the last then writes into room it
-    // already has instead of moving to a fresh block of the full size.
-    const auto grow = [this](auto& room, size_t needed) {
-        if (room.capacity() < needed) room.reserve(std::max(needed, fdocs.size()));
+    // Room that is short grows with a quarter to spare, so that a pass with a few more hits
+    // than the last writes into room it already has instead of moving to a fresh block.
+    const auto grow = [](auto& room, size_t needed) {
+        if (room.capacity() < needed) room.reserve(needed + needed / 4);
     };
     std::vector<TVectorIndex::TMatch> matches;
     fbuffers->TakeMatches(matches);
-    grow(matches, 1);
     fvectors.Search(query, kThreshold, matches);
 
     auto pass = std::make_unique<TSearchPass>();
