@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "storedtext.h"
+#include "textsearch/keptroom.h"
 #include "textsearch/vectorindex/helperthread.h"
 
 // Passes with at least this many hits fill and order them on two threads.
@@ -36,15 +37,7 @@ public:
         pass.texttypes.swap(froom.texttypes);
         pass.tree = std::move(froom.tree);
     }
-    void GiveMatches(std::vector<TVectorIndex::TMatch>& matches) {
-        matches.clear();
-        std::lock_guard lock(fmutex);
-        if (matches.capacity() > fmatches.capacity()) fmatches.swap(matches);
-    }
-    void TakeMatches(std::vector<TVectorIndex::TMatch>& matches) {
-        std::lock_guard lock(fmutex);
-        matches.swap(fmatches);
-    }
+    TKeptRoom<TVectorIndex::TMatch> matches;  // taken before the pass it serves exists
 
 private:
     std::mutex fmutex;
@@ -53,7 +46,6 @@ private:
         std::vector<std::string_view> texttypes;
         std::unique_ptr<TScoretree<TcvResults>> tree;  // cleared
     } froom;
-    std::vector<TVectorIndex::TMatch> fmatches;  // empty, with room
 };
 
 TSearchPass::~TSearchPass() {
@@ -172,8 +164,7 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     const auto grow = [](auto& room, size_t needed) {
         if (room.capacity() < needed) room.reserve(needed + needed / 4);
     };
-    std::vector<TVectorIndex::TMatch> matches;
-    fbuffers->TakeMatches(matches);
+    std::vector<TVectorIndex::TMatch> matches = fbuffers->matches.Take();
     fvectors.Search(query, kThreshold, matches);
 
     auto pass = std::make_unique<TSearchPass>();
@@ -213,6 +204,6 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
         fill();
         order();
     }
-    fbuffers->GiveMatches(matches);
+    fbuffers->matches.Give(matches);
     return pass;
 }

@@ -7,7 +7,7 @@ target_sources(textsearch PRIVATE
   similarity.h similarity.cpp
   linearcv.h linearcv.cpp
   # The vector index: its public face, then its parts, one job each.
-  vectorindex.h vectorindex.cpp
+  vectorindex.h vectorindex.cpp keptroom.h
   vectorindex/termdictionary.h vectorindex/termdictionary.cpp
   vectorindex/segment.h vectorindex/segment.cpp
   vectorindex/segmentbuilder.h vectorindex/segmentbuilder.cpp

@@ -6,9 +6,9 @@
 #include "textsearch/vectorindex.h"
 
 #include <algorithm>
-#include <mutex>
 #include <thread>
 
+#include "textsearch/keptroom.h"
 #include "textsearch/vectorindex/batchbuilder.h"
 #include "textsearch/vectorindex/indexsearch.h"
 #include "textsearch/vectorindex/segment.h"
@@ -76,15 +76,9 @@ public:
         const vindex::TIndexView view{fdictionary,         fsegments,       fbuilder.Tail(),
                                       fbuilder.TailBase(), fbuilder.Next(), fdead,
                                       fparallelPostings};
-        // Concurrent searches each take the kept room or, finding it taken, start without.
-        std::vector<TMatch> scratch;
-        {
-            std::lock_guard lock(fscratchMutex);
-            scratch.swap(fscratch);
-        }
+        std::vector<TMatch> scratch = fscratch.Take();
         vindex::Search(view, query, threshold, out, scratch);
-        std::lock_guard lock(fscratchMutex);
-        if (scratch.capacity() > fscratch.capacity()) fscratch.swap(scratch);
+        fscratch.Give(scratch);
     }
 
 private:
@@ -101,8 +95,7 @@ private:
     size_t flive = 0;
     std::vector<vindex::TSegment> fsegments;  // ascending base, covering the ids below the tail
     vindex::TSegmentBuilder fbuilder;         // the tail, over fsegments and fdead
-    mutable std::mutex fscratchMutex;
-    mutable std::vector<TMatch> fscratch;  // a search's working room, kept for the next; fscratchMutex
+    mutable TKeptRoom<TMatch> fscratch;  // a search's working room, kept for the next
 };
 
 TVectorIndex::TVectorIndex() : TVectorIndex(TOptions()) {}

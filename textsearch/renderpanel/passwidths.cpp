@@ -46,6 +46,13 @@ QString TCaptionPrefixes::Caption(const TcvResults& r) {
     return FromUtf8(Of(r.Proximity)) + FromUtf8(r.Title);
 }
 
+int TCaptionPrefixes::Width(const TcvResults& r, const TTextWidths& widths) {
+    const std::int64_t prefix = widths.Advance64(Of(r.Proximity));
+    const std::int64_t title = widths.Advance64(r.Title);
+    if (prefix >= 0 && title >= 0) return TTextWidths::Round64(prefix + title);
+    return widths.Metrics().horizontalAdvance(Caption(r));
+}
+
 void TPassWidths::Measure(const QString& key, const std::vector<TcvResults*>& hits,
                           TCaptionPrefixes& prefixes, const TTextWidths& captions,
                           const TTextWidths& excerpts) {

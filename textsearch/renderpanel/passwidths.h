@@ -35,6 +35,9 @@ public:
 
     // The whole caption of a hit, as drawn.
     QString Caption(const TcvResults& r);
+    // Its width in pixels in the font of widths: summed from the advance tables where they can,
+    // else laid out by Qt.
+    int Width(const TcvResults& r, const TTextWidths& widths);
 
 private:
     std::vector<std::string> fprefixes;

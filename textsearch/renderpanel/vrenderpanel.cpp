@@ -321,11 +321,11 @@ int vRenderPanel::HitRow(QPoint point) const {
     const int vx = ViewX();
     const int docw = fdocicon ? fdocicon->width() : 0;
     fprefixes.Refresh();
+    const TTextWidths& captionwidths = WidthsFor(style.bold);
     return static_cast<int>(Layout().HitAt(point.x(), point.y(), [&](std::int64_t row) {
         const TcvResults& r = *RowAt(row);
         const std::int64_t x = RowX(r, vx);
-        return renderpanel::TSpan{
-            x, x + docw + 4 + style.boldmetrics.horizontalAdvance(fprefixes.Caption(r))};
+        return renderpanel::TSpan{x, x + docw + 4 + fprefixes.Width(r, captionwidths)};
     }));
 }
 
@@ -357,7 +357,7 @@ void vRenderPanel::UpdateScrollWidth() const {
     for (const TcvResults* hot : {static_cast<const TcvResults*>(selected), Current()})
         if (hot)
             widest = std::max<std::int64_t>(
-                widest, style.underlinedmetrics.horizontalAdvance(fprefixes.Caption(*hot)));
+                widest, fprefixes.Width(*hot, WidthsFor(style.underlined)));
     const int vx = ViewX();
     const int docw = fdocicon ? fdocicon->width() : 0;
     const std::int64_t excerpts =
@@ -416,16 +416,9 @@ void vRenderPanel::DrawPanel() {
             if (fdocicon) canvas.drawImage(QPoint(x, ClampToInt(top)), *fdocicon);
             const bool hot = &r == selected || k == fcurrent;
             canvas.setFont(hot ? style.underlined : style.bold);
-            const std::string& prefix = fprefixes.Of(r.Proximity);
-            const TTextWidths& widths = hot ? underlinedwidths : captionwidths;
-            const std::int64_t prefix64 = widths.Advance64(prefix);
-            const std::int64_t title64 = widths.Advance64(r.Title);
-            const QString caption = FromUtf8(prefix) + FromUtf8(r.Title);
-            const int captionwidth = prefix64 >= 0 && title64 >= 0
-                                         ? TTextWidths::Round64(prefix64 + title64)
-                                         : widths.Metrics().horizontalAdvance(caption);
             renderpanel::TextOut(canvas, hot ? style.underlinedmetrics : style.boldmetrics,
-                                 x + docw + 4, top, caption, captionwidth,
+                                 x + docw + 4, top, fprefixes.Caption(r),
+                                 fprefixes.Width(r, hot ? underlinedwidths : captionwidths),
                                  hot ? hottrack : black, fColor);
             canvas.setFont(style.italic);
             renderpanel::TextOut(canvas, style.italicmetrics, x + docw + 12,
