@@ -74,6 +74,7 @@ void TKnowledgeEngine::Process(TObject* item) {
     } else if (dynamic_cast<TOpenItem*>(item)) {
         const TOpened result = Open();
         if (fcallbacks.opened) fcallbacks.opened(result);
+        if (result.error.empty()) PrefaultPassRoom();
     } else if (dynamic_cast<TSyncItem*>(item)) {
         Sync();
     }
@@ -111,6 +112,19 @@ TKnowledgeEngine::TOpened TKnowledgeEngine::Open() {
         result.error = e.what();
     }
     return result;
+}
+
+void TKnowledgeEngine::PrefaultPassRoom() {
+    const TSearchIndex* index = nullptr;
+    size_t texts = 0;
+    {
+        TLockGuard lock(fdataLock, kQueueTimeout);
+        if (!lock || !findex) return;
+        index = findex.get();
+        texts = findex->LiveCount();
+    }
+    // The opening item itself is pending; anything more is a search or a sync to give way to.
+    index->PrefaultPassRoom(texts, [this] { return fpending.load() > 1 || fstopping.load(); });
 }
 
 void TKnowledgeEngine::LoadIfNeeded() {

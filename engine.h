@@ -118,6 +118,10 @@ private:
 
     void Process(TObject* item);
     TOpened Open();
+    // After a successful opening, while the worker has nothing else to do: faults in the room of
+    // the first passes, so that the first keystrokes do not pay for fresh memory (at a million
+    // stored texts, half a second each for the first two).
+    void PrefaultPassRoom();
     void RunSearches();
     // False when the data lock could not be taken.
     bool RunPass(const std::string& text);
@@ -129,7 +133,9 @@ private:
     const std::unique_ptr<TKnowledgeStore> fstore;  // guarded by fdataLock
     const TCallbacks fcallbacks;
     TMutexLock fdataLock;
-    std::unique_ptr<TSearchIndex> findex;  // guarded by fdataLock; null until loaded
+    // Guarded by fdataLock; null until loaded, then changed only in place (the worker's room
+    // prefaulting reads the object outside the lock).
+    std::unique_ptr<TSearchIndex> findex;
     int fwriteTimeout = 300000;
 
     std::mutex fslotMutex;

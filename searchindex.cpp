@@ -1,6 +1,7 @@
 // A hit's title and excerpt are cut from the text when it is added (as UTF-8, whatever the
 // stored form), into one immutable chunk per batch, so a pass only points into chunks it keeps
-// alive. Keys are kept beside the documents in
+// alive. Each text's entry ID, text type, title and excerpt lie back to back there, which is how
+// a hit knows its text type (TSearchPass::TextTypeOf). Keys are kept beside the documents in
 // increasing order, so a store finds a text by key with a binary search.
 #include "searchindex.h"
 
@@ -15,37 +16,75 @@
 // Passes with at least this many hits fill and order them on two threads.
 constexpr size_t kParallelHits = 16384;
 
-// The room of one pass, kept between a pass that went and the next one: its hits, their text
-// types, its score tree, and the vector index's list of matches. One is enough: a receiver holds
-// the pass on show while the next is made, and lets it go when that arrives.
+// The room of the passes to come, kept between a pass that went and the next one: their hits,
+// their score trees, the room their trees are ordered in, and the vector index's list of
+// matches. Two rooms of hits at most: a receiver holds the pass on show while the next is made,
+// and lets it go when that arrives.
 class TPassBuffers {
 public:
     void Give(TSearchPass& pass) {
         pass.hits.clear();
-        pass.texttypes.clear();
         if (pass.tree) pass.tree->Clear();
         std::lock_guard lock(fmutex);
-        if (pass.hits.capacity() > froom.hits.capacity()) {  // the larger room is kept
-            froom.hits.swap(pass.hits);
-            froom.texttypes.swap(pass.texttypes);
+        TRoom& smaller = Smaller();
+        if (pass.hits.capacity() > smaller.hits.capacity()) {  // the larger rooms are kept
+            smaller.hits.swap(pass.hits);
+            smaller.tree.swap(pass.tree);
         }
-        if (!froom.tree) froom.tree = std::move(pass.tree);
+        if (!smaller.tree) smaller.tree = std::move(pass.tree);
     }
     void Take(TSearchPass& pass) {
         std::lock_guard lock(fmutex);
-        pass.hits.swap(froom.hits);
-        pass.texttypes.swap(froom.texttypes);
-        pass.tree = std::move(froom.tree);
+        TRoom& larger = Larger();
+        pass.hits.swap(larger.hits);
+        pass.tree = std::move(larger.tree);
     }
+    // Gives both rooms space for this many hits, faulted in, outside the lock: a pass made
+    // meanwhile takes fresh room, and whichever is larger stays. False when it gave way.
+    bool Prefault(size_t hits, const TGiveWay& giveWay) {
+        TSearchPass first, second;
+        Take(first);
+        Take(second);
+        std::unique_ptr<TSortRoom> sortRoom = TakeSortRoom();
+        bool done = sortRoom->Prefault(hits, giveWay);
+        GiveSortRoom(std::move(sortRoom));
+        for (TSearchPass* pass : {&first, &second}) {
+            if (!pass->tree) pass->tree = std::make_unique<TScoretree<TcvResults>>();
+            done = done && PrefaultRoom(pass->hits, hits, giveWay) &&
+                   pass->tree->Prefault(hits, giveWay);
+        }
+        Give(first);
+        Give(second);
+        return done;
+    }
+
+    // The room the passes' trees are ordered in, one at a time; a second taker meanwhile gets
+    // fresh room, and the room given back last is kept.
+    using TSortRoom = TScoretree<TcvResults>::TSortRoom;
+    std::unique_ptr<TSortRoom> TakeSortRoom() {
+        std::lock_guard lock(fmutex);
+        return fsortRoom ? std::move(fsortRoom) : std::make_unique<TSortRoom>();
+    }
+    void GiveSortRoom(std::unique_ptr<TSortRoom> room) {
+        std::lock_guard lock(fmutex);
+        fsortRoom = std::move(room);
+    }
+
     TKeptRoom<TVectorIndex::TMatch> matches;  // taken before the pass it serves exists
 
 private:
-    std::mutex fmutex;
-    struct {
-        std::vector<TcvResults> hits;  // empty, with room
-        std::vector<std::string_view> texttypes;
+    struct TRoom {
+        TLargeVector<TcvResults> hits;  // empty, with room
         std::unique_ptr<TScoretree<TcvResults>> tree;  // cleared
-    } froom;
+    };
+    TRoom& Smaller() {
+        return frooms[0].hits.capacity() <= frooms[1].hits.capacity() ? frooms[0] : frooms[1];
+    }
+    TRoom& Larger() { return &Smaller() == &frooms[0] ? frooms[1] : frooms[0]; }
+
+    std::mutex fmutex;
+    TRoom frooms[2];                       // fmutex
+    std::unique_ptr<TSortRoom> fsortRoom;  // fmutex
 };
 
 TSearchPass::~TSearchPass() {
@@ -146,6 +185,11 @@ std::vector<int64_t> TSearchIndex::LiveKeys() const {
     return keys;
 }
 
+bool TSearchIndex::PrefaultPassRoom(size_t texts, const TGiveWay& giveWay) const {
+    return fbuffers->Prefault(texts, giveWay) && fbuffers->matches.Prefault(texts, giveWay) &&
+           fvectors.PrefaultSearchRoom(texts, giveWay);
+}
+
 size_t TSearchIndex::LiveCount() const {
     return fvectors.LiveCount();
 }
@@ -164,7 +208,7 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     const auto grow = [](auto& room, size_t needed) {
         if (room.capacity() < needed) room.reserve(needed + needed / 4);
     };
-    std::vector<TVectorIndex::TMatch> matches = fbuffers->matches.Take();
+    TVectorIndex::TMatches matches = fbuffers->matches.Take();
     fvectors.Search(query, kThreshold, matches);
 
     auto pass = std::make_unique<TSearchPass>();
@@ -172,7 +216,6 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
     pass->recycle = fbuffers;
     fbuffers->Take(*pass);
     grow(pass->hits, matches.size());
-    grow(pass->texttypes, matches.size());
     if (!pass->tree) pass->tree = std::make_unique<TScoretree<TcvResults>>();
     auto fill = [&] {
         for (const auto& match : matches) {
@@ -180,7 +223,6 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
             if (!fhasText[match.doc]) continue;  // a vector without its text cannot be shown
             pass->hits.push_back(
                 TcvResults{doc.ID, doc.Title, {}, doc.excerpt, match.score, nullptr});
-            pass->texttypes.push_back(doc.texttype);
         }
     };
     // The nodes point at the places the hits are filled into: the room is reserved, so filling
@@ -193,7 +235,9 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
         for (const auto& match : matches) {
             if (fhasText[match.doc]) tree.insert(match.score, room + place++);
         }
-        tree.Prepare();
+        std::unique_ptr<TPassBuffers::TSortRoom> sortRoom = fbuffers->TakeSortRoom();
+        tree.Prepare(*sortRoom);
+        fbuffers->GiveSortRoom(std::move(sortRoom));
     };
     // A large pass fills its hits and orders them on both processors at once.
     if (matches.size() >= kParallelHits && std::thread::hardware_concurrency() >= 2) {

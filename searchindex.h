@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "port/largeroom.h"
 #include "searchhit.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretree.h"
@@ -34,8 +35,7 @@ class TPassBuffers;
 // The outcome of one search pass, handed whole to whoever shows it.
 struct TSearchPass {
     std::vector<std::shared_ptr<const std::string>> texts;  // what the hits' views point into
-    std::vector<TcvResults> hits;                           // the hits, in the order found
-    std::vector<std::string_view> texttypes;  // the text type of each hit, at its place in hits
+    TLargeVector<TcvResults> hits;  // the hits, in the order found
     std::unique_ptr<TScoretree<TcvResults>> tree;  // the same hits by score
     // Where the room of the hits and the tree goes when the pass does, for a later pass to fill.
     std::shared_ptr<TPassBuffers> recycle;
@@ -45,9 +45,11 @@ struct TSearchPass {
     TSearchPass& operator=(const TSearchPass&) = delete;
     ~TSearchPass();
 
-    // Whether a hit of this pass matched a problem ("P") or a solution ("S") text.
-    std::string_view TextTypeOf(const TcvResults& hit) const {
-        return texttypes[static_cast<size_t>(&hit - hits.data())];
+    // Whether a hit of this pass matched a problem ("P") or a solution ("S") text. The index
+    // keeps a text's type between its entry ID and its title, so a hit needs no field for it.
+    static std::string_view TextTypeOf(const TcvResults& hit) {
+        const char* const type = hit.ID.data() + hit.ID.size();
+        return {type, static_cast<size_t>(hit.Title.data() - type)};
     }
 };
 
@@ -91,6 +93,12 @@ public:
     size_t LiveCount() const;
     // Bytes held, for measurements.
     size_t MemoryUsage() const;
+
+    // Room for the next two passes to hold a hit of each of this many texts, faulted in now, in
+    // steps that ask giveWay first: the first keystrokes after a load then write into memory
+    // the process already has. False when it gave way. Safe beside Search and the owner's
+    // changes: it touches only the rooms, which have their own lock.
+    bool PrefaultPassRoom(size_t texts, const TGiveWay& giveWay) const;
 
     // Scores query against every live text. Texts that cannot be scored (a malformed count) or
     // shown (no text row) are skipped.

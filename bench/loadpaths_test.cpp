@@ -189,10 +189,10 @@ TEST(SearchLoad, RandomOrdersOfTextsAndVectors) {
 }
 
 // Every live document above the threshold, scored one by one.
-std::vector<TVectorIndex::TMatch> Scored(const TcvVector& query,
+TVectorIndex::TMatches Scored(const TcvVector& query,
                                          const std::vector<std::string>& texts,
                                          const std::vector<bool>& removed) {
-    std::vector<TVectorIndex::TMatch> matches;
+    TVectorIndex::TMatches matches;
     for (size_t d = 0; d < texts.size(); ++d) {
         if (removed[d]) continue;
         TcvVector stored;
@@ -228,7 +228,7 @@ TEST(VectorIndexBatches, LargeAndMidSizedBatchesScoreAsProximityDoes) {
         removed.resize(texts.size(), false);
         for (const std::string& q : {generator.Word(0), generator.Text(6), generator.Text(300)}) {
             const auto query = EncodeCV(q);
-            std::vector<TVectorIndex::TMatch> found;
+            TVectorIndex::TMatches found;
             index.Search(*query, TSearchIndex::kThreshold, found);
             const auto expected = Scored(*query, texts, removed);
             ASSERT_EQ(found.size(), expected.size()) << what;

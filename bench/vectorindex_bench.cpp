@@ -149,7 +149,7 @@ const char* QueryName(int which) {
 void BM_Search_Index(benchmark::State& state) {
     const TVectorIndex& index = Index();
     const TcvVector& query = Query(static_cast<int>(state.range(0)));
-    std::vector<TVectorIndex::TMatch> out;
+    TVectorIndex::TMatches out;
     for (auto _ : state) {
         out.clear();
         index.Search(query, kThreshold, out);
@@ -164,7 +164,7 @@ void BM_Search_Index(benchmark::State& state) {
 void BM_Search_ChunkedIndex(benchmark::State& state) {
     const TVectorIndex& index = ChunkedIndex();
     const TcvVector& query = Query(static_cast<int>(state.range(0)));
-    std::vector<TVectorIndex::TMatch> out;
+    TVectorIndex::TMatches out;
     for (auto _ : state) {
         out.clear();
         index.Search(query, kThreshold, out);
@@ -177,7 +177,7 @@ void BM_Search_ChunkedIndex(benchmark::State& state) {
 void BM_Search_Literal(benchmark::State& state) {
     const std::vector<std::string>& texts = Corpus().texts;
     const TcvVector& query = Query(static_cast<int>(state.range(0)));
-    std::vector<TVectorIndex::TMatch> out;
+    TVectorIndex::TMatches out;
     for (auto _ : state) {
         out.clear();
         for (size_t i = 0; i < texts.size(); ++i) {

@@ -9,22 +9,32 @@
 #include <utility>
 #include <vector>
 
+#include "port/largeroom.h"
+
 template <class T>
 class TKeptRoom {
 public:
     // The kept room, empty; or no room when another holds it.
-    std::vector<T> Take() {
+    TLargeVector<T> Take() {
         std::lock_guard lock(fmutex);
         return std::exchange(froom, {});
     }
     // Keeps the larger of room and the room kept.
-    void Give(std::vector<T>& room) {
+    void Give(TLargeVector<T>& room) {
         room.clear();
         std::lock_guard lock(fmutex);
         if (room.capacity() > froom.capacity()) froom.swap(room);
     }
 
+    // Gives the kept room space for n elements, its pages faulted in now. False when it gave way.
+    bool Prefault(std::size_t n, const TGiveWay& giveWay = {}) {
+        TLargeVector<T> room = Take();
+        const bool done = PrefaultRoom(room, n, giveWay);
+        Give(room);
+        return done;
+    }
+
 private:
     std::mutex fmutex;
-    std::vector<T> froom;  // empty, with capacity; fmutex
+    TLargeVector<T> froom;  // empty, with capacity; fmutex
 };

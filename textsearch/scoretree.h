@@ -24,6 +24,8 @@
 #include <memory>
 #include <vector>
 
+#include "port/largeroom.h"
+
 template <class T>
 struct snode {
     float key;
@@ -37,6 +39,30 @@ using psnode = snode<T>*;
 template <class T>
 class TScoretree {
 public:
+    // Room for ordering many nodes at once: two 8-byte words per node, written before they are
+    // read, grown when short and kept. A tree has its own; trees that are never ordered at the
+    // same time may share one through Prepare(room).
+    class TSortRoom {
+    public:
+        // Room for n nodes, faulted in now. False when it gave way.
+        bool Prefault(std::size_t n, const TGiveWay& giveWay = {}) {
+            Reserve(n);
+            return PrefaultLargeRoom(fa.data(), fa.size() * sizeof(uint64_t), giveWay) &&
+                   PrefaultLargeRoom(fb.data(), fb.size() * sizeof(uint64_t), giveWay);
+        }
+
+    private:
+        friend class TScoretree;
+        void Reserve(std::size_t n) {
+            // With room to grow: pages are only taken as they are written.
+            if (n > fa.size()) {
+                fa = TLargeArray<uint64_t>(std::max(n, fa.size() * 3 / 2));
+                fb = TLargeArray<uint64_t>(fa.size());
+            }
+        }
+        TLargeArray<uint64_t> fa, fb;
+    };
+
     TScoretree() = default;
     TScoretree(const TScoretree&) = delete;
     TScoretree& operator=(const TScoretree&) = delete;
@@ -73,9 +99,18 @@ public:
         fnullpayloads = 0;
     }
 
+    // Room for n nodes and their ordering in all, its pages faulted in now: filling the tree up
+    // to n nodes later takes neither an allocation nor a page fault. False when it gave way.
+    // The room of the sort is the caller's: see TSortRoom.
+    bool Prefault(std::size_t n, const TGiveWay& giveWay = {}) {
+        return fnodes.Prefault(n, giveWay) && PrefaultRoom(forder, n, giveWay);
+    }
+
     // Orders the nodes inserted since the last call, so that later Items calls are O(1) reads
     // that change nothing.
-    void Prepare() const {
+    void Prepare() const { Prepare(fsortRoom); }
+    // The same, sorting in room, which nothing else may use meanwhile.
+    void Prepare(TSortRoom& room) const {
         if (forder.size() == fnodes.size()) return;
         if (fhasnan) {
             OrderWithNaN();
@@ -88,7 +123,7 @@ public:
         for (std::size_t i = sorted; i < fnodes.size(); ++i)
             forder.push_back(&fnodes[i]);
         const auto middle = forder.begin() + static_cast<std::ptrdiff_t>(sorted);
-        StableSortNew(sorted);
+        StableSortNew(sorted, room);
         std::inplace_merge(forder.begin(), middle, forder.end(), KeyLess);
     }
 
@@ -110,17 +145,16 @@ private:
     // key, packed with its node's number into 8 bytes; the distances of a pass's scores (0.25 to 1)
     // fit 25 bits, which two passes of 13-bit digits cover, where the keys' full 32 bits would take
     // three. A digit that every key shares needs no pass.
-    void StableSortNew(std::size_t sorted) const {
+    void StableSortNew(std::size_t sorted, TSortRoom& room) const {
         const auto first = forder.begin() + static_cast<std::ptrdiff_t>(sorted);
         const std::size_t n = forder.size() - sorted;
         if (n < 4096) {
             std::stable_sort(first, forder.end(), KeyLess);
             return;
         }
-        fsortA.Reserve(n);
-        fsortB.Reserve(n);
-        uint64_t* a = fsortA.data.get();
-        uint64_t* b = fsortB.data.get();
+        room.Reserve(n);
+        uint64_t* a = room.fa.data();
+        uint64_t* b = room.fb.data();
         uint32_t lowest = UINT32_MAX, highest = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const uint32_t bits = SortableBits(fnodes[sorted + i].key);
@@ -162,19 +196,6 @@ private:
         for (std::size_t i = 0; i < n; ++i)
             first[static_cast<std::ptrdiff_t>(i)] = &fnodes[sorted + static_cast<uint32_t>(a[i])];
     }
-
-    // Room for the sort's keys, grown when short and kept: not value-initialised, since every
-    // element is written before it is read.
-    struct TScratch {
-        std::unique_ptr<uint64_t[]> data;
-        std::size_t capacity = 0;
-        void Reserve(std::size_t n) {
-            if (n <= capacity) return;
-            // With room to grow: pages are only taken as they are written.
-            capacity = std::max(n, capacity + capacity / 2);
-            data.reset(new uint64_t[capacity]);
-        }
-    };
 
     static constexpr int kMaxDigitBits = 13;
 
@@ -230,31 +251,49 @@ private:
     }
 
     // Nodes in blocks that never move, so node addresses stay fixed as the tree grows; Clear
-    // keeps the blocks for the next inserts.
+    // keeps the blocks for the next inserts. Block b holds kFirst * 2^b nodes from kFirst *
+    // (2^b - 1) on: a small pass takes one small block, a pass of millions a few large ones.
     class TNodes {
     public:
         void push_back(const snode<T>& node) {
-            if ((fsize & kBlockMask) == 0 && fsize >> kBlockBits == fblocks.size())
-                fblocks.emplace_back(new snode<T>[kBlockSize]);
+            if (fsize == fcapacity) AddBlock();
             (*this)[fsize++] = node;
         }
-        snode<T>& operator[](std::size_t i) { return fblocks[i >> kBlockBits][i & kBlockMask]; }
+        bool Prefault(std::size_t n, const TGiveWay& giveWay) {
+            while (fcapacity < n)
+                AddBlock();
+            for (const auto& block : fblocks) {
+                if (!PrefaultLargeRoom(block.data(), block.size() * sizeof(snode<T>), giveWay))
+                    return false;
+            }
+            return true;
+        }
+        snode<T>& operator[](std::size_t i) {
+            const auto b = static_cast<std::size_t>(std::bit_width((i >> kFirstBits) + 1) - 1);
+            return fblocks[b][i - (((std::size_t{1} << b) - 1) << kFirstBits)];
+        }
         std::size_t size() const { return fsize; }
         void clear() { fsize = 0; }
 
     private:
-        static constexpr int kBlockBits = 12;
-        static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
-        static constexpr std::size_t kBlockMask = kBlockSize - 1;
-        std::vector<std::unique_ptr<snode<T>[]>> fblocks;
+        void AddBlock() {
+            const std::size_t count = kFirst << fblocks.size();
+            fblocks.emplace_back(count);
+            fcapacity += count;
+        }
+
+        static constexpr int kFirstBits = 12;
+        static constexpr std::size_t kFirst = std::size_t{1} << kFirstBits;
+        std::vector<TLargeArray<snode<T>>> fblocks;
         std::size_t fsize = 0;
+        std::size_t fcapacity = 0;
     };
 
     // Invariant: fnodes[i].index == i.
     mutable TNodes fnodes;
     // Invariant: forder holds fnodes[0 .. forder.size()) in tree order.
-    mutable std::vector<psnode<T>> forder;
-    mutable TScratch fsortA, fsortB;
+    mutable TLargeVector<psnode<T>> forder;
+    mutable TSortRoom fsortRoom;  // for Prepare without a room of the caller's
     bool fhasnan = false;
     int fnullpayloads = 0;
 };

@@ -72,13 +72,17 @@ public:
         return bytes;
     }
 
-    void Search(const TcvVector& query, float threshold, std::vector<TMatch>& out) const {
+    void Search(const TcvVector& query, float threshold, TMatches& out) const {
         const vindex::TIndexView view{fdictionary,         fsegments,       fbuilder.Tail(),
                                       fbuilder.TailBase(), fbuilder.Next(), fdead,
                                       fparallelPostings};
-        std::vector<TMatch> scratch = fscratch.Take();
+        TMatches scratch = fscratch.Take();
         vindex::Search(view, query, threshold, out, scratch);
         fscratch.Give(scratch);
+    }
+
+    bool PrefaultSearchRoom(size_t docs, const TGiveWay& giveWay) const {
+        return fscratch.Prefault(docs, giveWay);
     }
 
 private:
@@ -124,10 +128,14 @@ size_t TVectorIndex::LiveCount() const {
     return fimpl->LiveCount();
 }
 
+bool TVectorIndex::PrefaultSearchRoom(size_t docs, const TGiveWay& giveWay) const {
+    return fimpl->PrefaultSearchRoom(docs, giveWay);
+}
+
 size_t TVectorIndex::MemoryUsage() const {
     return fimpl->MemoryUsage();
 }
 
-void TVectorIndex::Search(const TcvVector& query, float threshold, std::vector<TMatch>& out) const {
+void TVectorIndex::Search(const TcvVector& query, float threshold, TMatches& out) const {
     fimpl->Search(query, threshold, out);
 }

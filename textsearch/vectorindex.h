@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "port/largeroom.h"
 #include "textsearch/cvvector.h"
 
 class TVectorIndex {
@@ -35,6 +36,8 @@ public:
         DocId doc;
         float score;
     };
+    // A search's matches: one per stored text at worst, so in room that takes huge pages.
+    using TMatches = TLargeVector<TMatch>;
 
     // How documents are grouped and when a search uses a second thread. The defaults suit the
     // program; tests make both small to reach segment boundaries and the parallel path.
@@ -72,7 +75,11 @@ public:
 
     // Appends, in increasing id order, every live document whose score is greater than
     // threshold (compared as 32-bit floats), with that score.
-    void Search(const TcvVector& query, float threshold, std::vector<TMatch>& out) const;
+    void Search(const TcvVector& query, float threshold, TMatches& out) const;
+
+    // Room for a search's matches of this many documents, faulted in now; see TKeptRoom.
+    // Safe beside Search and changes.
+    bool PrefaultSearchRoom(size_t docs, const TGiveWay& giveWay) const;
 
     // Bytes held by the index's own structures, for measurements.
     size_t MemoryUsage() const;

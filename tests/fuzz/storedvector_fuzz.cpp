@@ -68,7 +68,7 @@ void CheckIndex(const TcvVector& query, const std::vector<std::string_view>& tex
     // listed.
     constexpr float kBelowAll = -1.0f;
     for (int pass = 0; pass < 2; ++pass) {
-        std::vector<TVectorIndex::TMatch> found;
+        TVectorIndex::TMatches found;
         index.Search(query, kBelowAll, found);
         size_t next = 0;
         for (size_t doc = 0; doc < texts.size(); ++doc) {

@@ -10,12 +10,12 @@
 #include "textsearch/similarity.h"
 
 bool THit::operator==(const THit& o) const {
-    return ID == o.ID && Title == o.Title && excerpt == o.excerpt &&
+    return ID == o.ID && texttype == o.texttype && Title == o.Title && excerpt == o.excerpt &&
            std::memcmp(&score, &o.score, sizeof score) == 0;
 }
 
 std::ostream& operator<<(std::ostream& out, const THit& h) {
-    return out << h.ID << " " << h.score << " [" << h.Title << "] [" << h.excerpt << "]";
+    return out << h.ID << " " << h.texttype << " " << h.score << " [" << h.Title << "] [" << h.excerpt << "]";
 }
 
 std::vector<THit> LiteralPass(const TcvVector& query, TSQLiteDatabase& DB) {
@@ -41,7 +41,8 @@ std::vector<THit> LiteralPass(const TcvVector& query, TSQLiteDatabase& DB) {
         // Titles and excerpts are checked on their own (storedtext_test); here, that each hit
         // shows its own text.
         hits.push_back(
-            {searchtable->FieldAsString(0), HitTitleUtf8(text), HitExcerptUtf8(text), score});
+            {searchtable->FieldAsString(0), searchtable->FieldAsString(1), HitTitleUtf8(text),
+             HitExcerptUtf8(text), score});
     }
     // Best first; among equal scores the later row first, as the score tree orders them.
     std::vector<THit> ordered(hits.rbegin(), hits.rend());
@@ -54,8 +55,8 @@ std::vector<THit> HitsOf(const TSearchPass& pass) {
     std::vector<THit> hits;
     for (int p = pass.tree->Count() - 1; p >= 0; --p) {
         const TcvResults* r = pass.tree->Items(p)->data;
-        hits.push_back(
-            {std::string(r->ID), std::string(r->Title), std::string(r->excerpt), r->Proximity});
+        hits.push_back({std::string(r->ID), std::string(TSearchPass::TextTypeOf(*r)),
+                        std::string(r->Title), std::string(r->excerpt), r->Proximity});
     }
     return hits;
 }

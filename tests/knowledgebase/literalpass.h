@@ -12,7 +12,7 @@
 #include "textsearch/cvvector.h"
 
 struct THit {
-    std::string ID, Title, excerpt;
+    std::string ID, texttype, Title, excerpt;
     float score;
     bool operator==(const THit& o) const;
 };

@@ -20,11 +20,12 @@
 namespace {
 
 using TMatch = TVectorIndex::TMatch;
+using TMatches = TVectorIndex::TMatches;
 
 // What the search pass would find by scoring every live stored text in turn.
-std::vector<TMatch> Literal(const std::vector<std::string>& texts, const std::vector<bool>& live,
+TMatches Literal(const std::vector<std::string>& texts, const std::vector<bool>& live,
                             const TcvVector& query, float threshold) {
-    std::vector<TMatch> out;
+    TMatches out;
     for (size_t i = 0; i < texts.size(); ++i) {
         if (!live[i]) continue;
         TcvVector stored;
@@ -38,13 +39,13 @@ std::vector<TMatch> Literal(const std::vector<std::string>& texts, const std::ve
     return out;
 }
 
-std::vector<TMatch> Indexed(const TVectorIndex& index, const TcvVector& query, float threshold) {
-    std::vector<TMatch> out;
+TMatches Indexed(const TVectorIndex& index, const TcvVector& query, float threshold) {
+    TMatches out;
     index.Search(query, threshold, out);
     return out;
 }
 
-void ExpectSame(const std::vector<TMatch>& expected, const std::vector<TMatch>& actual,
+void ExpectSame(const TMatches& expected, const TMatches& actual,
                 const std::string& what) {
     ASSERT_EQ(expected.size(), actual.size()) << what;
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -397,7 +398,7 @@ TEST(VectorIndex, ConcurrentSearchesAgree) {
     std::vector<TcvVector> queries;
     for (int i = 0; i < 20; ++i)
         queries.push_back(corpus.Query());
-    std::vector<std::vector<TMatch>> expected;
+    std::vector<TMatches> expected;
     for (const TcvVector& q : queries)
         expected.push_back(Indexed(index, q, 0.0f));
     std::vector<std::thread> threads;

@@ -12,6 +12,7 @@ namespace vindex {
 namespace {
 
 using TMatch = TVectorIndex::TMatch;
+using TMatches = TVectorIndex::TMatches;
 
 // A query reduced to what the index needs: per line in order, its term id and count.
 struct TQueryPlan {
@@ -57,25 +58,25 @@ class TSearch {
 public:
     TSearch(const TIndexView& index, const TQueryPlan& plan) : findex(index), fplan(plan) {}
 
-    void Run(std::vector<TMatch>& out, std::vector<TMatch>& scratch) const;
+    void Run(TMatches& out, TMatches& scratch) const;
 
 private:
     // The packed way over one segment; false, with out as it was, where it cannot be taken.
     bool SearchPacked(const TSegment& segment, const TSegment::TRuns* runs,
-                      std::vector<uint64_t>& sums, std::vector<TMatch>& out) const;
+                      std::vector<uint64_t>& sums, TMatches& out) const;
     // The search over the segments [first, last), with the tail too when withTail.
     void SearchPart(size_t first, size_t last, bool withTail,
-                    const std::vector<TSegment::TRuns>& runs, std::vector<TMatch>& out) const;
-    void SearchTail(TAccumulators& acc, std::vector<TMatch>& out) const;
+                    const std::vector<TSegment::TRuns>& runs, TMatches& out) const;
+    void SearchTail(TAccumulators& acc, TMatches& out) const;
     void Score(const TAccumulators& acc, uint32_t base, uint32_t docs,
-               std::vector<TMatch>& out) const;
+               TMatches& out) const;
 
     const TIndexView& findex;
     const TQueryPlan& fplan;
 };
 
 void TSearch::Score(const TAccumulators& acc, uint32_t base, uint32_t docs,
-                    std::vector<TMatch>& out) const {
+                    TMatches& out) const {
     const TQueryPlan& plan = fplan;
     for (uint32_t d = 0; d < docs; ++d) {
         if (findex.dead[base + d] || acc.malformed[d]) continue;  // removed, or Proximity raises
@@ -97,7 +98,7 @@ void TSearch::Score(const TAccumulators& acc, uint32_t base, uint32_t docs,
 }
 
 bool TSearch::SearchPacked(const TSegment& segment, const TSegment::TRuns* runs,
-                           std::vector<uint64_t>& sums, std::vector<TMatch>& out) const {
+                           std::vector<uint64_t>& sums, TMatches& out) const {
     const TQueryPlan& plan = fplan;
     const size_t lines = plan.lines.size();
     if (!plan.packable || plan.malformed) return false;
@@ -153,7 +154,7 @@ bool TSearch::SearchPacked(const TSegment& segment, const TSegment::TRuns* runs,
 }
 
 void TSearch::SearchPart(size_t first, size_t last, bool withTail,
-                         const std::vector<TSegment::TRuns>& runs, std::vector<TMatch>& out) const {
+                         const std::vector<TSegment::TRuns>& runs, TMatches& out) const {
     TAccumulators acc;
     std::vector<uint64_t> sums;
     const size_t lines = fplan.lines.size();
@@ -199,7 +200,7 @@ void TSearch::SearchPart(size_t first, size_t last, bool withTail,
     if (withTail) SearchTail(acc, out);
 }
 
-void TSearch::SearchTail(TAccumulators& acc, std::vector<TMatch>& out) const {
+void TSearch::SearchTail(TAccumulators& acc, TMatches& out) const {
     const uint32_t docs = findex.tailEnd - findex.tailBase;
     if (docs == 0) return;
     const DocId base = findex.tailBase;
@@ -226,7 +227,7 @@ void TSearch::SearchTail(TAccumulators& acc, std::vector<TMatch>& out) const {
     Score(acc, base, docs, out);
 }
 
-void TSearch::Run(std::vector<TMatch>& out, std::vector<TMatch>& scratch) const {
+void TSearch::Run(TMatches& out, TMatches& scratch) const {
     const size_t lines = fplan.lines.size();
     const size_t segments = findex.segments.size();
     std::vector<TSegment::TRuns> runs(segments * lines);
@@ -266,7 +267,7 @@ void TSearch::Run(std::vector<TMatch>& out, std::vector<TMatch>& scratch) const 
 }  // namespace
 
 void Search(const TIndexView& index, const TcvVector& query, float threshold,
-            std::vector<TMatch>& out, std::vector<TMatch>& scratch) {
+            TMatches& out, TMatches& scratch) {
     TQueryPlan plan;
     plan.m1 = query.magnitude;
     plan.threshold = threshold;

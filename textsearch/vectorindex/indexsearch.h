@@ -46,6 +46,6 @@ struct TIndexView {
 // scratch is working room, whatever it holds; a search on two threads leaves part of its matches
 // there, so room kept from one search to the next saves fresh pages.
 void Search(const TIndexView& index, const TcvVector& query, float threshold,
-            std::vector<TVectorIndex::TMatch>& out, std::vector<TVectorIndex::TMatch>& scratch);
+            TVectorIndex::TMatches& out, TVectorIndex::TMatches& scratch);
 
 }  // namespace vindex
