@@ -17,8 +17,8 @@
 constexpr size_t kParallelHits = 16384;
 
 // The room of the passes to come, kept between a pass that went and the next one: their hits,
-// their score trees, the room their trees are ordered in, and the vector index's list of
-// matches. Two rooms of hits at most: a receiver holds the pass on show while the next is made,
+// their score trees, the room their trees are ordered in, and the vector index's lists of
+// matches. It outlives a reload of the index, which rebuilds everything else. Two rooms of hits at most: a receiver holds the pass on show while the next is made,
 // and lets it go when that arrives.
 class TPassBuffers {
 public:
@@ -70,7 +70,9 @@ public:
         fsortRoom = std::move(room);
     }
 
-    TKeptRoom<TVectorIndex::TMatch> matches;  // taken before the pass it serves exists
+    // Taken before the pass they serve exists: the vector index's matches and the room of its
+    // second thread.
+    TKeptRoom<TVectorIndex::TMatch> matches, helperMatches;
 
 private:
     struct TRoom {
@@ -187,7 +189,7 @@ std::vector<int64_t> TSearchIndex::LiveKeys() const {
 
 bool TSearchIndex::PrefaultPassRoom(size_t texts, const TGiveWay& giveWay) const {
     return fbuffers->Prefault(texts, giveWay) && fbuffers->matches.Prefault(texts, giveWay) &&
-           fvectors.PrefaultSearchRoom(texts, giveWay);
+           fbuffers->helperMatches.Prefault(texts, giveWay);
 }
 
 size_t TSearchIndex::LiveCount() const {
@@ -209,7 +211,9 @@ std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const 
         if (room.capacity() < needed) room.reserve(needed + needed / 4);
     };
     TVectorIndex::TMatches matches = fbuffers->matches.Take();
-    fvectors.Search(query, kThreshold, matches);
+    TVectorIndex::TMatches helperMatches = fbuffers->helperMatches.Take();
+    fvectors.Search(query, kThreshold, matches, helperMatches);
+    fbuffers->helperMatches.Give(helperMatches);
 
     auto pass = std::make_unique<TSearchPass>();
     pass->texts = fchunks;

@@ -10,10 +10,10 @@
 // Ownership: the index owns its texts in immutable chunks shared with the passes it produced; a
 // TSearchPass keeps the chunks its hits point into alive after the index has moved on. A pass
 // that goes leaves the room of its hits and of its score tree to the index's next pass (whatever
-// thread it goes on): 200,000 hits take 30 MB, which fresh from the system cost a page fault
+// thread it goes on): 200,000 hits take 21 MB, which fresh from the system cost a page fault
 // every 4 KB to fill and a return to the system to free, on every keystroke.
-// Thread safety: none of its own. The owner serialises changes against Search; a TSearchPass,
-// once returned, belongs to its receiver alone.
+// Thread safety: none of its own but for PrefaultPassRoom. The owner serialises changes against
+// Search; a TSearchPass, once returned, belongs to its receiver alone.
 #pragma once
 
 #include <cstdint>
@@ -97,7 +97,8 @@ public:
     // Room for the next two passes to hold a hit of each of this many texts, faulted in now, in
     // steps that ask giveWay first: the first keystrokes after a load then write into memory
     // the process already has. False when it gave way. Safe beside Search and the owner's
-    // changes: it touches only the rooms, which have their own lock.
+    // changes, Clear included: it touches only the rooms, which have their own lock and outlive
+    // the texts.
     bool PrefaultPassRoom(size_t texts, const TGiveWay& giveWay) const;
 
     // Scores query against every live text. Texts that cannot be scored (a malformed count) or

@@ -73,16 +73,15 @@ public:
     }
 
     void Search(const TcvVector& query, float threshold, TMatches& out) const {
+        TMatches scratch = fscratch.Take();
+        Search(query, threshold, out, scratch);
+        fscratch.Give(scratch);
+    }
+    void Search(const TcvVector& query, float threshold, TMatches& out, TMatches& scratch) const {
         const vindex::TIndexView view{fdictionary,         fsegments,       fbuilder.Tail(),
                                       fbuilder.TailBase(), fbuilder.Next(), fdead,
                                       fparallelPostings};
-        TMatches scratch = fscratch.Take();
         vindex::Search(view, query, threshold, out, scratch);
-        fscratch.Give(scratch);
-    }
-
-    bool PrefaultSearchRoom(size_t docs, const TGiveWay& giveWay) const {
-        return fscratch.Prefault(docs, giveWay);
     }
 
 private:
@@ -128,14 +127,15 @@ size_t TVectorIndex::LiveCount() const {
     return fimpl->LiveCount();
 }
 
-bool TVectorIndex::PrefaultSearchRoom(size_t docs, const TGiveWay& giveWay) const {
-    return fimpl->PrefaultSearchRoom(docs, giveWay);
-}
-
 size_t TVectorIndex::MemoryUsage() const {
     return fimpl->MemoryUsage();
 }
 
 void TVectorIndex::Search(const TcvVector& query, float threshold, TMatches& out) const {
     fimpl->Search(query, threshold, out);
+}
+
+void TVectorIndex::Search(const TcvVector& query, float threshold, TMatches& out,
+                          TMatches& scratch) const {
+    fimpl->Search(query, threshold, out, scratch);
 }

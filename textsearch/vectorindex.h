@@ -76,10 +76,9 @@ public:
     // Appends, in increasing id order, every live document whose score is greater than
     // threshold (compared as 32-bit floats), with that score.
     void Search(const TcvVector& query, float threshold, TMatches& out) const;
-
-    // Room for a search's matches of this many documents, faulted in now; see TKeptRoom.
-    // Safe beside Search and changes.
-    bool PrefaultSearchRoom(size_t docs, const TGiveWay& giveWay) const;
+    // The same, the search's second thread working in scratch (emptied first) instead of room
+    // the index keeps: for an owner that keeps it across changes that rebuild the index.
+    void Search(const TcvVector& query, float threshold, TMatches& out, TMatches& scratch) const;
 
     // Bytes held by the index's own structures, for measurements.
     size_t MemoryUsage() const;

@@ -1,10 +1,11 @@
 // The engine without a window: opening behind the caller, the newest text winning, writes beside
-// running searches, and other programs' writes on the same file seen at the next search. Run
-// under ThreadSanitizer too.
+// running searches, other programs' writes on the same file seen at the next search, and the
+// room of the first passes made beside reloads. Run under ThreadSanitizer too.
 #include "engine.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <thread>
@@ -213,3 +214,36 @@ TEST_F(EngineTest, AFailedOpeningReportsAndTheFirstWriteLoadsWhatItCan) {
 }
 
 }  // namespace
+
+// After the opening the worker makes the room of the first passes outside the data lock, while a
+// write on another thread may reload the whole index: that room outlives the reload, and the
+// passes made meanwhile stay whole and exact.
+TEST(SearchIndexRoom, IsMadeBesideReloadsAndSearches) {
+    const std::string vector = EncodeCV("printer toner")->Text();
+    const std::string head = "printer toner";
+    std::vector<std::string> IDs;
+    for (int i = 0; i < 3000; ++i)
+        IDs.push_back("entry" + std::to_string(i));
+    std::vector<TStoredText> texts;
+    for (size_t i = 0; i < IDs.size(); ++i)
+        texts.push_back(TStoredText{static_cast<int64_t>(i + 1), IDs[i], "P", vector, head});
+    TSearchIndex index;
+    auto reload = [&] {
+        index.Clear();
+        index.Add(texts);
+    };
+    reload();
+    std::atomic<bool> made{false};
+    std::thread maker([&] {
+        index.PrefaultPassRoom(200000, {});
+        made = true;
+    });
+    const auto query = EncodeCV("toner");
+    do {
+        reload();
+        const auto pass = index.Search(*query);
+        ASSERT_EQ(pass->tree->Count(), 3000);
+        ASSERT_EQ(pass->tree->Items(2999)->data->ID, "entry2999");  // equal scores: the last first
+    } while (!made);
+    maker.join();
+}
