@@ -74,10 +74,11 @@ void TKnowledgeEngine::Process(TObject* item) {
     } else if (dynamic_cast<TOpenItem*>(item)) {
         const TOpened result = Open();
         if (fcallbacks.opened) fcallbacks.opened(result);
-        if (result.error.empty()) PrefaultPassRoom();
     } else if (dynamic_cast<TSyncItem*>(item)) {
         Sync();
     }
+    // Typing that began during the opening went first; the room is finished at the next pause.
+    if (froomIndex) PrefaultPassRoom();
 }
 
 // --- Opening -----------------------------------------------------------------------------------
@@ -108,6 +109,8 @@ TKnowledgeEngine::TOpened TKnowledgeEngine::Open() {
         auto index = std::make_unique<TSearchIndex>();
         fstore->LoadAll(*index);
         findex = std::move(index);
+        froomIndex = findex.get();
+        froomTexts = findex->LiveCount();
     } catch (const std::exception& e) {
         result.error = e.what();
     }
@@ -115,16 +118,11 @@ TKnowledgeEngine::TOpened TKnowledgeEngine::Open() {
 }
 
 void TKnowledgeEngine::PrefaultPassRoom() {
-    const TSearchIndex* index = nullptr;
-    size_t texts = 0;
-    {
-        TLockGuard lock(fdataLock, kQueueTimeout);
-        if (!lock || !findex) return;
-        index = findex.get();
-        texts = findex->LiveCount();
-    }
-    // The opening item itself is pending; anything more is a search or a sync to give way to.
-    index->PrefaultPassRoom(texts, [this] { return fpending.load() > 1 || fstopping.load(); });
+    // The item in hand is pending; anything more is a search or a sync to give way to. The room
+    // is the index's own and safe to touch without the data lock.
+    if (froomIndex->PrefaultPassRoom(froomTexts,
+                                     [this] { return fpending.load() > 1 || fstopping.load(); }))
+        froomIndex = nullptr;
 }
 
 void TKnowledgeEngine::LoadIfNeeded() {

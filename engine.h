@@ -62,7 +62,8 @@ public:
     // Opens the store and loads the index on the worker; `opened` reports. Searches asked for
     // meanwhile run after it, writes wait for it.
     void StartOpening();
-    // The same on the calling thread (tools, tests); the result is also returned.
+    // The same on the calling thread (tools, tests), once and before anything is queued; the
+    // result is also returned.
     TOpened OpenNow();
 
     // Searches text (stored form) soon, unless a newer text comes first. Any thread.
@@ -118,9 +119,10 @@ private:
 
     void Process(TObject* item);
     TOpened Open();
-    // After a successful opening, while the worker has nothing else to do: faults in the room of
-    // the first passes, so that the first keystrokes do not pay for fresh memory (at a million
-    // stored texts, half a second each for the first two).
+    // After the opening, while the worker has nothing else to do: faults in the room of the
+    // first passes, so that the first keystrokes do not pay for fresh memory (at a million stored
+    // texts, half a second each for the first two). Gives way to any item queued, and goes on
+    // after a later item until it is done.
     void PrefaultPassRoom();
     void RunSearches();
     // False when the data lock could not be taken.
@@ -134,7 +136,7 @@ private:
     const TCallbacks fcallbacks;
     TMutexLock fdataLock;
     // Guarded by fdataLock; null until loaded, then changed only in place (the worker's room
-    // prefaulting reads the object outside the lock).
+    // prefaulting uses the object outside the lock).
     std::unique_ptr<TSearchIndex> findex;
     int fwriteTimeout = 300000;
 
@@ -144,6 +146,10 @@ private:
     bool fsearchQueued = false;  // guarded by fslotMutex: a search item is queued or running
 
     std::atomic<int> fpending{0};  // items queued or running
+    // Set by a successful opening: the index whose first passes' room is still to be made, for
+    // this many texts; null once made. The worker's alone after the opening.
+    const TSearchIndex* froomIndex = nullptr;
+    size_t froomTexts = 0;
     std::atomic<int> fpassesRun{0};
     std::atomic<int64_t> flastSearchMicros{0};
     std::atomic<bool> fstopping{false};
