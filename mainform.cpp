@@ -41,6 +41,20 @@ public:
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
+// Runs a write of the user's texts; a failure says that the entry was not saved, and why.
+template <class Write>
+void SaveOrExplain(Write write) {
+    try {
+        write();
+    } catch (const EBusy&) {
+        throw Exception(
+            "The entry was not saved: the knowledge base stayed busy. Your texts are still here; "
+            "please try again");
+    } catch (const std::exception& e) {
+        throw Exception(std::string("The entry was not saved. ") + e.what());
+    }
+}
+
 bool IsBlank(std::string_view text) {
     for (char c : text) {
         if (static_cast<unsigned char>(c) > 32) return false;
@@ -307,15 +321,7 @@ void TForm1::SaveBoxes() {
         throw Exception("There is nothing to save: both boxes are empty");
     }
     TWaitCursor hourglass;
-    try {
-        Ready().Save(ProblemBytes(), SolutionBytes());
-    } catch (const EBusy&) {
-        throw Exception(
-            "The entry was not saved: the knowledge base stayed busy. Your texts are still here; "
-            "please try again");
-    } catch (const std::exception& e) {
-        throw Exception(std::string("The entry was not saved. ") + e.what());
-    }
+    SaveOrExplain([&] { Ready().Save(ProblemBytes(), SolutionBytes()); });
 }
 
 void TForm1::Button1Click() {
@@ -350,15 +356,7 @@ void TForm1::SaveEdit(const std::string& ID, const std::string& problem,
         throw Exception("The entry was not saved: both texts are empty. To remove it, use Delete");
     }
     TWaitCursor hourglass;
-    try {
-        Ready().Replace(ID, problem, solution);
-    } catch (const EBusy&) {
-        throw Exception(
-            "The entry was not saved: the knowledge base stayed busy. Your texts are "
-            "still here; please try again");
-    } catch (const std::exception& e) {
-        throw Exception(std::string("The entry was not saved. ") + e.what());
-    }
+    SaveOrExplain([&] { Ready().Replace(ID, problem, solution); });
     Requery();
 }
 
