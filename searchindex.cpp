@@ -18,8 +18,9 @@ constexpr size_t kParallelHits = 16384;
 
 // The room of the passes to come, kept between a pass that went and the next one: their hits,
 // their score trees, the room their trees are ordered in, and the vector index's lists of
-// matches. It outlives a reload of the index, which rebuilds everything else. Two rooms of hits at most: a receiver holds the pass on show while the next is made,
-// and lets it go when that arrives.
+// matches. It outlives a reload of the index, which rebuilds everything else. Two rooms of hits
+// at most: a receiver holds the pass on show while the next is made, and lets it go when that
+// arrives.
 class TPassBuffers {
 public:
     void Give(TSearchPass& pass) {
@@ -76,7 +77,7 @@ public:
 
 private:
     struct TRoom {
-        TLargeVector<TcvResults> hits;  // empty, with room
+        TLargeVector<TcvResults> hits;                 // empty, with room
         std::unique_ptr<TScoretree<TcvResults>> tree;  // cleared
     };
     TRoom& Smaller() {
@@ -140,7 +141,7 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
     fkeys.resize(first);
     for (size_t i = 0; i < texts.size(); ++i) {
         const TPlaced& p = placed[i];
-        fdocs.push_back(TDoc{all.substr(p.id, p.type - p.id), all.substr(p.type, p.title - p.type),
+        fdocs.push_back(TDoc{all.substr(p.id, p.type - p.id),
                              all.substr(p.title, p.excerpt - p.title),
                              all.substr(p.excerpt, p.end - p.excerpt), true});
         fhasText.push_back(texts[i].head.has_value() ? 1 : 0);
@@ -174,7 +175,7 @@ bool TSearchIndex::Lookup(int64_t key, std::string_view& ID, std::string_view& t
     const size_t doc = Find(key);
     if (doc == std::string_view::npos || !fdocs[doc].live) return false;
     ID = fdocs[doc].ID;
-    texttype = fdocs[doc].texttype;
+    texttype = TSearchPass::TextTypeBetween(fdocs[doc].ID, fdocs[doc].Title);
     return true;
 }
 

@@ -35,8 +35,8 @@ class TPassBuffers;
 // The outcome of one search pass, handed whole to whoever shows it.
 struct TSearchPass {
     std::vector<std::shared_ptr<const std::string>> texts;  // what the hits' views point into
-    TLargeVector<TcvResults> hits;  // the hits, in the order found
-    std::unique_ptr<TScoretree<TcvResults>> tree;  // the same hits by score
+    TLargeVector<TcvResults> hits;                          // the hits, in the order found
+    std::unique_ptr<TScoretree<TcvResults>> tree;           // the same hits by score
     // Where the room of the hits and the tree goes when the pass does, for a later pass to fill.
     std::shared_ptr<TPassBuffers> recycle;
 
@@ -45,11 +45,15 @@ struct TSearchPass {
     TSearchPass& operator=(const TSearchPass&) = delete;
     ~TSearchPass();
 
-    // Whether a hit of this pass matched a problem ("P") or a solution ("S") text. The index
-    // keeps a text's type between its entry ID and its title, so a hit needs no field for it.
+    // Whether a hit of this pass matched a problem ("P") or a solution ("S") text.
     static std::string_view TextTypeOf(const TcvResults& hit) {
-        const char* const type = hit.ID.data() + hit.ID.size();
-        return {type, static_cast<size_t>(hit.Title.data() - type)};
+        return TextTypeBetween(hit.ID, hit.Title);
+    }
+    // The index keeps a text's type between its entry ID and its title, so neither a hit nor
+    // the index's own record needs a field for it. REQUIRES: both views are the index's.
+    static std::string_view TextTypeBetween(std::string_view ID, std::string_view Title) {
+        const char* const type = ID.data() + ID.size();
+        return {type, static_cast<size_t>(Title.data() - type)};
     }
 };
 
@@ -108,7 +112,6 @@ public:
 private:
     struct TDoc {
         std::string_view ID;
-        std::string_view texttype;
         std::string_view Title;
         std::string_view excerpt;
         bool live = false;  // not removed since added
@@ -118,7 +121,7 @@ private:
     void Kill(size_t doc);
 
     TVectorIndex fvectors;
-    std::vector<TDoc> fdocs;     // indexed by the vector index's document ids
+    std::vector<TDoc> fdocs;  // indexed by the vector index's document ids
     // Per document, whether the entry's text row exists: a vector without it cannot be shown. A
     // byte each beside fdocs, which a pass reads for every match.
     std::vector<uint8_t> fhasText;
