@@ -1,0 +1,62 @@
+// The words of a text as Best match reads them: Unicode words of any script, folded, with their
+// accents optional, stemmed in the language of their text. (Classic reads its own words, with
+// EncodeCV, from the stored bytes; nothing here changes them.)
+//
+// A stored text (storedtext.h: Windows-1252, or the UTF-8 mark and UTF-8) gives its words in
+// order, each with the place it stands in the text, so that an excerpt can be cut around the
+// words that matched and those words drawn bold. Every word gives one term, its `term`: folded
+// by full Unicode case folding, stripped of its accents and stemmed. A word that had accents also
+// gives `exact`, the same stem with them kept, so that typing the accents can weigh more than
+// leaving them out, and leaving them out still finds the word.
+//
+// Scripts written without spaces (Chinese, Japanese, Korean, Thai and the like) give overlapping
+// pairs of characters as terms (a run of one character gives that character).
+//
+// Thread safety: plain functions of their arguments; they may run on any thread at once.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where a word stands: bytes [begin, end) of the text it was read from.
+struct TWordPlace {
+    uint32_t begin = 0;
+    uint32_t end = 0;
+};
+
+// One word of a stored text.
+struct TWord {
+    std::string term;   // UTF-8: folded, without accents, stemmed
+    std::string exact;  // UTF-8: folded and stemmed with its accents, when they differ; else ""
+    TWordPlace place;   // in the stored text
+};
+
+struct TTextWords {
+    std::vector<TWord> words;  // in the order they stand
+    // The Snowball algorithm the text was stemmed with ("english", "russian", ...), "" when its
+    // words were not stemmed (a script without a stemmer, or pairs of characters only).
+    std::string language;
+};
+
+// The words of a stored text.
+TTextWords ReadWords(std::string_view storedText);
+
+// One word of a typed query and the terms that may stand for it: any of `terms` matches it
+// (a query too short to tell its language is stemmed in each language asked for), `exact` when
+// not empty weighs more, and `prefix`, set on the word the caret stands at the end of, also
+// matches every stored term that begins with it.
+struct TQueryWord {
+    std::vector<std::string> terms;  // distinct, best guess first
+    std::string exact;
+    std::string prefix;  // folded, without accents, unstemmed; "" unless the word is being typed
+    TWordPlace place;    // in the query text
+};
+
+// The words of a typed query (stored form). languages: the Snowball algorithms of the texts the
+// knowledge base holds, tried when the query's own language cannot be told. caretAtEnd: the caret
+// stands right after the last word, which is then taken as a word still being typed.
+std::vector<TQueryWord> ReadQueryWords(std::string_view storedQuery,
+                                       std::span<const std::string> languages, bool caretAtEnd);
