@@ -17,7 +17,7 @@
 
 #include <unistd.h>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "sqlite/sqlitedb.h"
 #include "textsearch/cvvector.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "bench/kbgen.h"
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "port/strconv.h"
 
 namespace {

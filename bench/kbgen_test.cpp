@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 

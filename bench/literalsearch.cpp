@@ -10,12 +10,12 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 
-#include "colors.h"
-#include "knowledgebase.h"
+#include "textsearch/renderpanel/colors.h"
+#include "core/knowledgebase.h"
 #include "port/errors.h"
 #include "port/guid.h"
 #include "port/localformat.h"
-#include "qtext.h"
+#include "ui/widgets/qtext.h"
 #include "textsearch/locks.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "textsearch/similarity.h"

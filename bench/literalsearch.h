@@ -25,7 +25,7 @@
 #include <memory>
 #include <string>
 
-#include "searchhit.h"
+#include "textsearch/searchhit.h"
 #include "sqlite/sqlitedb.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/helix.h"

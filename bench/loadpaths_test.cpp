@@ -14,11 +14,11 @@
 
 #include <sqlite3.h>
 #include "bench/kbgen.h"
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "port/errors.h"
-#include "searchindex.h"
-#include "sqlitestore.h"
-#include "storedtext.h"
+#include "core/searchindex.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "tempdir.h"
 #include "textsearch/similarity.h"
 #include "textsearch/vectorindex.h"

@@ -24,11 +24,11 @@
 #include <thread>
 
 #include "bench/kbgen.h"
-#include "engine.h"
+#include "core/engine.h"
 #include "pg/pgdb.h"
-#include "pgstore.h"
-#include "servercopy.h"
-#include "sqlitestore.h"
+#include "core/store/pgstore.h"
+#include "core/store/servercopy.h"
+#include "core/store/sqlitestore.h"
 
 namespace {
 

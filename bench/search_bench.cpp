@@ -43,14 +43,14 @@
 
 #include <unistd.h>
 
-#include "application.h"
+#include "ui/application.h"
 #include "bench/kbgen.h"
 #include "bench/literalsearch.h"
-#include "dialogs.h"
-#include "knowledgebase.h"
-#include "mainform.h"
-#include "qtext.h"
-#include "splashu.h"
+#include "ui/widgets/dialogs.h"
+#include "core/knowledgebase.h"
+#include "ui/mainform.h"
+#include "ui/widgets/qtext.h"
+#include "ui/splashu.h"
 #include "tests/panel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <map>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "pg/pgdb.h"
 #include "port/strconv.h"
-#include "storedtext.h"
+#include "core/storedtext.h"
 #include "textsearch/cvrules.h"
 #include "textsearch/cvvector.h"
 

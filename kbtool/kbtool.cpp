@@ -6,16 +6,16 @@
 #include <ostream>
 #include <unordered_set>
 
-#include "backup.h"
-#include "entryexport.h"
-#include "entryimport.h"
+#include "core/transfer/backup.h"
+#include "core/transfer/entryexport.h"
+#include "core/transfer/entryimport.h"
 #include "kbtool/kbcheck.h"
 #include "kbtool/kbserver.h"
-#include "knowledgebase.h"
-#include "pgstore.h"
-#include "searchindex.h"
-#include "sqlitestore.h"
-#include "storedtext.h"
+#include "core/knowledgebase.h"
+#include "core/store/pgstore.h"
+#include "core/searchindex.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretext.h"
 

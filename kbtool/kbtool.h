@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "knowledgestore.h"
+#include "core/store/knowledgestore.h"
 #include "sqlite/sqlitedb.h"
-#include "storechoice.h"
+#include "core/store/storechoice.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;

@@ -13,5 +13,8 @@ target_sources(textsearch PRIVATE
   vectorindex/segmentbuilder.h vectorindex/segmentbuilder.cpp
   vectorindex/batchbuilder.h vectorindex/batchbuilder.cpp
   vectorindex/indexsearch.h vectorindex/indexsearch.cpp
-  vectorindex/helperthread.h
-  scoretext.h scoretext.cpp)
+  scoretext.h scoretext.cpp
+  # A second thread for one job at a time, shared by the index's building and its searches.
+  helperthread.h
+  # The hit a search pass makes.
+  searchhit.h)

@@ -20,11 +20,11 @@
 #include <sstream>
 #include <string>
 
-#include "engine.h"
-#include "knowledgebase.h"
-#include "searchindex.h"
+#include "core/engine.h"
+#include "core/knowledgebase.h"
+#include "core/searchindex.h"
 #include "sqlite/sqlitedb.h"
-#include "sqlitestore.h"
+#include "core/store/sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "port/errors.h"
 #include "sqlite/sqlitedb.h"
 

@@ -17,12 +17,12 @@
 #include <string>
 
 #include "fuzz/fuzzcheck.h"
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "port/errors.h"
-#include "searchindex.h"
+#include "core/searchindex.h"
 #include "sqlite/sqlitedb.h"
-#include "sqlitestore.h"
-#include "storedtext.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "textsearch/cvvector.h"
 
 namespace {

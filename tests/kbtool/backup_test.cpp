@@ -2,7 +2,7 @@
 // once a day, makes a checked copy equal to the file and rotates old ones out without touching
 // other files; a failure is a message, never an exception, and never touches the knowledge base;
 // a copy made while another connection writes is still one whole state of the file.
-#include "backup.h"
+#include "core/transfer/backup.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "kbfixture.h"
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "port/localformat.h"
 #include "tempdir.h"
 

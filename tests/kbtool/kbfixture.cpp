@@ -5,8 +5,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "knowledgebase.h"
-#include "storedtext.h"
+#include "core/knowledgebase.h"
+#include "core/storedtext.h"
 #include "textsearch/cvvector.h"
 
 void MakeKnowledgeBase(const std::string& file) {

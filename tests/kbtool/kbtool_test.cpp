@@ -17,13 +17,13 @@
 #include <sstream>
 #include <thread>
 
-#include "engine.h"
-#include "entryexport.h"
+#include "core/engine.h"
+#include "core/transfer/entryexport.h"
 #include "kbfixture.h"
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "knowledgebase/literalpass.h"
-#include "sqlitestore.h"
-#include "storedtext.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretext.h"

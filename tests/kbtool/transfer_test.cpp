@@ -9,14 +9,14 @@
 #include <sstream>
 #include <thread>
 
-#include "engine.h"
-#include "entryexport.h"
-#include "entryimport.h"
+#include "core/engine.h"
+#include "core/transfer/entryexport.h"
+#include "core/transfer/entryimport.h"
 #include "kbfixture.h"
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "knowledgebase/literalpass.h"
-#include "sqlitestore.h"
-#include "storedtext.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 

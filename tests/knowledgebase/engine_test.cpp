@@ -1,7 +1,7 @@
 // The engine without a window: opening behind the caller, the newest text winning, writes beside
 // running searches, other programs' writes on the same file seen at the next search, and the
 // room of the first passes made beside reloads. Run under ThreadSanitizer too.
-#include "engine.h"
+#include "core/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <condition_variable>
 #include <thread>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "literalpass.h"
-#include "sqlitestore.h"
+#include "core/store/sqlitestore.h"
 #include "tempdir.h"
 
 namespace {

@@ -1,14 +1,14 @@
 // The knowledge base file: its schema on first use, the statements it is written with, and the
 // writing of entries.
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "port/errors.h"
-#include "searchindex.h"
-#include "sqlitestore.h"
+#include "core/searchindex.h"
+#include "core/store/sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <ostream>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "port/errors.h"
-#include "storedtext.h"
+#include "core/storedtext.h"
 #include "textsearch/similarity.h"
 
 bool THit::operator==(const THit& o) const {

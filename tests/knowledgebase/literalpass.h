@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "searchindex.h"
+#include "core/searchindex.h"
 #include "sqlite/sqlitedb.h"
 #include "textsearch/cvvector.h"
 

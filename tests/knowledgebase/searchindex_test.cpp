@@ -1,16 +1,16 @@
 // The search over the stored texts gives exactly the hits of scoring every loaded row in turn, as
 // a straightforward pass does (literalpass.h), after a full load and after every kind of change
 // the file store takes in: its own saves, edits and deletes, and those of another program.
-#include "searchindex.h"
-#include "storedtext.h"
+#include "core/searchindex.h"
+#include "core/storedtext.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "literalpass.h"
-#include "sqlitestore.h"
+#include "core/store/sqlitestore.h"
 #include "tempdir.h"
 #include "textsearch/similarity.h"
 

@@ -1,7 +1,7 @@
 // The stored form of texts: every typed character comes back, Windows-1252 texts are stored byte
 // for byte as they always were, and hit titles, excerpts and term vectors do not depend on which
 // form a text was stored in.
-#include "storedtext.h"
+#include "core/storedtext.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "searchhit.h"
+#include "textsearch/searchhit.h"
 #include "textsearch/scoretree.h"
 
 // Before the QApplication exists: selects the offscreen platform unless one is chosen, so that

@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <cmath>
 
-#include "colors.h"
+#include "textsearch/renderpanel/colors.h"
 #include "port/localformat.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 

@@ -8,7 +8,7 @@
 #include <QImage>
 #include <QPoint>
 
-#include "searchhit.h"
+#include "textsearch/searchhit.h"
 #include "textsearch/scoretree.h"
 
 class vRenderPanel;

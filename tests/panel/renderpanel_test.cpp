@@ -10,7 +10,7 @@
 #include <QWindow>
 #include <random>
 
-#include "colors.h"
+#include "textsearch/renderpanel/colors.h"
 #include "tests/panel/panelfixture.h"
 
 namespace {

@@ -13,10 +13,10 @@
 #include <sstream>
 
 #include "kbtool/kbfixture.h"
-#include "knowledgebase.h"
-#include "pgstore.h"
+#include "core/knowledgebase.h"
+#include "core/store/pgstore.h"
 #include "pgtest.h"
-#include "storechoice.h"
+#include "core/store/storechoice.h"
 #include "tempdir.h"
 
 namespace {

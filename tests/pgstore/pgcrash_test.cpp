@@ -14,7 +14,7 @@
 #include <set>
 #include <sstream>
 
-#include "pgstore.h"
+#include "core/store/pgstore.h"
 #include "pgtest.h"
 #include "tempdir.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "pgstore.h"
+#include "core/store/pgstore.h"
 
 namespace {
 

@@ -1,21 +1,21 @@
 // The office-server store with one program at a time: texts of every byte value come back byte
 // for byte and show as the file shows them; a file's entries copied to the server give the same
 // hits in the same order; the text size stays the user's own.
-#include "pgstore.h"
+#include "core/store/pgstore.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "entryimport.h"
-#include "knowledgebase.h"
+#include "core/transfer/entryimport.h"
+#include "core/knowledgebase.h"
 #include "pgtest.h"
-#include "servercopy.h"
-#include "sqlitestore.h"
-#include "storedtext.h"
+#include "core/store/servercopy.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "tempdir.h"
 #include "textsearch/cvvector.h"
-#include "usersettings.h"
+#include "core/store/usersettings.h"
 
 namespace {
 

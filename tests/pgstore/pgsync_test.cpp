@@ -2,7 +2,7 @@
 // the order a fresh load gives; ten programs starting and writing at once lose nothing and agree;
 // a server that goes away refuses writes, saying so, while searching goes on, and once back every
 // program catches up and nothing is lost. Run under ThreadSanitizer too.
-#include "pgstore.h"
+#include "core/store/pgstore.h"
 
 #include <gtest/gtest.h>
 

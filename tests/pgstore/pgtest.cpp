@@ -4,8 +4,8 @@
 #include <random>
 #include <thread>
 
-#include "pgstore.h"
-#include "searchindex.h"
+#include "core/store/pgstore.h"
+#include "core/searchindex.h"
 #include "textsearch/cvvector.h"
 
 namespace {

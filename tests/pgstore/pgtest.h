@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
+#include "core/engine.h"
 #include "literalpass.h"
 #include "pg/pgdb.h"
 

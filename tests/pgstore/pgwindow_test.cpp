@@ -4,8 +4,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "kbmenu.h"
-#include "knowledgebase.h"
+#include "ui/kbmenu.h"
+#include "core/knowledgebase.h"
 #include "pgtest.h"
 #include "sqlite/sqlitedb.h"
 #include "ui/uitest.h"

@@ -1,14 +1,14 @@
 // Choosing the knowledge base: what a text names, the saved choice and the environment's, no
 // password ever kept, the store each choice makes, and the network-file warning given once per
 // file. No server is needed.
-#include "storechoice.h"
+#include "core/store/storechoice.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "pgstore.h"
-#include "sqlitestore.h"
+#include "core/store/pgstore.h"
+#include "core/store/sqlitestore.h"
 #include "tempdir.h"
 
 namespace {

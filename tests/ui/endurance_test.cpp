@@ -8,10 +8,10 @@
 #include <fstream>
 #include <random>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uitest.h"
-#include "viewform.h"
+#include "ui/viewform.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PELLOQUIN_LEAK_CHECK 1

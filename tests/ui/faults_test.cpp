@@ -22,14 +22,14 @@
 #include <random>
 #include <thread>
 
-#include "knowledgebase.h"
-#include "qtext.h"
-#include "storedtext.h"
+#include "core/knowledgebase.h"
+#include "ui/widgets/qtext.h"
+#include "core/storedtext.h"
 #include "textsearch/locks.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "textsearch/similarity.h"
 #include "uitest.h"
-#include "viewform.h"
+#include "ui/viewform.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "backup.h"
-#include "kbmenu.h"
-#include "knowledgebase.h"
+#include "core/transfer/backup.h"
+#include "ui/kbmenu.h"
+#include "core/knowledgebase.h"
 #include "sqlite/sqlitedb.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uitest.h"
-#include "viewform.h"
+#include "ui/viewform.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "textsearch/renderpanel/vrenderpanel.h"
-#include "uipanel.h"
+#include "ui/widgets/uipanel.h"
 #include "uitest.h"
 
 namespace {

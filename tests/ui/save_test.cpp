@@ -4,8 +4,8 @@
 #include <QPushButton>
 #include <thread>
 
-#include "knowledgebase.h"
-#include "qtext.h"
+#include "core/knowledgebase.h"
+#include "ui/widgets/qtext.h"
 #include "textsearch/locks.h"
 #include "uitest.h"
 

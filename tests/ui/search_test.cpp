@@ -5,7 +5,7 @@
 #include <QScrollBar>
 #include <atomic>
 
-#include "knowledgebase.h"
+#include "core/knowledgebase.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uitest.h"
 

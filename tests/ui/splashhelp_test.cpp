@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "helpformu.h"
-#include "splashart.h"
-#include "splashu.h"
-#include "uipanel.h"
+#include "ui/helpformu.h"
+#include "ui/splashart.h"
+#include "ui/splashu.h"
+#include "ui/widgets/uipanel.h"
 #include "uitest.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <QTest>
 #include <clocale>
 
-#include "knowledgebase.h"
-#include "splashu.h"
+#include "core/knowledgebase.h"
+#include "ui/splashu.h"
 
 namespace {
 std::string gcurrentDir;

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "application.h"
-#include "dialogs.h"
-#include "mainform.h"
+#include "ui/application.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/mainform.h"
 #include "sqlite/sqlitedb.h"
 #include "tempdir.h"
 

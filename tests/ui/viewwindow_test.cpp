@@ -5,12 +5,12 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "knowledgebase.h"
-#include "qtext.h"
+#include "core/knowledgebase.h"
+#include "ui/widgets/qtext.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "uitest.h"
-#include "viewform.h"
+#include "ui/viewform.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "searchhit.h"
+#include "textsearch/searchhit.h"
 
 namespace renderpanel {
 

@@ -28,7 +28,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "colors.h"
+#include "textsearch/renderpanel/colors.h"
 #include "textsearch/renderpanel/canvas.h"
 #include "textsearch/renderpanel/panelaccessible.h"
 #include "textsearch/renderpanel/scoreposition.h"

@@ -40,7 +40,7 @@
 #include <string>
 #include <vector>
 
-#include "searchhit.h"
+#include "textsearch/searchhit.h"
 #include "textsearch/renderpanel/panellayout.h"
 #include "textsearch/renderpanel/passwidths.h"
 #include "textsearch/renderpanel/textwidths.h"

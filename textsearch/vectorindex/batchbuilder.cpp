@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "textsearch/vectorindex/helperthread.h"
+#include "textsearch/helperthread.h"
 
 namespace vindex {
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "textsearch/cvrules.h"
-#include "textsearch/vectorindex/helperthread.h"
+#include "textsearch/helperthread.h"
 
 namespace vindex {
 

@@ -2,7 +2,7 @@
 // accents optional, stemmed in the language of their text. (Classic reads its own words, with
 // EncodeCV, from the stored bytes; nothing here changes them.)
 //
-// A stored text (storedtext.h: Windows-1252, or the UTF-8 mark and UTF-8) gives its words in
+// A text (UTF-8; the program hands over its stored texts in that form) gives its words in
 // order, each with the place it stands in the text, so that an excerpt can be cut around the
 // words that matched and those words drawn bold. Every word gives one term, its `term`: folded
 // by full Unicode case folding, stripped of its accents and stemmed. A word that had accents also
@@ -27,11 +27,11 @@ struct TWordPlace {
     uint32_t end = 0;
 };
 
-// One word of a stored text.
+// One word of a text.
 struct TWord {
     std::string term;   // UTF-8: folded, without accents, stemmed
     std::string exact;  // UTF-8: folded and stemmed with its accents, when they differ; else ""
-    TWordPlace place;   // in the stored text
+    TWordPlace place;   // in the text read
 };
 
 struct TTextWords {
@@ -41,8 +41,8 @@ struct TTextWords {
     std::string language;
 };
 
-// The words of a stored text.
-TTextWords ReadWords(std::string_view storedText);
+// The words of a text (valid UTF-8).
+TTextWords ReadWords(std::string_view utf8);
 
 // One word of a typed query and the terms that may stand for it: any of `terms` matches it
 // (a query too short to tell its language is stemmed in each language asked for), `exact` when
@@ -55,8 +55,8 @@ struct TQueryWord {
     TWordPlace place;    // in the query text
 };
 
-// The words of a typed query (stored form). languages: the Snowball algorithms of the texts the
+// The words of a typed query (valid UTF-8). languages: the Snowball algorithms of the texts the
 // knowledge base holds, tried when the query's own language cannot be told. caretAtEnd: the caret
 // stands right after the last word, which is then taken as a word still being typed.
-std::vector<TQueryWord> ReadQueryWords(std::string_view storedQuery,
+std::vector<TQueryWord> ReadQueryWords(std::string_view utf8,
                                        std::span<const std::string> languages, bool caretAtEnd);

@@ -1,0 +1,290 @@
+// The worker handles three kinds of item: the opening (first, queued at start), a search (which
+// drains the text slot), and a sync. All of them take the data lock once for their work; writes
+// take the same lock on the caller's thread.
+#include "core/engine.h"
+
+#include <chrono>
+#include <thread>
+#include <utility>
+
+#include "port/thread.h"
+#include "textsearch/cvvector.h"
+
+namespace {
+
+constexpr int kQueueTimeout = 3000;  // the worker's waits for the data lock and for the queue
+
+// Holds fpending up for the life of one queued item.
+class TPendingItem {
+public:
+    explicit TPendingItem(std::atomic<int>& pending) : fpending(pending) {}
+    ~TPendingItem() { --fpending; }
+    TPendingItem(const TPendingItem&) = delete;
+    TPendingItem& operator=(const TPendingItem&) = delete;
+
+private:
+    std::atomic<int>& fpending;
+};
+
+}  // namespace
+
+struct TKnowledgeEngine::TOpenItem : TObject {};
+struct TKnowledgeEngine::TSearchItem : TObject {};
+struct TKnowledgeEngine::TSyncItem : TObject {};
+
+TKnowledgeEngine::TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks)
+    : fstore(std::move(store)), fcallbacks(std::move(callbacks)) {
+    QueryHelix = std::make_unique<THelix>();
+    fstore->SetOnChanged([this] { RequestSync(); });
+    QueryHelix->SetOnProcessWorkItem([this](THelix&, TObject*& item) {
+        std::unique_ptr<TObject> owned(std::exchange(item, nullptr));
+        Process(owned.get());
+    });
+}
+
+TKnowledgeEngine::~TKnowledgeEngine() {
+    fstopping = true;
+    fstore->SetOnChanged(nullptr);
+    QueryHelix->Stop();
+    for (TObject* item : QueryHelix->TakeQueued())
+        delete item;
+}
+
+bool TKnowledgeEngine::Push(std::unique_ptr<TObject> item) {
+    ++fpending;
+    TObject* raw = item.get();
+    if (!QueryHelix->Push(raw)) {
+        --fpending;
+        return false;
+    }
+    item.release();  // the worker owns it now
+    return true;
+}
+
+void TKnowledgeEngine::Process(TObject* item) {
+    TPendingItem pending(fpending);
+    if (dynamic_cast<TSearchItem*>(item)) {
+        // Searches give way to the window: on two cores the worker and the search's helper
+        // thread would otherwise keep the user-interface thread waiting after every keystroke.
+        // Once, at the first search, so that the opening's load runs at full speed (a lowered
+        // priority cannot be raised again).
+        static thread_local const bool lowered = LowerCurrentThreadPriority();
+        (void)lowered;
+        RunSearches();
+    } else if (dynamic_cast<TOpenItem*>(item)) {
+        const TOpened result = Open();
+        if (fcallbacks.opened) fcallbacks.opened(result);
+    } else if (dynamic_cast<TSyncItem*>(item)) {
+        Sync();
+    }
+    // Typing that began during the opening went first; the room is finished at the next pause.
+    if (froomIndex) PrefaultPassRoom();
+}
+
+// --- Opening -----------------------------------------------------------------------------------
+
+void TKnowledgeEngine::StartOpening() {
+    Push(std::make_unique<TOpenItem>());
+}
+
+TKnowledgeEngine::TOpened TKnowledgeEngine::OpenNow() {
+    const TOpened result = Open();
+    if (fcallbacks.opened) fcallbacks.opened(result);
+    return result;
+}
+
+TKnowledgeEngine::TOpened TKnowledgeEngine::Open() {
+    TOpened result;
+    // Nothing else can hold the lock this early for long; writes that came first are waited for.
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) {
+        result.error = EBusy().what();
+        return result;
+    }
+    // A failed step ends the opening; the later ones do not run.
+    try {
+        fstore->Open();
+        result.fontsize = fstore->ReadFontSize();
+        fstore->WriteFontSize(*result.fontsize);  // as applying the size always writes it back
+        auto index = std::make_unique<TSearchIndex>();
+        fstore->LoadAll(*index);
+        findex = std::move(index);
+        froomIndex = findex.get();
+        froomTexts = findex->LiveCount();
+    } catch (const std::exception& e) {
+        result.error = e.what();
+    }
+    return result;
+}
+
+void TKnowledgeEngine::PrefaultPassRoom() {
+    // The item in hand is pending; anything more is a search or a sync to give way to. The room
+    // is the index's own and safe to touch without the data lock.
+    if (froomIndex->PrefaultPassRoom(froomTexts,
+                                     [this] { return fpending.load() > 1 || fstopping.load(); }))
+        froomIndex = nullptr;
+}
+
+void TKnowledgeEngine::LoadIfNeeded() {
+    if (findex || !fstore->IsOpen()) return;
+    auto index = std::make_unique<TSearchIndex>();
+    fstore->LoadAll(*index);
+    findex = std::move(index);
+}
+
+// --- Searching ---------------------------------------------------------------------------------
+
+void TKnowledgeEngine::Search(std::string text) {
+    {
+        std::lock_guard<std::mutex> lock(fslotMutex);
+        fslot = std::move(text);
+        if (fsearchQueued) return;  // the queued search takes the newest text
+        fsearchQueued = true;
+    }
+    if (!Push(std::make_unique<TSearchItem>())) {
+        std::lock_guard<std::mutex> lock(fslotMutex);
+        fsearchQueued = false;  // the text stays in the slot for the next Search to queue
+    }
+}
+
+void TKnowledgeEngine::SearchAgain() {
+    std::optional<std::string> last;
+    {
+        std::lock_guard<std::mutex> lock(fslotMutex);
+        last = flastText;
+    }
+    if (last) Search(std::move(*last));
+}
+
+void TKnowledgeEngine::RunSearches() {
+    for (;;) {
+        std::string text;
+        {
+            std::lock_guard<std::mutex> lock(fslotMutex);
+            if (!fslot || fstopping) {
+                fsearchQueued = false;
+                return;
+            }
+            text = std::move(*fslot);
+            fslot.reset();
+            flastText = text;
+        }
+        if (!RunPass(text)) {
+            // A write held the data lock too long: the text waits in the slot unless a newer
+            // one came, and is tried again.
+            std::lock_guard<std::mutex> lock(fslotMutex);
+            if (!fslot) fslot = std::move(text);
+        }
+    }
+}
+
+bool TKnowledgeEngine::RunPass(const std::string& text) {
+    // Vectorised before the lock, which a write may be waiting for.
+    const std::unique_ptr<TcvVector> query = EncodeCV(text);
+    std::shared_ptr<TSearchPass> pass;
+    {
+        TLockGuard lock(fdataLock, kQueueTimeout);
+        if (!lock) return false;
+        if (!findex) return true;  // not loaded: nothing to search
+        try {
+            fstore->Sync(*findex);
+        } catch (const std::exception&) {
+            // Searching goes on over what is loaded; the next pass tries again.
+        }
+        if (fpassRunningHook) fpassRunningHook();
+        const auto start = std::chrono::steady_clock::now();
+        pass = findex->Search(*query);
+        flastSearchMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+    }
+    ++fpassesRun;
+    if (fcallbacks.passReady) fcallbacks.passReady(std::move(pass));
+    return true;
+}
+
+void TKnowledgeEngine::RequestSync() {
+    Push(std::make_unique<TSyncItem>());
+}
+
+void TKnowledgeEngine::Sync() {
+    bool changed = false;
+    {
+        TLockGuard lock(fdataLock, kQueueTimeout);
+        if (!lock) return;
+        try {
+            if (findex) {
+                changed = fstore->Sync(*findex);
+            } else {
+                // The opening failed (an office server out of reach); the store asks for this
+                // sync once it can reach its entries again, so the opening is finished now.
+                fstore->Open();
+                LoadIfNeeded();
+                changed = findex != nullptr;
+            }
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+    if (changed) SearchAgain();
+}
+
+size_t TKnowledgeEngine::LiveTexts() {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    return lock && findex ? findex->LiveCount() : 0;
+}
+
+// --- Writing -----------------------------------------------------------------------------------
+
+std::string TKnowledgeEngine::Save(std::string_view problem, std::string_view solution) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    const std::string ID = fstore->SaveEntry(problem, solution, findex.get());
+    LoadIfNeeded();
+    return ID;
+}
+
+void TKnowledgeEngine::Replace(std::string_view ID, std::string_view problem,
+                               std::string_view solution) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    fstore->ReplaceEntry(ID, problem, solution, findex.get());
+    LoadIfNeeded();
+}
+
+void TKnowledgeEngine::Delete(std::string_view ID) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    fstore->DeleteEntry(ID, findex.get());
+    LoadIfNeeded();
+}
+
+TEntryTexts TKnowledgeEngine::ReadEntry(std::string_view ID) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return fstore->ReadEntry(ID);
+}
+
+void TKnowledgeEngine::WriteFontSize(int32_t size) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    fstore->WriteFontSize(size);
+}
+
+TImportSummary TKnowledgeEngine::Import(TEntrySource& source, const TProgress& progress) {
+    TImportSummary summary;
+    {
+        TLockGuard lock(fdataLock, fwriteTimeout);
+        if (!lock) throw EBusy();
+        summary = fstore->ImportEntries(source, progress, findex.get());
+        LoadIfNeeded();
+    }
+    if (summary.imported > 0) SearchAgain();
+    return summary;
+}
+
+bool TKnowledgeEngine::Export(TExportFormat format, std::ostream& out, const TProgress& progress) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return ExportEntries(*fstore, format, out, progress);
+}

@@ -1,0 +1,151 @@
+// The knowledge base: one SQLite file holding every entry (a problem text and a solution text
+// under one entry ID, each with its stored term vector) and the settings. The file lies beside
+// the program, or in the user's data folder when the program is installed. This module owns the
+// file's name and place, its schema, every statement the program issues, and the operations
+// that write entries. It holds no state: callers own the open TSQLiteDatabase.
+//
+// Thread safety: the functions use only their arguments (the place: the environment and the
+// file system). Writes are made by the user-interface thread while it holds the work queue's
+// lock, so that a search pass never walks vectors that are being replaced; reads may run on
+// either thread (the connection is serialized).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/store/knowledgestore.h"
+#include "port/guid.h"
+#include "sqlite/sqlitedb.h"
+
+namespace kb {
+
+inline constexpr std::string_view kFileName = "pelloquin.dat";
+
+inline constexpr std::string_view kCreateTextdata =
+    "create table textdata (ID varchar(40) not null,created datetime, credited "
+    "varchar(255),texttype char(1) not null, description text, primary key (ID,texttype))";
+inline constexpr std::string_view kCreateVectors =
+    "create table vectors  (ID varchar(40) not null,texttype char(1) not null, vectordata text, "
+    "primary key (ID,texttype))";
+inline constexpr std::string_view kCreateSettings =
+    "create table settings (ID varchar(40) not null,value varchar(40) not null);";
+inline constexpr std::string_view kInsertFontSize = "insert into settings values ('FONTSIZE','10')";
+inline constexpr std::string_view kSelectFontSize =
+    "select value from settings where ID='FONTSIZE'";
+inline constexpr std::string_view kLoadVectors =
+    "select vectors.ID,vectors.texttype,vectordata from vectors  left join textdata on "
+    "textdata.ID=vectors.ID and textdata.texttype=vectors.texttype";
+
+// Text types of the two texts of an entry.
+inline constexpr std::string_view kProblem = "P";
+inline constexpr std::string_view kSolution = "S";
+
+std::string UpdateFontSizeSQL(int32_t size);
+// Statements with their values pasted in as SQL string literals (apostrophes doubled).
+std::string InsertTextSQL(std::string_view ID, std::string_view created, std::string_view texttype,
+                          std::string_view text);
+std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
+                            std::string_view vectorText);
+std::string SelectDescriptionSQL(std::string_view ID, std::string_view texttype);
+std::string UpdateTextSQL(std::string_view ID, std::string_view texttype, std::string_view text);
+std::string InsertVectorAtSQL(int64_t rowid, std::string_view ID, std::string_view texttype,
+                              std::string_view vectorText);
+std::string DeleteTextsSQL(std::string_view ID);
+std::string DeleteVectorsSQL(std::string_view ID);
+
+// Every apostrophe doubled, for pasting a user's text into an SQL string literal.
+std::string DoubleApostrophes(std::string_view text);
+
+// The knowledge base file in directory dir ("" or with or without a trailing '/').
+std::string KnowledgeBaseFile(const std::string& dir);
+
+// The folder in the user's data folder that holds an installed program's knowledge base.
+inline constexpr std::string_view kUserFolder = "Pelloquin";
+// The folder whose knowledge base the program opens: the program's own folder when it may
+// write there, otherwise kUserFolder in the user's data folder (see port/datadir.h). Reads the
+// environment and the file system; changes nothing.
+std::string KnowledgeBaseDirectory();
+// KnowledgeBaseDirectory(), made with its parents when missing, as the program needs at start.
+// A folder that cannot be made is left to the opening of the file to report.
+std::string MakeKnowledgeBaseDirectory();
+
+// 32 lower-case hexadecimal digits of the GUID's text form, without braces or hyphens.
+std::string GuidToID(const TGUID& guid);
+
+// Creates the tables that the open file lacks, each on its own: settings with its FONTSIZE row,
+// and vectors with the vector of every stored text; all in one transaction, so that nothing
+// half-made stays.
+void CreateMissingTables(TSQLiteDatabase& DB);
+// Inserts the vector of every stored text, as saving it would have. REQUIRES: vectors empty.
+void RebuildVectors(TSQLiteDatabase& DB);
+
+// The text with its NUL characters left out, as entries are stored.
+std::string WithoutNuls(std::string_view text);
+
+// The stored text size. Raises when the row is missing or its value is not a whole number.
+int32_t ReadFontSize(TSQLiteDatabase& DB);
+void WriteFontSize(TSQLiteDatabase& DB, int32_t size);
+
+// Every stored term vector: columns entry ID, text type, vector text.
+std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB);
+
+// Stores one entry (its two texts without NULs, and their term vectors) in one transaction and
+// returns its new ID; on failure nothing of the entry stays and the error propagates.
+std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution);
+
+// Replaces the two texts of an entry and their vectors in one transaction, keeping its ID and
+// created value; texts are stored as SaveEntry stores them. The new vector rows get rowids above
+// every one in use. Raises EEntryDeleted when the entry has no text.
+void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view problem,
+                  std::string_view solution);
+
+// Removes the two texts and the two vectors of an entry, in one transaction.
+void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID);
+
+// The stored text of one entry's problem or solution; raises when there is none.
+std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::string_view texttype);
+
+// Whether the open file holds the tables of entries (textdata and vectors); settings, which the
+// program makes when it is missing, is not asked for.
+bool IsKnowledgeBase(TSQLiteDatabase& DB);
+
+// A file that exists but holds no knowledge base.
+class ENotAKnowledgeBase : public Exception {
+public:
+    explicit ENotAKnowledgeBase(const std::string& file)
+        : Exception(file + " is not a knowledge base: it has no tables of entries") {}
+};
+
+// Every entry of a knowledge base, one at a time: each ID with a problem text, in the order the
+// problem texts were saved, then each ID with only a solution text. Texts are read whole and
+// without their NUL characters (which no save writes), so they are exactly what a save of them
+// stores. Holds the connection while it lives (see TSQLiteCursor).
+class TEntryCursor {
+public:
+    explicit TEntryCursor(TSQLiteDatabase& DB);
+    ~TEntryCursor();
+    TEntryCursor(const TEntryCursor&) = delete;
+    TEntryCursor& operator=(const TEntryCursor&) = delete;
+
+    // The next entry; false after the last.
+    bool Next(TStoredEntry& entry);
+
+private:
+    TSQLiteDatabase& fDB;
+    std::unique_ptr<TSQLiteCursor> frows;
+    bool fsolutionsOnly = false;  // reading the entries without a problem text
+};
+
+// The number of distinct entry IDs among the stored texts.
+uint64_t CountEntries(TSQLiteDatabase& DB);
+
+// Stores the entries of source (see TKnowledgeStore::ImportEntries) with the insert statements of
+// a save: texts without NULs, their term vectors made from the stored texts, the created values
+// given. IDs that are stored already (in either table) are skipped, as are IDs that repeat in the
+// source; an empty ID, or one holding a NUL, fails its row. progress is asked every few hundred
+// rows and at the end.
+TImportSummary ImportEntries(TSQLiteDatabase& DB, TEntrySource& source, const TProgress& progress);
+
+}  // namespace kb

@@ -1,0 +1,779 @@
+// Statements take their values as parameters (texts and vectors as bytes), so nothing the user
+// typed is ever pasted into SQL. The schema is created only when a table is missing, under an
+// advisory lock, so that programs starting together on an empty database do not collide.
+#include "core/store/pgstore.h"
+
+#include <algorithm>
+#include <charconv>
+#include <unordered_set>
+#include <utility>
+
+#include "core/knowledgebase.h"
+#include "pg/pgdb.h"
+#include "port/guid.h"
+#include "port/localformat.h"
+#include "port/strconv.h"
+#include "core/searchindex.h"
+#include "core/storedtext.h"
+#include "textsearch/cvvector.h"
+#include "core/store/usersettings.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kConnectTimeout = 5s;
+// The listener's pauses between attempts to reach the server: growing from the first to the
+// longest, so that a server back up is found within a couple of seconds.
+constexpr auto kFirstPause = 100ms;
+constexpr auto kLongestPause = 2s;
+// How long the listener waits for its socket before it looks at its other duties again.
+constexpr auto kListenWait = 5s;
+// Changed entries a sync replaces one by one; more than this, and the index is loaded whole.
+constexpr int64_t kMostChanges = 2000;
+// Changed entries removed one by one (each a walk over the texts); more go in one walk.
+constexpr size_t kFewEntries = 8;
+// Rows fetched at a time by a full load.
+constexpr int kFetchRows = 8192;
+
+constexpr std::string_view kChannel = "pelloquin_changes";
+constexpr std::string_view kTextSizeSetting = "textsize";
+constexpr int32_t kDefaultFontSize = 10;
+
+// The tables; vectors.seq and changelog are what keeping other programs in step needs.
+constexpr std::string_view kSchema[] = {
+    "create table if not exists textdata (ID varchar(40) not null, created text, "
+    "credited varchar(255), texttype varchar(1) not null, description bytea, "
+    "primary key (ID, texttype))",
+    "create table if not exists vectors (ID varchar(40) not null, texttype varchar(1) not null, "
+    "vectordata bytea, seq bigserial not null unique, primary key (ID, texttype))",
+    "create table if not exists settings (ID varchar(40) not null, value varchar(40) not null)",
+    "insert into settings select 'FONTSIZE', '10' where not exists "
+    "(select 1 from settings where ID = 'FONTSIZE')",
+    "create table if not exists changelog (seq bigserial primary key, ID varchar(40) not null, "
+    "op varchar(1) not null default 'S')",
+    // Change logs made before the kind of change was recorded.
+    "alter table changelog add column if not exists op varchar(1) not null default 'E'",
+};
+
+// Taken first by every write: the change log's lock makes writers number their rows in commit
+// order.
+constexpr std::string_view kLockChangeLog = "LOCK TABLE changelog IN EXCLUSIVE MODE";
+constexpr std::string_view kLockNotGranted = "55P03";
+
+// Records the change of entry $1 and announces it at commit; every write of an entry ends so.
+// The kind of change: S an entry new to the server (saved, copied, imported: no index can hold
+// it yet), E edited, D deleted.
+std::string RecordChange(char op) {
+    return "c as (insert into changelog (ID, op) values ($1::varchar, '" + std::string(1, op) +
+           "') returning seq) select pg_notify('" + std::string(kChannel) + "', seq::text) from c";
+}
+
+const std::string kSaveSQL =
+    "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
+    "($1::varchar, $3::text, null, 'S', $5::bytea)), "
+    "v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
+    "($1::varchar, 'S', $7::bytea)), " +
+    RecordChange('S');
+constexpr std::string_view kReplaceTextsSQL =
+    "with p as (update textdata set description = $2::bytea where ID = $1::varchar and "
+    "texttype = 'P'), s as (update textdata set description = $3::bytea where ID = $1::varchar "
+    "and texttype = 'S') delete from vectors where ID = $1::varchar";
+const std::string kReplaceVectorsSQL =
+    "with v as (insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', "
+    "$2::bytea), ($1::varchar, 'S', $3::bytea)), " +
+    RecordChange('E');
+const std::string kDeleteSQL =
+    "with t as (delete from textdata where ID = $1::varchar), "
+    "v as (delete from vectors where ID = $1::varchar), " +
+    RecordChange('D');
+
+// The head of a text, as much of it as a hit shows.
+const std::string kHead =
+    "substring(t.description from 1 for " + std::to_string(kHitTextBytes) + ")";
+
+// Every vector row with its text's head, in key order.
+const std::string kLoadSQL =
+    "select v.seq, v.ID, v.texttype, v.vectordata, t.ID is not null, " + kHead +
+    " from vectors v left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
+    "order by v.seq";
+
+// In one snapshot: the last change number, how many changes came after $1, and, when they are
+// no more than $2, the rows of the entries they changed (an entry without rows once, with
+// NULLs), new keys last, with whether the entry may have been on the server before. Columns:
+// last, count, ID, seq, texttype, vectordata, has text, head, known before.
+const std::string kChangesSQL =
+    "with m as (select (select coalesce(max(seq), 0) from changelog) as last, "
+    "(select count(*) from changelog where seq > $1::bigint) as n), "
+    "c as (select ID, bool_or(op <> 'S') as known from changelog where seq > $1::bigint and "
+    "(select n from m) <= $2::bigint group by ID) "
+    "select m.last, m.n, c.ID, v.seq, v.texttype, v.vectordata, t.ID is not null, " +
+    kHead +
+    ", c.known from m left join c on true left join vectors v on v.ID = c.ID "
+    "left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
+    "order by v.seq nulls first";
+
+// The stored text with its NULs left out, as the file stores it.
+std::string Stored(std::string_view text) {
+    return kb::WithoutNuls(text);
+}
+
+// A text for a varchar column: valid UTF-8 as it is, otherwise read as Windows-1252.
+std::string AsUtf8(const std::string& text) {
+    if (IsMarkedUtf8(std::string(kUtf8Mark) + text)) return text;
+    return Utf8FromStored(text);
+}
+
+void Rollback(TPgConnection& c) {
+    try {
+        c.Exec("ROLLBACK");
+    } catch (const std::exception&) {
+        // The connection is gone, and with it the transaction.
+    }
+}
+
+}  // namespace
+
+struct TPgStore::TChanges {
+    TPgResult rows;
+    int64_t last = 0;
+    int64_t count = 0;
+};
+
+TPgStore::TPgStore(std::string conninfo)
+    : fconninfo(std::move(conninfo)), flocation(ConninfoWithoutPassword(fconninfo)) {}
+
+TPgStore::~TPgStore() {
+    fstopping = true;
+    fwaker.Wake();
+    if (flistener.joinable()) flistener.join();
+}
+
+// --- Connections -------------------------------------------------------------------------------
+
+void TPgStore::RaiseUnreachable(const EPgException& cause) {
+    throw Exception(std::string(kServerUnreachable) + ": " + cause.what());
+}
+
+TPgConnection* TPgStore::ConnectionAtHand(bool askListener) {
+    std::lock_guard<std::mutex> lock(fspareMutex);
+    // A spare is made after the listener reconnected (the store's connection most likely broke
+    // with the listener's), or because the store asked for one.
+    if (fspare) fconn = std::move(fspare);
+    if (fconn && !fconn->Ok()) fconn.reset();
+    if (!fconn && askListener && !fwantSpare) {
+        fwantSpare = true;
+        fwaker.Wake();
+    }
+    return fconn.get();
+}
+
+void TPgStore::Prepare(TPgConnection& c) {
+    // A program that stops inside a write (frozen, or cut off without the server noticing) loses
+    // its session after this, and the lock with it, so that it cannot hold every other program's
+    // writes up.
+    c.Exec("SET idle_in_transaction_session_timeout = " + std::to_string(fidleLimit.count()));
+}
+
+TPgConnection& TPgStore::Connection() {
+    if (TPgConnection* c = ConnectionAtHand(false)) return *c;
+    if (fdown) {
+        fwaker.Wake();  // try again now; this call does not wait for it
+        std::string why;
+        {
+            std::lock_guard<std::mutex> lock(fspareMutex);
+            why = flastFailure;
+        }
+        throw Exception(std::string(kServerUnreachable) + ": " + why);
+    }
+    try {
+        std::unique_ptr<TPgConnection> made = TPgConnection::Connect(fconninfo, kConnectTimeout);
+        Prepare(*made);
+        fconn = std::move(made);
+    } catch (const EPgException& e) {
+        RaiseUnreachable(e);
+    }
+    return *fconn;
+}
+
+template <typename TRead>
+auto TPgStore::Read(TRead&& read) -> decltype(read(std::declval<TPgConnection&>())) {
+    for (int attempt = 0;; ++attempt) {
+        TPgConnection& c = Connection();
+        try {
+            return read(c);
+        } catch (const EPgException& e) {
+            if (!e.ConnectionLost()) throw;
+            fconn.reset();
+            if (attempt > 0) RaiseUnreachable(e);
+        }
+    }
+}
+
+// --- Opening -----------------------------------------------------------------------------------
+
+void TPgStore::Open() {
+    if (fopen) return;
+    StartListener();
+    Read([this](TPgConnection& c) {
+        CreateSchema(c);
+        return 0;
+    });
+    fopen = true;
+}
+
+void TPgStore::CreateSchema(TPgConnection& c) {
+    const TPgResult present = c.Query(
+        "select to_regclass('textdata') is not null and to_regclass('vectors') is not null and "
+        "to_regclass('settings') is not null and to_regclass('changelog') is not null and "
+        "exists (select 1 from pg_attribute where attrelid = to_regclass('changelog') and "
+        "attname = 'op')");
+    if (present.Bool(0, 0)) return;
+    c.Exec("BEGIN");
+    try {
+        c.Exec("select pg_advisory_xact_lock(hashtext('pelloquin schema'))");
+        for (std::string_view statement : kSchema)
+            c.Exec(statement);
+        c.Exec("COMMIT");
+    } catch (const std::exception&) {
+        Rollback(c);
+        throw;
+    }
+}
+
+namespace {
+
+// Where a result holds a stored text: its key, ID, text type and vector, then whether it has a
+// head, then the head.
+struct TTextColumns {
+    int key, ID, texttype, vector;
+};
+
+// The text of row r, its views into rows.
+TStoredText TextAt(const TPgResult& rows, int r, const TTextColumns& at) {
+    TStoredText t;
+    t.key = rows.Int64(r, at.key);
+    t.ID = rows.Bytes(r, at.ID);
+    t.texttype = rows.Bytes(r, at.texttype);
+    t.vector = rows.Bytes(r, at.vector);
+    if (rows.Bool(r, at.vector + 1)) t.head = rows.Bytes(r, at.vector + 2);
+    return t;
+}
+
+int32_t StoredFontSize() {
+    const std::optional<std::string> setting = ReadUserSetting(kTextSizeSetting);
+    if (!setting) return kDefaultFontSize;
+    std::string text = *setting;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    if (text.empty()) return kDefaultFontSize;
+    // A "0" in front, as the file's setting is read: a sign makes it no number.
+    return TryStrToInt("0" + text).value_or(kDefaultFontSize);
+}
+
+}  // namespace
+
+int32_t TPgStore::ReadFontSize() {
+    std::lock_guard<std::mutex> lock(fsizeMutex);
+    return StoredFontSize();
+}
+
+void TPgStore::WriteFontSize(int32_t size) {
+    std::lock_guard<std::mutex> lock(fsizeMutex);
+    // Unchanged, nothing is written: the opening writes the size back, and a settings folder
+    // that cannot be written must not keep the entries from opening.
+    if (StoredFontSize() == size) return;
+    WriteUserSetting(kTextSizeSetting, std::to_string(size) + "\n");
+}
+
+// --- Loading and syncing -----------------------------------------------------------------------
+
+void TPgStore::LoadAll(TSearchIndex& index) {
+    if (!fopen) throw Exception("The knowledge base is not open");
+    Read([&](TPgConnection& c) {
+        LoadWith(c, index);
+        return 0;
+    });
+}
+
+void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
+    fapplied = -1;
+    freload = true;
+    index.Clear();
+    // One snapshot for the last change number and the rows, read through a cursor so that no
+    // more than a batch is held at a time.
+    c.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    try {
+        const int64_t last = c.Query("select coalesce(max(seq), 0) from changelog").Int64(0, 0);
+        c.Exec("DECLARE pelloquin_load NO SCROLL CURSOR FOR " + kLoadSQL);
+        const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM pelloquin_load";
+        // The next batch is asked for before this one goes into the index, so that the server
+        // reads it meanwhile.
+        c.Send(fetch);
+        std::vector<TStoredText> texts;
+        for (;;) {
+            const TPgResult rows = c.Receive();
+            if (rows.Rows() == 0) break;
+            c.Send(fetch);
+            texts.clear();
+            for (int r = 0; r < rows.Rows(); ++r) {
+                texts.push_back(TextAt(rows, r, {.key = 0, .ID = 1, .texttype = 2, .vector = 3}));
+            }
+            index.Add(texts);
+        }
+        c.Exec("COMMIT");
+        fapplied = last;
+        freload = false;
+    } catch (const std::exception&) {
+        c.Discard();  // a batch asked for
+        Rollback(c);
+        throw;
+    }
+}
+
+TPgStore::TChanges TPgStore::ReadChanges(TPgConnection& c, int64_t after) {
+    const std::string from = std::to_string(after), most = std::to_string(kMostChanges);
+    TChanges changes;
+    changes.rows = c.Query(kChangesSQL, {TPgParam::Text(from), TPgParam::Text(most)});
+    changes.last = changes.rows.Int64(0, 0);
+    changes.count = changes.rows.Int64(0, 1);
+    return changes;
+}
+
+bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection& c) {
+    const int64_t applied = fapplied;
+    if (changes.last == applied) return false;  // what was heard is in the index already
+    const TPgResult& rows = changes.rows;
+    // A log that went back (the tables made anew), too many changes to replace one by one, or
+    // rows that would not come last (written by something that bypassed the lock): load whole.
+    bool whole = changes.last < applied || changes.count > kMostChanges;
+    for (int r = 0; r < rows.Rows() && !whole; ++r)
+        whole = !rows.IsNull(r, 3) && rows.Int64(r, 3) <= index.LastKey();
+    if (whole) {
+        LoadWith(c, index);
+        return true;
+    }
+
+    // Entries new to the server cannot be in the index: only the others are looked for, each a
+    // walk over the texts.
+    std::unordered_set<std::string_view> changed;
+    for (int r = 0; r < rows.Rows(); ++r)
+        if (!rows.IsNull(r, 2) && rows.Bool(r, 8)) changed.insert(rows.Bytes(r, 2));
+    if (changed.size() <= kFewEntries) {
+        for (std::string_view ID : changed)
+            index.RemoveEntry(ID);
+    } else {
+        std::string_view ID, texttype;
+        for (int64_t key : index.LiveKeys())
+            if (index.Lookup(key, ID, texttype) && changed.contains(ID)) index.RemoveKey(key);
+    }
+
+    std::vector<TStoredText> texts;
+    for (int r = 0; r < rows.Rows(); ++r) {
+        if (rows.IsNull(r, 3)) continue;  // an entry deleted, or a row of no entry
+        texts.push_back(TextAt(rows, r, {.key = 3, .ID = 2, .texttype = 4, .vector = 5}));
+    }
+    index.Add(texts);
+    fapplied = changes.last;
+    return true;
+}
+
+bool TPgStore::Sync(TSearchIndex& index) {
+    if (!fopen) return false;
+    const bool inStep = fapplied >= 0 && !freload;
+    // The typing path: without news from the listener, no round trip.
+    if (inStep && !fstale && fheard <= fapplied) return false;
+    TPgConnection* c = ConnectionAtHand(true);
+    if (!c) return false;  // the listener is fetching one; the news waits for it
+    const bool stale = fstale.exchange(false);
+    int64_t heard = fheard;
+    try {
+        bool changed = true;
+        if (inStep) {
+            changed = Apply(index, ReadChanges(*c, fapplied), *c);
+        } else {
+            LoadWith(*c, index);
+        }
+        // Numbers heard from a change log that has since been made anew are forgotten, unless
+        // the listener heard more meanwhile, so that they do not cost a query at every pass.
+        if (heard > fapplied) fheard.compare_exchange_strong(heard, fapplied);
+        return changed;
+    } catch (const EPgException& e) {
+        if (stale) fstale = true;
+        if (!e.ConnectionLost()) throw;
+        fconn.reset();
+        fstale = true;
+        return false;
+    }
+}
+
+// --- Writing -----------------------------------------------------------------------------------
+
+TPgConnection& TPgStore::Begin(const std::string& begin) {
+    for (int attempt = 0;; ++attempt) {
+        TPgConnection& c = Connection();
+        try {
+            c.Exec(begin);
+            return c;
+        } catch (const EPgException& e) {
+            if (!e.ConnectionLost()) {
+                Rollback(c);
+                if (e.State() == kLockNotGranted) {
+                    throw Exception("The office server stayed busy with another program's writes");
+                }
+                throw;
+            }
+            // Nothing reached the server: once more, on a new connection.
+            fconn.reset();
+            if (attempt > 0) RaiseUnreachable(e);
+        }
+    }
+}
+
+void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index) {
+    Open();  // a first opening that could not reach the server is finished by the next write
+    // A writer waits for the lock a while (another program's copy of a whole file holds it for
+    // seconds), not for ever.
+    TPgConnection* c =
+        &Begin("BEGIN; SET LOCAL lock_timeout = " + std::to_string(flockWait.count()) + "; " +
+               std::string(kLockChangeLog));
+
+    const bool follow = index && fapplied >= 0 && !freload;
+    TChanges changes;
+    try {
+        body(*c);
+        // Under the lock: every change up to this write, for the index once it has committed.
+        if (follow) changes = ReadChanges(*c, fapplied);
+        if (fbeforeCommitHook) fbeforeCommitHook();
+        c->Exec("COMMIT");
+    } catch (const EPgException& e) {
+        if (!e.ConnectionLost()) {
+            Rollback(*c);
+            throw;
+        }
+        // Whether a lost COMMIT went through is unknown: the next sync reads the log.
+        fconn.reset();
+        fstale = true;
+        RaiseUnreachable(e);
+    } catch (...) {
+        Rollback(*c);
+        throw;
+    }
+
+    if (!index) return;
+    // The write is stored whatever happens now; an index that cannot follow is caught up later.
+    try {
+        if (follow) {
+            Apply(*index, changes, *c);
+        } else {
+            LoadWith(*c, *index);
+        }
+    } catch (const std::exception&) {
+        fstale = true;
+    }
+}
+
+std::string TPgStore::SaveEntry(std::string_view problem, std::string_view solution,
+                                TSearchIndex* index) {
+    const std::string ID = kb::GuidToID(NewGuid());
+    const std::string storedProblem = Stored(problem), storedSolution = Stored(solution);
+    const std::string problemVector = EncodeCV(storedProblem)->Text();
+    const std::string solutionVector = EncodeCV(storedSolution)->Text();
+    Write(
+        [&](TPgConnection& c) {
+            const std::string createdProblem = AsUtf8(NowAsText());
+            const std::string createdSolution = AsUtf8(NowAsText());
+            c.Query(kSaveSQL, {TPgParam::Text(ID), TPgParam::Text(createdProblem),
+                               TPgParam::Text(createdSolution), TPgParam::Bytes(storedProblem),
+                               TPgParam::Bytes(storedSolution), TPgParam::Bytes(problemVector),
+                               TPgParam::Bytes(solutionVector)});
+        },
+        index);
+    return ID;
+}
+
+void TPgStore::ReplaceEntry(std::string_view ID, std::string_view problem,
+                            std::string_view solution, TSearchIndex* index) {
+    const std::string storedProblem = Stored(problem), storedSolution = Stored(solution);
+    const std::string problemVector = EncodeCV(storedProblem)->Text();
+    const std::string solutionVector = EncodeCV(storedSolution)->Text();
+    Write(
+        [&](TPgConnection& c) {
+            const TPgResult texts = c.Query("select count(*) from textdata where ID = $1::varchar",
+                                            {TPgParam::Text(ID)});
+            if (texts.Int64(0, 0) == 0) throw EEntryDeleted();
+            c.Query(kReplaceTextsSQL, {TPgParam::Text(ID), TPgParam::Bytes(storedProblem),
+                                       TPgParam::Bytes(storedSolution)});
+            c.Query(kReplaceVectorsSQL, {TPgParam::Text(ID), TPgParam::Bytes(problemVector),
+                                         TPgParam::Bytes(solutionVector)});
+        },
+        index);
+}
+
+void TPgStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
+    Write([&](TPgConnection& c) { c.Query(kDeleteSQL, {TPgParam::Text(ID)}); }, index);
+}
+
+void TPgStore::RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs) {
+    if (IDs.empty()) return;
+    c.StartCopy("copy changelog (ID, op) from stdin");
+    std::string data;
+    for (const std::string& ID : IDs) {
+        AppendCopyText(data, ID);
+        data += "\tS\n";  // new to the server
+        if (data.size() > (1 << 20)) {
+            c.PutCopyData(data);
+            data.clear();
+        }
+    }
+    c.PutCopyData(data);
+    c.EndCopy();
+    c.Query("select pg_notify('" + std::string(kChannel) + "', max(seq)::text) from changelog");
+}
+
+void TPgStore::WriteEntries(const std::function<std::vector<std::string>(TPgConnection&)>& body) {
+    Write([&](TPgConnection& c) { RecordChanges(c, body(c)); }, nullptr);
+}
+
+bool TPgStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                            const TProgress& progress) {
+    Open();
+    // One snapshot, read through a cursor; the entries in the order of their first save. Not
+    // tried again on a new connection once entries have been handed out.
+    TPgConnection& c = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    try {
+        constexpr uint64_t kProgressEntries = 256;
+        try {
+            const uint64_t total = static_cast<uint64_t>(
+                c.Query("select count(distinct ID) from textdata where texttype in ('P', 'S')")
+                    .Int64(0, 0));
+            c.Exec(
+                "DECLARE pelloquin_entries NO SCROLL CURSOR FOR "
+                "with e as (select distinct ID from textdata where texttype in ('P', 'S')) "
+                "select e.ID, p.created, p.description, s.created, s.description, "
+                "s.ID is not null from e "
+                "left join textdata p on p.ID = e.ID and p.texttype = 'P' "
+                "left join textdata s on s.ID = e.ID and s.texttype = 'S' "
+                "left join (select ID, min(seq) as first from changelog group by ID) f "
+                "on f.ID = e.ID order by f.first nulls last, e.ID");
+            TStoredEntry entry;
+            uint64_t done = 0;
+            for (;;) {
+                const TPgResult rows = c.Query("FETCH 1000 FROM pelloquin_entries");
+                if (rows.Rows() == 0) break;
+                for (int r = 0; r < rows.Rows(); ++r) {
+                    entry.ID.assign(rows.Bytes(r, 0));
+                    const bool hasSolution = rows.Bool(r, 5);
+                    // An entry without a problem text takes its date from the solution.
+                    entry.created.assign(rows.Bytes(r, rows.IsNull(r, 2) && hasSolution ? 3 : 1));
+                    entry.problem = kb::WithoutNuls(rows.Bytes(r, 2));
+                    entry.solutionCreated.assign(rows.Bytes(r, hasSolution ? 3 : 1));
+                    entry.solution = kb::WithoutNuls(rows.Bytes(r, 4));
+                    each(entry);
+                    if (progress && ++done % kProgressEntries == 0 && !progress(done, total)) {
+                        Rollback(c);
+                        return false;
+                    }
+                }
+            }
+            c.Exec("COMMIT");
+            return !progress || progress(done, total);
+        } catch (const std::exception&) {
+            Rollback(c);
+            throw;
+        }
+    } catch (const EPgException& e) {
+        if (!e.ConnectionLost()) throw;
+        fconn.reset();
+        RaiseUnreachable(e);
+    }
+}
+
+namespace {
+
+// Thrown through a write to roll it back when the user cancels.
+struct TCancelled {};
+
+constexpr std::string_view kImportSQL =
+    "with t as (insert into textdata values ($1::varchar, $2::text, null, 'P', $4::bytea), "
+    "($1::varchar, $3::text, null, 'S', $5::bytea)) "
+    "insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
+    "($1::varchar, 'S', $7::bytea)";
+
+// Characters of an ID as the server's column counts them, or -1 when it cannot be stored.
+long IDLength(std::string_view ID) {
+    if (ID.find('\0') != std::string_view::npos) return -1;
+    if (!IsMarkedUtf8(std::string(kUtf8Mark) + std::string(ID))) return -1;
+    return std::count_if(ID.begin(), ID.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+}  // namespace
+
+TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& progress,
+                                       TSearchIndex* index) {
+    // Asked this often, the user's Cancel is heard within a fraction of a second.
+    constexpr uint64_t kProgressRows = 256;
+    TImportSummary summary;
+    try {
+        Write(
+            [&](TPgConnection& c) {
+                summary = {};
+                std::unordered_set<std::string> known;
+                {
+                    const TPgResult IDs =
+                        c.Query("select ID from textdata union select ID from vectors");
+                    for (int r = 0; r < IDs.Rows(); ++r)
+                        known.emplace(IDs.Bytes(r, 0));
+                }
+                std::vector<std::string> imported;
+                TStoredEntry entry;
+                std::string failure;
+                bool goOn = true;
+                for (uint64_t rows = 1; goOn && source.Next(entry, failure); ++rows) {
+                    const long length = IDLength(entry.ID);
+                    if (!failure.empty()) {
+                        summary.Fail(source.Where() + ": " + failure);
+                        failure.clear();
+                    } else if (entry.ID.empty()) {
+                        summary.Fail(source.Where() + ": the entry has no ID");
+                    } else if (length < 0 || length > 40) {
+                        summary.Fail(source.Where() +
+                                     ": the entry's ID is not one the server can hold");
+                    } else if (!known.insert(entry.ID).second) {
+                        ++summary.skipped;
+                    } else {
+                        const std::string problem = Stored(entry.problem);
+                        const std::string solution = Stored(entry.solution);
+                        const std::string problemVector = EncodeCV(problem)->Text();
+                        const std::string solutionVector = EncodeCV(solution)->Text();
+                        const std::string created = AsUtf8(entry.created);
+                        const std::string solutionCreated = AsUtf8(entry.solutionCreated);
+                        c.Query(kImportSQL,
+                                {TPgParam::Text(entry.ID), TPgParam::Text(created),
+                                 TPgParam::Text(solutionCreated), TPgParam::Bytes(problem),
+                                 TPgParam::Bytes(solution), TPgParam::Bytes(problemVector),
+                                 TPgParam::Bytes(solutionVector)});
+                        imported.push_back(entry.ID);
+                    }
+                    if (progress && rows % kProgressRows == 0)
+                        goOn = progress(source.Done(), source.Total());
+                }
+                if (goOn && progress) goOn = progress(source.Done(), source.Total());
+                if (!goOn) throw TCancelled();
+                RecordChanges(c, imported);
+                summary.imported = imported.size();
+            },
+            index);
+    } catch (const TCancelled&) {
+        summary.cancelled = true;
+        summary.imported = 0;
+    }
+    return summary;
+}
+
+TEntryTexts TPgStore::ReadEntry(std::string_view ID) {
+    return Read([&](TPgConnection& c) {
+        const TPgResult rows = c.Query(
+            "select texttype, description from textdata where ID = $1::varchar and "
+            "texttype in ('P', 'S')",
+            {TPgParam::Text(ID)});
+        TEntryTexts texts;
+        bool problem = false, solution = false;
+        for (int r = 0; r < rows.Rows(); ++r) {
+            // Cut at a NUL, as a text column of the file reads back.
+            std::string_view text = rows.Bytes(r, 1);
+            text = text.substr(0, text.find('\0'));
+            if (rows.Bytes(r, 0) == kb::kProblem) {
+                texts.problem = text;
+                problem = true;
+            } else {
+                texts.solution = text;
+                solution = true;
+            }
+        }
+        if (!problem || !solution) throw EEntryDeleted();
+        return texts;
+    });
+}
+
+// --- The listener ------------------------------------------------------------------------------
+
+void TPgStore::StartListener() {
+    if (!flistener.joinable()) flistener = std::thread([this] { Listen(); });
+}
+
+void TPgStore::OfferSpare() {
+    std::unique_ptr<TPgConnection> spare;
+    try {
+        spare = TPgConnection::Connect(fconninfo, kConnectTimeout, &fwaker);
+        if (spare) Prepare(*spare);
+    } catch (const EPgException&) {
+        return;  // the listener's own connection will tell whether the server is gone
+    }
+    if (!spare) return;  // woken: asked to stop, or for something else first
+    std::lock_guard<std::mutex> lock(fspareMutex);
+    fspare = std::move(spare);
+    fwantSpare = false;
+}
+
+void TPgStore::Listen() {
+    std::unique_ptr<TPgConnection> listen;
+    auto pause = std::chrono::milliseconds(kFirstPause);
+    while (!fstopping) {
+        fwaker.Drain();
+        if (!listen) {
+            try {
+                listen = TPgConnection::Connect(fconninfo, kConnectTimeout, &fwaker);
+                if (listen) listen->Exec("LISTEN " + std::string(kChannel));
+            } catch (const EPgException& e) {
+                listen.reset();
+                {
+                    std::lock_guard<std::mutex> lock(fspareMutex);
+                    flastFailure = e.what();
+                }
+                fdown = true;
+                fwaker.Sleep(pause);
+                pause = std::min<std::chrono::milliseconds>(pause * 2, kLongestPause);
+                continue;
+            }
+            if (!listen) continue;
+            pause = kFirstPause;
+            // Back after a break: the store's connection went with the listener's, and what was
+            // written meanwhile was announced to nobody; the store reads it from the log.
+            OfferSpare();
+            fdown = false;
+            fstale = true;
+            Changed();
+        }
+        bool wanted = false;
+        {
+            std::lock_guard<std::mutex> lock(fspareMutex);
+            wanted = fwantSpare && !fspare;
+        }
+        if (wanted) OfferSpare();
+        if (WaitForSocket(listen->Socket(), false, &fwaker, kListenWait) != TSocketReady::Ready)
+            continue;
+        if (!listen->ConsumeInput()) {
+            listen.reset();
+            {
+                std::lock_guard<std::mutex> lock(fspareMutex);
+                flastFailure = "the connection to the server was lost";
+            }
+            fdown = true;
+            continue;
+        }
+        int64_t top = 0;
+        for (const TPgNotification& note : listen->TakeNotifications()) {
+            int64_t seq = 0;
+            const char* end = note.payload.data() + note.payload.size();
+            if (std::from_chars(note.payload.data(), end, seq).ptr == end) top = std::max(top, seq);
+        }
+        if (top > fapplied) {
+            int64_t heard = fheard;
+            while (heard < top && !fheard.compare_exchange_weak(heard, top)) {
+            }
+            Changed();
+        }
+    }
+}

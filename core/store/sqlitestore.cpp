@@ -1,0 +1,356 @@
+// Loading pairs each vector row with its text row as the description lookup would find it (the
+// row of the same entry ID and text type). Saves write an entry's two texts and then its two
+// vectors, and deletes remove both, so in a file written by this program the two tables list
+// their rows in the same order: the loader steps through both at once and keeps aside, in a map,
+// only text rows that it passes on the way to a later one. With (ID, texttype) not unique (tables
+// not made by this program) that pairing could pick another row than the lookup, so all text
+// rows go into the map first, the first of each key winning as in the lookup.
+#include "core/store/sqlitestore.h"
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <unordered_map>
+
+#include "core/knowledgebase.h"
+#include "core/searchindex.h"
+#include "core/storedtext.h"
+
+namespace {
+
+// Rows handed to the index at a time: large enough to parse on both cores, small enough that the
+// batch's copies stay a few megabytes.
+constexpr size_t kBatchRows = 8192;
+
+// How long a tool's connection waits for another program's write to the file to end.
+constexpr int kToolBusyMs = 10000;
+
+std::string HeadColumn(std::string_view table) {
+    return "substr(cast(" + std::string(table) + "description as blob),1," +
+           std::to_string(kHitTextBytes) + ")";
+}
+
+// Whether table was made by the create statement given. SQLite keeps a statement as written but
+// for its first two words, which it upper-cases.
+bool SchemaIs(TSQLiteDatabase& DB, std::string_view table, std::string_view create) {
+    const auto schema = DB.GetTable("select sql from sqlite_master where type='table' and name='" +
+                                    std::string(table) + "'");
+    if (schema->Count() != 1) return false;
+    std::string_view stored = schema->CellView(0, 0);
+    if (create.ends_with(';')) create.remove_suffix(1);
+    constexpr std::string_view kPrefix = "create table";
+    if (stored.size() != create.size() || !create.starts_with(kPrefix)) return false;
+    for (size_t i = 0; i < kPrefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(stored[i])) != kPrefix[i]) return false;
+    }
+    return stored.substr(kPrefix.size()) == create.substr(kPrefix.size());
+}
+
+struct TKey {
+    std::string ID;
+    std::string texttype;
+    bool operator==(const TKey&) const = default;
+};
+
+struct TKeyHash {
+    size_t operator()(const TKey& key) const noexcept {
+        const size_t h = std::hash<std::string>()(key.ID);
+        return h ^ (std::hash<std::string>()(key.texttype) + 0x9e3779b97f4a7c15ULL + (h << 6));
+    }
+};
+
+// Stored texts gathered for the index, copied out of the cursors' rows (which a step invalidates).
+class TBatch {
+public:
+    explicit TBatch(TSearchIndex& index) : findex(index) {}
+
+    void Add(int64_t key, std::string_view ID, std::string_view texttype, std::string_view vector,
+             const std::string* head) {
+        TRow row{key, Put(ID), Put(texttype), Put(vector), 0, 0, head != nullptr};
+        if (head) {
+            row.head = fbytes.size();
+            fbytes += *head;
+            row.headEnd = fbytes.size();
+        }
+        frows.push_back(row);
+        if (frows.size() >= kBatchRows) Flush();
+    }
+
+    void Flush() {
+        if (frows.empty()) return;
+        const std::string_view all = fbytes;
+        std::vector<TStoredText> texts;
+        texts.reserve(frows.size());
+        for (const TRow& r : frows) {
+            TStoredText t;
+            t.key = r.key;
+            t.ID = all.substr(r.ID.first, r.ID.second);
+            t.texttype = all.substr(r.texttype.first, r.texttype.second);
+            t.vector = all.substr(r.vector.first, r.vector.second);
+            if (r.hasHead) t.head = all.substr(r.head, r.headEnd - r.head);
+            texts.push_back(t);
+        }
+        findex.Add(texts);
+        frows.clear();
+        fbytes.clear();
+    }
+
+private:
+    using TPlace = std::pair<size_t, size_t>;
+    struct TRow {
+        int64_t key;
+        TPlace ID, texttype, vector;
+        size_t head, headEnd;
+        bool hasHead;
+    };
+    TPlace Put(std::string_view s) {
+        const TPlace place{fbytes.size(), s.size()};
+        fbytes += s;
+        return place;
+    }
+
+    TSearchIndex& findex;
+    std::vector<TRow> frows;
+    std::string fbytes;
+};
+
+}  // namespace
+
+TSQLiteStore::TSQLiteStore(std::string file, TOpenMode mode)
+    : ffile(std::move(file)), fmode(mode) {}
+
+TSQLiteStore::~TSQLiteStore() = default;
+
+void TSQLiteStore::Open() {
+    if (fopen) return;
+    if (!fDB) {
+        fDB = std::make_unique<TSQLiteDatabase>(ffile, fmode,
+                                                fmode == TOpenMode::Create ? 0 : kToolBusyMs);
+    }
+    if (fmode != TOpenMode::Create && !kb::IsKnowledgeBase(*fDB)) {
+        fDB.reset();
+        throw kb::ENotAKnowledgeBase(ffile);
+    }
+    if (fmode != TOpenMode::ReadOnly) kb::CreateMissingTables(*fDB);
+    funiqueKeys = SchemaIs(*fDB, "textdata", kb::kCreateTextdata) &&
+                  SchemaIs(*fDB, "vectors", kb::kCreateVectors);
+    fopen = true;
+}
+
+int32_t TSQLiteStore::ReadFontSize() {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::ReadFontSize(*fDB);
+}
+
+void TSQLiteStore::WriteFontSize(int32_t size) {
+    if (fDB) kb::WriteFontSize(*fDB, size);
+}
+
+int64_t TSQLiteStore::DataVersion() {
+    return fDB->GetTable("PRAGMA data_version")->FieldAsInteger(0);
+}
+
+int64_t TSQLiteStore::MaxRowid() {
+    return fDB->GetTable("select max(rowid) from vectors")->FieldAsInteger(0);
+}
+
+void TSQLiteStore::LoadAll(TSearchIndex& index) {
+    if (!fopen) throw Exception("The knowledge base is not open");
+    // Taken first: rows written by others after it are left to the next sync.
+    const int64_t dataVersion = DataVersion();
+    const int64_t top = MaxRowid();
+    index.Clear();
+    fdataVersion = -1;
+
+    const std::string textsSQL =
+        "select ID,texttype," + HeadColumn("") + " from textdata order by rowid";
+    // Text rows passed on the way to a later one; without unique keys, every text row, with the
+    // number of rows per key (the load query's join lists a vector once per text row).
+    struct TAside {
+        std::string head;
+        int rows = 0;
+    };
+    std::unordered_map<TKey, TAside, TKeyHash> aside;
+    TSQLiteCursor texts(*fDB, textsSQL);
+    bool textRow = texts.Next();
+    auto setAside = [&] {
+        TAside& a = aside[TKey{std::string(texts.Text(0)), std::string(texts.Text(1))}];
+        if (a.rows++ == 0) a.head.assign(texts.Text(2));
+        textRow = texts.Next();
+    };
+    if (!funiqueKeys) {
+        while (textRow)
+            setAside();
+    }
+
+    TBatch batch(index);
+    std::string head;
+    TSQLiteCursor vectors(*fDB, "select rowid,ID,texttype,vectordata from vectors where rowid<=" +
+                                    std::to_string(top) + " order by rowid");
+    TKey key;
+    while (vectors.Next()) {
+        const std::string_view ID = vectors.Text(1), texttype = vectors.Text(2);
+        int copies = 0;  // rows of the load query for this vector row that have a text
+        if (funiqueKeys && textRow && texts.Text(0) == ID && texts.Text(1) == texttype) {
+            head.assign(texts.Text(2));
+            textRow = texts.Next();
+            copies = 1;
+        } else {
+            key.ID.assign(ID);
+            key.texttype.assign(texttype);
+            if (auto it = aside.find(key); it != aside.end()) {
+                copies = funiqueKeys ? 1 : it->second.rows;
+                head = funiqueKeys ? std::move(it->second.head) : it->second.head;
+                if (funiqueKeys) aside.erase(it);
+            } else {
+                while (textRow && copies == 0) {
+                    if (texts.Text(0) == ID && texts.Text(1) == texttype) {
+                        head.assign(texts.Text(2));
+                        textRow = texts.Next();
+                        copies = 1;
+                    } else {
+                        setAside();
+                    }
+                }
+            }
+        }
+        for (int c = 0; c < std::max(copies, 1); ++c)
+            batch.Add(vectors.Integer(0), ID, texttype, vectors.Text(3), copies ? &head : nullptr);
+    }
+    batch.Flush();
+    fmaxRowid = top;
+    fdataVersion = dataVersion;
+}
+
+void TSQLiteStore::AddRowsAfter(TSearchIndex& index, int64_t after) {
+    // Only rows this program's loads could miss: a few, so the join's lookups cost nothing.
+    TSQLiteCursor rows(*fDB,
+                       "select vectors.rowid,vectors.ID,vectors.texttype,vectordata,"
+                       "textdata.rowid is not null," +
+                           HeadColumn("textdata.") +
+                           " from vectors  left join textdata on textdata.ID=vectors.ID and "
+                           "textdata.texttype=vectors.texttype where vectors.rowid>" +
+                           std::to_string(after) + " order by vectors.rowid");
+    TBatch batch(index);
+    std::string head;
+    while (rows.Next()) {
+        const bool hasText = rows.Integer(4) != 0;
+        if (hasText) head.assign(rows.Text(5));
+        batch.Add(rows.Integer(0), rows.Text(1), rows.Text(2), rows.Text(3),
+                  hasText ? &head : nullptr);
+        fmaxRowid = std::max(fmaxRowid, rows.Integer(0));
+    }
+    batch.Flush();
+}
+
+bool TSQLiteStore::Sync(TSearchIndex& index) {
+    if (!fopen || fdataVersion < 0) return false;
+    const int64_t dataVersion = DataVersion();
+    if (dataVersion == fdataVersion) return false;
+    // Without unique keys a new row could pair with another text than a full load pairs it with.
+    if (!funiqueKeys) {
+        LoadAll(index);
+        return true;
+    }
+    // Compare the rows now in the file with those loaded, by rowid: the primary key's index
+    // answers this without reading any vector text.
+    const std::vector<int64_t> live = index.LiveKeys();
+    std::vector<int64_t> vanished;
+    size_t next = 0;
+    bool reused = false;
+    {
+        TSQLiteCursor rows(*fDB, "select rowid,ID,texttype from vectors where rowid<=" +
+                                     std::to_string(fmaxRowid) + " order by rowid");
+        std::string_view ID, texttype;
+        while (rows.Next() && !reused) {
+            const int64_t rowid = rows.Integer(0);
+            while (next < live.size() && live[next] < rowid)
+                vanished.push_back(live[next++]);
+            if (next < live.size() && live[next] == rowid && index.Lookup(rowid, ID, texttype) &&
+                ID == rows.Text(1) && texttype == rows.Text(2)) {
+                ++next;
+            } else {
+                reused = true;  // a row the index never had, under an old rowid
+            }
+        }
+    }
+    if (reused) {
+        LoadAll(index);
+        return true;
+    }
+    vanished.insert(vanished.end(), live.begin() + static_cast<ptrdiff_t>(next), live.end());
+    for (int64_t key : vanished)
+        index.RemoveKey(key);
+    const int64_t before = fmaxRowid;
+    AddRowsAfter(index, fmaxRowid);
+    fdataVersion = dataVersion;
+    return !vanished.empty() || fmaxRowid != before;
+}
+
+void TSQLiteStore::CatchUpOwnWrite(TSearchIndex* index, std::string_view ID) {
+    if (!index) return;
+    if (fdataVersion < 0) {
+        LoadAll(*index);
+    } else if (DataVersion() != fdataVersion) {
+        Sync(*index);  // others wrote too: compare everything, which takes in this write as well
+    } else {
+        if (!ID.empty()) index->RemoveEntry(ID);
+        AddRowsAfter(*index, fmaxRowid);
+    }
+}
+
+std::string TSQLiteStore::SaveEntry(std::string_view problem, std::string_view solution,
+                                    TSearchIndex* index) {
+    Open();  // a first start cut short (a full disk) is finished by the next write
+    const std::string ID = kb::SaveEntry(*fDB, problem, solution);
+    CatchUpOwnWrite(index, {});
+    return ID;
+}
+
+void TSQLiteStore::ReplaceEntry(std::string_view ID, std::string_view problem,
+                                std::string_view solution, TSearchIndex* index) {
+    Open();
+    kb::ReplaceEntry(*fDB, ID, problem, solution);
+    CatchUpOwnWrite(index, ID);
+}
+
+void TSQLiteStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
+    Open();
+    kb::DeleteEntry(*fDB, ID);
+    CatchUpOwnWrite(index, ID);
+}
+
+TEntryTexts TSQLiteStore::ReadEntry(std::string_view ID) {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    TEntryTexts texts;
+    for (auto [type, text] :
+         {std::pair{kb::kProblem, &texts.problem}, std::pair{kb::kSolution, &texts.solution}}) {
+        const auto rows = fDB->GetTable(kb::SelectDescriptionSQL(ID, type));
+        if (rows->Count() == 0) throw EEntryDeleted();
+        *text = rows->FieldAsString(0);
+    }
+    return texts;
+}
+
+bool TSQLiteStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                                const TProgress& progress) {
+    Open();
+    constexpr uint64_t kProgressEntries = 256;
+    const uint64_t total = progress ? kb::CountEntries(*fDB) : 0;
+    kb::TEntryCursor entries(*fDB);
+    TStoredEntry entry;
+    uint64_t done = 0;
+    while (entries.Next(entry)) {
+        each(entry);
+        if (progress && ++done % kProgressEntries == 0 && !progress(done, total)) return false;
+    }
+    return !progress || progress(done, total);
+}
+
+TImportSummary TSQLiteStore::ImportEntries(TEntrySource& source, const TProgress& progress,
+                                           TSearchIndex* index) {
+    Open();
+    TImportSummary summary = kb::ImportEntries(*fDB, source, progress);
+    if (summary.imported > 0) CatchUpOwnWrite(index, {});
+    return summary;
+}

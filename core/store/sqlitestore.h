@@ -1,0 +1,69 @@
+// The knowledge base file on this computer as a store: the statements of knowledgebase.h over one
+// SQLite connection, and the search index kept in step with the file.
+//
+// Keeping in step: every text is indexed under the rowid of its vector row. A full load streams
+// the vector rows in rowid order beside the text rows (which a file written by this program holds
+// in the same order), so no table of all vectors is ever held. Later, SQLite's data_version tells
+// when another connection has written; the rowids then say what changed: rows that vanished were
+// deleted, rows above the highest rowid loaded were added (saves, and edits, which give an entry's
+// vectors new rowids), and anything else (an old rowid reused) forces a full load.
+//
+// Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
+// tools, only a file that exists and holds the tables of entries, either for writing or for
+// reading alone (then nothing is ever written to it, and writes fail). A tool's connection waits
+// a while for a program's write to the file to end; the program's own fails at once.
+//
+// Thread safety: as TKnowledgeStore. The connection is serialized, so the text size may be written
+// beside a running load or search.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "core/store/knowledgestore.h"
+#include "sqlite/sqlitedb.h"
+
+class TSQLiteStore : public TKnowledgeStore {
+public:
+    // mode Create opens as the program does; Existing and ReadOnly raise ENotAKnowledgeBase, or
+    // the database layer's error, for a missing or foreign file, which they leave as it is.
+    explicit TSQLiteStore(std::string file, TOpenMode mode = TOpenMode::Create);
+    ~TSQLiteStore() override;
+
+    void Open() override;
+    bool IsOpen() const override { return fopen; }
+    int32_t ReadFontSize() override;
+    void WriteFontSize(int32_t size) override;
+    void LoadAll(TSearchIndex& index) override;
+    bool Sync(TSearchIndex& index) override;
+    std::string SaveEntry(std::string_view problem, std::string_view solution,
+                          TSearchIndex* index) override;
+    void ReplaceEntry(std::string_view ID, std::string_view problem, std::string_view solution,
+                      TSearchIndex* index) override;
+    void DeleteEntry(std::string_view ID, TSearchIndex* index) override;
+    TEntryTexts ReadEntry(std::string_view ID) override;
+    bool ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
+                      const TProgress& progress) override;
+    TImportSummary ImportEntries(TEntrySource& source, const TProgress& progress,
+                                 TSearchIndex* index) override;
+    std::string Location() const override { return ffile; }
+
+    // The open connection, or null before a successful open (tools and tests).
+    TSQLiteDatabase* Database() const { return fDB.get(); }
+
+private:
+    int64_t DataVersion();
+    int64_t MaxRowid();
+    // Indexes the vector rows above rowid `after`, with their texts.
+    void AddRowsAfter(TSearchIndex& index, int64_t after);
+    // After a write of this connection: the index takes in what it wrote.
+    void CatchUpOwnWrite(TSearchIndex* index, std::string_view ID);
+
+    std::string ffile;
+    TOpenMode fmode;
+    std::unique_ptr<TSQLiteDatabase> fDB;
+    bool fopen = false;         // the file is open and has its tables
+    bool funiqueKeys = false;   // both tables have the key this program gives them
+    int64_t fmaxRowid = 0;      // highest vector rowid the index has taken in
+    int64_t fdataVersion = -1;  // data_version when the index was last in step; -1: never
+};

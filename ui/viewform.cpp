@@ -1,0 +1,241 @@
+// Laid out as two raised areas split by a draggable bar: the problem above, the solution and
+// the button bar below. The window only shows and asks; deleting is the main window's work.
+#include "ui/viewform.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "ui/application.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/qtext.h"
+#include "ui/widgets/uipanel.h"
+
+namespace {
+
+const QColor kLightGrey(243, 243, 243);
+
+QFont Tahoma19() {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(19);
+    return font;
+}
+
+QLabel* AreaLabel(const QString& caption, QWidget* parent) {
+    auto* label = new QLabel(caption, parent);
+    label->setFixedHeight(23);
+    label->setFont(Tahoma19());
+    label->setAutoFillBackground(true);
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, kLightGrey);
+    label->setPalette(p);
+    return label;
+}
+
+QPlainTextEdit* ReadOnlyBox(QWidget* parent) {
+    auto* box = new QPlainTextEdit(parent);
+    box->setReadOnly(true);
+    box->setFrameShape(QFrame::NoFrame);
+    box->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return box;
+}
+
+QFrame* RaisedArea(QWidget* parent) {
+    auto* area = new QFrame(parent);
+    area->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    area->setLineWidth(1);
+    return area;
+}
+
+}  // namespace
+
+TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(QStringLiteral("Pelloquin: View Problem/Solution"));
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, p.color(QPalette::Button));
+    setPalette(p);
+    resize(422, 466);  // an outer size of about 430 x 500 with the window frame
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    Splitter1 = new QSplitter(Qt::Vertical, this);
+    root->addWidget(Splitter1);
+
+    QFrame* problemArea = RaisedArea(Splitter1);
+    auto* problemLayout = new QVBoxLayout(problemArea);
+    problemLayout->setContentsMargins(1, 1, 1, 1);
+    problemLayout->setSpacing(0);
+    ProblemLabel = AreaLabel(QStringLiteral("The Problem:"), problemArea);
+    ProblemText = ReadOnlyBox(problemArea);
+    problemLayout->addWidget(ProblemLabel);
+    problemLayout->addWidget(ProblemText, 1);
+
+    QFrame* solutionArea = RaisedArea(Splitter1);
+    auto* solutionLayout = new QVBoxLayout(solutionArea);
+    solutionLayout->setContentsMargins(1, 1, 1, 1);
+    solutionLayout->setSpacing(0);
+    SolutionLabel = AreaLabel(QStringLiteral("Your Solution:"), solutionArea);
+    SolutionText = ReadOnlyBox(solutionArea);
+    ButtonBar = new TPanel(solutionArea, QSize(420, 35));
+    ButtonBar->SetColor(kLightGrey);
+    ButtonBar->setFixedHeight(35);
+    Button1 = new QPushButton(QStringLiteral("Delete"), ButtonBar);
+    Button1->setFont(Tahoma19());
+    ButtonBar->Place(Button1, QRect(8, 8, 81, 25));
+    Button3 = new QPushButton(QStringLiteral("Edit"), ButtonBar);
+    Button3->setFont(Tahoma19());
+    ButtonBar->Place(Button3, QRect(97, 8, 75, 25));
+    Button2 = new QPushButton(QStringLiteral("Close"), ButtonBar);
+    Button2->setFont(Tahoma19());
+    ButtonBar->Place(Button2, QRect(329, 8, 75, 25), akTop | akRight);
+    solutionLayout->addWidget(SolutionLabel);
+    solutionLayout->addWidget(SolutionText, 1);
+    solutionLayout->addWidget(ButtonBar);
+
+    SetUpPanes(Splitter1, problemArea, solutionArea, 209, 466 - 209 - 3);
+
+    connect(Button1, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button2Click(); }); });
+    connect(Button3, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button3Click(); }); });
+
+    // Esc closes as Close does, the Delete key deletes as Delete does (with its question).
+    auto* close = new QAction(this);
+    close->setShortcut(QKeySequence(Qt::Key_Escape));
+    addAction(close);
+    connect(close, &QAction::triggered, this, [this] { RunHandler([this] { Button2Click(); }); });
+    auto* remove = new QAction(this);
+    remove->setShortcut(QKeySequence(QKeySequence::Delete));
+    addAction(remove);
+    connect(remove, &QAction::triggered, this, [this] { RunHandler([this] { Button1Click(); }); });
+    ProblemText->setAccessibleName(QStringLiteral("The Problem"));
+    SolutionText->setAccessibleName(QStringLiteral("Your Solution"));
+    Button1->setAccessibleName(QStringLiteral("Delete"));
+    Button1->setAccessibleDescription(QStringLiteral("Delete this entry from the knowledge base"));
+    Button2->setAccessibleName(QStringLiteral("Close"));
+    Button3->setAccessibleName(QStringLiteral("Edit"));
+    Button3->setAccessibleDescription(QStringLiteral("Change this entry's texts"));
+    SetTextSize(8);
+}
+
+void TShowItem::SetTextSize(int points) {
+    // A bitmap face does not scale; Tahoma does, and looks the same at the window's 8 points.
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(std::max(1, points));
+    ProblemText->setFont(font);
+    SolutionText->setFont(font);
+}
+
+void TShowItem::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (fplaced) return;
+    fplaced = true;
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+void TShowItem::Execute(const std::string& ID, const std::string& Problem,
+                        const std::string& Solution) {
+    fid = ID;
+    fproblem = Problem;
+    fsolution = Solution;
+    SetEditing(false);
+    ProblemText->setPlainText(ToEditorText(Problem));
+    SolutionText->setPlainText(ToEditorText(Solution));
+}
+
+void TShowItem::SetEditing(bool editing) {
+    fediting = editing;
+    ProblemText->setReadOnly(!editing);
+    SolutionText->setReadOnly(!editing);
+    Button3->setText(editing ? QStringLiteral("Save") : QStringLiteral("Edit"));
+    Button2->setText(editing ? QStringLiteral("Cancel") : QStringLiteral("Close"));
+    Button1->setEnabled(!editing);
+    if (editing) ProblemText->setFocus();
+}
+
+bool TShowItem::Modified() const {
+    return fediting && (FromEditorText(ProblemText->toPlainText()) != fproblem ||
+                        FromEditorText(SolutionText->toPlainText()) != fsolution);
+}
+
+void TShowItem::CancelEdit() {
+    ProblemText->setPlainText(ToEditorText(fproblem));
+    SolutionText->setPlainText(ToEditorText(fsolution));
+    SetEditing(false);
+}
+
+void TShowItem::Button3Click() {
+    if (!fediting) {
+        SetEditing(true);
+        return;
+    }
+    const std::string problem = FromEditorText(ProblemText->toPlainText());
+    const std::string solution = FromEditorText(SolutionText->toPlainText());
+    emit editSaved(this, problem, solution);  // raises, and keeps editing, when not stored
+    Execute(fid, problem, solution);
+}
+
+bool TShowItem::MayClose() {
+    if (!Modified()) return true;
+    const auto answer =
+        Dialogs().Ask(this, QStringLiteral("Confirm"),
+                      QStringLiteral("Would you like to save this entry before closing?"),
+                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (answer == QMessageBox::Cancel) return false;
+    if (answer == QMessageBox::Yes) {
+        bool saved = false;
+        RunHandler([&] {
+            Button3Click();
+            saved = true;
+        });
+        return saved;
+    }
+    CancelEdit();
+    return true;
+}
+
+void TShowItem::closeEvent(QCloseEvent* event) {
+    if (!MayClose()) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void TShowItem::Button2Click() {
+    if (fediting) {
+        CancelEdit();  // Cancel (or Esc): the stored texts come back
+        return;
+    }
+    if (!close()) return;
+    emit closedByButton(this);
+}
+
+void TShowItem::Button1Click() {
+    if (fediting) return;  // the Delete key edits the text then
+    if (Dialogs().Ask(this, QStringLiteral("Confirm"),
+                      QStringLiteral("Delete this Problem/Solution?"),
+                      QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
+        return;
+    }
+    // A failure raises out of here and leaves the entry, the list and this window as they were.
+    emit deleteConfirmed(this);
+    close();
+    emit closedByButton(this);
+}
