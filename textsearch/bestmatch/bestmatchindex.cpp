@@ -1,0 +1,552 @@
+// A search reads the postings of the query's terms twice. The first reading marks the entries
+// that share a term that is not common: only they can be listed, so the common terms, whose lists
+// hold most entries, are then read for those entries alone. The second reading scores, query
+// word by query word in the query's order: each word keeps, per entry, the best of its forms
+// (stems, accented form, completions of the word being typed), and adds that to the entry's
+// score, so that a word with two stems still counts once.
+#include "textsearch/bestmatch/bestmatchindex.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "textsearch/helperthread.h"
+
+namespace {
+
+constexpr uint32_t kNoDoc = UINT32_MAX;
+// Packed counts: title 0-2, problem 0-6, solution 0-6 in one byte; the top value of each means
+// "that much more follows as a varint".
+constexpr uint32_t kTitleEscape = 3, kFieldEscape = 7;
+
+void PutVarint(std::vector<uint8_t>& out, uint32_t v) {
+    while (v >= 0x80) {
+        out.push_back(static_cast<uint8_t>(v | 0x80));
+        v >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+inline uint32_t GetVarint(const uint8_t*& p) {
+    uint32_t v = *p++;
+    if (v < 0x80) return v;
+    v &= 0x7F;
+    for (int shift = 7;; shift += 7) {
+        const uint32_t b = *p++;
+        v |= (b & 0x7F) << shift;
+        if (b < 0x80) return v;
+    }
+}
+
+void PutPosting(std::vector<uint8_t>& out, uint32_t gap, const TFieldCounts& tf) {
+    PutVarint(out, gap);
+    const uint32_t t = std::min(tf.title, kTitleEscape);
+    const uint32_t b = std::min(tf.problem, kFieldEscape);
+    const uint32_t s = std::min(tf.solution, kFieldEscape);
+    out.push_back(static_cast<uint8_t>(t << 6 | b << 3 | s));
+    if (t == kTitleEscape) PutVarint(out, tf.title - kTitleEscape);
+    if (b == kFieldEscape) PutVarint(out, tf.problem - kFieldEscape);
+    if (s == kFieldEscape) PutVarint(out, tf.solution - kFieldEscape);
+}
+
+// Calls visit(doc, counts) for every posting of a list, in doc order.
+template <class Visit>
+inline void ForEachPosting(const std::vector<uint8_t>& list, Visit visit) {
+    const uint8_t* p = list.data();
+    const uint8_t* const end = p + list.size();
+    uint32_t doc = kNoDoc;
+    while (p < end) {
+        doc += 1 + GetVarint(p);
+        const uint32_t c = *p++;
+        TFieldCounts tf{c >> 6, (c >> 3) & 7, c & 7};
+        if (tf.title == kTitleEscape) tf.title += GetVarint(p);
+        if (tf.problem == kFieldEscape) tf.problem += GetVarint(p);
+        if (tf.solution == kFieldEscape) tf.solution += GetVarint(p);
+        visit(doc, tf);
+    }
+}
+
+// A term of one entry with its counts.
+struct TCounted {
+    std::string_view text;
+    TFieldCounts tf;
+    uint32_t id = 0;
+};
+
+uint32_t Mix(uint32_t h, uint32_t v) {
+    h ^= v + 0x9E3779B9u + (h << 6) + (h >> 2);
+    return h;
+}
+
+}  // namespace
+
+uint32_t FirstLineEnd(std::string_view text) {
+    const size_t end = text.find_first_of("\r\n");
+    return static_cast<uint32_t>(end == std::string_view::npos ? text.size() : end);
+}
+
+TEntryWords ReadEntryWords(TWordReader reader, const TEntryText& entry) {
+    TEntryWords words;
+    words.problem = reader(entry.problem);
+    words.solution = reader(entry.solution);
+    words.titleEnd = FirstLineEnd(entry.problem);
+    return words;
+}
+
+struct TBestMatchIndex::TScratch {
+    std::vector<float> acc, accP, accS;      // per doc: the score so far, and of each text alone
+    std::vector<float> wordF, wordP, wordS;  // per doc: the current word's best form
+    std::vector<uint8_t> candidate;
+    std::vector<uint32_t> candidates, touched;
+
+    void Fit(size_t docs) {
+        if (acc.size() >= docs) return;
+        for (auto* v : {&acc, &accP, &accS, &wordF, &wordP, &wordS})
+            v->resize(docs, 0.0f);
+        candidate.resize(docs, 0);
+    }
+    size_t Bytes() const {
+        return acc.capacity() * sizeof(float) * 6 + candidate.capacity() +
+               (candidates.capacity() + touched.capacity()) * sizeof(uint32_t);
+    }
+};
+
+class TBestMatchIndex::TImpl {
+public:
+    struct TTerm {
+        std::vector<uint8_t> postings;
+        uint32_t lastDoc = kNoDoc;  // the last doc id in postings
+        uint32_t df = 0;            // live entries holding it
+    };
+    struct TDoc {
+        TFieldCounts lengths;
+        uint32_t signature = 0;
+    };
+
+    std::unordered_map<std::string, uint32_t> ids;
+    std::vector<const std::string*> texts;  // per term id: its text (the key in ids)
+    std::vector<TTerm> terms;
+    std::vector<uint32_t> sorted;    // term ids in the order of their texts
+    std::vector<uint32_t> unsorted;  // ids added since sorted was last brought up to date
+    std::vector<TDoc> docs;
+    uint32_t dead = 0;  // removed docs whose postings are still held
+
+    mutable std::mutex scratchLock;
+    mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
+
+    // The entry's distinct terms with their counts, sorted by text.
+    static std::vector<TCounted> CountTerms(const TEntryWords& words, TFieldCounts& lengths) {
+        std::vector<std::pair<std::string_view, int>> all;  // term, field (0 T, 1 B, 2 S)
+        auto collect = [&](const TTextWords& text, bool problem) {
+            for (const TWord& w : text.words) {
+                const int field = !problem ? 2 : w.place.begin < words.titleEnd ? 0 : 1;
+                (field == 0 ? lengths.title : field == 1 ? lengths.problem : lengths.solution)++;
+                all.emplace_back(w.term, field);
+                if (!w.exact.empty() && w.exact != w.term) all.emplace_back(w.exact, field);
+            }
+        };
+        lengths = {};
+        collect(words.problem, true);
+        collect(words.solution, false);
+        std::sort(all.begin(), all.end());
+        std::vector<TCounted> out;
+        for (const auto& [text, field] : all) {
+            if (out.empty() || out.back().text != text) out.push_back(TCounted{text, {}, 0});
+            TFieldCounts& tf = out.back().tf;
+            (field == 0 ? tf.title : field == 1 ? tf.problem : tf.solution)++;
+        }
+        return out;
+    }
+
+    static uint32_t Signature(std::span<const TCounted> counted) {
+        uint32_t h = 0x811C9DC5u;
+        for (const TCounted& c : counted)
+            h = Mix(Mix(Mix(Mix(h, c.id), c.tf.title), c.tf.problem), c.tf.solution);
+        return h;
+    }
+
+    uint32_t Intern(std::string_view text, bool deferSort) {
+        auto [it, added] = ids.try_emplace(std::string(text), static_cast<uint32_t>(terms.size()));
+        if (added) {
+            texts.push_back(&it->first);
+            terms.emplace_back();
+            if (deferSort) {
+                unsorted.push_back(it->second);
+            } else {
+                const auto at = std::lower_bound(
+                    sorted.begin(), sorted.end(), text,
+                    [&](uint32_t id, std::string_view t) { return *texts[id] < t; });
+                sorted.insert(at, it->second);
+            }
+        }
+        return it->second;
+    }
+
+    void MergeUnsorted() {
+        if (unsorted.empty()) return;
+        auto less = [&](uint32_t a, uint32_t b) { return *texts[a] < *texts[b]; };
+        std::sort(unsorted.begin(), unsorted.end(), less);
+        const size_t middle = sorted.size();
+        sorted.insert(sorted.end(), unsorted.begin(), unsorted.end());
+        std::inplace_merge(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(middle),
+                           sorted.end(), less);
+        unsorted.clear();
+    }
+
+    // The id of a known term, or kNoDoc.
+    uint32_t Find(std::string_view text) const {
+        const auto it = ids.find(std::string(text));
+        return it == ids.end() ? kNoDoc : it->second;
+    }
+
+    std::vector<TCounted> PostedTerms(uint32_t doc) const {
+        std::vector<TCounted> out;
+        for (uint32_t id = 0; id < terms.size(); ++id) {
+            const TTerm& t = terms[id];
+            if (t.lastDoc == kNoDoc || t.lastDoc < doc) continue;
+            ForEachPosting(t.postings, [&](uint32_t d, const TFieldCounts& tf) {
+                if (d == doc) out.push_back(TCounted{*texts[id], tf, id});
+            });
+        }
+        return out;
+    }
+
+    void Compact(const std::vector<uint8_t>& live) {
+        for (TTerm& t : terms) {
+            std::vector<uint8_t> kept;
+            uint32_t last = kNoDoc;
+            ForEachPosting(t.postings, [&](uint32_t d, const TFieldCounts& tf) {
+                if (!live[d]) return;
+                PutPosting(kept, d - (last + 1), tf);
+                last = d;
+            });
+            kept.shrink_to_fit();
+            t.postings.swap(kept);
+            t.lastDoc = last;
+        }
+        dead = 0;
+    }
+};
+
+TBestMatchIndex::TBestMatchIndex(TWordReader reader, TBestMatchParams params)
+    : freader(reader), fparams(params), fimpl(std::make_unique<TImpl>()) {}
+
+TBestMatchIndex::~TBestMatchIndex() = default;
+
+TBestMatchIndex::DocId TBestMatchIndex::Add(const TEntryText& entry) {
+    return AddWords(ReadEntryWords(freader, entry));
+}
+
+namespace {
+
+// Adds one entry's counted terms as doc `doc`; returns its signature.
+uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc,
+              bool deferSort) {
+    for (TCounted& c : counted) {
+        c.id = impl.Intern(c.text, deferSort);
+        auto& term = impl.terms[c.id];
+        PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
+        term.lastDoc = doc;
+        ++term.df;
+    }
+    return TBestMatchIndex::TImpl::Signature(counted);
+}
+
+}  // namespace
+
+TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
+    TImpl& impl = *fimpl;
+    const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
+    TImpl::TDoc record;
+    std::vector<TCounted> counted = TImpl::CountTerms(words, record.lengths);
+    record.signature = Post(impl, counted, doc, false);
+    impl.docs.push_back(record);
+    flive.push_back(1);
+    ++fstats.entries;
+    fstats.titleWords += record.lengths.title;
+    fstats.problemWords += record.lengths.problem;
+    fstats.solutionWords += record.lengths.solution;
+    return doc;
+}
+
+TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
+    TImpl& impl = *fimpl;
+    const uint32_t first = static_cast<uint32_t>(impl.docs.size());
+    constexpr size_t kChunk = 2048;
+    std::vector<TEntryWords> words;
+    for (size_t begin = 0; begin < entries.size(); begin += kChunk) {
+        const size_t count = std::min(kChunk, entries.size() - begin);
+        words.assign(count, TEntryWords{});
+        const size_t half = count / 2;
+        {
+            THelperThread helper([&] {
+                for (size_t i = half; i < count; ++i)
+                    words[i] = ReadEntryWords(freader, entries[begin + i]);
+            });
+            for (size_t i = 0; i < half; ++i)
+                words[i] = ReadEntryWords(freader, entries[begin + i]);
+            helper.Join();
+        }
+        for (const TEntryWords& w : words) {
+            const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
+            TImpl::TDoc record;
+            std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
+            record.signature = Post(impl, counted, doc, true);
+            impl.docs.push_back(record);
+            flive.push_back(1);
+            ++fstats.entries;
+            fstats.titleWords += record.lengths.title;
+            fstats.problemWords += record.lengths.problem;
+            fstats.solutionWords += record.lengths.solution;
+        }
+    }
+    impl.MergeUnsorted();
+    for (TImpl::TTerm& t : impl.terms)
+        t.postings.shrink_to_fit();
+    return first;
+}
+
+void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {
+    if (!IsLive(id)) return;
+    TImpl& impl = *fimpl;
+    TFieldCounts lengths;
+    const TEntryWords words = ReadEntryWords(freader, entry);
+    std::vector<TCounted> counted = TImpl::CountTerms(words, lengths);
+    bool known = true;
+    for (TCounted& c : counted) {
+        c.id = impl.Find(c.text);
+        known = known && c.id != kNoDoc;
+    }
+    if (!known || TImpl::Signature(counted) != impl.docs[id].signature) return Remove(id);
+    for (const TCounted& c : counted)
+        --impl.terms[c.id].df;
+    const TFieldCounts& l = impl.docs[id].lengths;
+    fstats.titleWords -= l.title;
+    fstats.problemWords -= l.problem;
+    fstats.solutionWords -= l.solution;
+    --fstats.entries;
+    flive[id] = 0;
+    if (++impl.dead >= 64 && impl.dead * 4 >= impl.docs.size()) impl.Compact(flive);
+}
+
+void TBestMatchIndex::Remove(DocId id) {
+    if (!IsLive(id)) return;
+    TImpl& impl = *fimpl;
+    for (const TCounted& c : impl.PostedTerms(id))
+        --impl.terms[c.id].df;
+    const TFieldCounts& l = impl.docs[id].lengths;
+    fstats.titleWords -= l.title;
+    fstats.problemWords -= l.problem;
+    fstats.solutionWords -= l.solution;
+    --fstats.entries;
+    flive[id] = 0;
+    if (++impl.dead >= 64 && impl.dead * 4 >= impl.docs.size()) impl.Compact(flive);
+}
+
+uint32_t TBestMatchIndex::DocumentFrequency(std::string_view term) const {
+    const uint32_t id = fimpl->Find(term);
+    return id == kNoDoc ? 0 : fimpl->terms[id].df;
+}
+
+std::unique_ptr<TBestMatchIndex::TScratch> TBestMatchIndex::TakeScratch() const {
+    std::unique_ptr<TScratch> s;
+    {
+        std::lock_guard lock(fimpl->scratchLock);
+        if (!fimpl->scratchPool.empty()) {
+            s = std::move(fimpl->scratchPool.back());
+            fimpl->scratchPool.pop_back();
+        }
+    }
+    if (!s) s = std::make_unique<TScratch>();
+    s->Fit(fimpl->docs.size());
+    return s;
+}
+
+void TBestMatchIndex::GiveScratch(std::unique_ptr<TScratch> scratch) const {
+    std::lock_guard lock(fimpl->scratchLock);
+    fimpl->scratchPool.push_back(std::move(scratch));
+}
+
+namespace {
+
+// One form a query word may take in the stored terms.
+struct TForm {
+    uint32_t term;
+    float factor;  // its idf times the weight of the form
+    bool common;
+};
+
+// One distinct query word.
+struct TQueryTerm {
+    std::vector<TForm> forms;
+    float weight = 1;  // from how often it was typed
+    float best = 0;    // the largest factor of its forms
+};
+
+}  // namespace
+
+std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> query) const {
+    const TImpl& impl = *fimpl;
+    std::vector<TBestMatchHit> hits;
+    if (fstats.entries == 0 || query.empty()) return hits;
+    const TBm25f bm(fparams, fstats);
+    const float commonAbove = fstats.entries >= kCommonFromEntries
+                                  ? fparams.commonShare * static_cast<float>(fstats.entries)
+                                  : static_cast<float>(fstats.entries);
+
+    // The distinct words in the order first typed, with how often each was typed.
+    std::map<std::string, size_t> seen;
+    std::vector<const TQueryWord*> distinct;
+    std::vector<uint32_t> typed;
+    for (const TQueryWord& w : query) {
+        std::string key;
+        for (const std::string& t : w.terms)
+            key += t + '\x1f';
+        key += '\x1e' + w.exact + '\x1e' + w.prefix;
+        const auto [it, added] = seen.try_emplace(key, distinct.size());
+        if (added) {
+            distinct.push_back(&w);
+            typed.push_back(0);
+        }
+        ++typed[it->second];
+    }
+
+    std::vector<TQueryTerm> words;
+    for (size_t i = 0; i < distinct.size(); ++i) {
+        const TQueryWord& w = *distinct[i];
+        TQueryTerm q;
+        const float qtf = static_cast<float>(typed[i]);
+        q.weight = (fparams.k3 + 1.0f) * qtf / (fparams.k3 + qtf);
+        auto addForm = [&](uint32_t id, float weight) {
+            if (id == kNoDoc || impl.terms[id].df == 0) return;
+            for (const TForm& f : q.forms)
+                if (f.term == id) return;
+            const uint32_t df = impl.terms[id].df;
+            q.forms.push_back(TForm{id, weight * bm.Idf(df), static_cast<float>(df) > commonAbove});
+        };
+        for (const std::string& t : w.terms)
+            addForm(impl.Find(t), 1.0f);
+        if (!w.exact.empty()) addForm(impl.Find(w.exact), 1.0f);
+        if (!w.prefix.empty()) {
+            std::vector<uint32_t> begun;
+            auto it = std::lower_bound(
+                impl.sorted.begin(), impl.sorted.end(), w.prefix,
+                [&](uint32_t id, const std::string& p) { return *impl.texts[id] < p; });
+            for (; it != impl.sorted.end() && impl.texts[*it]->starts_with(w.prefix); ++it)
+                if (impl.terms[*it].df > 0) begun.push_back(*it);
+            std::stable_sort(begun.begin(), begun.end(), [&](uint32_t a, uint32_t b) {
+                return impl.terms[a].df > impl.terms[b].df;
+            });
+            if (begun.size() > fparams.prefixTerms) begun.resize(fparams.prefixTerms);
+            for (const uint32_t id : begun)
+                addForm(id, fparams.prefixWeight);
+        }
+        if (q.forms.empty()) continue;
+        for (const TForm& f : q.forms)
+            q.best = std::max(q.best, f.factor);
+        words.push_back(std::move(q));
+    }
+    if (words.size() > fparams.maxQueryWords) {
+        std::vector<size_t> order(words.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return words[a].weight * words[a].best > words[b].weight * words[b].best;
+        });
+        order.resize(fparams.maxQueryWords);
+        std::sort(order.begin(), order.end());
+        std::vector<TQueryTerm> kept;
+        for (const size_t i : order)
+            kept.push_back(std::move(words[i]));
+        words.swap(kept);
+    }
+    if (words.empty()) return hits;
+
+    float reachable = 0;
+    const float full = bm.Saturate(fparams.wTitle + fparams.wProblem);
+    for (const TQueryTerm& q : words)
+        reachable += q.weight * q.best * full;
+
+    std::unique_ptr<TScratch> scratch = TakeScratch();
+    TScratch& s = *scratch;
+    for (const TQueryTerm& q : words)
+        for (const TForm& f : q.forms) {
+            if (f.common) continue;
+            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts&) {
+                if (flive[d] && !s.candidate[d]) {
+                    s.candidate[d] = 1;
+                    s.candidates.push_back(d);
+                }
+            });
+        }
+
+    for (const TQueryTerm& q : words) {
+        for (const TForm& f : q.forms) {
+            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
+                if (!s.candidate[d]) return;
+                const TFieldCounts& len = impl.docs[d].lengths;
+                const float p = bm.ProblemTf(tf, len);
+                const float sol = bm.SolutionTf(tf, len);
+                const float whole = f.factor * bm.Saturate(p + sol);
+                const float problem = p == 0 ? 0.0f : sol == 0 ? whole : f.factor * bm.Saturate(p);
+                const float solution = sol == 0 ? 0.0f
+                                       : p == 0 ? whole
+                                                : f.factor * bm.Saturate(sol);
+                if (s.wordF[d] == 0) s.touched.push_back(d);
+                s.wordF[d] = std::max(s.wordF[d], whole);
+                s.wordP[d] = std::max(s.wordP[d], problem);
+                s.wordS[d] = std::max(s.wordS[d], solution);
+            });
+        }
+        for (const uint32_t d : s.touched) {
+            s.acc[d] += q.weight * s.wordF[d];
+            s.accP[d] += q.weight * s.wordP[d];
+            s.accS[d] += q.weight * s.wordS[d];
+            s.wordF[d] = s.wordP[d] = s.wordS[d] = 0;
+        }
+        s.touched.clear();
+    }
+
+    float top = 0;
+    for (const uint32_t d : s.candidates)
+        top = std::max(top, s.acc[d]);
+    for (const uint32_t d : s.candidates) {
+        const float score = s.acc[d];
+        const float percent = std::min(100.0f, 100.0f * score / reachable);
+        if (score >= fparams.relativeCut * top && percent >= fparams.minPercent)
+            hits.push_back(TBestMatchHit{d, score, percent, s.accP[d] >= s.accS[d] ? 'P' : 'S'});
+        s.acc[d] = s.accP[d] = s.accS[d] = 0;
+        s.candidate[d] = 0;
+    }
+    s.candidates.clear();
+    GiveScratch(std::move(scratch));
+
+    auto better = [](const TBestMatchHit& a, const TBestMatchHit& b) {
+        return a.score != b.score ? a.score > b.score : a.doc < b.doc;
+    };
+    if (hits.size() > fparams.limit) {
+        std::partial_sort(hits.begin(), hits.begin() + fparams.limit, hits.end(), better);
+        hits.resize(fparams.limit);
+    } else {
+        std::sort(hits.begin(), hits.end(), better);
+    }
+    return hits;
+}
+
+size_t TBestMatchIndex::MemoryUsage() const {
+    const TImpl& impl = *fimpl;
+    size_t bytes = flive.capacity() + impl.docs.capacity() * sizeof(TImpl::TDoc) +
+                   impl.terms.capacity() * sizeof(TImpl::TTerm) +
+                   (impl.sorted.capacity() + impl.texts.capacity() * 2) * sizeof(uint32_t);
+    for (const TImpl::TTerm& t : impl.terms)
+        bytes += t.postings.capacity();
+    // A node of the dictionary: the string, its id, the hash and the bucket's pointer.
+    for (const auto& [text, id] : impl.ids)
+        bytes += sizeof(std::string) + 32 + (text.size() > 15 ? text.capacity() + 1 : 0);
+    std::lock_guard lock(impl.scratchLock);
+    for (const auto& s : impl.scratchPool)
+        bytes += s->Bytes();
+    return bytes;
+}

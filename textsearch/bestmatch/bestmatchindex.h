@@ -1,0 +1,109 @@
+// TBestMatchIndex: Best match, the ranking of entries (a problem and its solution under one ID)
+// by how well their words answer a typed query, beside Classic's ranking of texts.
+//
+// Entries get the ids 0, 1, 2, ... in the order added (load order), never reused; removing one
+// takes its counts out of every statistic at once, so the weights always describe the live
+// entries (see bm25f.h for the formula). A search scores every entry that shares a term with the
+// query, keeping for each query word its best-scoring form (the stems a word may have, its
+// accented form, and for the word being typed the stored terms it begins), and lists the best
+// entries that clearly match: those that share at least one term that is not common, best first,
+// equal scores in load order.
+//
+// Postings are kept per term as varint-coded gaps between doc ids, each followed by one byte of
+// counts (three small counts packed, larger ones after it); a removed entry's postings stay until
+// a quarter of the entries are removed, then every list is rewritten without them.
+//
+// Ownership: the index copies what it needs from the texts it is given.
+// Thread safety: Add, AddWords, AddBatch, Remove and SetParams need exclusive access; Search and
+// the other const members may run concurrently with each other (each search takes its working
+// room from a pool under a lock of its own).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "textsearch/bestmatch/bm25f.h"
+#include "textsearch/words/words.h"
+
+// An entry's two texts, UTF-8.
+struct TEntryText {
+    std::string_view problem;
+    std::string_view solution;
+};
+
+// An entry's words, read once, as the index takes them.
+struct TEntryWords {
+    TTextWords problem;
+    TTextWords solution;
+    uint32_t titleEnd = 0;  // the problem's words that begin before this byte are its title
+};
+
+// ReadWords, or a stand-in with its contract.
+using TWordReader = TTextWords (*)(std::string_view utf8);
+
+// The words of both texts; the title is the problem's first line.
+TEntryWords ReadEntryWords(TWordReader reader, const TEntryText& entry);
+// The byte where the first line of text ends (its first CR or LF, or its end).
+uint32_t FirstLineEnd(std::string_view text);
+
+struct TBestMatchHit {
+    uint32_t doc = 0;
+    float score = 0;
+    float percent = 0;  // 0 to 100: of the score of an entry that held every kept query word fully
+    char text = 'P';    // the text that matched best: 'P' problem, 'S' solution
+};
+
+class TBestMatchIndex {
+public:
+    using DocId = uint32_t;
+
+    explicit TBestMatchIndex(TWordReader reader, TBestMatchParams params = {});
+    ~TBestMatchIndex();
+    TBestMatchIndex(const TBestMatchIndex&) = delete;
+    TBestMatchIndex& operator=(const TBestMatchIndex&) = delete;
+
+    DocId Add(const TEntryText& entry);
+    DocId AddWords(const TEntryWords& words);
+    // Adds the entries in order, as that many calls of Add would, reading their words on two
+    // threads. Returns the id of the first.
+    DocId AddBatch(std::span<const TEntryText> entries);
+
+    // Takes the entry out of every statistic and every later search. Given the texts it was
+    // added with, only its own terms are visited; otherwise (or given other texts) every posting
+    // list is read to find them. Unknown or removed ids are ignored.
+    void Remove(DocId id, const TEntryText& entry);
+    void Remove(DocId id);
+
+    size_t LiveCount() const { return fstats.entries; }
+    bool IsLive(DocId id) const { return id < flive.size() && flive[id] != 0; }
+    const TBestMatchStats& Stats() const { return fstats; }
+    // The number of live entries holding the term, 0 for an unknown one.
+    uint32_t DocumentFrequency(std::string_view term) const;
+
+    const TBestMatchParams& Params() const { return fparams; }
+    void SetParams(const TBestMatchParams& params) { fparams = params; }
+
+    // The best entries for the query's words (ReadQueryWords), best first.
+    std::vector<TBestMatchHit> Search(std::span<const TQueryWord> query) const;
+
+    // Bytes held, for measurements (the working room of searches included).
+    size_t MemoryUsage() const;
+
+    class TImpl;
+
+private:
+    struct TScratch;
+
+    std::unique_ptr<TScratch> TakeScratch() const;
+    void GiveScratch(std::unique_ptr<TScratch> scratch) const;
+
+    TWordReader freader;
+    TBestMatchParams fparams;
+    TBestMatchStats fstats;
+    std::unique_ptr<TImpl> fimpl;
+    std::vector<uint8_t> flive;  // per doc id: 1 while the entry is live
+};
