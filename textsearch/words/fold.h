@@ -56,13 +56,26 @@ const uint8_t* BmpCharTable();
 TCharInfo AstralCharInfo(char32_t c);
 }  // namespace words_detail
 
-inline TCharInfo CharInfo(char32_t c) {
-    if (c < 0x10000) {
-        const uint8_t packed = words_detail::BmpCharTable()[c];
-        return {static_cast<TCharKind>(packed & 7), static_cast<TScriptGroup>(packed >> 4),
-                (packed & 8) != 0};
+// The table fetched once, for a caller that looks up every character of a text.
+class TCharTable {
+public:
+    TCharTable() : fbmp(words_detail::BmpCharTable()) {}
+
+    TCharInfo operator()(char32_t c) const {
+        if (c < 0x10000) {
+            const uint8_t packed = fbmp[c];
+            return {static_cast<TCharKind>(packed & 7), static_cast<TScriptGroup>(packed >> 4),
+                    (packed & 8) != 0};
+        }
+        return words_detail::AstralCharInfo(c);
     }
-    return words_detail::AstralCharInfo(c);
+
+private:
+    const uint8_t* fbmp;
+};
+
+inline TCharInfo CharInfo(char32_t c) {
+    return TCharTable()(c);
 }
 
 // Appends the folded and bare forms of one unit (unit: its UTF-8 bytes, first: its first code

@@ -1,7 +1,9 @@
 // The common words are short lists of the most frequent function words of each language, chosen
 // so that few of them are shared between languages of one script; a handful of them in a text
-// tells its language. They are kept as written and folded to their bare form when the table is
-// built, so that a text typed without its accents is told the same way.
+// tells its language. Latin words of one letter are left out: "a", "e", "i", "o" and "y" are
+// common words of half the languages, and "e-mail" would make any text Italian. They are kept as
+// written and folded to their bare form when the table is built, so that a text typed without its
+// accents is told the same way.
 #include "textsearch/words/languages.h"
 
 #include <libstemmer.h>
@@ -33,15 +35,15 @@ constexpr TLanguage kLanguages[] = {
      "avec sont par plus ou mais je nous vous été être",
      ""},
     {"Spanish", "spanish", G::Latin,
-     "el la los las de del y en que es un una por con no se para lo al su como más pero sus le "
+     "el la los las de del en que es un una por con no se para lo al su como más pero sus le "
      "ya este esta son entre cuando muy sin sobre también",
      ""},
     {"Italian", "italian", G::Latin,
-     "il lo la gli le di del della che e è un una per non si con sono da nel nella al alla ma "
+     "il lo la gli le di del della che un una per non si con sono da nel nella al alla ma "
      "come anche questo più",
      ""},
     {"Portuguese", "portuguese", G::Latin,
-     "o a os as de do da dos das e em um uma que não para com por se na no é mais ao como mas "
+     "os as de do da dos das em um uma que não para com por se na no mais ao como mas "
      "foi ele ela seu sua ou",
      ""},
     {"Dutch", "dutch", G::Latin,
@@ -53,11 +55,11 @@ constexpr TLanguage kLanguages[] = {
      "från eller när",
      ""},
     {"Norwegian", "norwegian", G::Latin,
-     "og i det som er en på til av med for ikke har de den jeg var et om men så kan vil skal fra "
+     "og det som er en på til av med for ikke har de den jeg var et om men så kan vil skal fra "
      "eller når ble hva meg deg noe mye etter",
      ""},
     {"Danish", "danish", G::Latin,
-     "og i det at en den til er som på de med for af ikke har et var jeg men så kan vil skal fra "
+     "og det at en den til er som på de med for af ikke har et var jeg men så kan vil skal fra "
      "eller når blev hvad mig dig noget meget efter",
      ""},
     {"Finnish", "finnish", G::Latin,
@@ -65,7 +67,7 @@ constexpr TLanguage kLanguages[] = {
      "vain voi",
      ""},
     {"Hungarian", "hungarian", G::Latin,
-     "a az és hogy nem is egy ez meg van csak de ha már még mint volt vagy ki el azt mert", ""},
+     "az és hogy nem is egy ez meg van csak de ha már még mint volt vagy ki el azt mert", ""},
     {"Romanian", "romanian", G::Latin,
      "și în de la cu nu pe un că este sunt pentru din mai care ce sau se al ale lui fost", ""},
     {"Turkish", "turkish", G::Latin,
@@ -77,19 +79,19 @@ constexpr TLanguage kLanguages[] = {
     {"Irish", "irish", G::Latin, "agus an na is ar le go de ag ní sé sí bhí tá atá ach mar seo sin",
      ""},
     {"Catalan", "catalan", G::Latin,
-     "el la els les de del i que a en un una per amb no es és al als més però com aquest aquesta "
+     "el la els les de del que en un una per amb no es és al als més però com aquest aquesta "
      "són",
      ""},
     {"Basque", "basque", G::Latin,
      "eta da ez du bat zen dira ere baina hau hori beste egin izan dute duen dago edo gehiago", ""},
     {"Lithuanian", "lithuanian", G::Latin,
-     "ir yra kad tai su ne į iš bet kaip nuo jis ji buvo būti taip dar tik apie arba", ""},
+     "ir yra kad tai su ne iš bet kaip nuo jis ji buvo būti taip dar tik apie arba", ""},
     {"Serbian", "serbian", G::Latin,
-     "je i u da se na su za od sa kao ali što to ne koji bio biti ili samo kada", ""},
+     "je da se na su za od sa kao ali što to ne koji bio biti ili samo kada", ""},
     {"Polish", "", G::Latin,
-     "i w z na się nie jest do to że o jak ale po co tak za od czy dla przez jako jego ten", ""},
+     "na się nie jest do to że jak ale po co tak za od czy dla przez jako jego ten", ""},
     {"Czech", "", G::Latin,
-     "a v se na je že to s z do o jako ale pro by jsou jsem tak jeho který když nebo také", ""},
+     "se na je že to do jako ale pro by jsou jsem tak jeho který když nebo také", ""},
 
     {"Russian", "russian", G::Cyrillic,
      "и в не на что он я с как это по но из у за от же то все она так его только было к уже "
@@ -141,10 +143,11 @@ public:
 
     TLanguageSet Find(std::string_view bare) const {
         if (bare.size() > fmaxLength) return 0;
-        for (size_t i = Hash(bare) & kMask;; i = (i + 1) & kMask) {
+        const uint32_t hash = Hash(bare);
+        for (size_t i = hash & kMask;; i = (i + 1) & kMask) {
             const TSlot& slot = fslots[i];
             if (slot.languages == 0) return 0;
-            if (slot.word == bare) return slot.languages;
+            if (slot.hash == hash && slot.word == bare) return slot.languages;
         }
     }
 
@@ -153,10 +156,11 @@ private:
     static constexpr size_t kMask = kSlots - 1;
     struct TSlot {
         std::string word;
+        uint32_t hash = 0;
         TLanguageSet languages = 0;
     };
 
-    static size_t Hash(std::string_view s) {
+    static uint32_t Hash(std::string_view s) {
         uint32_t h = 2166136261u;
         for (const char c : s)
             h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
@@ -170,6 +174,7 @@ private:
                 if (slot.languages == 0 && ++fcount > kSlots / 2)
                     throw std::logic_error("too many common words for their table");
                 slot.word = bare;
+                slot.hash = Hash(bare);
                 slot.languages |= language;
                 fmaxLength = std::max(fmaxLength, bare.size());
                 return;

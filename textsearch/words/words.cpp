@@ -50,6 +50,10 @@ inline char32_t Decode(const uint8_t* s, int32_t& i, int32_t n) {
     return c < 0 ? 0xFFFD : static_cast<char32_t>(c);  // U+FFFD separates
 }
 
+inline bool IsAsciiWordByte(uint8_t b) {
+    return (b >= '0' && b <= '9') || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z');
+}
+
 inline bool InWord(TCharKind k) {
     return k == TCharKind::Letter || k == TCharKind::Digit || k == TCharKind::Continue;
 }
@@ -64,10 +68,26 @@ public:
           fpass(pass) {}
 
     void Run() {
+        fwords.reserve(fwords.size() + ftext.size() / 6 + 1);
         int32_t i = 0;
         while (i < fn) {
+            // An ASCII word that ends at an ASCII separator or at the end is simply lower-cased.
+            if (fs[i] < 0x80) {
+                if (!IsAsciiWordByte(fs[i])) {
+                    ++i;
+                    continue;
+                }
+                int32_t end = i + 1;
+                while (end < fn && IsAsciiWordByte(fs[end]))
+                    ++end;
+                if (end == fn || fs[end] < 0x80) {
+                    AddAscii(i, end);
+                    i = end;
+                    continue;
+                }
+            }
             const int32_t begin = i;
-            const TCharKind kind = CharInfo(Decode(fs, i, fn)).kind;
+            const TCharKind kind = finfo(Decode(fs, i, fn)).kind;
             if (kind == TCharKind::Paired) {
                 i = ReadPaired(begin);
             } else if (InWord(kind)) {
@@ -77,6 +97,7 @@ public:
     }
 
 private:
+    const TCharTable finfo;
     std::string_view ftext;
     const uint8_t* fs;
     int32_t fn;
@@ -86,7 +107,7 @@ private:
     // A joiner belongs to the word when a letter, digit or mark of the same sort follows it.
     bool JoinerContinues(int32_t after, bool paired) const {
         if (after >= fn) return false;
-        const TCharKind next = CharInfo(Decode(fs, after, fn)).kind;
+        const TCharKind next = finfo(Decode(fs, after, fn)).kind;
         return paired ? next == TCharKind::Paired || next == TCharKind::Continue : InWord(next);
     }
 
@@ -98,7 +119,7 @@ private:
         for (int32_t i = begin; i < fn;) {
             const int32_t at = i;
             const char32_t c = Decode(fs, i, fn);
-            const TCharInfo info = CharInfo(c);
+            const TCharInfo info = finfo(c);
             if (InWord(info.kind)) {
                 if (group == TScriptGroup::None && info.kind == TCharKind::Letter)
                     group = info.group;
@@ -109,24 +130,32 @@ private:
                 break;
             }
         }
+        if (ascii) {
+            AddAscii(begin, end);
+            return end;
+        }
+        Fold(begin, end);
+        if (fpass.bare.empty()) return end;
         TWord& word = fwords.emplace_back();
         word.place = {static_cast<uint32_t>(begin), static_cast<uint32_t>(end)};
-        if (ascii) {
-            word.term.assign(ftext.data() + begin, static_cast<size_t>(end - begin));
-            for (char& ch : word.term) {
-                if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
-            }
-        } else {
-            Fold(begin, end);
-            if (fpass.bare.empty()) {
-                fwords.pop_back();
-                return end;
-            }
-            word.term = fpass.bare;
-            if (fpass.folded != fpass.bare) word.exact = fpass.folded;
-        }
-        Count(word, group, ascii);
+        word.term = fpass.bare;
+        if (fpass.folded != fpass.bare) word.exact = fpass.folded;
+        Count(word, group, false);
         return end;
+    }
+
+    void AddAscii(int32_t begin, int32_t end) {
+        TWord& word = fwords.emplace_back();
+        word.place = {static_cast<uint32_t>(begin), static_cast<uint32_t>(end)};
+        word.term.resize(static_cast<size_t>(end - begin));
+        bool letter = false;
+        for (int32_t k = begin; k < end; ++k) {
+            const uint8_t b = fs[k];
+            letter = letter || b >= 'A';
+            word.term[static_cast<size_t>(k - begin)] =
+                static_cast<char>(b >= 'A' && b <= 'Z' ? b + 32 : b);
+        }
+        Count(word, letter ? TScriptGroup::Latin : TScriptGroup::None, true);
     }
 
     // Folds the unit-by-unit forms of text[begin, end) into fpass.folded and fpass.bare.
@@ -147,7 +176,7 @@ private:
     int32_t UnitEnd(int32_t i, int32_t end) const {
         while (i < end) {
             int32_t next = i;
-            if (!CharInfo(Decode(fs, next, end)).continuesUnit) break;
+            if (!finfo(Decode(fs, next, end)).continuesUnit) break;
             i = next;
         }
         return i;
@@ -182,7 +211,7 @@ private:
         while (i < fn) {
             const int32_t unitBegin = i;
             const char32_t first = Decode(fs, i, fn);
-            const TCharKind kind = CharInfo(first).kind;
+            const TCharKind kind = finfo(first).kind;
             if (kind == TCharKind::Joiner && JoinerContinues(i, true)) continue;
             if (kind != TCharKind::Paired && kind != TCharKind::Continue) {
                 i = unitBegin;
