@@ -31,9 +31,11 @@ private:
 struct TKnowledgeEngine::TOpenItem : TObject {};
 struct TKnowledgeEngine::TSearchItem : TObject {};
 struct TKnowledgeEngine::TSyncItem : TObject {};
+struct TKnowledgeEngine::TRankingItem : TObject {};
 
-TKnowledgeEngine::TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks)
-    : fstore(std::move(store)), fcallbacks(std::move(callbacks)) {
+TKnowledgeEngine::TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks,
+                                   TRanking ranking)
+    : fstore(std::move(store)), fcallbacks(std::move(callbacks)), franking(ranking) {
     QueryHelix = std::make_unique<THelix>();
     fstore->SetOnChanged([this] { RequestSync(); });
     QueryHelix->SetOnProcessWorkItem([this](THelix&, TObject*& item) {
@@ -76,6 +78,8 @@ void TKnowledgeEngine::Process(TObject* item) {
         if (fcallbacks.opened) fcallbacks.opened(result);
     } else if (dynamic_cast<TSyncItem*>(item)) {
         Sync();
+    } else if (dynamic_cast<TRankingItem*>(item)) {
+        ApplyRanking();
     }
     // Typing that began during the opening went first; the room is finished at the next pause.
     if (froomIndex) PrefaultPassRoom();
@@ -106,11 +110,12 @@ TKnowledgeEngine::TOpened TKnowledgeEngine::Open() {
         fstore->Open();
         result.fontsize = fstore->ReadFontSize();
         fstore->WriteFontSize(*result.fontsize);  // as applying the size always writes it back
-        auto index = std::make_unique<TSearchIndex>();
-        fstore->LoadAll(*index);
-        findex = std::move(index);
-        froomIndex = findex.get();
-        froomTexts = findex->LiveCount();
+        findex = LoadIndex();
+        // Best match's passes are a few hundred rows: only Classic's want room made ahead.
+        if (findex->Ranking() == TRanking::Classic) {
+            froomIndex = findex.get();
+            froomTexts = findex->LiveCount();
+        }
     } catch (const std::exception& e) {
         result.error = e.what();
     }
@@ -125,19 +130,48 @@ void TKnowledgeEngine::PrefaultPassRoom() {
         froomIndex = nullptr;
 }
 
+std::unique_ptr<TSearchIndex> TKnowledgeEngine::LoadIndex() {
+    auto index = std::make_unique<TSearchIndex>(franking.load());
+    fstore->LoadAll(*index);
+    index->Settle();
+    return index;
+}
+
 void TKnowledgeEngine::LoadIfNeeded() {
     if (findex || !fstore->IsOpen()) return;
-    auto index = std::make_unique<TSearchIndex>();
-    fstore->LoadAll(*index);
-    findex = std::move(index);
+    findex = LoadIndex();
+}
+
+void TKnowledgeEngine::Settle() {
+    if (findex) findex->Settle();
+}
+
+void TKnowledgeEngine::SetRanking(TRanking ranking) {
+    if (franking.exchange(ranking) != ranking) Push(std::make_unique<TRankingItem>());
+}
+
+void TKnowledgeEngine::ApplyRanking() {
+    {
+        TLockGuard lock(fdataLock, fwriteTimeout);
+        if (!lock || !findex || findex->Ranking() == franking.load()) return;
+        try {
+            auto index = LoadIndex();
+            // The room made ahead belongs to the index it was made for.
+            froomIndex = nullptr;
+            findex = std::move(index);
+        } catch (const std::exception&) {
+            return;  // the old index stays; the next sync or write tries the store again
+        }
+    }
+    SearchAgain();
 }
 
 // --- Searching ---------------------------------------------------------------------------------
 
-void TKnowledgeEngine::Search(std::string text) {
+void TKnowledgeEngine::Search(std::string text, bool caretAtEnd) {
     {
         std::lock_guard<std::mutex> lock(fslotMutex);
-        fslot = std::move(text);
+        fslot = TQuery{std::move(text), caretAtEnd};
         if (fsearchQueued) return;  // the queued search takes the newest text
         fsearchQueued = true;
     }
@@ -148,39 +182,40 @@ void TKnowledgeEngine::Search(std::string text) {
 }
 
 void TKnowledgeEngine::SearchAgain() {
-    std::optional<std::string> last;
+    std::optional<TQuery> last;
     {
         std::lock_guard<std::mutex> lock(fslotMutex);
         last = flastText;
     }
-    if (last) Search(std::move(*last));
+    if (last) Search(std::move(last->text), last->caretAtEnd);
 }
 
 void TKnowledgeEngine::RunSearches() {
     for (;;) {
-        std::string text;
+        TQuery query;
         {
             std::lock_guard<std::mutex> lock(fslotMutex);
             if (!fslot || fstopping) {
                 fsearchQueued = false;
                 return;
             }
-            text = std::move(*fslot);
+            query = std::move(*fslot);
             fslot.reset();
-            flastText = text;
+            flastText = query;
         }
-        if (!RunPass(text)) {
+        if (!RunPass(query)) {
             // A write held the data lock too long: the text waits in the slot unless a newer
             // one came, and is tried again.
             std::lock_guard<std::mutex> lock(fslotMutex);
-            if (!fslot) fslot = std::move(text);
+            if (!fslot) fslot = std::move(query);
         }
     }
 }
 
-bool TKnowledgeEngine::RunPass(const std::string& text) {
-    // Vectorised before the lock, which a write may be waiting for.
-    const std::unique_ptr<TcvVector> query = EncodeCV(text);
+bool TKnowledgeEngine::RunPass(const TQuery& query) {
+    // Classic's query is vectorised before the lock, which a write may be waiting for.
+    std::unique_ptr<TcvVector> vector;
+    if (franking.load() == TRanking::Classic) vector = EncodeCV(query.text);
     std::shared_ptr<TSearchPass> pass;
     {
         TLockGuard lock(fdataLock, kQueueTimeout);
@@ -188,12 +223,18 @@ bool TKnowledgeEngine::RunPass(const std::string& text) {
         if (!findex) return true;  // not loaded: nothing to search
         try {
             fstore->Sync(*findex);
+            findex->Settle();
         } catch (const std::exception&) {
             // Searching goes on over what is loaded; the next pass tries again.
         }
         if (fpassRunningHook) fpassRunningHook();
         const auto start = std::chrono::steady_clock::now();
-        pass = findex->Search(*query);
+        if (findex->Ranking() == TRanking::BestMatch) {
+            pass = findex->SearchBest(query.text, query.caretAtEnd);
+        } else {
+            if (!vector) vector = EncodeCV(query.text);
+            pass = findex->Search(*vector);
+        }
         flastSearchMicros = std::chrono::duration_cast<std::chrono::microseconds>(
                                 std::chrono::steady_clock::now() - start)
                                 .count();
@@ -215,6 +256,7 @@ void TKnowledgeEngine::Sync() {
         try {
             if (findex) {
                 changed = fstore->Sync(*findex);
+                findex->Settle();
             } else {
                 // The opening failed (an office server out of reach); the store asks for this
                 // sync once it can reach its entries again, so the opening is finished now.
@@ -240,6 +282,7 @@ std::string TKnowledgeEngine::Save(std::string_view problem, std::string_view so
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
     const std::string ID = fstore->SaveEntry(problem, solution, findex.get());
+    Settle();
     LoadIfNeeded();
     return ID;
 }
@@ -249,6 +292,7 @@ void TKnowledgeEngine::Replace(std::string_view ID, std::string_view problem,
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
     fstore->ReplaceEntry(ID, problem, solution, findex.get());
+    Settle();
     LoadIfNeeded();
 }
 
@@ -256,6 +300,7 @@ void TKnowledgeEngine::Delete(std::string_view ID) {
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
     fstore->DeleteEntry(ID, findex.get());
+    Settle();
     LoadIfNeeded();
 }
 
@@ -277,6 +322,7 @@ TImportSummary TKnowledgeEngine::Import(TEntrySource& source, const TProgress& p
         TLockGuard lock(fdataLock, fwriteTimeout);
         if (!lock) throw EBusy();
         summary = fstore->ImportEntries(source, progress, findex.get());
+        Settle();
         LoadIfNeeded();
     }
     if (summary.imported > 0) SearchAgain();

@@ -53,7 +53,9 @@ public:
         std::function<void(const TOpened&)> opened;
     };
 
-    TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks);
+    // ranking: which ranking the passes use until SetRanking changes it.
+    TKnowledgeEngine(std::unique_ptr<TKnowledgeStore> store, TCallbacks callbacks,
+                     TRanking ranking = TRanking::Classic);
     // Stops the worker after the item in hand; what is still queued is dropped.
     ~TKnowledgeEngine();
     TKnowledgeEngine(const TKnowledgeEngine&) = delete;
@@ -66,10 +68,16 @@ public:
     // result is also returned.
     TOpened OpenNow();
 
-    // Searches text (stored form) soon, unless a newer text comes first. Any thread.
-    void Search(std::string text);
+    // Searches text (stored form) soon, unless a newer text comes first. Any thread. caretAtEnd:
+    // the caret stands right after the text's last word, which Best match then takes as a word
+    // still being typed (it also matches the stored words it begins).
+    void Search(std::string text, bool caretAtEnd = false);
     // Searches the last text searched again, if any.
     void SearchAgain();
+    // Passes from now on use this ranking: the index is rebuilt for it on the worker (searches
+    // asked for meanwhile wait for it), and the last text is searched again.
+    void SetRanking(TRanking ranking);
+    TRanking Ranking() const { return franking.load(); }
     // Takes in what other programs wrote, on the worker, and searches again if anything changed;
     // before the first load (an opening that failed), opens and loads instead.
     void RequestSync();
@@ -116,6 +124,12 @@ private:
     struct TOpenItem;
     struct TSearchItem;
     struct TSyncItem;
+    struct TRankingItem;
+    // A text to search and where the caret stood.
+    struct TQuery {
+        std::string text;
+        bool caretAtEnd = false;
+    };
 
     void Process(TObject* item);
     TOpened Open();
@@ -126,8 +140,13 @@ private:
     void PrefaultPassRoom();
     void RunSearches();
     // False when the data lock could not be taken.
-    bool RunPass(const std::string& text);
+    bool RunPass(const TQuery& query);
     void Sync();
+    void ApplyRanking();
+    // A fresh index for the ranking asked for, loaded from the store. REQUIRES: the data lock.
+    std::unique_ptr<TSearchIndex> LoadIndex();
+    // After the store changed the index: Best match takes the changes in. REQUIRES: the data lock.
+    void Settle();
     bool Push(std::unique_ptr<TObject> item);
     // After a write: loads the index when the opening could not (the write finished the opening).
     void LoadIfNeeded();
@@ -141,11 +160,12 @@ private:
     int fwriteTimeout = 300000;
 
     std::mutex fslotMutex;
-    std::optional<std::string> fslot;      // guarded by fslotMutex: the newest text not yet taken
-    std::optional<std::string> flastText;  // guarded by fslotMutex: the text of the latest pass
+    std::optional<TQuery> fslot;      // guarded by fslotMutex: the newest text not yet taken
+    std::optional<TQuery> flastText;  // guarded by fslotMutex: the text of the latest pass
     bool fsearchQueued = false;  // guarded by fslotMutex: a search item is queued or running
 
     std::atomic<int> fpending{0};  // items queued or running
+    std::atomic<TRanking> franking;  // asked for; the index follows it on the worker
     // Set by a successful opening: the index whose first passes' room is still to be made, for
     // this many texts; null once made. The worker's alone after the opening.
     const TSearchIndex* froomIndex = nullptr;

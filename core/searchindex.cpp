@@ -9,7 +9,9 @@
 #include <mutex>
 #include <thread>
 
+#include "core/bestsearch.h"
 #include "core/storedtext.h"
+#include "port/errors.h"
 #include "textsearch/keptroom.h"
 #include "textsearch/helperthread.h"
 
@@ -94,11 +96,16 @@ TSearchPass::~TSearchPass() {
     if (recycle) recycle->Give(*this);
 }
 
-TSearchIndex::TSearchIndex() : fbuffers(std::make_shared<TPassBuffers>()) {}
+TSearchIndex::TSearchIndex(TRanking ranking)
+    : franking(ranking),
+      fbest(ranking == TRanking::BestMatch ? std::make_unique<TBestSearch>() : nullptr),
+      fbuffers(std::make_shared<TPassBuffers>()) {}
 TSearchIndex::~TSearchIndex() = default;
 
 void TSearchIndex::Clear() {
     fvectors = TVectorIndex();
+    if (fbest) fbest->Clear();
+    fliveDocs = 0;
     fdocs.clear();
     fhasText.clear();
     fkeys.clear();
@@ -116,6 +123,9 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
     std::vector<std::string_view> vectorTexts;
     vectorTexts.reserve(texts.size());
     auto chunk = std::make_shared<std::string>();
+    // Best match keeps whole texts of its own and shows rows of its own: the chunk holds only
+    // what finds a text by key.
+    const bool classic = !fbest;
     for (const TStoredText& t : texts) {
         TPlaced p{};
         p.id = chunk->size();
@@ -123,19 +133,28 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
         p.type = chunk->size();
         chunk->append(t.texttype);
         p.title = chunk->size();
-        if (t.head) chunk->append(HitTitleUtf8(*t.head));
+        if (t.head && classic) chunk->append(HitTitleUtf8(*t.head));
         p.excerpt = chunk->size();
-        if (t.head) chunk->append(HitExcerptUtf8(*t.head));
+        if (t.head && classic) chunk->append(HitExcerptUtf8(*t.head));
         p.end = chunk->size();
         placed.push_back(p);
-        vectorTexts.push_back(t.vector);
+        if (classic) vectorTexts.push_back(t.vector);
     }
     chunk->shrink_to_fit();
     fchunks.push_back(chunk);
 
     const std::string_view all = *chunk;
     // Ids are dense and given in order, so the document table is indexed by them.
-    const TVectorIndex::DocId first = fvectors.AddBatch(vectorTexts);
+    const size_t first = classic ? fvectors.AddBatch(vectorTexts) : fdocs.size();
+    if (!classic) {
+        std::vector<TBestSearch::TText> whole;
+        whole.reserve(texts.size());
+        for (const TStoredText& t : texts) {
+            if (t.head) whole.push_back(TBestSearch::TText{t.ID, t.texttype, *t.head});
+        }
+        fbest->Add(whole);
+        fliveDocs += texts.size();
+    }
     fdocs.resize(first);
     fhasText.resize(first);
     fkeys.resize(first);
@@ -156,7 +175,13 @@ size_t TSearchIndex::Find(int64_t key) const {
 }
 
 void TSearchIndex::Kill(size_t doc) {
-    fvectors.Remove(static_cast<TVectorIndex::DocId>(doc));
+    if (fbest) {
+        fbest->RemoveText(fdocs[doc].ID, TSearchPass::TextTypeBetween(fdocs[doc].ID,
+                                                                       fdocs[doc].Title));
+        --fliveDocs;
+    } else {
+        fvectors.Remove(static_cast<TVectorIndex::DocId>(doc));
+    }
     fdocs[doc].live = false;
 }
 
@@ -169,6 +194,11 @@ void TSearchIndex::RemoveEntry(std::string_view ID) {
     for (size_t i = 0; i < fdocs.size(); ++i) {
         if (fdocs[i].live && fdocs[i].ID == ID) Kill(i);
     }
+    if (fbest) fbest->RemoveEntry(ID);
+}
+
+void TSearchIndex::Settle() {
+    if (fbest) fbest->Settle();
 }
 
 bool TSearchIndex::Lookup(int64_t key, std::string_view& ID, std::string_view& texttype) const {
@@ -181,7 +211,7 @@ bool TSearchIndex::Lookup(int64_t key, std::string_view& ID, std::string_view& t
 
 std::vector<int64_t> TSearchIndex::LiveKeys() const {
     std::vector<int64_t> keys;
-    keys.reserve(fvectors.LiveCount());
+    keys.reserve(LiveCount());
     for (size_t i = 0; i < fdocs.size(); ++i) {
         if (fdocs[i].live) keys.push_back(fkeys[i]);
     }
@@ -194,7 +224,7 @@ bool TSearchIndex::PrefaultPassRoom(size_t texts, const TGiveWay& giveWay) const
 }
 
 size_t TSearchIndex::LiveCount() const {
-    return fvectors.LiveCount();
+    return fbest ? fliveDocs : fvectors.LiveCount();
 }
 
 size_t TSearchIndex::MemoryUsage() const {
@@ -202,7 +232,18 @@ size_t TSearchIndex::MemoryUsage() const {
                    fkeys.capacity() * sizeof(int64_t);
     for (const auto& chunk : fchunks)
         bytes += chunk->capacity();
+    if (fbest) bytes += fbest->MemoryUsage();
     return bytes;
+}
+
+std::unique_ptr<TSearchPass> TSearchIndex::SearchBest(std::string_view storedQuery,
+                                                      bool caretAtEnd) const {
+    if (!fbest) throw Exception("This index serves Classic");
+    return fbest->Search(storedQuery, caretAtEnd);
+}
+
+std::vector<std::string> TSearchIndex::Languages() const {
+    return fbest ? fbest->Languages() : std::vector<std::string>{};
 }
 
 std::unique_ptr<TSearchPass> TSearchIndex::Search(const TcvVector& query) const {

@@ -1,7 +1,13 @@
-// The in-memory side of search as you type. Every stored text's vector is parsed once and indexed
-// by term (TVectorIndex), beside the entry ID, title and excerpt that its hit would show, so a
-// search pass needs neither to parse vector texts nor to ask the store anything. Scores and the
-// order of hits are exactly those of scoring every stored vector in load order with Proximity.
+// The in-memory side of search as you type, for one of two rankings.
+//
+// Classic: every stored text's vector is parsed once and indexed by term (TVectorIndex), beside
+// the entry ID, title and excerpt that its hit would show, so a search pass needs neither to
+// parse vector texts nor to ask the store anything. Scores and the order of hits are exactly
+// those of scoring every stored vector in load order with Proximity.
+//
+// Best match: the stores hand over whole texts (WholeTexts), which TBestSearch pairs into entries
+// and ranks by their words (bestsearch.h); vector texts are neither needed nor kept. Changes
+// reach its searches once the owner calls Settle.
 //
 // The index knows nothing of where texts are stored. A store hands it texts in load order, each
 // under a key of its own (a row number, a change sequence) that grows with every text added, and
@@ -24,12 +30,15 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ranking.h"
 #include "port/largeroom.h"
+#include "textsearch/bestmatch/bestrow.h"
 #include "textsearch/searchhit.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretree.h"
 #include "textsearch/vectorindex.h"
 
+class TBestSearch;
 class TPassBuffers;
 
 // The outcome of one search pass, handed whole to whoever shows it.
@@ -39,6 +48,8 @@ struct TSearchPass {
     std::unique_ptr<TScoretree<TcvResults>> tree;           // the same hits by score
     // Where the room of the hits and the tree goes when the pass does, for a later pass to fill.
     std::shared_ptr<TPassBuffers> recycle;
+    // Best match only: per hit, in the order of `hits`, the bytes of its excerpt to draw bold.
+    std::vector<std::vector<TBoldRange>> bold;
 
     TSearchPass() = default;
     TSearchPass(const TSearchPass&) = delete;
@@ -63,8 +74,9 @@ struct TStoredText {
     std::string_view ID;        // entry ID
     std::string_view texttype;  // "P" or "S"
     std::string_view vector;    // the stored vector text
-    // The first kHitTextBytes of the text (or all of it; see storedtext.h); none when the text row
-    // is missing and the vector can therefore never be shown.
+    // The first kHitTextBytes of the text (or all of it; see storedtext.h), all of it for an index
+    // that asks for WholeTexts; none when the text row is missing and the vector can therefore
+    // never be shown.
     std::optional<std::string_view> head;
 };
 
@@ -73,10 +85,15 @@ public:
     // Stored texts scoring above this are hits.
     static constexpr float kThreshold = 0.25f;
 
-    TSearchIndex();
+    explicit TSearchIndex(TRanking ranking = TRanking::Classic);
     ~TSearchIndex();
     TSearchIndex(const TSearchIndex&) = delete;
     TSearchIndex& operator=(const TSearchIndex&) = delete;
+
+    TRanking Ranking() const { return franking; }
+    // Whether stores must hand over whole texts; such an index reads no vector texts (a store
+    // may leave them empty).
+    bool WholeTexts() const { return franking == TRanking::BestMatch; }
 
     // Forgets every text.
     void Clear();
@@ -86,6 +103,9 @@ public:
     // Leaves the text under key, or every text of the entry, out of later searches.
     void RemoveKey(int64_t key);
     void RemoveEntry(std::string_view ID);
+    // Brings Best match's searches up to date with the changes since the last call (nothing to do
+    // for Classic). The owner calls it after a load, a sync or a write.
+    void Settle();
 
     // The live text under key: its entry ID and text type.
     bool Lookup(int64_t key, std::string_view& ID, std::string_view& texttype) const;
@@ -105,9 +125,13 @@ public:
     // the texts.
     bool PrefaultPassRoom(size_t texts, const TGiveWay& giveWay) const;
 
-    // Scores query against every live text. Texts that cannot be scored (a malformed count) or
-    // shown (no text row) are skipped.
+    // Classic: scores query against every live text. Texts that cannot be scored (a malformed
+    // count) or shown (no text row) are skipped.
     std::unique_ptr<TSearchPass> Search(const TcvVector& query) const;
+    // Best match: the entries for a typed problem (stored form), best first (bestsearch.h).
+    std::unique_ptr<TSearchPass> SearchBest(std::string_view storedQuery, bool caretAtEnd) const;
+    // Best match: the languages of the entries held, most entries first.
+    std::vector<std::string> Languages() const;
 
 private:
     struct TDoc {
@@ -120,7 +144,10 @@ private:
     size_t Find(int64_t key) const;
     void Kill(size_t doc);
 
-    TVectorIndex fvectors;
+    const TRanking franking;
+    TVectorIndex fvectors;                // Classic only
+    std::unique_ptr<TBestSearch> fbest;   // Best match only
+    size_t fliveDocs = 0;                 // Best match: live documents (Classic asks fvectors)
     std::vector<TDoc> fdocs;  // indexed by the vector index's document ids
     // Per document, whether the entry's text row exists: a vector without it cannot be shown. A
     // byte each beside fdocs, which a pass reads for every match.

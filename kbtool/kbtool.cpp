@@ -30,7 +30,8 @@ constexpr int kBusyMs = 10000;
 constexpr std::string_view kUsage =
     "usage: pelloquin-kb [--file PATH | --server CONNINFO] COMMAND [ARGUMENT...]\n"
     "\n"
-    "  search TEXT                        the hits the program lists for TEXT, best first\n"
+    "  search [--ranking best|classic] TEXT\n"
+    "                                     the hits the program lists for TEXT, best first\n"
     "  export --format csv|json|md [OUT]  every entry, to OUT or the standard output\n"
     "  import FILE                        the new entries of an export or a knowledge base file\n"
     "  backup OUT                         a checked copy of the knowledge base file\n"
@@ -79,13 +80,37 @@ void RequireFile(const TToolOptions& options, const TStoreChoice& choice) {
 }
 
 int Search(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
-    const std::string text =
-        OneArgument(options, "the problem text (in quotes when it has several words)");
+    std::optional<TRanking> ranking;
+    std::vector<std::string> rest;
+    const auto& args = options.arguments;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name;
+        if (args[i] == "--ranking") {
+            if (i + 1 == args.size()) throw EBadArguments("--ranking needs best or classic");
+            name = args[++i];
+        } else if (args[i].starts_with("--ranking=")) {
+            name = args[i].substr(10);
+        } else {
+            rest.push_back(args[i]);
+            continue;
+        }
+        ranking = RankingNamed(name);
+        if (!ranking) throw EBadArguments("there is no ranking " + name);
+    }
+    if (rest.size() != 1) {
+        throw EBadArguments(
+            "search takes one argument: the problem text (in quotes when it has several words)");
+    }
+    const std::string& text = rest[0];
     const auto store = MakeStore(choice, TOpenMode::ReadOnly);
-    TSearchIndex index;
+    TSearchIndex index(ranking.value_or(SavedRanking()));
     store->LoadAll(index);
-    // As the engine's pass: the typed text in its stored form, vectorised, searched.
-    const auto pass = index.Search(*EncodeCV(StoredFromUtf8(text)));
+    index.Settle();
+    // As the engine's pass: the typed text in its stored form, searched (for Classic,
+    // vectorised); the whole text, as if typed and the caret moved on.
+    const auto pass = index.Ranking() == TRanking::BestMatch
+                          ? index.SearchBest(StoredFromUtf8(text), false)
+                          : index.Search(*EncodeCV(StoredFromUtf8(text)));
     for (int p = pass->tree->Count() - 1; p >= 0; --p) {
         const auto* node = pass->tree->Items(p);
         if (!node || !node->data) continue;

@@ -2,7 +2,7 @@
 //
 //   pelloquin-kb [--file PATH | --server CONNINFO] COMMAND [ARGUMENT...]
 //
-// Commands: search TEXT, export --format csv|json|md [OUT], import FILE, backup OUT, check, stats
+// Commands: search [--ranking best|classic] TEXT, export --format csv|json|md [OUT], import FILE, backup OUT, check, stats
 // (see packaging/man/pelloquin-kb.1). Without --file or --server the tool uses the knowledge base
 // the program would open (storechoice.h: PELLOQUIN_DATABASE, else the user's choice, else the
 // default file), an office server included. It never creates a knowledge base and never writes

@@ -88,30 +88,40 @@ const std::string kDeleteSQL =
     "v as (delete from vectors where ID = $1::varchar), " +
     RecordChange('D');
 
-// The head of a text, as much of it as a hit shows.
-const std::string kHead =
-    "substring(t.description from 1 for " + std::to_string(kHitTextBytes) + ")";
+// The head of a text, as much of it as a hit shows; an index that asks for whole texts (Best
+// match) gets them whole, and no vector texts, which it does not read.
+std::string HeadOf(const TSearchIndex& index) {
+    return index.WholeTexts()
+               ? "t.description"
+               : "substring(t.description from 1 for " + std::to_string(kHitTextBytes) + ")";
+}
+std::string VectorOf(const TSearchIndex& index) {
+    return index.WholeTexts() ? "''::bytea" : "v.vectordata";
+}
 
 // Every vector row with its text's head, in key order.
-const std::string kLoadSQL =
-    "select v.seq, v.ID, v.texttype, v.vectordata, t.ID is not null, " + kHead +
-    " from vectors v left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
-    "order by v.seq";
+std::string LoadSQL(const TSearchIndex& index) {
+    return "select v.seq, v.ID, v.texttype, " + VectorOf(index) + ", t.ID is not null, " +
+           HeadOf(index) +
+           " from vectors v left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
+           "order by v.seq";
+}
 
 // In one snapshot: the last change number, how many changes came after $1, and, when they are
 // no more than $2, the rows of the entries they changed (an entry without rows once, with
 // NULLs), new keys last, with whether the entry may have been on the server before. Columns:
 // last, count, ID, seq, texttype, vectordata, has text, head, known before.
-const std::string kChangesSQL =
-    "with m as (select (select coalesce(max(seq), 0) from changelog) as last, "
-    "(select count(*) from changelog where seq > $1::bigint) as n), "
-    "c as (select ID, bool_or(op <> 'S') as known from changelog where seq > $1::bigint and "
-    "(select n from m) <= $2::bigint group by ID) "
-    "select m.last, m.n, c.ID, v.seq, v.texttype, v.vectordata, t.ID is not null, " +
-    kHead +
-    ", c.known from m left join c on true left join vectors v on v.ID = c.ID "
-    "left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
-    "order by v.seq nulls first";
+std::string ChangesSQL(const TSearchIndex& index) {
+    return "with m as (select (select coalesce(max(seq), 0) from changelog) as last, "
+           "(select count(*) from changelog where seq > $1::bigint) as n), "
+           "c as (select ID, bool_or(op <> 'S') as known from changelog where seq > $1::bigint "
+           "and (select n from m) <= $2::bigint group by ID) "
+           "select m.last, m.n, c.ID, v.seq, v.texttype, " +
+           VectorOf(index) + ", t.ID is not null, " + HeadOf(index) +
+           ", c.known from m left join c on true left join vectors v on v.ID = c.ID "
+           "left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
+           "order by v.seq nulls first";
+}
 
 // The stored text with its NULs left out, as the file stores it.
 std::string Stored(std::string_view text) {
@@ -305,7 +315,7 @@ void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
     c.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
     try {
         const int64_t last = c.Query("select coalesce(max(seq), 0) from changelog").Int64(0, 0);
-        c.Exec("DECLARE pelloquin_load NO SCROLL CURSOR FOR " + kLoadSQL);
+        c.Exec("DECLARE pelloquin_load NO SCROLL CURSOR FOR " + LoadSQL(index));
         const std::string fetch = "FETCH " + std::to_string(kFetchRows) + " FROM pelloquin_load";
         // The next batch is asked for before this one goes into the index, so that the server
         // reads it meanwhile.
@@ -331,10 +341,11 @@ void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
     }
 }
 
-TPgStore::TChanges TPgStore::ReadChanges(TPgConnection& c, int64_t after) {
+TPgStore::TChanges TPgStore::ReadChanges(TPgConnection& c, int64_t after,
+                                          const TSearchIndex& index) {
     const std::string from = std::to_string(after), most = std::to_string(kMostChanges);
     TChanges changes;
-    changes.rows = c.Query(kChangesSQL, {TPgParam::Text(from), TPgParam::Text(most)});
+    changes.rows = c.Query(ChangesSQL(index), {TPgParam::Text(from), TPgParam::Text(most)});
     changes.last = changes.rows.Int64(0, 0);
     changes.count = changes.rows.Int64(0, 1);
     return changes;
@@ -390,7 +401,7 @@ bool TPgStore::Sync(TSearchIndex& index) {
     try {
         bool changed = true;
         if (inStep) {
-            changed = Apply(index, ReadChanges(*c, fapplied), *c);
+            changed = Apply(index, ReadChanges(*c, fapplied, index), *c);
         } else {
             LoadWith(*c, index);
         }
@@ -443,7 +454,7 @@ void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchInd
     try {
         body(*c);
         // Under the lock: every change up to this write, for the index once it has committed.
-        if (follow) changes = ReadChanges(*c, fapplied);
+        if (follow) changes = ReadChanges(*c, fapplied, *index);
         if (fbeforeCommitHook) fbeforeCommitHook();
         c->Exec("COMMIT");
     } catch (const EPgException& e) {

@@ -130,7 +130,8 @@ private:
     // every change up to the write once it has committed.
     void Write(const std::function<void(TPgConnection&)>& body, TSearchIndex* index);
     // The entries changed after change `after`, with their rows, in one snapshot.
-    TChanges ReadChanges(TPgConnection& c, int64_t after);
+    // The rows in the form the index takes them (whole texts or heads).
+    TChanges ReadChanges(TPgConnection& c, int64_t after, const TSearchIndex& index);
     // Brings the index up to date with changes; false when it had to be loaded whole instead and
     // could not (the caller's connection is used for that load).
     bool Apply(TSearchIndex& index, const TChanges& changes, TPgConnection& c);

@@ -25,9 +25,15 @@ constexpr size_t kBatchRows = 8192;
 // How long a tool's connection waits for another program's write to the file to end.
 constexpr int kToolBusyMs = 10000;
 
-std::string HeadColumn(std::string_view table) {
+// The head of a text, as much of it as a hit shows; an index that asks for whole texts (Best
+// match) gets them whole, and no vector texts, which it does not read.
+std::string HeadColumn(std::string_view table, const TSearchIndex& index) {
+    if (index.WholeTexts()) return "cast(" + std::string(table) + "description as blob)";
     return "substr(cast(" + std::string(table) + "description as blob),1," +
            std::to_string(kHitTextBytes) + ")";
+}
+std::string_view VectorColumn(const TSearchIndex& index) {
+    return index.WholeTexts() ? "''" : "vectordata";
 }
 
 // Whether table was made by the create statement given. SQLite keeps a statement as written but
@@ -163,7 +169,7 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
     fdataVersion = -1;
 
     const std::string textsSQL =
-        "select ID,texttype," + HeadColumn("") + " from textdata order by rowid";
+        "select ID,texttype," + HeadColumn("", index) + " from textdata order by rowid";
     // Text rows passed on the way to a later one; without unique keys, every text row, with the
     // number of rows per key (the load query's join lists a vector once per text row).
     struct TAside {
@@ -185,8 +191,9 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
 
     TBatch batch(index);
     std::string head;
-    TSQLiteCursor vectors(*fDB, "select rowid,ID,texttype,vectordata from vectors where rowid<=" +
-                                    std::to_string(top) + " order by rowid");
+    TSQLiteCursor vectors(*fDB, "select rowid,ID,texttype," + std::string(VectorColumn(index)) +
+                                    " from vectors where rowid<=" + std::to_string(top) +
+                                    " order by rowid");
     TKey key;
     while (vectors.Next()) {
         const std::string_view ID = vectors.Text(1), texttype = vectors.Text(2);
@@ -225,9 +232,9 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
 void TSQLiteStore::AddRowsAfter(TSearchIndex& index, int64_t after) {
     // Only rows this program's loads could miss: a few, so the join's lookups cost nothing.
     TSQLiteCursor rows(*fDB,
-                       "select vectors.rowid,vectors.ID,vectors.texttype,vectordata,"
-                       "textdata.rowid is not null," +
-                           HeadColumn("textdata.") +
+                       "select vectors.rowid,vectors.ID,vectors.texttype," +
+                           std::string(VectorColumn(index)) + ",textdata.rowid is not null," +
+                           HeadColumn("textdata.", index) +
                            " from vectors  left join textdata on textdata.ID=vectors.ID and "
                            "textdata.texttype=vectors.texttype where vectors.rowid>" +
                            std::to_string(after) + " order by vectors.rowid");

@@ -272,8 +272,7 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
 }
 
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
-    TImpl& impl = *fimpl;
-    const uint32_t first = static_cast<uint32_t>(impl.docs.size());
+    const uint32_t first = static_cast<uint32_t>(fimpl->docs.size());
     constexpr size_t kChunk = 2048;
     std::vector<TEntryWords> words;
     for (size_t begin = 0; begin < entries.size(); begin += kChunk) {
@@ -289,23 +288,39 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
                 words[i] = ReadEntryWords(freader, entries[begin + i]);
             helper.Join();
         }
-        for (const TEntryWords& w : words) {
-            const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
-            TImpl::TDoc record;
-            std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
-            record.signature = Post(impl, counted, doc, true);
-            impl.docs.push_back(record);
-            flive.push_back(1);
-            ++fstats.entries;
-            fstats.titleWords += record.lengths.title;
-            fstats.problemWords += record.lengths.problem;
-            fstats.solutionWords += record.lengths.solution;
-        }
+        PostBatch(words);
     }
-    impl.MergeUnsorted();
-    for (TImpl::TTerm& t : impl.terms)
-        t.postings.shrink_to_fit();
+    FinishBatch();
     return first;
+}
+
+TBestMatchIndex::DocId TBestMatchIndex::AddWordsBatch(std::span<const TEntryWords> words) {
+    const uint32_t first = static_cast<uint32_t>(fimpl->docs.size());
+    PostBatch(words);
+    FinishBatch();
+    return first;
+}
+
+void TBestMatchIndex::PostBatch(std::span<const TEntryWords> words) {
+    TImpl& impl = *fimpl;
+    for (const TEntryWords& w : words) {
+        const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
+        TImpl::TDoc record;
+        std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
+        record.signature = Post(impl, counted, doc, true);
+        impl.docs.push_back(record);
+        flive.push_back(1);
+        ++fstats.entries;
+        fstats.titleWords += record.lengths.title;
+        fstats.problemWords += record.lengths.problem;
+        fstats.solutionWords += record.lengths.solution;
+    }
+}
+
+void TBestMatchIndex::FinishBatch() {
+    fimpl->MergeUnsorted();
+    for (TImpl::TTerm& t : fimpl->terms)
+        t.postings.shrink_to_fit();
 }
 
 void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {

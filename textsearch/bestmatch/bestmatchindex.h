@@ -71,6 +71,9 @@ public:
     // Adds the entries in order, as that many calls of Add would, reading their words on two
     // threads. Returns the id of the first.
     DocId AddBatch(std::span<const TEntryText> entries);
+    // The same for entries whose words were read already (by a caller that wants their
+    // languages too).
+    DocId AddWordsBatch(std::span<const TEntryWords> words);
 
     // Takes the entry out of every statistic and every later search. Given the texts it was
     // added with, only its own terms are visited; otherwise (or given other texts) every posting
@@ -99,6 +102,9 @@ private:
     struct TScratch;
 
     std::unique_ptr<TScratch> TakeScratch() const;
+    // A batch's postings, appended unsorted to the dictionary; FinishBatch sorts it once.
+    void PostBatch(std::span<const TEntryWords> words);
+    void FinishBatch();
     void GiveScratch(std::unique_ptr<TScratch> scratch) const;
 
     TWordReader freader;
