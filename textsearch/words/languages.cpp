@@ -123,6 +123,13 @@ static_assert(kLanguageCount <= 64, "a TLanguageSet has 64 bits");
 constexpr int kEnglish = 0;
 static_assert(std::string_view(kLanguages[kEnglish].algorithm) == "english");
 
+uint32_t Fnv1a(std::string_view s) {
+    uint32_t h = 2166136261u;
+    for (const char c : s)
+        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+    return h;
+}
+
 // The common words of every language in their bare form, in an open-addressed table.
 class TCommonWords {
 public:
@@ -143,11 +150,10 @@ public:
 
     TLanguageSet Find(std::string_view bare) const {
         if (bare.size() > fmaxLength) return 0;
-        const uint32_t hash = Hash(bare);
+        const uint32_t hash = Fnv1a(bare) | 1;
         for (size_t i = hash & kMask;; i = (i + 1) & kMask) {
-            const TSlot& slot = fslots[i];
-            if (slot.languages == 0) return 0;
-            if (slot.hash == hash && slot.word == bare) return slot.languages;
+            if (fhashes[i] == 0) return 0;
+            if (fhashes[i] == hash && fslots[i].word == bare) return fslots[i].languages;
         }
     }
 
@@ -156,25 +162,18 @@ private:
     static constexpr size_t kMask = kSlots - 1;
     struct TSlot {
         std::string word;
-        uint32_t hash = 0;
         TLanguageSet languages = 0;
     };
 
-    static uint32_t Hash(std::string_view s) {
-        uint32_t h = 2166136261u;
-        for (const char c : s)
-            h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
-        return h;
-    }
-
     void Insert(const std::string& bare, TLanguageSet language) {
-        for (size_t i = Hash(bare) & kMask;; i = (i + 1) & kMask) {
+        const uint32_t hash = Fnv1a(bare) | 1;
+        for (size_t i = hash & kMask;; i = (i + 1) & kMask) {
             TSlot& slot = fslots[i];
-            if (slot.languages == 0 || slot.word == bare) {
-                if (slot.languages == 0 && ++fcount > kSlots / 2)
+            if (fhashes[i] == 0 || slot.word == bare) {
+                if (fhashes[i] == 0 && ++fcount > kSlots / 2)
                     throw std::logic_error("too many common words for their table");
+                fhashes[i] = hash;
                 slot.word = bare;
-                slot.hash = Hash(bare);
                 slot.languages |= language;
                 fmaxLength = std::max(fmaxLength, bare.size());
                 return;
@@ -182,6 +181,9 @@ private:
         }
     }
 
+    // The hashes apart (0: an empty slot), so that a look-up of a word that is none of them,
+    // most words, reads only these 8 KB.
+    std::array<uint32_t, kSlots> fhashes{};
     std::array<TSlot, kSlots> fslots{};
     size_t fcount = 0;
     size_t fmaxLength = 0;
@@ -270,8 +272,9 @@ TLanguageSet LetterLanguages(char32_t c) {
     return table[c - 0x400];
 }
 
-void StemInPlace(int language, std::string& word) {
-    if (language < 0 || word.empty() || !*kLanguages[language].algorithm) return;
+namespace {
+
+void StemUncached(int language, std::string& word) {
     if (language == kEnglish) {  // the term vectors' Porter stems
         if (!IsAscii(word) && word.size() > 1) {
             // Porter treats the bytes of other letters as consonants; take its stem unless it
@@ -296,4 +299,46 @@ void StemInPlace(int language, std::string& word) {
     if (!stem) throw std::bad_alloc();
     word.assign(reinterpret_cast<const char*>(stem),
                 static_cast<size_t>(sb_stemmer_length(stemmers.For(language))));
+}
+
+// The stems of the words stemmed last, per thread, one slot per hash value. Words repeat: a
+// knowledge base of 100,000 entries holds some ten thousand distinct words, and a look-up costs
+// a fraction of a stem.
+class TStemCache {
+public:
+    TStemCache() : fslots(kSlots) {}
+
+    void Stem(int language, std::string& word) {
+        TSlot& slot =
+            fslots[(Fnv1a(word) ^ static_cast<uint32_t>(language) * 0x9E3779B9u) & (kSlots - 1)];
+        if (slot.language == language && slot.word == word) {
+            word = slot.stem;
+            return;
+        }
+        slot.language = -1;  // left empty should stemming throw
+        slot.word = word;
+        StemUncached(language, word);
+        slot.stem = word;
+        slot.language = language;
+    }
+
+private:
+    static constexpr size_t kSlots = 8192;
+    struct TSlot {
+        int language = -1;
+        std::string word, stem;
+    };
+    std::vector<TSlot> fslots;
+};
+
+}  // namespace
+
+void StemInPlace(int language, std::string& word) {
+    if (language < 0 || word.empty() || !*kLanguages[language].algorithm) return;
+    if (language == kEnglish) {  // the Porter stemmer costs no more than a look-up
+        StemUncached(language, word);
+        return;
+    }
+    thread_local TStemCache cache;
+    cache.Stem(language, word);
 }

@@ -50,8 +50,9 @@ struct TWord {
 
 struct TTextWords {
     std::vector<TWord> words;  // in the order they stand
-    // The Snowball algorithm the text was stemmed with ("english", "russian", ...), "" when its
-    // words were not stemmed (a script without a stemmer, or pairs of characters only).
+    // The Snowball algorithm the words of the text's main script (the one most of its words are
+    // in) were stemmed with ("english", "russian", ...); "" when they were not stemmed (a
+    // language or script without a stemmer, pairs of characters, digits only).
     std::string language;
 };
 
