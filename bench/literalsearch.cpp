@@ -10,15 +10,15 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 
-#include "textsearch/renderpanel/colors.h"
 #include "core/knowledgebase.h"
 #include "port/errors.h"
 #include "port/guid.h"
 #include "port/localformat.h"
-#include "ui/widgets/qtext.h"
 #include "textsearch/locks.h"
+#include "textsearch/renderpanel/colors.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "textsearch/similarity.h"
+#include "ui/widgets/qtext.h"
 
 namespace {
 

@@ -25,11 +25,11 @@
 #include <memory>
 #include <string>
 
-#include "textsearch/searchhit.h"
 #include "sqlite/sqlitedb.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/helix.h"
 #include "textsearch/scoretree.h"
+#include "textsearch/searchhit.h"
 
 class QPlainTextEdit;
 class vRenderPanel;

@@ -15,10 +15,10 @@
 #include <sqlite3.h>
 #include "bench/kbgen.h"
 #include "core/knowledgebase.h"
-#include "port/errors.h"
 #include "core/searchindex.h"
 #include "core/store/sqlitestore.h"
 #include "core/storedtext.h"
+#include "port/errors.h"
 #include "tempdir.h"
 #include "textsearch/similarity.h"
 #include "textsearch/vectorindex.h"
@@ -189,9 +189,8 @@ TEST(SearchLoad, RandomOrdersOfTextsAndVectors) {
 }
 
 // Every live document above the threshold, scored one by one.
-TVectorIndex::TMatches Scored(const TcvVector& query,
-                                         const std::vector<std::string>& texts,
-                                         const std::vector<bool>& removed) {
+TVectorIndex::TMatches Scored(const TcvVector& query, const std::vector<std::string>& texts,
+                              const std::vector<bool>& removed) {
     TVectorIndex::TMatches matches;
     for (size_t d = 0; d < texts.size(); ++d) {
         if (removed[d]) continue;

@@ -25,10 +25,10 @@
 
 #include "bench/kbgen.h"
 #include "core/engine.h"
-#include "pg/pgdb.h"
 #include "core/store/pgstore.h"
 #include "core/store/servercopy.h"
 #include "core/store/sqlitestore.h"
+#include "pg/pgdb.h"
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "textsearch/bestmatch/bm25f.h"
+
 namespace relevance {
 
 struct TEntry {
@@ -51,6 +53,17 @@ public:
     virtual std::vector<size_t> Rank(const std::string& query) = 0;
 };
 using TRanking = std::function<std::unique_ptr<TRanker>(const std::vector<TEntry>&)>;
+
+// Classic as the program ranks (the real search index, an entry by its best text), the plain
+// baselines over one bag of Porter stems per entry, and Best match.
+std::unique_ptr<TRanker> MakeClassic(const std::vector<TEntry>& entries);
+std::unique_ptr<TRanker> MakeTfIdf(const std::vector<TEntry>& entries);
+std::unique_ptr<TRanker> MakeBm25(const std::vector<TEntry>& entries);
+std::unique_ptr<TRanker> MakeBestMatch(const std::vector<TEntry>& entries,
+                                       const TBestMatchParams& params);
+// Best match's constants may change between rankings of the same knowledge base. REQUIRES:
+// ranker was made by MakeBestMatch.
+void SetBestMatchParams(TRanker& ranker, const TBestMatchParams& params);
 
 struct TFigures {
     // SemEval: MAP, MRR, P@1, P@5; GitBugs: MRR, R@1, R@5, R@10 (percentages).

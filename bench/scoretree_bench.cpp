@@ -27,7 +27,7 @@ constexpr int kBaselineCap = 20000;
 // The unbalanced tree as first written: less goes left, the rest right; positional lookup by a
 // recursive in-order walk that stops once the position is reached.
 class LiteralTree {
-  public:
+public:
     void insert(float key, Hit* value) {
         if (!froot) {
             froot = NewNode(key, value);
@@ -42,7 +42,7 @@ class LiteralTree {
         return found ? found->data : nullptr;
     }
 
-  private:
+private:
     struct Node {
         float key;
         std::unique_ptr<Node> left, right;
@@ -60,13 +60,10 @@ class LiteralTree {
             child = NewNode(key, value);
     }
     static void Scroll(const Node* leaf, int index, int& counter, const Node*& found) {
-        if (!leaf)
-            return;
+        if (!leaf) return;
         Scroll(leaf->left.get(), index, counter, found);
-        if (found)
-            return;
-        if (counter == index)
-            found = leaf;
+        if (found) return;
+        if (counter == index) found = leaf;
         ++counter;
         Scroll(leaf->right.get(), index, counter, found);
     }
@@ -125,11 +122,10 @@ BENCHMARK(BM_RandomKeys_Literal)->Arg(kBaselineCap)->Unit(benchmark::kMillisecon
 
 // Keeps each run's time so that the ratios can be printed once all runs are done.
 class RatioReporter : public benchmark::ConsoleReporter {
-  public:
+public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                ftimes[run.benchmark_name()] = Nanoseconds(run);
+            if (run.run_type == Run::RT_Iteration) ftimes[run.benchmark_name()] = Nanoseconds(run);
         ConsoleReporter::ReportRuns(runs);
     }
     void PrintRatios() const {
@@ -141,8 +137,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
             const double base = Find(literal + cap);
             const double small = Find(tree + cap);
             const double large = Find(tree + "/200000");
-            if (base <= 0 || small <= 0)
-                continue;
+            if (base <= 0 || small <= 0) continue;
             std::printf("%s: literal tree / score tree at %d nodes = %.1f\n", keys, kBaselineCap,
                         base / small);
             if (large > 0)
@@ -153,7 +148,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         }
     }
 
-  private:
+private:
     static double Nanoseconds(const Run& run) {
         const double scale = run.time_unit == benchmark::kMillisecond   ? 1e6
                              : run.time_unit == benchmark::kMicrosecond ? 1e3
@@ -172,8 +167,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();

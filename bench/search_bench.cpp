@@ -43,16 +43,16 @@
 
 #include <unistd.h>
 
-#include "ui/application.h"
 #include "bench/kbgen.h"
 #include "bench/literalsearch.h"
-#include "ui/widgets/dialogs.h"
 #include "core/knowledgebase.h"
-#include "ui/mainform.h"
-#include "ui/widgets/qtext.h"
-#include "ui/splashu.h"
 #include "tests/panel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
+#include "ui/application.h"
+#include "ui/mainform.h"
+#include "ui/splashu.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/qtext.h"
 
 namespace {
 
@@ -339,8 +339,8 @@ void Keystrokes(benchmark::State& state, W& w) {
     state.counters["ui_stall_ms"] = stalls.empty() ? 0 : stalls.back();
     state.counters["ui_stall_passes"] = static_cast<double>(stalls.size());
     state.counters["ui_stall_p99_ms"] = stalls.empty() ? 0 : stalls[stalls.size() * 99 / 100];
-    state.counters["ui_stalls_over_4ms"] = static_cast<double>(
-        stalls.end() - std::upper_bound(stalls.begin(), stalls.end(), 4.0));
+    state.counters["ui_stalls_over_4ms"] =
+        static_cast<double>(stalls.end() - std::upper_bound(stalls.begin(), stalls.end(), 4.0));
     state.counters["index_ms"] =
         index / static_cast<double>(std::max<int64_t>(1, state.iterations()));
     state.counters["hits"] = w.Hits();
@@ -758,7 +758,8 @@ public:
             char spread[120];
             std::snprintf(spread, sizeof spread,
                           " (worst of %.0f passes; 99th percentile %.2f ms; %.0f over 4 ms)",
-                          real->counters.at("ui_stall_passes"), real->counters.at("ui_stall_p99_ms"),
+                          real->counters.at("ui_stall_passes"),
+                          real->counters.at("ui_stall_p99_ms"),
                           real->counters.at("ui_stalls_over_4ms"));
             Row(std::string("longest stall of the window in a pass, 100,000 entries, ") +
                     QueryName(q) + spread,

@@ -278,8 +278,9 @@ public:
         const double batch = Find("BM_Build_Index");
         const double chunked = Find("BM_Build_Chunked");
         if (batch > 0 && chunked > 0) {
-            std::printf("build in chunks of %zu: %.1f ms, one batch %.1f ms, chunks / batch = %.2f\n",
-                        kChunk, chunked, batch, chunked / batch);
+            std::printf(
+                "build in chunks of %zu: %.1f ms, one batch %.1f ms, chunks / batch = %.2f\n",
+                kChunk, chunked, batch, chunked / batch);
         }
         const double batchBytes = static_cast<double>(Index().MemoryUsage());
         const double chunkedBytes = static_cast<double>(ChunkedIndex().MemoryUsage());

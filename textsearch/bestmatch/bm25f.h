@@ -6,7 +6,7 @@
 // times a saturated blend of its counts in the three fields, each count divided by its field's
 // length relative to that field's average (BM25F):
 //   tf~ = wT tfT / nT + wB tfB / nB + wS tfS / nS,  n = 1 - b + b len / avglen
-//   weight = idf (k1 + 1) tf~ / (k1 + tf~),          idf = ln(1 + (N - df + 0.5) / (df + 0.5))
+//   weight = idf^p (k1 + 1) tf~ / (k1 + tf~),        idf = ln(1 + (N - df + 0.5) / (df + 0.5))
 // Thread safety: plain values and functions.
 #pragma once
 
@@ -16,31 +16,33 @@
 // The constants of the ranking. The defaults are the ones tuned on the relevance data (see
 // bench/README.md, "Relevance").
 struct TBestMatchParams {
-    float k1 = 1.2f;
+    float k1 = 3.0f;
     // Length normalisation of the title, the rest of the problem and the solution.
-    float bTitle = 0.75f;
+    float bTitle = 1.0f;
     float bProblem = 0.75f;
     float bSolution = 0.75f;
     // Weights of a word counted in each field.
-    float wTitle = 2.0f;
+    float wTitle = 6.0f;
     float wProblem = 1.0f;
     float wSolution = 1.0f;
+    // A query word weighs its idf to this power: above 1 a long query leans on its rare words.
+    float idfPower = 2.0f;
     // Query-side saturation of a word typed several times: weight (k3 + 1) qtf / (k3 + qtf);
     // 0 counts every word once.
-    float k3 = 0.0f;
+    float k3 = 1000.0f;
     // A stored term that only begins with the word being typed counts this much of a whole word,
     // and the word reaches at most this many such terms (the commonest first).
     float prefixWeight = 0.5f;
     uint32_t prefixTerms = 16;
     // A long query (a pasted text) keeps this many of its distinct words, the weightiest.
-    uint32_t maxQueryWords = 64;
+    uint32_t maxQueryWords = 24;
     // A term in more than this share of the entries is common: an entry that shares only common
     // terms with the query is not listed (from kCommonFromEntries entries on).
     float commonShare = 0.5f;
     // Listed: at least this share of the best entry's score and this percentage of the best the
     // query can reach; at most `limit` entries.
-    float relativeCut = 0.0f;
-    float minPercent = 0.0f;
+    float relativeCut = 0.1f;
+    float minPercent = 2.0f;
     uint32_t limit = 200;
 };
 
@@ -61,7 +63,7 @@ struct TFieldCounts {
 class TBm25f {
 public:
     TBm25f(const TBestMatchParams& p, const TBestMatchStats& s)
-        : fk1(p.k1), fwT(p.wTitle), fwB(p.wProblem), fwS(p.wSolution) {
+        : fk1(p.k1), fidfPower(p.idfPower), fwT(p.wTitle), fwB(p.wProblem), fwS(p.wSolution) {
         const float n = s.entries > 0 ? static_cast<float>(s.entries) : 1.0f;
         SetField(fT, p.bTitle, static_cast<float>(s.titleWords) / n);
         SetField(fB, p.bProblem, static_cast<float>(s.problemWords) / n);
@@ -71,7 +73,8 @@ public:
 
     float Idf(uint32_t df) const {
         const float d = static_cast<float>(df);
-        return std::log(1.0f + (fentries - d + 0.5f) / (d + 0.5f));
+        const float idf = std::log(1.0f + (fentries - d + 0.5f) / (d + 0.5f));
+        return fidfPower == 1.0f ? idf : std::pow(idf, fidfPower);
     }
     float Saturate(float tf) const { return tf * (fk1 + 1.0f) / (fk1 + tf); }
 
@@ -96,7 +99,7 @@ private:
         return w * static_cast<float>(tf) / (f.oneMinusB + f.bOverAvg * static_cast<float>(len));
     }
 
-    float fk1, fwT, fwB, fwS;
+    float fk1, fidfPower, fwT, fwB, fwS;
     TField fT, fB, fS;
     float fentries = 0;
 };

@@ -1,0 +1,293 @@
+// The index against a plain, slow evaluation of the same formula over the live entries' words,
+// on random small knowledge bases changed by random adds and removes: the same entries listed,
+// in the same order, with the same scores bit for bit, percentages and matching texts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/standinwords.h"
+#include "textsearch/bestmatch/bestmatchindex.h"
+#include "textsearch/uPorterStem.h"
+
+namespace {
+
+struct TRefEntry {
+    std::string problem, solution;
+    bool live = true;
+    std::map<std::string, TFieldCounts> terms;
+    TFieldCounts lengths;
+};
+
+TRefEntry MakeEntry(std::string problem, std::string solution) {
+    TRefEntry e;
+    e.problem = std::move(problem);
+    e.solution = std::move(solution);
+    const uint32_t titleEnd = FirstLineEnd(e.problem);
+    for (const TWord& w : StandInReadWords(e.problem).words) {
+        const bool title = w.place.begin < titleEnd;
+        ++(title ? e.lengths.title : e.lengths.problem);
+        ++(title ? e.terms[w.term].title : e.terms[w.term].problem);
+    }
+    for (const TWord& w : StandInReadWords(e.solution).words) {
+        ++e.lengths.solution;
+        ++e.terms[w.term].solution;
+    }
+    return e;
+}
+
+// Best match's ranking, read straight from its definition.
+class TReference {
+public:
+    std::vector<TRefEntry> entries;
+
+    TBestMatchStats Stats() const {
+        TBestMatchStats s;
+        for (const TRefEntry& e : entries)
+            if (e.live) {
+                ++s.entries;
+                s.titleWords += e.lengths.title;
+                s.problemWords += e.lengths.problem;
+                s.solutionWords += e.lengths.solution;
+            }
+        return s;
+    }
+    uint32_t Df(const std::string& term) const {
+        uint32_t df = 0;
+        for (const TRefEntry& e : entries)
+            df += e.live && e.terms.count(term);
+        return df;
+    }
+
+    std::vector<TBestMatchHit> Search(const std::vector<TQueryWord>& query,
+                                      const TBestMatchParams& p) const {
+        const TBestMatchStats stats = Stats();
+        std::vector<TBestMatchHit> hits;
+        if (stats.entries == 0) return hits;
+        const TBm25f bm(p, stats);
+        const float n = static_cast<float>(stats.entries);
+        const float commonAbove = stats.entries >= kCommonFromEntries ? p.commonShare * n : n;
+        std::vector<std::string> vocabulary;
+        for (const TRefEntry& e : entries)
+            if (e.live)
+                for (const auto& [t, c] : e.terms)
+                    vocabulary.push_back(t);
+        std::sort(vocabulary.begin(), vocabulary.end());
+        vocabulary.erase(std::unique(vocabulary.begin(), vocabulary.end()), vocabulary.end());
+
+        struct TForm {
+            std::string term;
+            float factor;
+            bool common;
+        };
+        struct TWordForms {
+            std::vector<TForm> forms;
+            float weight, best = 0;
+        };
+        std::vector<TWordForms> words;
+        std::vector<const TQueryWord*> seen;
+        for (const TQueryWord& w : query) {
+            auto same = [&](const TQueryWord* o) {
+                return o->terms == w.terms && o->exact == w.exact && o->prefix == w.prefix;
+            };
+            if (std::any_of(seen.begin(), seen.end(), same)) continue;
+            seen.push_back(&w);
+            const float qtf = static_cast<float>(
+                std::count_if(query.begin(), query.end(), [&](const TQueryWord& o) {
+                    return o.terms == w.terms && o.exact == w.exact && o.prefix == w.prefix;
+                }));
+            TWordForms q{{}, (p.k3 + 1.0f) * qtf / (p.k3 + qtf)};
+            auto add = [&](const std::string& t, float weight) {
+                const uint32_t df = Df(t);
+                if (df == 0) return;
+                for (const TForm& f : q.forms)
+                    if (f.term == t) return;
+                q.forms.push_back({t, weight * bm.Idf(df), static_cast<float>(df) > commonAbove});
+            };
+            for (const std::string& t : w.terms)
+                add(t, 1.0f);
+            if (!w.exact.empty()) add(w.exact, 1.0f);
+            if (!w.prefix.empty()) {
+                std::vector<std::string> begun;
+                for (const std::string& t : vocabulary)
+                    if (t.starts_with(w.prefix)) begun.push_back(t);
+                std::stable_sort(begun.begin(), begun.end(),
+                                 [&](const auto& a, const auto& b) { return Df(a) > Df(b); });
+                if (begun.size() > p.prefixTerms) begun.resize(p.prefixTerms);
+                for (const std::string& t : begun)
+                    add(t, p.prefixWeight);
+            }
+            if (q.forms.empty()) continue;
+            for (const TForm& f : q.forms)
+                q.best = std::max(q.best, f.factor);
+            words.push_back(q);
+        }
+        if (words.size() > p.maxQueryWords) {
+            std::vector<size_t> order(words.size());
+            for (size_t i = 0; i < order.size(); ++i)
+                order[i] = i;
+            std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+                return words[a].weight * words[a].best > words[b].weight * words[b].best;
+            });
+            order.resize(p.maxQueryWords);
+            std::sort(order.begin(), order.end());
+            std::vector<TWordForms> kept;
+            for (const size_t i : order)
+                kept.push_back(words[i]);
+            words = kept;
+        }
+        float reachable = 0;
+        for (const TWordForms& q : words)
+            reachable += q.weight * q.best * bm.Saturate(p.wTitle + p.wProblem);
+
+        std::vector<TBestMatchHit> all;
+        float top = 0;
+        for (uint32_t d = 0; d < entries.size(); ++d) {
+            const TRefEntry& e = entries[d];
+            if (!e.live) continue;
+            bool candidate = false;
+            float score = 0, problem = 0, solution = 0;
+            for (const TWordForms& q : words) {
+                float f = 0, fp = 0, fs = 0;
+                for (const TForm& form : q.forms) {
+                    const auto it = e.terms.find(form.term);
+                    if (it == e.terms.end()) continue;
+                    candidate = candidate || !form.common;
+                    const float pt = bm.ProblemTf(it->second, e.lengths);
+                    const float st = bm.SolutionTf(it->second, e.lengths);
+                    f = std::max(f, form.factor * bm.Saturate(pt + st));
+                    if (pt > 0) fp = std::max(fp, form.factor * bm.Saturate(pt));
+                    if (st > 0) fs = std::max(fs, form.factor * bm.Saturate(st));
+                }
+                score += q.weight * f;
+                problem += q.weight * fp;
+                solution += q.weight * fs;
+            }
+            if (!candidate) continue;
+            top = std::max(top, score);
+            all.push_back({d, score, std::min(100.0f, 100.0f * score / reachable),
+                           problem >= solution ? 'P' : 'S'});
+        }
+        for (const TBestMatchHit& h : all)
+            if (h.score >= p.relativeCut * top && h.percent >= p.minPercent) hits.push_back(h);
+        std::stable_sort(hits.begin(), hits.end(),
+                         [](const auto& a, const auto& b) { return a.score > b.score; });
+        if (hits.size() > p.limit) hits.resize(p.limit);
+        return hits;
+    }
+};
+
+const char* const kWords[] = {"printer", "printers", "printing", "print",  "paper", "jam",
+                              "tray",    "network",  "networks", "driver", "the",   "a",
+                              "error",   "errors",   "reboot",   "cable",  "toner", "x11"};
+
+std::string RandomText(std::mt19937& rng, size_t maxWords) {
+    std::string text;
+    const size_t words = rng() % (maxWords + 1);
+    for (size_t i = 0; i < words; ++i) {
+        if (i > 0) text += rng() % 6 == 0 ? "\r\n" : rng() % 5 == 0 ? ", " : " ";
+        std::string w = kWords[rng() % std::size(kWords)];
+        if (rng() % 7 == 0) w[0] = static_cast<char>(w[0] - 'a' + 'A');
+        text += w;
+    }
+    return text;
+}
+
+std::vector<TQueryWord> RandomQuery(std::mt19937& rng) {
+    std::string text = RandomText(rng, 6);
+    if (rng() % 4 == 0) text += " zzunknown";
+    const bool typing = rng() % 2 == 0;
+    if (typing && !text.empty() && rng() % 2 == 0) {
+        const size_t cut = 1 + rng() % 3;
+        if (text.size() > cut && std::isalpha(static_cast<unsigned char>(text.back())))
+            text.resize(text.size() - cut + 1);
+    }
+    const std::string languages[] = {"english"};
+    return StandInReadQueryWords(text, languages, typing);
+}
+
+TBestMatchParams RandomParams(std::mt19937& rng) {
+    TBestMatchParams p;
+    p.k1 = std::vector<float>{0.5f, 1.2f, 2.0f}[rng() % 3];
+    p.bTitle = std::vector<float>{0.0f, 0.5f, 1.0f}[rng() % 3];
+    p.bProblem = std::vector<float>{0.3f, 0.75f, 1.0f}[rng() % 3];
+    p.wTitle = std::vector<float>{1.0f, 2.5f}[rng() % 2];
+    p.wSolution = std::vector<float>{0.5f, 1.0f}[rng() % 2];
+    p.idfPower = std::vector<float>{1.0f, 2.0f}[rng() % 2];
+    p.k3 = std::vector<float>{0.0f, 1.5f}[rng() % 2];
+    p.prefixTerms = 1 + rng() % 4;
+    p.maxQueryWords = 2 + rng() % 6;
+    p.commonShare = std::vector<float>{0.3f, 0.5f, 1.0f}[rng() % 3];
+    p.relativeCut = std::vector<float>{0.0f, 0.3f}[rng() % 2];
+    p.minPercent = std::vector<float>{0.0f, 10.0f}[rng() % 2];
+    p.limit = 1 + rng() % 12;
+    return p;
+}
+
+TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
+    std::mt19937 rng(20261209);
+    size_t listed = 0, compared = 0;
+    for (int kb = 0; kb < 60; ++kb) {
+        const TBestMatchParams params = RandomParams(rng);
+        TBestMatchIndex index(StandInReadWords, params);
+        TReference ref;
+        const size_t steps = 20 + rng() % 180;
+        for (size_t step = 0; step < steps; ++step) {
+            const unsigned action = rng() % 10;
+            if (action < 5 || ref.entries.empty()) {
+                std::vector<TRefEntry> batch;
+                const size_t count = action == 0 ? 1 + rng() % 40 : 1;
+                for (size_t i = 0; i < count; ++i)
+                    batch.push_back(MakeEntry(RandomText(rng, 14), RandomText(rng, 10)));
+                std::vector<TEntryText> texts;
+                for (const TRefEntry& e : batch)
+                    texts.push_back({e.problem, e.solution});
+                const uint32_t first = count > 1 ? index.AddBatch(texts) : index.Add(texts.front());
+                ASSERT_EQ(first, ref.entries.size());
+                ref.entries.insert(ref.entries.end(), batch.begin(), batch.end());
+            } else if (action < 8) {
+                const uint32_t d = static_cast<uint32_t>(rng() % ref.entries.size());
+                TRefEntry& e = ref.entries[d];
+                // With its own texts, with none, or with texts it was not added with.
+                const unsigned how = rng() % 3;
+                if (how == 0)
+                    index.Remove(d, {e.problem, e.solution});
+                else if (how == 1)
+                    index.Remove(d);
+                else
+                    index.Remove(d, {"printer jam", e.solution + " tray"});
+                e.live = false;
+            } else {
+                const std::vector<TQueryWord> query = RandomQuery(rng);
+                const std::vector<TBestMatchHit> got = index.Search(query);
+                const std::vector<TBestMatchHit> want = ref.Search(query, params);
+                ASSERT_EQ(got.size(), want.size()) << "kb " << kb << " step " << step;
+                for (size_t i = 0; i < got.size(); ++i) {
+                    EXPECT_EQ(got[i].doc, want[i].doc) << "kb " << kb << " step " << step;
+                    EXPECT_EQ(got[i].score, want[i].score);
+                    EXPECT_EQ(got[i].percent, want[i].percent);
+                    EXPECT_EQ(got[i].text, want[i].text);
+                    EXPECT_GT(got[i].percent, 0.0f);
+                    EXPECT_LE(got[i].percent, 100.0f);
+                }
+                listed += got.size();
+                ++compared;
+            }
+            const TBestMatchStats a = index.Stats(), b = ref.Stats();
+            ASSERT_EQ(a.entries, b.entries);
+            ASSERT_EQ(a.titleWords, b.titleWords);
+            ASSERT_EQ(a.problemWords, b.problemWords);
+            ASSERT_EQ(a.solutionWords, b.solutionWords);
+        }
+        for (const char* w : kWords)
+            EXPECT_EQ(index.DocumentFrequency(PorterStem(w)), ref.Df(PorterStem(w))) << w;
+    }
+    // The cases compared held real lists, not only empty ones.
+    EXPECT_GT(compared, 500u);
+    EXPECT_GT(listed, 2 * compared);
+}
+
+}  // namespace
