@@ -79,11 +79,13 @@ struct vRenderPanel::TStyle {
           bold(Larger(boldregular)),
           underlined(WithUnderline(bold)),
           italic(WithItalic(regular)),
+          bolditalic(WithBold(italic)),
           regularmetrics(regular, &device),
           boldregularmetrics(boldregular, &device),
           boldmetrics(bold, &device),
           underlinedmetrics(underlined, &device),
           italicmetrics(italic, &device),
+          bolditalicmetrics(bolditalic, &device),
           passkey(FontKey(bold, device) + QLatin1Char('|') + FontKey(italic, device)) {}
 
     static QFont WithBold(QFont f) {
@@ -105,11 +107,13 @@ struct vRenderPanel::TStyle {
     QFont bold;
     QFont underlined;
     QFont italic;
+    QFont bolditalic;  // matched words in excerpts
     QFontMetrics regularmetrics;
     QFontMetrics boldregularmetrics;
     QFontMetrics boldmetrics;
     QFontMetrics underlinedmetrics;
     QFontMetrics italicmetrics;
+    QFontMetrics bolditalicmetrics;
     QString passkey;
 };
 
@@ -170,7 +174,54 @@ void vRenderPanel::SetColor(const QColor& Color) {
 
 void vRenderPanel::SetStorage(TScoretree<TcvResults>* Storage) {
     fStorage = Storage;
+    fboldHits = {};
+    fbold = {};
     StorageChanged();
+}
+
+void vRenderPanel::SetBold(std::span<const TcvResults> hits,
+                           std::span<const std::vector<TBoldRange>> bold) {
+    fboldHits = hits;
+    fbold = bold;
+    update();
+}
+
+std::span<const TBoldRange> vRenderPanel::BoldOf(const TcvResults& r) const {
+    if (fbold.empty() || &r < fboldHits.data() || &r >= fboldHits.data() + fboldHits.size())
+        return {};
+    const size_t i = static_cast<size_t>(&r - fboldHits.data());
+    return i < fbold.size() ? std::span<const TBoldRange>(fbold[i]) : std::span<const TBoldRange>();
+}
+
+void vRenderPanel::DrawExcerpt(QPainter& canvas, const TStyle& style, int x, std::int64_t top,
+                               const TcvResults& r, const QColor& colour) const {
+    const TTextWidths& italicwidths = WidthsFor(style.italic);
+    const TTextWidths& boldwidths = WidthsFor(style.bolditalic);
+    const std::string_view text = r.excerpt;
+    // Pieces in turn, plain and bold, each drawn where the one before ended; the line's
+    // background is the taller font's, so the pieces sit on one baseline.
+    const int height = std::max(style.italicmetrics.height(), style.bolditalicmetrics.height());
+    const int ascent = std::max(style.italicmetrics.ascent(), style.bolditalicmetrics.ascent());
+    size_t at = 0;
+    auto piece = [&](size_t end, bool bold) {
+        if (end <= at) return;
+        const std::string_view part = text.substr(at, end - at);
+        const int width = (bold ? boldwidths : italicwidths).Width(part);
+        const int y = renderpanel::ClampToInt(top);
+        canvas.fillRect(x, y, width, height, fColor);
+        canvas.setFont(bold ? style.bolditalic : style.italic);
+        canvas.setPen(colour);
+        canvas.drawText(x, y + ascent, FromUtf8(part));
+        x += width;
+        at = end;
+    };
+    for (const TBoldRange& b : BoldOf(r)) {
+        if (b.begin < at || b.end > text.size() || b.begin >= b.end) continue;
+        piece(b.begin, false);
+        piece(b.end, true);
+    }
+    piece(text.size(), false);
+    canvas.setFont(style.italic);
 }
 
 void vRenderPanel::StorageChanged() {
@@ -420,11 +471,15 @@ void vRenderPanel::DrawPanel() {
                                  x + docw + 4, top, fprefixes.Caption(r),
                                  fprefixes.Width(r, hot ? underlinedwidths : captionwidths),
                                  hot ? hottrack : black, fColor);
-            canvas.setFont(style.italic);
-            renderpanel::TextOut(canvas, style.italicmetrics, x + docw + 12,
-                                 top + std::max(doch, style.boldmetrics.height()),
-                                 FromUtf8(r.excerpt), excerptwidths.Width(r.excerpt), black,
-                                 fColor);
+            const std::int64_t excerpttop = top + std::max(doch, style.boldmetrics.height());
+            if (BoldOf(r).empty()) {
+                canvas.setFont(style.italic);
+                renderpanel::TextOut(canvas, style.italicmetrics, x + docw + 12, excerpttop,
+                                     FromUtf8(r.excerpt), excerptwidths.Width(r.excerpt), black,
+                                     fColor);
+            } else {
+                DrawExcerpt(canvas, style, x + docw + 12, excerpttop, r, black);
+            }
         }
         if (Count() > 0) {
             rowsdrawn = true;

@@ -37,9 +37,11 @@
 #include <QRect>
 #include <QString>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "textsearch/bestmatch/bestrow.h"
 #include "textsearch/searchhit.h"
 #include "textsearch/renderpanel/panellayout.h"
 #include "textsearch/renderpanel/passwidths.h"
@@ -100,9 +102,14 @@ public:
     const QImage* DocIcon() const { return fdocicon; }
     void SetDocIcon(const QImage* DocIcon);
 
-    // The hits to draw; not owned; may be null. Setting it drops the per-pass caches.
+    // The hits to draw; not owned; may be null. Setting it drops the per-pass caches and the
+    // bold words.
     TScoretree<TcvResults>* Storage() const { return fStorage; }
     void SetStorage(TScoretree<TcvResults>* Storage);
+    // Words to draw bold in the excerpts (Best match's matched words): bold[i] holds the byte
+    // ranges, in order, of the excerpt of hits[i], where hits is the array the tree's hits lie
+    // in. Not owned; kept until the next SetStorage. A hit outside hits has none.
+    void SetBold(std::span<const TcvResults> hits, std::span<const std::vector<TBoldRange>> bold);
     // REQUIRES: called after the tree or its hits have changed, before the next paint. Drops
     // every pointer into the previous hits, including the selected one. The current hit becomes
     // the best hit when the panel has the focus, none otherwise.
@@ -190,6 +197,11 @@ private:
     std::int64_t RowX(const TcvResults& r, int vx) const;
     int HitRow(QPoint point) const;
     void UpdateScrollWidth() const;
+    // The bold ranges of a hit's excerpt; empty for none.
+    std::span<const TBoldRange> BoldOf(const TcvResults& r) const;
+    // Draws an excerpt in italics, its bold ranges in bold italics.
+    void DrawExcerpt(QPainter& canvas, const TStyle& style, int x, std::int64_t top,
+                     const TcvResults& r, const QColor& colour) const;
     const renderpanel::TTextWidths& WidthsFor(const QFont& font) const;
     void SetCurrent(int row, bool show);
     void MoveCurrent(int row);
@@ -197,6 +209,8 @@ private:
 
     QImage fbuffer;
     TScoretree<TcvResults>* fStorage = nullptr;
+    std::span<const TcvResults> fboldHits;
+    std::span<const std::vector<TBoldRange>> fbold;
     QPoint fview{0, 0};
     const QImage* fdocicon = nullptr;
     int hoverx = 0;
