@@ -125,11 +125,18 @@ public:
         uint32_t signature = 0;
     };
 
-    std::unordered_map<std::string, uint32_t> ids;
+    struct THash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, uint32_t, THash, std::equal_to<>> ids;
     std::vector<const std::string*> texts;  // per term id: its text (the key in ids)
     std::vector<TTerm> terms;
-    std::vector<uint32_t> sorted;    // term ids in the order of their texts
-    std::vector<uint32_t> unsorted;  // ids added since sorted was last brought up to date
+    // Term ids in the order of their texts, for the terms a typed word begins; the newest few
+    // wait in unsorted (searched one by one) until there are enough to merge at once.
+    std::vector<uint32_t> sorted;
+    std::vector<uint32_t> unsorted;
+    static constexpr size_t kUnsortedMax = 1024;
     std::vector<TDoc> docs;
     uint32_t dead = 0;  // removed docs whose postings are still held
 
@@ -167,20 +174,12 @@ public:
         return h;
     }
 
-    uint32_t Intern(std::string_view text, bool deferSort) {
-        auto [it, added] = ids.try_emplace(std::string(text), static_cast<uint32_t>(terms.size()));
-        if (added) {
-            texts.push_back(&it->first);
-            terms.emplace_back();
-            if (deferSort) {
-                unsorted.push_back(it->second);
-            } else {
-                const auto at = std::lower_bound(
-                    sorted.begin(), sorted.end(), text,
-                    [&](uint32_t id, std::string_view t) { return *texts[id] < t; });
-                sorted.insert(at, it->second);
-            }
-        }
+    uint32_t Intern(std::string_view text) {
+        if (const auto found = ids.find(text); found != ids.end()) return found->second;
+        const auto it = ids.emplace(std::string(text), static_cast<uint32_t>(terms.size())).first;
+        texts.push_back(&it->first);
+        terms.emplace_back();
+        unsorted.push_back(it->second);
         return it->second;
     }
 
@@ -197,7 +196,7 @@ public:
 
     // The id of a known term, or kNoDoc.
     uint32_t Find(std::string_view text) const {
-        const auto it = ids.find(std::string(text));
+        const auto it = ids.find(text);
         return it == ids.end() ? kNoDoc : it->second;
     }
 
@@ -242,15 +241,15 @@ TBestMatchIndex::DocId TBestMatchIndex::Add(const TEntryText& entry) {
 namespace {
 
 // Adds one entry's counted terms as doc `doc`; returns its signature.
-uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc,
-              bool deferSort) {
+uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc) {
     for (TCounted& c : counted) {
-        c.id = impl.Intern(c.text, deferSort);
+        c.id = impl.Intern(c.text);
         auto& term = impl.terms[c.id];
         PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
         term.lastDoc = doc;
         ++term.df;
     }
+    if (impl.unsorted.size() >= TBestMatchIndex::TImpl::kUnsortedMax) impl.MergeUnsorted();
     return TBestMatchIndex::TImpl::Signature(counted);
 }
 
@@ -261,7 +260,7 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
     TImpl::TDoc record;
     std::vector<TCounted> counted = TImpl::CountTerms(words, record.lengths);
-    record.signature = Post(impl, counted, doc, false);
+    record.signature = Post(impl, counted, doc);
     impl.docs.push_back(record);
     flive.push_back(1);
     ++fstats.entries;
@@ -293,7 +292,7 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
             const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
             TImpl::TDoc record;
             std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
-            record.signature = Post(impl, counted, doc, true);
+            record.signature = Post(impl, counted, doc);
             impl.docs.push_back(record);
             flive.push_back(1);
             ++fstats.entries;
@@ -302,7 +301,6 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
             fstats.solutionWords += record.lengths.solution;
         }
     }
-    impl.MergeUnsorted();
     for (TImpl::TTerm& t : impl.terms)
         t.postings.shrink_to_fit();
     return first;
@@ -436,8 +434,13 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
                 [&](uint32_t id, const std::string& p) { return *impl.texts[id] < p; });
             for (; it != impl.sorted.end() && impl.texts[*it]->starts_with(w.prefix); ++it)
                 if (impl.terms[*it].df > 0) begun.push_back(*it);
-            std::stable_sort(begun.begin(), begun.end(), [&](uint32_t a, uint32_t b) {
-                return impl.terms[a].df > impl.terms[b].df;
+            for (const uint32_t id : impl.unsorted)
+                if (impl.terms[id].df > 0 && impl.texts[id]->starts_with(w.prefix))
+                    begun.push_back(id);
+            // The commonest first, equal ones in the order of their texts.
+            std::sort(begun.begin(), begun.end(), [&](uint32_t a, uint32_t b) {
+                const uint32_t da = impl.terms[a].df, db = impl.terms[b].df;
+                return da != db ? da > db : *impl.texts[a] < *impl.texts[b];
             });
             if (begun.size() > fparams.prefixTerms) begun.resize(fparams.prefixTerms);
             for (const uint32_t id : begun)

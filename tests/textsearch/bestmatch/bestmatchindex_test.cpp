@@ -230,16 +230,19 @@ TBestMatchParams RandomParams(std::mt19937& rng) {
 TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
     std::mt19937 rng(20261209);
     size_t listed = 0, compared = 0;
-    for (int kb = 0; kb < 60; ++kb) {
+    for (int kb = 0; kb < 40; ++kb) {
+        // Every fifth knowledge base adds one entry at a time and removes enough of them for the
+        // index to rewrite its lists without the removed ones.
+        const bool churn = kb % 5 == 0;
         const TBestMatchParams params = RandomParams(rng);
         TBestMatchIndex index(StandInReadWords, params);
         TReference ref;
-        const size_t steps = 20 + rng() % 180;
+        const size_t steps = churn ? 400 : 20 + rng() % 150;
         for (size_t step = 0; step < steps; ++step) {
             const unsigned action = rng() % 10;
             if (action < 5 || ref.entries.empty()) {
                 std::vector<TRefEntry> batch;
-                const size_t count = action == 0 ? 1 + rng() % 40 : 1;
+                const size_t count = action == 0 && !churn ? 1 + rng() % 40 : 1;
                 for (size_t i = 0; i < count; ++i)
                     batch.push_back(MakeEntry(RandomText(rng, 14), RandomText(rng, 10)));
                 std::vector<TEntryText> texts;
