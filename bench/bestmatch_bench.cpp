@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "bench/kbgen.h"
-#include "bench/standinwords.h"
 #include "core/searchindex.h"
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestmatchindex.h"
 #include "textsearch/cvvector.h"
+#include "textsearch/words/words.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ TSearchIndex& Classic() {
 
 TBestMatchIndex& Best() {
     static TBestMatchIndex* index = [] {
-        auto* i = new TBestMatchIndex(StandInReadWords);
+        auto* i = new TBestMatchIndex(ReadWords);
         i->AddBatch(Corpus().texts);
         return i;
     }();
@@ -119,7 +119,7 @@ void BM_BestSearch(benchmark::State& state) {
     std::chrono::steady_clock::duration total{};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const std::vector<TQueryWord> words = StandInReadQueryWords(text, languages, true);
+        const std::vector<TQueryWord> words = ReadQueryWords(text, languages, true);
         hits = index.Search(words).size();
         total += std::chrono::steady_clock::now() - start;
     }
@@ -144,7 +144,7 @@ void BM_BestBuildFromTexts(benchmark::State& state) {
     std::chrono::steady_clock::duration total{};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        TBestMatchIndex index(StandInReadWords);
+        TBestMatchIndex index(ReadWords);
         index.AddBatch(Corpus().texts);
         total += std::chrono::steady_clock::now() - start;
         gMs["best memory"] = static_cast<double>(index.MemoryUsage()) / 1e6;
@@ -156,12 +156,12 @@ void BM_BestBuildFromWords(benchmark::State& state) {
     // The words read beforehand, a chunk at a time, as a store that keeps them would hand them.
     std::chrono::steady_clock::duration total{};
     for (auto _ : state) {
-        TBestMatchIndex index(StandInReadWords);
+        TBestMatchIndex index(ReadWords);
         constexpr size_t kChunk = 4096;
         for (size_t begin = 0; begin < gEntries; begin += kChunk) {
             std::vector<TEntryWords> words;
             for (size_t e = begin; e < std::min(gEntries, begin + kChunk); ++e)
-                words.push_back(ReadEntryWords(StandInReadWords, Corpus().texts[e]));
+                words.push_back(ReadEntryWords(ReadWords, Corpus().texts[e]));
             const auto start = std::chrono::steady_clock::now();
             for (const TEntryWords& w : words)
                 index.AddWords(w);

@@ -3,8 +3,9 @@
 set -euo pipefail
 
 # libpq-dev: the office-server store; postgresql: the throwaway server its tests start.
+# libicu-dev, libstemmer-dev: Best match's words in every language.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev uuid-dev libpq-dev postgresql
-          libgtest-dev libgmock-dev libbenchmark-dev fonts-wine
+          libgtest-dev libgmock-dev libbenchmark-dev fonts-wine libicu-dev libstemmer-dev
           xvfb xdotool x11-utils imagemagick sqlite3 clang libclang-rt-14-dev
           dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin)
 missing=()

@@ -9,8 +9,22 @@
 // gives `exact`, the same stem with them kept, so that typing the accents can weigh more than
 // leaving them out, and leaving them out still finds the word.
 //
-// Scripts written without spaces (Chinese, Japanese, Korean, Thai and the like) give overlapping
-// pairs of characters as terms (a run of one character gives that character).
+// A word is a run of letters, digits and combining marks of any script. Everything else
+// separates words, apostrophes, hyphens and dots included, as in the term vectors: "don't" is
+// "don" and "t", "e-mail" is "e" and "mail", "1.2.3" is three words. So an ASCII English text
+// gives exactly the terms of its term vector, and "l'ordinateur" finds "ordinateur". Only the
+// soft hyphen, the zero-width joiners and the middle dot (Catalan "l·l") join letters on either
+// side of them into one word. A word whose stem is empty (the English "ing") is left out.
+//
+// The language of a text is told per script without any setting: by its common words and, for
+// Cyrillic, by letters only one language has; see languages.h. A Latin text with no common
+// word of any language is stemmed as English. English words keep the Porter stems of the term
+// vectors; the other languages use the Snowball stemmers; a language or script without one is
+// read unstemmed.
+//
+// Scripts written without spaces (Chinese, Japanese, Korean, Thai, Lao, Khmer, Myanmar) give
+// overlapping pairs of characters as terms (a run of one character gives that character), each
+// placed on the bytes of its pair; a character there is a code point with its combining marks.
 //
 // Thread safety: plain functions of their arguments; they may run on any thread at once.
 #pragma once
@@ -36,12 +50,13 @@ struct TWord {
 
 struct TTextWords {
     std::vector<TWord> words;  // in the order they stand
-    // The Snowball algorithm the text was stemmed with ("english", "russian", ...), "" when its
-    // words were not stemmed (a script without a stemmer, or pairs of characters only).
+    // The Snowball algorithm the words of the text's main script (the one most of its words are
+    // in) were stemmed with ("english", "russian", ...); "" when they were not stemmed (a
+    // language or script without a stemmer, pairs of characters, digits only).
     std::string language;
 };
 
-// The words of a text (valid UTF-8).
+// The words of a text (valid UTF-8; an ill-formed sequence separates words).
 TTextWords ReadWords(std::string_view utf8);
 
 // One word of a typed query and the terms that may stand for it: any of `terms` matches it
@@ -55,8 +70,14 @@ struct TQueryWord {
     TWordPlace place;    // in the query text
 };
 
-// The words of a typed query (valid UTF-8). languages: the Snowball algorithms of the texts the
-// knowledge base holds, tried when the query's own language cannot be told. caretAtEnd: the caret
-// stands right after the last word, which is then taken as a word still being typed.
+// The words of a typed query (valid UTF-8), in order; pairs of characters give one word each.
+// languages: the Snowball algorithms of the texts the knowledge base holds (TTextWords::language;
+// "" is ignored), tried in their order for a word whose language the query does not tell; the
+// default language of the word's script is tried after them, and the unstemmed word last.
+// caretAtEnd: the caret stands at the end of the query, so a last word that reaches the end is
+// still being typed and gets a prefix (a run of one character without spaces too).
 std::vector<TQueryWord> ReadQueryWords(std::string_view utf8,
                                        std::span<const std::string> languages, bool caretAtEnd);
+
+// The languages whose words are stemmed, in English, sorted (for the help window).
+std::vector<std::string> StemmedLanguageNames();

@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/standinwords.h"
 #include "textsearch/bestmatch/bestmatchindex.h"
-#include "textsearch/uPorterStem.h"
+#include "textsearch/words/words.h"
 
 namespace {
 
@@ -27,15 +26,16 @@ TRefEntry MakeEntry(std::string problem, std::string solution) {
     e.problem = std::move(problem);
     e.solution = std::move(solution);
     const uint32_t titleEnd = FirstLineEnd(e.problem);
-    for (const TWord& w : StandInReadWords(e.problem).words) {
-        const bool title = w.place.begin < titleEnd;
-        ++(title ? e.lengths.title : e.lengths.problem);
-        ++(title ? e.terms[w.term].title : e.terms[w.term].problem);
-    }
-    for (const TWord& w : StandInReadWords(e.solution).words) {
-        ++e.lengths.solution;
-        ++e.terms[w.term].solution;
-    }
+    // A word counts once in its field's length, and under its accented form too when it has one.
+    auto count = [&](const TWord& w, uint32_t TFieldCounts::*field) {
+        ++(e.lengths.*field);
+        ++(e.terms[w.term].*field);
+        if (!w.exact.empty() && w.exact != w.term) ++(e.terms[w.exact].*field);
+    };
+    for (const TWord& w : ReadWords(e.problem).words)
+        count(w, w.place.begin < titleEnd ? &TFieldCounts::title : &TFieldCounts::problem);
+    for (const TWord& w : ReadWords(e.solution).words)
+        count(w, &TFieldCounts::solution);
     return e;
 }
 
@@ -206,7 +206,7 @@ std::vector<TQueryWord> RandomQuery(std::mt19937& rng) {
             text.resize(text.size() - cut + 1);
     }
     const std::string languages[] = {"english"};
-    return StandInReadQueryWords(text, languages, typing);
+    return ReadQueryWords(text, languages, typing);
 }
 
 TBestMatchParams RandomParams(std::mt19937& rng) {
@@ -235,7 +235,7 @@ TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
         // index to rewrite its lists without the removed ones.
         const bool churn = kb % 5 == 0;
         const TBestMatchParams params = RandomParams(rng);
-        TBestMatchIndex index(StandInReadWords, params);
+        TBestMatchIndex index(ReadWords, params);
         TReference ref;
         const size_t steps = churn ? 400 : 20 + rng() % 150;
         for (size_t step = 0; step < steps; ++step) {
@@ -286,7 +286,9 @@ TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
             ASSERT_EQ(a.solutionWords, b.solutionWords);
         }
         for (const char* w : kWords)
-            EXPECT_EQ(index.DocumentFrequency(PorterStem(w)), ref.Df(PorterStem(w))) << w;
+            for (const TWord& read : ReadWords(w).words)
+                for (const std::string& term : {read.term, read.exact})
+                    EXPECT_EQ(index.DocumentFrequency(term), ref.Df(term)) << w;
     }
     // The cases compared held real lists, not only empty ones.
     EXPECT_GT(compared, 500u);
