@@ -156,10 +156,10 @@ public:
         for (const TEntry& e : entries)
             texts.push_back(TEntryText{e.problem, e.solution});
         findex.AddBatch(texts);
+        flanguages = findex.Languages();
     }
     std::vector<size_t> Rank(const std::string& query) override {
-        const std::string languages[] = {"english"};
-        const std::vector<TQueryWord> words = ReadQueryWords(query, languages, false);
+        const std::vector<TQueryWord> words = ReadQueryWords(query, flanguages, false);
         std::vector<size_t> out;
         for (const TBestMatchHit& h : findex.Search(words))
             out.push_back(h.doc);
@@ -169,6 +169,7 @@ public:
 
 private:
     TBestMatchIndex findex;
+    std::vector<std::string> flanguages;
 };
 
 }  // namespace

@@ -123,6 +123,7 @@ public:
     struct TDoc {
         TFieldCounts lengths;
         uint32_t signature = 0;
+        uint8_t languages[2] = {0, 0};  // of the problem and the solution: 1 + index in languages
     };
 
     struct THash {
@@ -139,6 +140,24 @@ public:
     static constexpr size_t kUnsortedMax = 1024;
     std::vector<TDoc> docs;
     uint32_t dead = 0;  // removed docs whose postings are still held
+    // The languages the texts were stemmed in, with how many live texts each holds.
+    std::vector<std::pair<std::string, uint32_t>> languages;
+
+    uint8_t CountLanguage(const std::string& language) {
+        if (language.empty()) return 0;
+        for (size_t i = 0; i < languages.size(); ++i)
+            if (languages[i].first == language) {
+                ++languages[i].second;
+                return static_cast<uint8_t>(i + 1);
+            }
+        if (languages.size() >= 255) return 0;
+        languages.emplace_back(language, 1);
+        return static_cast<uint8_t>(languages.size());
+    }
+    void Uncount(const TDoc& doc) {
+        for (const uint8_t l : doc.languages)
+            if (l > 0) --languages[l - 1].second;
+    }
 
     mutable std::mutex scratchLock;
     mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
@@ -261,6 +280,8 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     TImpl::TDoc record;
     std::vector<TCounted> counted = TImpl::CountTerms(words, record.lengths);
     record.signature = Post(impl, counted, doc);
+    record.languages[0] = impl.CountLanguage(words.problem.language);
+    record.languages[1] = impl.CountLanguage(words.solution.language);
     impl.docs.push_back(record);
     flive.push_back(1);
     ++fstats.entries;
@@ -293,6 +314,8 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
             TImpl::TDoc record;
             std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
             record.signature = Post(impl, counted, doc);
+            record.languages[0] = impl.CountLanguage(w.problem.language);
+            record.languages[1] = impl.CountLanguage(w.solution.language);
             impl.docs.push_back(record);
             flive.push_back(1);
             ++fstats.entries;
@@ -320,6 +343,7 @@ void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {
     if (!known || TImpl::Signature(counted) != impl.docs[id].signature) return Remove(id);
     for (const TCounted& c : counted)
         --impl.terms[c.id].df;
+    impl.Uncount(impl.docs[id]);
     const TFieldCounts& l = impl.docs[id].lengths;
     fstats.titleWords -= l.title;
     fstats.problemWords -= l.problem;
@@ -334,6 +358,7 @@ void TBestMatchIndex::Remove(DocId id) {
     TImpl& impl = *fimpl;
     for (const TCounted& c : impl.PostedTerms(id))
         --impl.terms[c.id].df;
+    impl.Uncount(impl.docs[id]);
     const TFieldCounts& l = impl.docs[id].lengths;
     fstats.titleWords -= l.title;
     fstats.problemWords -= l.problem;
@@ -341,6 +366,18 @@ void TBestMatchIndex::Remove(DocId id) {
     --fstats.entries;
     flive[id] = 0;
     if (++impl.dead >= 64 && impl.dead * 4 >= impl.docs.size()) impl.Compact(flive);
+}
+
+std::vector<std::string> TBestMatchIndex::Languages() const {
+    std::vector<std::pair<std::string, uint32_t>> live;
+    for (const auto& l : fimpl->languages)
+        if (l.second > 0) live.push_back(l);
+    std::stable_sort(live.begin(), live.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::vector<std::string> out;
+    for (const auto& l : live)
+        out.push_back(l.first);
+    return out;
 }
 
 uint32_t TBestMatchIndex::DocumentFrequency(std::string_view term) const {
@@ -417,16 +454,25 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         TQueryTerm q;
         const float qtf = static_cast<float>(typed[i]);
         q.weight = (fparams.k3 + 1.0f) * qtf / (fparams.k3 + qtf);
-        auto addForm = [&](uint32_t id, float weight) {
+        // The word's own forms (its stems, its accented form) are one word: they share the
+        // rarity of the commonest of them, so that a stem that only a few texts in another
+        // language have does not make a common word rare.
+        uint32_t wordDf = 0;
+        for (const std::string& t : w.terms)
+            if (const uint32_t id = impl.Find(t); id != kNoDoc)
+                wordDf = std::max(wordDf, impl.terms[id].df);
+        if (!w.exact.empty())
+            if (const uint32_t id = impl.Find(w.exact); id != kNoDoc)
+                wordDf = std::max(wordDf, impl.terms[id].df);
+        auto addForm = [&](uint32_t id, float weight, uint32_t df) {
             if (id == kNoDoc || impl.terms[id].df == 0) return;
             for (const TForm& f : q.forms)
                 if (f.term == id) return;
-            const uint32_t df = impl.terms[id].df;
             q.forms.push_back(TForm{id, weight * bm.Idf(df), static_cast<float>(df) > commonAbove});
         };
         for (const std::string& t : w.terms)
-            addForm(impl.Find(t), 1.0f);
-        if (!w.exact.empty()) addForm(impl.Find(w.exact), 1.0f);
+            addForm(impl.Find(t), 1.0f, wordDf);
+        if (!w.exact.empty()) addForm(impl.Find(w.exact), 1.0f, wordDf);
         if (!w.prefix.empty()) {
             std::vector<uint32_t> begun;
             auto it = std::lower_bound(
@@ -444,7 +490,7 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
             });
             if (begun.size() > fparams.prefixTerms) begun.resize(fparams.prefixTerms);
             for (const uint32_t id : begun)
-                addForm(id, fparams.prefixWeight);
+                addForm(id, fparams.prefixWeight, impl.terms[id].df);
         }
         if (q.forms.empty()) continue;
         for (const TForm& f : q.forms)
@@ -485,13 +531,26 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
             });
         }
 
+    // The fields' inverse length norms of the usual lengths, computed once per search.
+    constexpr uint32_t kTabled = 1024;
+    std::vector<float> inverse(3 * kTabled);
+    for (int field = 0; field < 3; ++field)
+        for (uint32_t len = 0; len < kTabled; ++len)
+            inverse[field * kTabled + len] = bm.InverseNorm(field, len);
+    auto inverseNorm = [&](int field, uint32_t len) {
+        return len < kTabled ? inverse[field * kTabled + len] : bm.InverseNorm(field, len);
+    };
     for (const TQueryTerm& q : words) {
         for (const TForm& f : q.forms) {
             ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
                 if (!s.candidate[d]) return;
                 const TFieldCounts& len = impl.docs[d].lengths;
-                const float p = bm.ProblemTf(tf, len);
-                const float sol = bm.SolutionTf(tf, len);
+                const float p =
+                    tf.title == 0 && tf.problem == 0
+                        ? 0.0f
+                        : bm.ProblemTf(tf, inverseNorm(0, len.title), inverseNorm(1, len.problem));
+                const float sol =
+                    tf.solution == 0 ? 0.0f : bm.SolutionTf(tf, inverseNorm(2, len.solution));
                 const float whole = f.factor * bm.Saturate(p + sol);
                 const float problem = p == 0 ? 0.0f : sol == 0 ? whole : f.factor * bm.Saturate(p);
                 const float solution = sol == 0 ? 0.0f

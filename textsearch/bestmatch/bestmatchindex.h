@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -83,6 +84,10 @@ public:
     const TBestMatchStats& Stats() const { return fstats; }
     // The number of live entries holding the term, 0 for an unknown one.
     uint32_t DocumentFrequency(std::string_view term) const;
+
+    // The stemming languages of the live texts (TTextWords::language), the commonest first: what
+    // ReadQueryWords is to try for a query whose language it cannot tell.
+    std::vector<std::string> Languages() const;
 
     const TBestMatchParams& Params() const { return fparams; }
     void SetParams(const TBestMatchParams& params) { fparams = params; }

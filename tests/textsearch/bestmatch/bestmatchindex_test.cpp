@@ -100,16 +100,20 @@ public:
                     return o.terms == w.terms && o.exact == w.exact && o.prefix == w.prefix;
                 }));
             TWordForms q{{}, (p.k3 + 1.0f) * qtf / (p.k3 + qtf)};
-            auto add = [&](const std::string& t, float weight) {
-                const uint32_t df = Df(t);
-                if (df == 0) return;
+            // A word's own forms share the rarity of the commonest of them.
+            uint32_t wordDf = 0;
+            for (const std::string& t : w.terms)
+                wordDf = std::max(wordDf, Df(t));
+            if (!w.exact.empty()) wordDf = std::max(wordDf, Df(w.exact));
+            auto add = [&](const std::string& t, float weight, uint32_t df) {
+                if (Df(t) == 0) return;
                 for (const TForm& f : q.forms)
                     if (f.term == t) return;
                 q.forms.push_back({t, weight * bm.Idf(df), static_cast<float>(df) > commonAbove});
             };
             for (const std::string& t : w.terms)
-                add(t, 1.0f);
-            if (!w.exact.empty()) add(w.exact, 1.0f);
+                add(t, 1.0f, wordDf);
+            if (!w.exact.empty()) add(w.exact, 1.0f, wordDf);
             if (!w.prefix.empty()) {
                 std::vector<std::string> begun;
                 for (const std::string& t : vocabulary)
@@ -118,7 +122,7 @@ public:
                                  [&](const auto& a, const auto& b) { return Df(a) > Df(b); });
                 if (begun.size() > p.prefixTerms) begun.resize(p.prefixTerms);
                 for (const std::string& t : begun)
-                    add(t, p.prefixWeight);
+                    add(t, p.prefixWeight, Df(t));
             }
             if (q.forms.empty()) continue;
             for (const TForm& f : q.forms)
@@ -180,9 +184,10 @@ public:
     }
 };
 
-const char* const kWords[] = {"printer", "printers", "printing", "print",  "paper", "jam",
-                              "tray",    "network",  "networks", "driver", "the",   "a",
-                              "error",   "errors",   "reboot",   "cable",  "toner", "x11"};
+const char* const kWords[] = {"printer",     "printers", "printing",      "print",  "paper", "jam",
+                              "tray",        "network",  "networks",      "driver", "the",   "a",
+                              "error",       "errors",   "reboot",        "cable",  "toner", "x11",
+                              "caf\xC3\xA9", "cafe",     "r\xC3\xA9seau", "reseaux"};
 
 std::string RandomText(std::mt19937& rng, size_t maxWords) {
     std::string text;
