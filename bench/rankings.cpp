@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "bench/relevance.h"
-#include "bench/standinwords.h"
 #include "core/searchindex.h"
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestmatchindex.h"
 #include "textsearch/cvvector.h"
+#include "textsearch/words/words.h"
 
 namespace relevance {
 namespace {
@@ -78,7 +78,7 @@ public:
         for (const TEntry& e : entries) {
             std::unordered_map<std::string, float> bag;
             float length = 0;
-            for (const TWord& w : StandInReadWords(e.problem + "\n" + e.solution).words) {
+            for (const TWord& w : ReadWords(e.problem + "\n" + e.solution).words) {
                 bag[w.term] += 1;
                 ++length;
             }
@@ -102,7 +102,7 @@ public:
     }
     std::vector<size_t> Rank(const std::string& query) override {
         std::unordered_map<std::string, float> q;
-        for (const TWord& w : StandInReadWords(query).words)
+        for (const TWord& w : ReadWords(query).words)
             if (fdf.count(w.term)) q[w.term] += 1;
         double norm = 0;
         for (auto& [t, n] : q) {
@@ -151,15 +151,15 @@ private:
 class TBestRanker : public TRanker {
 public:
     TBestRanker(const std::vector<TEntry>& entries, const TBestMatchParams& params)
-        : findex(StandInReadWords, params) {
+        : findex(ReadWords, params) {
         std::vector<TEntryText> texts;
         for (const TEntry& e : entries)
             texts.push_back(TEntryText{e.problem, e.solution});
         findex.AddBatch(texts);
+        flanguages = findex.Languages();
     }
     std::vector<size_t> Rank(const std::string& query) override {
-        const std::string languages[] = {"english"};
-        const std::vector<TQueryWord> words = StandInReadQueryWords(query, languages, false);
+        const std::vector<TQueryWord> words = ReadQueryWords(query, flanguages, false);
         std::vector<size_t> out;
         for (const TBestMatchHit& h : findex.Search(words))
             out.push_back(h.doc);
@@ -169,6 +169,7 @@ public:
 
 private:
     TBestMatchIndex findex;
+    std::vector<std::string> flanguages;
 };
 
 }  // namespace

@@ -1,7 +1,6 @@
 // Texts are paired into entries as they come; an entry whose texts changed leaves the index at
-// once and waits, with every other new or changed entry, for Settle, which reads their words on
-// both processors and adds them in one batch (a full load comes in many small batches, and the
-// index's dictionary is ordered once per batch).
+// once and waits, with every other new or changed entry, for Settle, which adds them in one batch
+// (a full load comes in many small batches of texts, and an entry's two texts may lie in two).
 #include "core/bestsearch.h"
 
 #include <algorithm>
@@ -9,14 +8,6 @@
 #include "core/searchindex.h"
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestrow.h"
-#include "textsearch/helperthread.h"
-
-namespace {
-
-// Entries whose words are read on two threads, from this many on.
-constexpr size_t kParallelEntries = 64;
-
-}  // namespace
 
 TBestSearch::TBestSearch() : findex(std::make_unique<TBestMatchIndex>(ReadWords)) {}
 TBestSearch::~TBestSearch() = default;
@@ -26,15 +17,7 @@ void TBestSearch::Clear() {
     fentries.clear();
     fbyID.clear();
     fentryOfDoc.clear();
-    flanguages.clear();
     fdirty.clear();
-}
-
-void TBestSearch::CountLanguage(const std::string& language, int change) {
-    if (language.empty()) return;
-    size_t& count = flanguages[language];
-    count += change;
-    if (count == 0) flanguages.erase(language);
 }
 
 void TBestSearch::Unindex(size_t place) {
@@ -42,8 +25,6 @@ void TBestSearch::Unindex(size_t place) {
     if (entry.doc != kNoEntryDoc) {
         findex->Remove(entry.doc, TEntryText{entry.problem, entry.solution});
         entry.doc = kNoEntryDoc;
-        CountLanguage(entry.language, -1);
-        entry.language.clear();
     }
     if (!entry.dirty) {
         entry.dirty = true;
@@ -95,50 +76,23 @@ void TBestSearch::Settle() {
         if (entry->hasProblem || entry->hasSolution) places.push_back(place);
     }
     fdirty.clear();
-    // In the order entries were first seen, which is load order for a full load.
+    // In the order entries were first seen, which is load order for a full load. The index
+    // reads their words on both processors, a slice at a time.
     std::sort(places.begin(), places.end());
-
-    std::vector<TEntryWords> words(places.size());
-    auto read = [&](size_t from, size_t to) {
-        for (size_t i = from; i < to; ++i) {
-            const TEntry& e = *fentries[places[i]];
-            words[i] = ReadEntryWords(ReadWords, TEntryText{e.problem, e.solution});
-        }
-    };
-    if (places.size() >= kParallelEntries) {
-        const size_t half = places.size() / 2;
-        THelperThread helper([&] { read(half, places.size()); });
-        read(0, half);
-        helper.Join();
-    } else {
-        read(0, places.size());
-    }
-
-    const uint32_t first = findex->AddWordsBatch(words);
+    std::vector<TEntryText> texts;
+    texts.reserve(places.size());
+    for (const size_t place : places)
+        texts.push_back(TEntryText{fentries[place]->problem, fentries[place]->solution});
+    const uint32_t first = findex->AddBatch(texts);
     fentryOfDoc.resize(first + places.size());
     for (size_t i = 0; i < places.size(); ++i) {
-        TEntry& entry = *fentries[places[i]];
-        entry.doc = first + static_cast<uint32_t>(i);
-        fentryOfDoc[entry.doc] = places[i];
-        const std::string& language = !words[i].problem.language.empty()
-                                          ? words[i].problem.language
-                                          : words[i].solution.language;
-        entry.language = language;
-        CountLanguage(entry.language, +1);
+        fentries[places[i]]->doc = first + static_cast<uint32_t>(i);
+        fentryOfDoc[first + i] = places[i];
     }
 }
 
 std::vector<std::string> TBestSearch::Languages() const {
-    std::vector<std::pair<size_t, std::string>> counted;
-    for (const auto& [language, count] : flanguages)
-        counted.emplace_back(count, language);
-    std::sort(counted.begin(), counted.end(),
-              [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first
-                                                                           : a.second < b.second; });
-    std::vector<std::string> languages;
-    for (auto& [count, language] : counted)
-        languages.push_back(std::move(language));
-    return languages;
+    return findex->Languages();
 }
 
 size_t TBestSearch::MemoryUsage() const {

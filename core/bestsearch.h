@@ -69,20 +69,17 @@ private:
         std::string problem, solution;  // UTF-8
         bool hasProblem = false, hasSolution = false;
         uint32_t doc = kNoEntryDoc;
-        std::string language;  // of the texts as last indexed
-        bool dirty = false;    // waits for Settle
+        bool dirty = false;  // waits for Settle
     };
     static constexpr uint32_t kNoEntryDoc = UINT32_MAX;
 
     // Takes the entry out of the index (when in it), for Settle to put back with the texts it
     // has then.
     void Unindex(size_t place);
-    void CountLanguage(const std::string& language, int change);
 
     std::unique_ptr<TBestMatchIndex> findex;
     std::vector<std::unique_ptr<TEntry>> fentries;  // in the order first seen; null once gone
     std::unordered_map<std::string, size_t> fbyID;  // entry ID -> place in fentries
     std::vector<size_t> fentryOfDoc;                // index doc id -> place in fentries
-    std::unordered_map<std::string, size_t> flanguages;  // language -> indexed entries
     std::vector<size_t> fdirty;  // places of the entries waiting for Settle
 };

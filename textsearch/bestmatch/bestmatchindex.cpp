@@ -123,15 +123,41 @@ public:
     struct TDoc {
         TFieldCounts lengths;
         uint32_t signature = 0;
+        uint8_t languages[2] = {0, 0};  // of the problem and the solution: 1 + index in languages
     };
 
-    std::unordered_map<std::string, uint32_t> ids;
+    struct THash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, uint32_t, THash, std::equal_to<>> ids;
     std::vector<const std::string*> texts;  // per term id: its text (the key in ids)
     std::vector<TTerm> terms;
-    std::vector<uint32_t> sorted;    // term ids in the order of their texts
-    std::vector<uint32_t> unsorted;  // ids added since sorted was last brought up to date
+    // Term ids in the order of their texts, for the terms a typed word begins; the newest few
+    // wait in unsorted (searched one by one) until there are enough to merge at once.
+    std::vector<uint32_t> sorted;
+    std::vector<uint32_t> unsorted;
+    static constexpr size_t kUnsortedMax = 1024;
     std::vector<TDoc> docs;
     uint32_t dead = 0;  // removed docs whose postings are still held
+    // The languages the texts were stemmed in, with how many live texts each holds.
+    std::vector<std::pair<std::string, uint32_t>> languages;
+
+    uint8_t CountLanguage(const std::string& language) {
+        if (language.empty()) return 0;
+        for (size_t i = 0; i < languages.size(); ++i)
+            if (languages[i].first == language) {
+                ++languages[i].second;
+                return static_cast<uint8_t>(i + 1);
+            }
+        if (languages.size() >= 255) return 0;
+        languages.emplace_back(language, 1);
+        return static_cast<uint8_t>(languages.size());
+    }
+    void Uncount(const TDoc& doc) {
+        for (const uint8_t l : doc.languages)
+            if (l > 0) --languages[l - 1].second;
+    }
 
     mutable std::mutex scratchLock;
     mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
@@ -167,20 +193,12 @@ public:
         return h;
     }
 
-    uint32_t Intern(std::string_view text, bool deferSort) {
-        auto [it, added] = ids.try_emplace(std::string(text), static_cast<uint32_t>(terms.size()));
-        if (added) {
-            texts.push_back(&it->first);
-            terms.emplace_back();
-            if (deferSort) {
-                unsorted.push_back(it->second);
-            } else {
-                const auto at = std::lower_bound(
-                    sorted.begin(), sorted.end(), text,
-                    [&](uint32_t id, std::string_view t) { return *texts[id] < t; });
-                sorted.insert(at, it->second);
-            }
-        }
+    uint32_t Intern(std::string_view text) {
+        if (const auto found = ids.find(text); found != ids.end()) return found->second;
+        const auto it = ids.emplace(std::string(text), static_cast<uint32_t>(terms.size())).first;
+        texts.push_back(&it->first);
+        terms.emplace_back();
+        unsorted.push_back(it->second);
         return it->second;
     }
 
@@ -197,7 +215,7 @@ public:
 
     // The id of a known term, or kNoDoc.
     uint32_t Find(std::string_view text) const {
-        const auto it = ids.find(std::string(text));
+        const auto it = ids.find(text);
         return it == ids.end() ? kNoDoc : it->second;
     }
 
@@ -242,15 +260,15 @@ TBestMatchIndex::DocId TBestMatchIndex::Add(const TEntryText& entry) {
 namespace {
 
 // Adds one entry's counted terms as doc `doc`; returns its signature.
-uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc,
-              bool deferSort) {
+uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc) {
     for (TCounted& c : counted) {
-        c.id = impl.Intern(c.text, deferSort);
+        c.id = impl.Intern(c.text);
         auto& term = impl.terms[c.id];
         PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
         term.lastDoc = doc;
         ++term.df;
     }
+    if (impl.unsorted.size() >= TBestMatchIndex::TImpl::kUnsortedMax) impl.MergeUnsorted();
     return TBestMatchIndex::TImpl::Signature(counted);
 }
 
@@ -261,7 +279,9 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
     TImpl::TDoc record;
     std::vector<TCounted> counted = TImpl::CountTerms(words, record.lengths);
-    record.signature = Post(impl, counted, doc, false);
+    record.signature = Post(impl, counted, doc);
+    record.languages[0] = impl.CountLanguage(words.problem.language);
+    record.languages[1] = impl.CountLanguage(words.solution.language);
     impl.docs.push_back(record);
     flive.push_back(1);
     ++fstats.entries;
@@ -272,7 +292,8 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
 }
 
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
-    const uint32_t first = static_cast<uint32_t>(fimpl->docs.size());
+    TImpl& impl = *fimpl;
+    const uint32_t first = static_cast<uint32_t>(impl.docs.size());
     constexpr size_t kChunk = 2048;
     std::vector<TEntryWords> words;
     for (size_t begin = 0; begin < entries.size(); begin += kChunk) {
@@ -288,39 +309,24 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
                 words[i] = ReadEntryWords(freader, entries[begin + i]);
             helper.Join();
         }
-        PostBatch(words);
+        for (const TEntryWords& w : words) {
+            const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
+            TImpl::TDoc record;
+            std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
+            record.signature = Post(impl, counted, doc);
+            record.languages[0] = impl.CountLanguage(w.problem.language);
+            record.languages[1] = impl.CountLanguage(w.solution.language);
+            impl.docs.push_back(record);
+            flive.push_back(1);
+            ++fstats.entries;
+            fstats.titleWords += record.lengths.title;
+            fstats.problemWords += record.lengths.problem;
+            fstats.solutionWords += record.lengths.solution;
+        }
     }
-    FinishBatch();
-    return first;
-}
-
-TBestMatchIndex::DocId TBestMatchIndex::AddWordsBatch(std::span<const TEntryWords> words) {
-    const uint32_t first = static_cast<uint32_t>(fimpl->docs.size());
-    PostBatch(words);
-    FinishBatch();
-    return first;
-}
-
-void TBestMatchIndex::PostBatch(std::span<const TEntryWords> words) {
-    TImpl& impl = *fimpl;
-    for (const TEntryWords& w : words) {
-        const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
-        TImpl::TDoc record;
-        std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
-        record.signature = Post(impl, counted, doc, true);
-        impl.docs.push_back(record);
-        flive.push_back(1);
-        ++fstats.entries;
-        fstats.titleWords += record.lengths.title;
-        fstats.problemWords += record.lengths.problem;
-        fstats.solutionWords += record.lengths.solution;
-    }
-}
-
-void TBestMatchIndex::FinishBatch() {
-    fimpl->MergeUnsorted();
-    for (TImpl::TTerm& t : fimpl->terms)
+    for (TImpl::TTerm& t : impl.terms)
         t.postings.shrink_to_fit();
+    return first;
 }
 
 void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {
@@ -337,6 +343,7 @@ void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {
     if (!known || TImpl::Signature(counted) != impl.docs[id].signature) return Remove(id);
     for (const TCounted& c : counted)
         --impl.terms[c.id].df;
+    impl.Uncount(impl.docs[id]);
     const TFieldCounts& l = impl.docs[id].lengths;
     fstats.titleWords -= l.title;
     fstats.problemWords -= l.problem;
@@ -351,6 +358,7 @@ void TBestMatchIndex::Remove(DocId id) {
     TImpl& impl = *fimpl;
     for (const TCounted& c : impl.PostedTerms(id))
         --impl.terms[c.id].df;
+    impl.Uncount(impl.docs[id]);
     const TFieldCounts& l = impl.docs[id].lengths;
     fstats.titleWords -= l.title;
     fstats.problemWords -= l.problem;
@@ -358,6 +366,18 @@ void TBestMatchIndex::Remove(DocId id) {
     --fstats.entries;
     flive[id] = 0;
     if (++impl.dead >= 64 && impl.dead * 4 >= impl.docs.size()) impl.Compact(flive);
+}
+
+std::vector<std::string> TBestMatchIndex::Languages() const {
+    std::vector<std::pair<std::string, uint32_t>> live;
+    for (const auto& l : fimpl->languages)
+        if (l.second > 0) live.push_back(l);
+    std::stable_sort(live.begin(), live.end(),
+                     [](const auto& a, const auto& b) { return a.second > b.second; });
+    std::vector<std::string> out;
+    for (const auto& l : live)
+        out.push_back(l.first);
+    return out;
 }
 
 uint32_t TBestMatchIndex::DocumentFrequency(std::string_view term) const {
@@ -434,16 +454,25 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         TQueryTerm q;
         const float qtf = static_cast<float>(typed[i]);
         q.weight = (fparams.k3 + 1.0f) * qtf / (fparams.k3 + qtf);
-        auto addForm = [&](uint32_t id, float weight) {
+        // The word's own forms (its stems, its accented form) are one word: they share the
+        // rarity of the commonest of them, so that a stem that only a few texts in another
+        // language have does not make a common word rare.
+        uint32_t wordDf = 0;
+        for (const std::string& t : w.terms)
+            if (const uint32_t id = impl.Find(t); id != kNoDoc)
+                wordDf = std::max(wordDf, impl.terms[id].df);
+        if (!w.exact.empty())
+            if (const uint32_t id = impl.Find(w.exact); id != kNoDoc)
+                wordDf = std::max(wordDf, impl.terms[id].df);
+        auto addForm = [&](uint32_t id, float weight, uint32_t df) {
             if (id == kNoDoc || impl.terms[id].df == 0) return;
             for (const TForm& f : q.forms)
                 if (f.term == id) return;
-            const uint32_t df = impl.terms[id].df;
             q.forms.push_back(TForm{id, weight * bm.Idf(df), static_cast<float>(df) > commonAbove});
         };
         for (const std::string& t : w.terms)
-            addForm(impl.Find(t), 1.0f);
-        if (!w.exact.empty()) addForm(impl.Find(w.exact), 1.0f);
+            addForm(impl.Find(t), 1.0f, wordDf);
+        if (!w.exact.empty()) addForm(impl.Find(w.exact), 1.0f, wordDf);
         if (!w.prefix.empty()) {
             std::vector<uint32_t> begun;
             auto it = std::lower_bound(
@@ -451,12 +480,17 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
                 [&](uint32_t id, const std::string& p) { return *impl.texts[id] < p; });
             for (; it != impl.sorted.end() && impl.texts[*it]->starts_with(w.prefix); ++it)
                 if (impl.terms[*it].df > 0) begun.push_back(*it);
-            std::stable_sort(begun.begin(), begun.end(), [&](uint32_t a, uint32_t b) {
-                return impl.terms[a].df > impl.terms[b].df;
+            for (const uint32_t id : impl.unsorted)
+                if (impl.terms[id].df > 0 && impl.texts[id]->starts_with(w.prefix))
+                    begun.push_back(id);
+            // The commonest first, equal ones in the order of their texts.
+            std::sort(begun.begin(), begun.end(), [&](uint32_t a, uint32_t b) {
+                const uint32_t da = impl.terms[a].df, db = impl.terms[b].df;
+                return da != db ? da > db : *impl.texts[a] < *impl.texts[b];
             });
             if (begun.size() > fparams.prefixTerms) begun.resize(fparams.prefixTerms);
             for (const uint32_t id : begun)
-                addForm(id, fparams.prefixWeight);
+                addForm(id, fparams.prefixWeight, impl.terms[id].df);
         }
         if (q.forms.empty()) continue;
         for (const TForm& f : q.forms)
@@ -497,13 +531,26 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
             });
         }
 
+    // The fields' inverse length norms of the usual lengths, computed once per search.
+    constexpr uint32_t kTabled = 1024;
+    std::vector<float> inverse(3 * kTabled);
+    for (int field = 0; field < 3; ++field)
+        for (uint32_t len = 0; len < kTabled; ++len)
+            inverse[field * kTabled + len] = bm.InverseNorm(field, len);
+    auto inverseNorm = [&](int field, uint32_t len) {
+        return len < kTabled ? inverse[field * kTabled + len] : bm.InverseNorm(field, len);
+    };
     for (const TQueryTerm& q : words) {
         for (const TForm& f : q.forms) {
             ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
                 if (!s.candidate[d]) return;
                 const TFieldCounts& len = impl.docs[d].lengths;
-                const float p = bm.ProblemTf(tf, len);
-                const float sol = bm.SolutionTf(tf, len);
+                const float p =
+                    tf.title == 0 && tf.problem == 0
+                        ? 0.0f
+                        : bm.ProblemTf(tf, inverseNorm(0, len.title), inverseNorm(1, len.problem));
+                const float sol =
+                    tf.solution == 0 ? 0.0f : bm.SolutionTf(tf, inverseNorm(2, len.solution));
                 const float whole = f.factor * bm.Saturate(p + sol);
                 const float problem = p == 0 ? 0.0f : sol == 0 ? whole : f.factor * bm.Saturate(p);
                 const float solution = sol == 0 ? 0.0f

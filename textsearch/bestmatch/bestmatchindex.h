@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -71,9 +72,6 @@ public:
     // Adds the entries in order, as that many calls of Add would, reading their words on two
     // threads. Returns the id of the first.
     DocId AddBatch(std::span<const TEntryText> entries);
-    // The same for entries whose words were read already (by a caller that wants their
-    // languages too).
-    DocId AddWordsBatch(std::span<const TEntryWords> words);
 
     // Takes the entry out of every statistic and every later search. Given the texts it was
     // added with, only its own terms are visited; otherwise (or given other texts) every posting
@@ -86,6 +84,10 @@ public:
     const TBestMatchStats& Stats() const { return fstats; }
     // The number of live entries holding the term, 0 for an unknown one.
     uint32_t DocumentFrequency(std::string_view term) const;
+
+    // The stemming languages of the live texts (TTextWords::language), the commonest first: what
+    // ReadQueryWords is to try for a query whose language it cannot tell.
+    std::vector<std::string> Languages() const;
 
     const TBestMatchParams& Params() const { return fparams; }
     void SetParams(const TBestMatchParams& params) { fparams = params; }
@@ -102,9 +104,6 @@ private:
     struct TScratch;
 
     std::unique_ptr<TScratch> TakeScratch() const;
-    // A batch's postings, appended unsorted to the dictionary; FinishBatch sorts it once.
-    void PostBatch(std::span<const TEntryWords> words);
-    void FinishBatch();
     void GiveScratch(std::unique_ptr<TScratch> scratch) const;
 
     TWordReader freader;

@@ -86,17 +86,34 @@ public:
         return Part(fwS, fS, tf.solution, len.solution);
     }
 
+    // The same blends with the inverse length norms of the three fields given (as a table of
+    // InverseNorm's values would give them): what a search computes for many postings.
+    float ProblemTf(const TFieldCounts& tf, float invTitle, float invProblem) const {
+        return (tf.title == 0 ? 0.0f : fwT * static_cast<float>(tf.title) * invTitle) +
+               (tf.problem == 0 ? 0.0f : fwB * static_cast<float>(tf.problem) * invProblem);
+    }
+    float SolutionTf(const TFieldCounts& tf, float invSolution) const {
+        return tf.solution == 0 ? 0.0f : fwS * static_cast<float>(tf.solution) * invSolution;
+    }
+    // 1 / (1 - b + b len / avglen) of the title (0), the rest of the problem (1), the solution (2).
+    float InverseNorm(int field, uint32_t len) const {
+        return InverseNorm(field == 0 ? fT : field == 1 ? fB : fS, len);
+    }
+
 private:
     struct TField {
         float oneMinusB = 1, bOverAvg = 0;
     };
+    static float InverseNorm(const TField& f, uint32_t len) {
+        return 1.0f / (f.oneMinusB + f.bOverAvg * static_cast<float>(len));
+    }
     static void SetField(TField& f, float b, float avg) {
         f.oneMinusB = 1.0f - b;
         f.bOverAvg = avg > 0 ? b / avg : 0.0f;
     }
     static float Part(float w, const TField& f, uint32_t tf, uint32_t len) {
         if (tf == 0) return 0.0f;
-        return w * static_cast<float>(tf) / (f.oneMinusB + f.bOverAvg * static_cast<float>(len));
+        return w * static_cast<float>(tf) * InverseNorm(f, len);
     }
 
     float fk1, fidfPower, fwT, fwB, fwS;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/standinwords.h"
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestrow.h"
+#include "textsearch/words/words.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ size_t Chars(const std::string& s) {
 
 std::vector<TQueryWord> Query(const std::string& text, bool typing = false) {
     const std::string languages[] = {"english"};
-    return StandInReadQueryWords(text, languages, typing);
+    return ReadQueryWords(text, languages, typing);
 }
 
 std::vector<std::string> BoldWords(const TBestRow& row) {
@@ -33,12 +33,11 @@ std::vector<std::string> BoldWords(const TBestRow& row) {
 
 TEST(BestRow, TitleIsTheFirstLineCutAtAWord) {
     const TEntryText shortOne{"Printer jams on tray 2\r\nIt started on Monday.", "Clean it."};
-    EXPECT_EQ(MakeBestRow(StandInReadWords, shortOne, Query("jam"), 'P').title,
-              "Printer jams on tray 2");
+    EXPECT_EQ(MakeBestRow(ReadWords, shortOne, Query("jam"), 'P').title, "Printer jams on tray 2");
 
     const std::string line =
         "The network printer on the third floor rejects every job sent from the new laptops";
-    const TBestRow row = MakeBestRow(StandInReadWords, {line, ""}, Query("laptops"), 'P');
+    const TBestRow row = MakeBestRow(ReadWords, {line, ""}, Query("laptops"), 'P');
     EXPECT_EQ(row.title, "The network printer on the third floor rejects every job...");
     EXPECT_LE(Chars(row.title), kBestTitleChars);
 
@@ -46,7 +45,7 @@ TEST(BestRow, TitleIsTheFirstLineCutAtAWord) {
     std::string accents;
     for (int i = 0; i < 80; ++i)
         accents += "\xC3\xA9";
-    const TBestRow wide = MakeBestRow(StandInReadWords, {accents, "x"}, Query("x"), 'S');
+    const TBestRow wide = MakeBestRow(ReadWords, {accents, "x"}, Query("x"), 'S');
     EXPECT_TRUE(IsValidUtf8(wide.title));
     EXPECT_EQ(Chars(wide.title), kBestTitleChars);
     EXPECT_TRUE(wide.title.ends_with("..."));
@@ -60,7 +59,7 @@ TEST(BestRow, ExcerptIsThePassageWithTheMostTypedWordsAndBoldsThem) {
                                  "Then the paper tray jammed and the Toner light blinked. " +
                                  filler;
     const TBestRow row =
-        MakeBestRow(StandInReadWords, {"Printer\n", solution}, Query("toner tray jams"), 'S');
+        MakeBestRow(ReadWords, {"Printer\n", solution}, Query("toner tray jams"), 'S');
     EXPECT_TRUE(row.excerpt.starts_with("...")) << row.excerpt;
     EXPECT_TRUE(row.excerpt.ends_with("...")) << row.excerpt;
     EXPECT_LE(Chars(row.excerpt), kBestExcerptChars);
@@ -74,8 +73,8 @@ TEST(BestRow, ExcerptIsThePassageWithTheMostTypedWordsAndBoldsThem) {
 
     // A short text is shown whole, on one line, without "...", and the word being typed is
     // matched by its beginning.
-    const TBestRow whole = MakeBestRow(
-        StandInReadWords, {"Printer offline\r\nafter the update", ""}, Query("upd", true), 'P');
+    const TBestRow whole = MakeBestRow(ReadWords, {"Printer offline\r\nafter the update", ""},
+                                       Query("upd", true), 'P');
     EXPECT_EQ(whole.excerpt, "Printer offline  after the update");
     EXPECT_EQ(BoldWords(whole), (std::vector<std::string>{"update"}));
 }
@@ -92,7 +91,7 @@ TEST(BestRow, RandomTextsGiveRowsWithinTheirBounds) {
             solution += pieces[rng() % pieces.size()];
         const std::vector<TQueryWord> query = Query("tray jam pri", rng() % 2 == 0);
         const TBestRow row =
-            MakeBestRow(StandInReadWords, {problem, solution}, query, rng() % 2 ? 'P' : 'S');
+            MakeBestRow(ReadWords, {problem, solution}, query, rng() % 2 ? 'P' : 'S');
         ASSERT_TRUE(IsValidUtf8(row.title)) << problem;
         ASSERT_TRUE(IsValidUtf8(row.excerpt)) << solution;
         EXPECT_LE(Chars(row.title), kBestTitleChars);
@@ -105,7 +104,7 @@ TEST(BestRow, RandomTextsGiveRowsWithinTheirBounds) {
             ASSERT_LE(b.end, row.excerpt.size());
             last = b.end;
             const std::string word = row.excerpt.substr(b.begin, b.end - b.begin);
-            const TTextWords read = StandInReadWords(word);
+            const TTextWords read = ReadWords(word);
             ASSERT_EQ(read.words.size(), 1u) << word;
             const std::string& term = read.words[0].term;
             EXPECT_TRUE(term == "trai" || term == "jam" || term.starts_with("pri")) << word;
