@@ -4,10 +4,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "ui/kbmenu.h"
 #include "core/knowledgebase.h"
 #include "pgtest.h"
 #include "sqlite/sqlitedb.h"
+#include "ui/kbmenu.h"
 #include "ui/uitest.h"
 
 namespace {
@@ -23,7 +23,8 @@ protected:
     static bool Lists(TForm1& f, int hits) {
         return WaitUntil(
             [&] {
-                return f.Engine().Idle() && f.PassesShown() == f.Engine().PassesRun() &&
+                return f.Session().TEST_Engine().Idle() &&
+                       f.PassesShown() == f.Session().TEST_Engine().PassesRun() &&
                        f.ScoredHits().Count() == hits;
             },
             20000);
@@ -45,7 +46,7 @@ TEST_F(PgWindowTest, TwoWindowsShareOneServerAndTheFileComesBack) {
     dialogs->texts = {QString::fromStdString(server.Conninfo())};
     dialogs->answers = {QMessageBox::Yes};  // copy this computer's entries
     a.KnowledgeBaseMenu().ConnectToServer1Click();
-    ASSERT_TRUE(a.Choice().IsServer());
+    ASSERT_TRUE(a.Session().Choice().IsServer());
     EXPECT_EQ(dialogs->shown.back().text,
               "2 entries copied to the office server; 0 were there already.");
     EXPECT_EQ(CurrentChoice().where, server.Conninfo());  // kept for the next start
@@ -53,16 +54,18 @@ TEST_F(PgWindowTest, TwoWindowsShareOneServerAndTheFileComesBack) {
     ASSERT_TRUE(Lists(a, 2));  // the problem typed before is searched on the server
 
     // A second program's window on the same server: its save reaches the first one's list.
-    TForm1 b(ServerChoice(server.Conninfo()));
-    ASSERT_TRUE(WaitUntil([&] { return b.Opened(); }, 20000));
+    TSession other(ServerChoice(server.Conninfo()));
+    TForm1 b(other);
+    ASSERT_TRUE(WaitUntil([&] { return b.Session().Opened(); }, 20000));
     b.ProblemText->setPlainText("printer paper tray");
     b.SolutionText->setPlainText("fan the paper");
     b.Button1->click();
+    WaitForWrites(b.Session());
     EXPECT_TRUE(b.ProblemText->toPlainText().isEmpty());
     ASSERT_TRUE(Lists(a, 3));
 
     a.KnowledgeBaseMenu().UseThisComputer1Click();
-    EXPECT_FALSE(a.Choice().IsServer());
+    EXPECT_FALSE(a.Session().Choice().IsServer());
     EXPECT_FALSE(CurrentChoice().IsServer());
     WaitForOpening();
     ASSERT_TRUE(Lists(a, 2));
