@@ -3,7 +3,10 @@
 set -euo pipefail
 
 # libpq-dev: the office-server store; postgresql: the throwaway server its tests start.
+# libicu-dev and libstemmer-dev: Best match's words in every language; fonts-wqy-zenhei: a face
+# for Chinese and Japanese text in the window and its screenshots.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev uuid-dev libpq-dev postgresql
+          libicu-dev libstemmer-dev fonts-wqy-zenhei
           libgtest-dev libgmock-dev libbenchmark-dev fonts-wine
           xvfb xdotool x11-utils imagemagick sqlite3 clang libclang-rt-14-dev
           dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin)
