@@ -46,7 +46,7 @@
 #include "bench/kbgen.h"
 #include "bench/literalsearch.h"
 #include "core/knowledgebase.h"
-#include "tests/panel/referencedraw.h"
+#include "tests/textsearch/renderpanel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "ui/application.h"
 #include "ui/mainform.h"

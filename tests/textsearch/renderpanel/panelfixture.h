@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "tests/panel/panelapp.h"
-#include "tests/panel/referencedraw.h"
+#include "tests/textsearch/renderpanel/panelapp.h"
+#include "tests/textsearch/renderpanel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 
 class PanelTest : public ::testing::Test {

@@ -7,7 +7,7 @@
 #include <QWheelEvent>
 #include <vector>
 
-#include "tests/panel/panelfixture.h"
+#include "tests/textsearch/renderpanel/panelfixture.h"
 
 namespace {
 

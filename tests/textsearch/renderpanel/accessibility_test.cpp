@@ -7,7 +7,7 @@
 #include <QKeyEvent>
 #include <vector>
 
-#include "tests/panel/panelfixture.h"
+#include "tests/textsearch/renderpanel/panelfixture.h"
 #include "textsearch/renderpanel/panelaccessible.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <random>
 #include <sstream>
 
-#include "kbtool/kbfixture.h"
+#include "kbfixture.h"
 #include "core/knowledgebase.h"
 #include "core/store/pgstore.h"
 #include "pgtest.h"

@@ -1,6 +1,6 @@
 // The drawing written out step by step as the panel's behaviour is described, with the canvas's
 // font, font colour and brush kept as state the way a canvas keeps them.
-#include "tests/panel/referencedraw.h"
+#include "tests/textsearch/renderpanel/referencedraw.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

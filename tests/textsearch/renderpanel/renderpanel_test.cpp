@@ -11,7 +11,7 @@
 #include <random>
 
 #include "textsearch/renderpanel/colors.h"
-#include "tests/panel/panelfixture.h"
+#include "tests/textsearch/renderpanel/panelfixture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/panel/panelapp.h"
+#include "tests/textsearch/renderpanel/panelapp.h"
 #include "textsearch/renderpanel/textwidths.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <QApplication>
 
-#include "tests/panel/panelapp.h"
+#include "tests/textsearch/renderpanel/panelapp.h"
 
 int main(int argc, char** argv) {
     PreparePanelPlatform();

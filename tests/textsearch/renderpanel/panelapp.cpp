@@ -1,5 +1,5 @@
 // Fonts and platform for the panel's tests, and hits made up for them.
-#include "tests/panel/panelapp.h"
+#include "tests/textsearch/renderpanel/panelapp.h"
 
 #include <QFontDatabase>
 #include <algorithm>
