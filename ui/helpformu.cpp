@@ -11,9 +11,11 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <utility>
 
+#include "textsearch/words/words.h"
 #include "ui/widgets/fonts.h"
 #include "ui/widgets/uipanel.h"
 
@@ -27,6 +29,29 @@ constexpr QSize kClient(kOuter.width() - 16, kOuter.height() - 39);
 constexpr int kColumnWidth = 542;
 constexpr int kFirstScroll = 144;
 const QColor kHeading(240, 240, 240);
+
+// The section under the three steps: what the two rankings do, and the languages whose words are
+// stemmed.
+constexpr int kRankingHeight = 250;
+
+QString RankingHelp() {
+    QStringList languages;
+    for (const std::string& name : StemmedLanguageNames())
+        languages << QString::fromStdString(name);
+    return QStringLiteral(
+               "Settings > Ranking chooses how the list is ordered. Best match (the default) "
+               "lists entries, the one whose problem and solution answer your words best "
+               "first: rare words count more than common ones, a long text does not win by its "
+               "length, the word you are typing already finds the words it begins, and only "
+               "entries that clearly match are listed, with the matched words in bold. Words "
+               "are read in every language and script; typing them without their accents "
+               "finds them too, and words in these languages are found in all their forms: "
+               "%1. Chinese, Japanese, Korean and Thai are found by pairs of characters.\n"
+               "Classic (as earlier versions) lists every problem or solution text that shares "
+               "enough words with yours, as earlier versions did, reading only the letters A to "
+               "Z and the digits.")
+        .arg(languages.join(QStringLiteral(", ")));
+}
 
 QString Step(int number, int blanks, const char* text) {
     return QStringLiteral("STEP %1:").arg(number) + QString(blanks, QChar(' ')) +
@@ -152,6 +177,13 @@ THelpForm::THelpForm(QWidget* parent) : QScrollArea(parent) {
     DataLocation->setWordWrap(true);
     DataLocation->setTextInteractionFlags(Qt::TextSelectableByMouse);
     top += 256;
+    therankings = Heading(Column, QStringLiteral("Best Match and Classic:"), top);
+    top += 23;
+    Panel4 = Section(Column, top, kRankingHeight);
+    RankingText = StepText(Panel4, RankingHelp(), QRect(16, 8, kColumnWidth - 32,
+                                                        kRankingHeight - 16));
+    RankingText->setFont(TahomaFont(13));
+    top += kRankingHeight;
     Column->setFixedSize(kColumnWidth, top);
     setWidget(Column);  // the scroll area owns the column from here on
 

@@ -43,6 +43,9 @@ public:
     QLabel* Image3 = nullptr;  // the results list
     QLabel* StaticText3 = nullptr;
     QLabel* DataLocation = nullptr;  // under the third picture: where the entries are kept
+    QLabel* therankings = nullptr;
+    TPanel* Panel4 = nullptr;
+    QLabel* RankingText = nullptr;  // what the two rankings do, and the languages stemmed
 
     // Shows the window, or brings it to the front when it is shown already, and scrolls the
     // "Your Solution:" heading into view (no scroll when it is fully in view).

@@ -9,6 +9,7 @@
 #include "ui/application.h"
 #include "ui/helpformu.h"
 #include "ui/mainform.h"
+#include "core/ranking.h"
 #include "ui/session.h"
 #include "ui/startupchecks.h"
 #include "ui/widgets/uipanel.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
     SetUpApplication();
 
     TSession session(CurrentChoice());
+    session.SetRanking(SavedRanking());
     TForm1 form(session);
     TStartUpChecks startUpChecks(session, &form);
     THelpForm helpForm;

@@ -8,9 +8,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
 
+#include "core/ranking.h"
 #include "textsearch/renderpanel/colors.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "ui/application.h"
@@ -280,13 +282,44 @@ void TForm1::FormCloseQuery(bool& CanClose) {
 // Search as you type
 
 void TForm1::ProblemTextChange() {
-    std::string text = ProblemBytes();
-    if (IsBlankText(text)) return;
-    fsession.Search(std::move(text));
+    if (IsBlankText(ProblemBytes())) return;
+    SearchProblem();
 }
 
 void TForm1::Requery() {
-    if (!fclosed) fsession.Search(ProblemBytes());
+    if (!fclosed) SearchProblem();
+}
+
+void TForm1::SearchProblem() {
+    fsearchedAtWordEnd = CaretAtWordEnd();
+    fsession.Search(ProblemBytes(), fsearchedAtWordEnd);
+}
+
+bool TForm1::CaretAtWordEnd() const {
+    const QTextCursor caret = ProblemText->textCursor();
+    if (!caret.atEnd() || caret.hasSelection()) return false;
+    const QString text = ProblemText->toPlainText();
+    if (text.isEmpty()) return false;
+    char32_t last = text.back().unicode();
+    if (text.back().isLowSurrogate() && text.size() >= 2 && text[text.size() - 2].isHighSurrogate())
+        last = QChar::surrogateToUcs4(text[text.size() - 2], text.back());
+    return QChar::isLetterOrNumber(last) || QChar::isMark(last);
+}
+
+void TForm1::ProblemTextCaretMove() {
+    // Only Best match reads the caret's place; a move that changes nothing for it searches
+    // nothing.
+    if (fsession.Ranking() != TRanking::BestMatch || CaretAtWordEnd() == fsearchedAtWordEnd)
+        return;
+    if (!IsBlankText(ProblemBytes())) SearchProblem();
+}
+
+void TForm1::RankingClick(TRanking ranking) {
+    BestMatch1->setChecked(ranking == TRanking::BestMatch);
+    Classic1->setChecked(ranking == TRanking::Classic);
+    if (ranking == fsession.Ranking()) return;
+    fsession.SetRanking(ranking);  // and the problem is searched again in it
+    SaveRanking(ranking);
 }
 
 void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
@@ -301,6 +334,9 @@ void TForm1::ShowHits(std::shared_ptr<TSearchPass> pass) {
     // let go of them.
     Scored = pass ? pass->tree.get() : &fnoHits;
     if (Results) Results->SetStorage(Scored);
+    if (Results && pass && !pass->bold.empty())
+        Results->SetBold(std::span<const TcvResults>(pass->hits.data(), pass->hits.size()),
+                         pass->bold);
     fhold = std::move(pass);
     // Repaints, and sets the scroll range up again (scrollMetricsChanged); the layout is
     // arithmetic, so the range is right even before the panel is on screen.

@@ -48,6 +48,9 @@ public:
     QMenu* KnowledgeBase1 = nullptr;
     QAction* Larger1 = nullptr;
     QAction* Smaller1 = nullptr;
+    QMenu* Ranking1 = nullptr;
+    QAction* BestMatch1 = nullptr;
+    QAction* Classic1 = nullptr;
     QAction* Exit1 = nullptr;
     TPanel* Panel1 = nullptr;
     TPanel* Panel2 = nullptr;
@@ -105,6 +108,10 @@ public:
     void ProblemTextChange();
     void Larger1Click();
     void Smaller1Click();
+    // Settings > Ranking: the list's order from now on, kept for the next starts.
+    void RankingClick(TRanking ranking);
+    // The caret moved: Best match completes the last word only while the caret stands after it.
+    void ProblemTextCaretMove();
     void Label5Click();
     void Panel6MouseMove(int X, int Y);
     void Panel6MouseDown(Qt::MouseButton Button, int X, int Y);
@@ -137,6 +144,9 @@ private:
     void SaveBoxes(std::function<void()> saved);
     void SetSaving(bool saving);
     void ShowHits(std::shared_ptr<TSearchPass> pass);
+    // Whether the caret stands right after the problem's last word, which is then being typed.
+    bool CaretAtWordEnd() const;
+    void SearchProblem();
 
     TSession& fsession;
     TViewWindows* fviews = nullptr;             // a child
@@ -148,6 +158,7 @@ private:
     int32_t fontsize = 0;
     int fproblemTextSize = 0;
     int fpassesShown = 0;
+    bool fsearchedAtWordEnd = false;  // the caret's place when the problem was last searched
     bool fsaving = false;
     bool fcloseWhenSaved = false;  // closing waits for the save on its way
     bool fsavedForClose = false;   // the close question's save is stored: close without asking

@@ -2,6 +2,7 @@
 // the menu with its shortcuts, the order of the focus and the names screen readers announce.
 // Only building; what the controls do is in mainform.cpp.
 #include <QAction>
+#include <QActionGroup>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "ui/application.h"
 #include "ui/mainform.h"
+#include "ui/session.h"
 #include "ui/widgets/fonts.h"
 #include "ui/widgets/linklabel.h"
 #include "ui/widgets/uipanel.h"
@@ -68,6 +70,19 @@ void TForm1::BuildLayout() {
     Larger1->setShortcuts({QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
     Smaller1 = Fontsize1->addAction(QStringLiteral("&Smaller"));
     Smaller1->setShortcut(QKeySequence::ZoomOut);
+    Ranking1 = Configure1->addMenu(QStringLiteral("&Ranking"));
+    BestMatch1 = Ranking1->addAction(QStringLiteral("&Best match"));
+    Classic1 = Ranking1->addAction(QStringLiteral("&Classic (as earlier versions)"));
+    auto* rankings = new QActionGroup(this);
+    for (QAction* ranking : {BestMatch1, Classic1}) {
+        ranking->setCheckable(true);
+        rankings->addAction(ranking);
+    }
+    // The check follows the session, whoever set its ranking.
+    connect(Ranking1, &QMenu::aboutToShow, this, [this] {
+        BestMatch1->setChecked(fsession.Ranking() == TRanking::BestMatch);
+        Classic1->setChecked(fsession.Ranking() == TRanking::Classic);
+    });
     KnowledgeBase1 = menuBar()->addMenu(QStringLiteral("&Knowledge base"));  // kbmenu.h fills it
     Exit1 = menuBar()->addAction(QStringLiteral("E&xit"));
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -146,6 +161,10 @@ void TForm1::BuildLayout() {
     connect(Larger1, &QAction::triggered, this, [this] { RunHandler([this] { Larger1Click(); }); });
     connect(Smaller1, &QAction::triggered, this,
             [this] { RunHandler([this] { Smaller1Click(); }); });
+    connect(BestMatch1, &QAction::triggered, this,
+            [this] { RunHandler([this] { RankingClick(TRanking::BestMatch); }); });
+    connect(Classic1, &QAction::triggered, this,
+            [this] { RunHandler([this] { RankingClick(TRanking::Classic); }); });
     connect(Exit1, &QAction::triggered, this, [this] { RunHandler([this] { Exit1Click(); }); });
     connect(Button1, &QPushButton::clicked, this,
             [this] { RunHandler([this] { Button1Click(); }); });
@@ -153,6 +172,8 @@ void TForm1::BuildLayout() {
             [this] { RunHandler([this] { Button2Click(); }); });
     connect(ProblemText, &QPlainTextEdit::textChanged, this,
             [this] { RunHandler([this] { ProblemTextChange(); }); });
+    connect(ProblemText, &QPlainTextEdit::cursorPositionChanged, this,
+            [this] { RunHandler([this] { ProblemTextCaretMove(); }); });
     connect(vs, &QScrollBar::valueChanged, this, [this] { RunHandler([this] { vsChange(); }); });
     for (TLinkLabel* link : {Label5, Label1, Label2}) {
         connect(link, &TLinkLabel::activated, this,

@@ -63,7 +63,8 @@ void TSession::MakeEngine() {
             },
             Qt::QueuedConnection);
     };
-    fengine = std::make_shared<TKnowledgeEngine>(fmakeStore(Choice()), std::move(callbacks));
+    fengine = std::make_shared<TKnowledgeEngine>(fmakeStore(Choice()), std::move(callbacks),
+                                                 franking);
     fopeningStarted = false;
     fopened = false;
 }
@@ -103,8 +104,13 @@ TKnowledgeEngine& TSession::Ready() {
     return *fengine;
 }
 
-void TSession::Search(std::string text) {
-    Ready().Search(std::move(text));
+void TSession::Search(std::string text, bool caretAtEnd) {
+    Ready().Search(std::move(text), caretAtEnd);
+}
+
+void TSession::SetRanking(TRanking ranking) {
+    franking = ranking;
+    fengine->SetRanking(ranking);
 }
 
 void TSession::Run(QObject* receiver, bool ofStore, std::function<void(TKnowledgeEngine&)> work,

@@ -68,9 +68,12 @@ public:
     bool Opened() const { return fopened; }
 
     // --- Searching ---
-    // Searches text (stored form). A ranking that completes the word being typed will take the
-    // caret's place at the text's end beside it here.
-    void Search(std::string text);
+    // Searches text (stored form). caretAtEnd: the caret stands right after its last word, which
+    // Best match then also completes.
+    void Search(std::string text, bool caretAtEnd = false);
+    // The ranking of the passes, for this engine and those that follow; Classic until set.
+    TRanking Ranking() const { return franking; }
+    void SetRanking(TRanking ranking);
 
     // --- Reading and writing entries, on the session's thread ---
     void ReadEntry(QObject* receiver, std::string ID, TRead done);
@@ -112,6 +115,7 @@ private:
     // up goes only once its last write has ended.
     std::shared_ptr<TKnowledgeEngine> fengine;
     int fgeneration = 0;
+    TRanking franking = TRanking::Classic;
     bool fopeningStarted = false;
     bool fopened = false;
     int fworking = 0;

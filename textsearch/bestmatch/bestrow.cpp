@@ -80,8 +80,13 @@ TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, std::span<cons
                      char text) {
     TBestRow row;
     row.title = Title(reader, entry.problem);
-    std::string_view source = text == 'S' ? entry.solution : entry.problem;
-    if (TrimBlanks(source).empty()) source = text == 'S' ? entry.problem : entry.solution;
+    // The title shows the problem's first line already: a problem's excerpt comes from the lines
+    // after it, and a problem of one line shows the solution instead.
+    const std::string_view problemBody = entry.problem.substr(
+        std::min<size_t>(entry.problem.size(), FirstLineEnd(entry.problem)));
+    std::string_view source = text == 'S' ? entry.solution : problemBody;
+    if (TrimBlanks(source).empty()) source = text == 'S' ? problemBody : entry.solution;
+    if (TrimBlanks(source).empty()) source = entry.problem;
     const std::string flat = OneLine(source);
     const std::vector<uint32_t> starts = CharStarts(flat);
     const TTextWords words = reader(flat);

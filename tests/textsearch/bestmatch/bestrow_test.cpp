@@ -72,11 +72,17 @@ TEST(BestRow, ExcerptIsThePassageWithTheMostTypedWordsAndBoldsThem) {
     EXPECT_FALSE(std::isalnum(static_cast<unsigned char>(solution[at + inner.size()])));
 
     // A short text is shown whole, on one line, without "...", and the word being typed is
-    // matched by its beginning.
-    const TBestRow whole = MakeBestRow(ReadWords, {"Printer offline\r\nafter the update", ""},
-                                       Query("upd", true), 'P');
-    EXPECT_EQ(whole.excerpt, "Printer offline  after the update");
+    // matched by its beginning. A problem's first line is its title, so its excerpt is the rest,
+    // and a problem of one line shows its solution.
+    const TBestRow whole =
+        MakeBestRow(ReadWords, {"Printer offline\r\nafter the update\nand reboot", "Reinstall"},
+                    Query("upd", true), 'P');
+    EXPECT_EQ(whole.excerpt, "after the update and reboot");
     EXPECT_EQ(BoldWords(whole), (std::vector<std::string>{"update"}));
+    const TBestRow oneLine =
+        MakeBestRow(ReadWords, {"Printer offline", "Update the driver"}, Query("upd", true), 'P');
+    EXPECT_EQ(oneLine.excerpt, "Update the driver");
+    EXPECT_EQ(BoldWords(oneLine), (std::vector<std::string>{"Update"}));
 }
 
 TEST(BestRow, RandomTextsGiveRowsWithinTheirBounds) {
