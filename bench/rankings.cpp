@@ -6,8 +6,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include <filesystem>
+#include <unistd.h>
+
 #include "bench/relevance.h"
+#include "core/knowledgebase.h"
 #include "core/searchindex.h"
+#include "core/store/sqlitestore.h"
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestmatchindex.h"
 #include "textsearch/cvvector.h"
@@ -172,7 +177,60 @@ private:
     std::vector<std::string> flanguages;
 };
 
+// Either ranking as the program runs it: a knowledge base file written through the file store,
+// loaded by a store opened for reading into the program's search index, and each query searched
+// in its stored form, as `pelloquin-kb search --ranking` does.
+class TProgramRanker : public TRanker {
+public:
+    TProgramRanker(const std::vector<TEntry>& entries, ::TRanking ranking)
+        : fdir(std::filesystem::temp_directory_path() /
+               ("pelloquin-relevance-" + std::to_string(getpid()))),
+          findex(ranking) {
+        std::filesystem::remove_all(fdir);
+        std::filesystem::create_directories(fdir);
+        const std::string file = kb::KnowledgeBaseFile(fdir.string() + "/");
+        {
+            TSQLiteStore writer(file);
+            writer.Open();
+            for (size_t e = 0; e < entries.size(); ++e)
+                fentry[writer.SaveEntry(StoredFromUtf8(entries[e].problem),
+                                        StoredFromUtf8(entries[e].solution), nullptr)] = e;
+        }
+        TSQLiteStore reader(file, TOpenMode::ReadOnly);
+        reader.Open();
+        reader.LoadAll(findex);
+        findex.Settle();
+    }
+    ~TProgramRanker() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(fdir, ignored);
+    }
+    std::vector<size_t> Rank(const std::string& query) override {
+        const std::string stored = StoredFromUtf8(query);
+        const auto pass = findex.Ranking() == ::TRanking::BestMatch
+                              ? findex.SearchBest(stored, false)
+                              : findex.Search(*EncodeCV(stored));
+        std::vector<size_t> out;
+        std::vector<bool> listed(fentry.size());
+        for (int p = pass->tree->Count() - 1; p >= 0; --p) {
+            const size_t e = fentry.at(std::string(pass->tree->Items(p)->data->ID));
+            if (!listed[e]) out.push_back(e);  // an entry by its best text
+            listed[e] = true;
+        }
+        return out;
+    }
+
+private:
+    std::filesystem::path fdir;
+    TSearchIndex findex;
+    std::unordered_map<std::string, size_t> fentry;  // entry ID -> entry
+};
+
 }  // namespace
+
+std::unique_ptr<TRanker> MakeProgram(const std::vector<TEntry>& entries, ::TRanking ranking) {
+    return std::make_unique<TProgramRanker>(entries, ranking);
+}
 
 std::unique_ptr<TRanker> MakeClassic(const std::vector<TEntry>& entries) {
     return std::make_unique<TClassicRanker>(entries);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ranking.h"
 #include "textsearch/bestmatch/bm25f.h"
 
 namespace relevance {
@@ -57,6 +58,9 @@ using TRanking = std::function<std::unique_ptr<TRanker>(const std::vector<TEntry
 // Classic as the program ranks (the real search index, an entry by its best text), the plain
 // baselines over one bag of Porter stems per entry, and Best match.
 std::unique_ptr<TRanker> MakeClassic(const std::vector<TEntry>& entries);
+// Either ranking as the program runs it, end to end: the entries saved into a knowledge base
+// file, loaded as the tool loads it, each query searched in its stored form.
+std::unique_ptr<TRanker> MakeProgram(const std::vector<TEntry>& entries, ::TRanking ranking);
 std::unique_ptr<TRanker> MakeTfIdf(const std::vector<TEntry>& entries);
 std::unique_ptr<TRanker> MakeBm25(const std::vector<TEntry>& entries);
 std::unique_ptr<TRanker> MakeBestMatch(const std::vector<TEntry>& entries,

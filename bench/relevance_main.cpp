@@ -153,10 +153,16 @@ int main(int argc, char** argv) {
         else
             std::printf("| ranking | queries | MRR | R@1 | R@5 | R@10 | median listed |\n");
         std::printf("|---|---|---:|---:|---:|---:|---:|\n");
-        const std::unique_ptr<TRanker> rankers[] = {MakeClassic(s.entries), MakeTfIdf(s.entries),
-                                                    MakeBm25(s.entries),
-                                                    MakeBestMatch(s.entries, TBestMatchParams{})};
-        const char* const names[] = {"Classic", "plain TF-IDF", "plain BM25", "Best match"};
+        const std::unique_ptr<TRanker> rankers[] = {
+            MakeClassic(s.entries),
+            MakeTfIdf(s.entries),
+            MakeBm25(s.entries),
+            MakeBestMatch(s.entries, TBestMatchParams{}),
+            MakeProgram(s.entries, ::TRanking::Classic),
+            MakeProgram(s.entries, ::TRanking::BestMatch)};
+        const char* const names[] = {"Classic",         "plain TF-IDF",
+                                     "plain BM25",      "Best match",
+                                     "Classic, program", "Best match, program"};
         for (const bool title : {false, true})
             for (size_t r = 0; r < std::size(rankers); ++r)
                 PrintRow(names[r], title ? "title" : "full", Measure(s, *rankers[r], title));
