@@ -1,7 +1,6 @@
 #include "kbtool/kbtool.h"
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 #include <unordered_set>
@@ -9,6 +8,7 @@
 #include "core/transfer/backup.h"
 #include "core/transfer/entryexport.h"
 #include "core/transfer/entryimport.h"
+#include "core/transfer/targetfile.h"
 #include "kbtool/kbcheck.h"
 #include "kbtool/kbserver.h"
 #include "core/knowledgebase.h"
@@ -119,34 +119,12 @@ int Export(const TToolOptions& options, const TStoreChoice& choice, std::ostream
         if (!format) throw EBadArguments("there is no export format " + name);
     }
     if (!format) throw EBadArguments("export needs --format csv, json or md");
-    if (!choice.IsServer()) {
-        const std::string kbFile = KnowledgeBaseFileOf(choice);
-        if (path && SameFile(*path, kbFile)) {
-            throw EBadArguments("the export would overwrite the knowledge base");
-        }
-    }
+    const std::string kbFile = choice.IsServer() ? std::string() : KnowledgeBaseFileOf(choice);
     const auto store = MakeStore(choice, TOpenMode::ReadOnly);
-    if (!path) {
-        if (!ExportEntries(*store, *format, out, ProgressOf(interrupted))) {
-            throw Exception("the export was cancelled");
-        }
-        return kExitOk;
-    }
-    bool whole = false;
-    try {
-        std::ofstream file(*path, std::ios::binary | std::ios::trunc);
-        if (!file) throw Exception("cannot write " + *path);
-        whole = ExportEntries(*store, *format, file, ProgressOf(interrupted));
-        file.close();
-        if (whole && !file) throw Exception("cannot write " + *path);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(*path, ignored);
-        throw;
-    }
-    if (!whole) {
-        std::error_code ignored;
-        fs::remove(*path, ignored);
+    auto write = [&](std::ostream& to) {
+        return ExportEntries(*store, *format, to, ProgressOf(interrupted));
+    };
+    if (!(path ? ExportToFile(*path, kbFile, write) : write(out))) {
         throw Exception("the export was cancelled");
     }
     return kExitOk;
@@ -183,9 +161,7 @@ int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream
 int Backup(const TToolOptions& options, const TStoreChoice& choice) {
     const std::string path = OneArgument(options, "the file to write the copy to");
     RequireFile(options, choice);
-    const std::string kbFile = KnowledgeBaseFileOf(choice);
-    if (SameFile(path, kbFile)) throw EBadArguments("the copy would overwrite the knowledge base");
-    BackUpNow(kbFile, path);
+    BackUpNow(KnowledgeBaseFileOf(choice), path);
     return kExitOk;
 }
 
@@ -352,6 +328,9 @@ int RunKbTool(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "pelloquin-kb: " << e.what() << "\nTry 'pelloquin-kb --help'.\n";
         return kExitUsage;
     } catch (const EToolUsage& e) {
+        err << "pelloquin-kb: " << e.what() << '\n';
+        return kExitUsage;
+    } catch (const ETargetRefused& e) {
         err << "pelloquin-kb: " << e.what() << '\n';
         return kExitUsage;
     } catch (const std::exception& e) {

@@ -13,7 +13,10 @@
 // Exit status: 0 success; 1 the command failed (check: found something wrong; import: a row
 // failed, or it was cancelled; the server was lost during the command); 2 bad arguments, a
 // knowledge base file that is missing or not a knowledge base, a server that cannot be reached
-// or holds no knowledge base, or a file to import of no kind that can be imported.
+// or holds no knowledge base, a file to import of no kind that can be imported, or a target that
+// an export or a backup must not replace (the knowledge base or one of its files, a folder, a
+// device, a named pipe: core/transfer/targetfile.h). A failed or cancelled export or backup
+// leaves its target as it was.
 //
 // Where the entries live is chosen in one place, ChoiceOf, from the options parsed into
 // TToolOptions, and the store made for that choice in one other, MakeStore.
@@ -28,8 +31,8 @@
 #include <vector>
 
 #include "core/store/knowledgestore.h"
-#include "sqlite/sqlitedb.h"
 #include "core/store/storechoice.h"
+#include "sqlite/sqlitedb.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "core/storedtext.h"
+#include "core/transfer/targetfile.h"
+#include "port/replacefile.h"
 
 namespace {
 
@@ -207,5 +209,22 @@ bool ExportEntries(TKnowledgeStore& store, TExportFormat format, std::ostream& o
     writer->Finish();
     out.flush();
     if (failed()) throw Exception("The export could not be written");
+    return true;
+}
+
+bool ExportToFile(const std::string& target, const std::string& kbFile,
+                  const std::function<bool(std::ostream&)>& write) {
+    const std::string path = CheckedTarget(target, kbFile);
+    TFileBeside file(path, ".part", TFileBeside::TWriter::Stream);
+    bool whole = false;
+    try {
+        whole = write(file.Stream());
+    } catch (const Exception&) {
+        // A failed write says why in the file's own terms (a full disk, a size limit).
+        file.CheckWritten();
+        throw;
+    }
+    if (!whole) return false;
+    file.Commit();
     return true;
 }

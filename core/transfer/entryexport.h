@@ -15,9 +15,11 @@
 // Thread safety: a writer is used by one thread; the functions touch only their arguments.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "core/store/knowledgestore.h"
@@ -42,3 +44,12 @@ public:
 // the export). Raises the store's error, or an Exception when out fails.
 bool ExportEntries(TKnowledgeStore& store, TExportFormat format, std::ostream& out,
                    const TProgress& progress);
+
+// Writes an export to the file target: write fills the stream it is given and returns false when
+// cancelled. The target is checked first (targetfile.h: kbFile is the knowledge base file in
+// use, "" on a server; ETargetRefused) and the export written beside it, to take its place only
+// when whole, so that a refused, failed or cancelled export leaves what was at the target as it
+// was. False when cancelled. Raises ETargetRefused, an Exception naming the target and the
+// reason, or what write raised.
+bool ExportToFile(const std::string& target, const std::string& kbFile,
+                  const std::function<bool(std::ostream&)>& write);

@@ -1,11 +1,13 @@
 // pelloquin-kb: search prints exactly the engine's pass (and the plain row-by-row pass) with the
 // list's scores; check finds each kind of damage it names and nothing on a sound file; bad
 // arguments and files that are no knowledge base give status 2 and are never changed; stats
-// counts; an import killed at any moment leaves the knowledge base as it was.
+// counts; an import killed at any moment leaves the knowledge base as it was, and an export that
+// outgrows the file size limit leaves the file it was to replace.
 #include "kbtool/kbtool.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -263,11 +265,7 @@ TEST(KbToolCheck, FindsEachKindOfDamageItNamesAndNothingOnASoundFile) {
 TEST(KbTool, BadArgumentsAndFilesThatAreNoKnowledgeBaseGiveStatusTwoAndStayAsTheyWere) {
     TTempDir dir;
     const std::string kbFile = dir.File("kb.dat");
-    MakeKnowledgeBase(kbFile);
-    {
-        TSQLiteDatabase DB(kbFile);
-        kb::SaveEntry(DB, "printer jams", "clean the rollers");
-    }
+    MakeOneEntryKnowledgeBase(kbFile);
     const std::string text = dir.File("notes.txt"), empty = dir.File("empty.dat"),
                       other = dir.File("other.db"), missing = dir.File("missing.dat"),
                       out = dir.File("out");
@@ -346,10 +344,12 @@ TEST(KbTool, StatsCountEntriesTextsDistinctTermsAndBytes) {
                            std::to_string(fs::file_size(kbFile)) + " bytes\n");
 }
 
-// Starts pelloquin-kb on args with its output thrown away.
-pid_t Start(const std::vector<std::string>& args) {
+// Starts pelloquin-kb on args with its output thrown away, its files no larger than fileLimit.
+pid_t Start(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY) {
     const pid_t pid = fork();
     if (pid == 0) {
+        const rlimit limit{fileLimit, fileLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
@@ -421,6 +421,23 @@ TEST(KbToolImport, AnImportKilledAtAnyMomentLeavesTheKnowledgeBaseAsItWas) {
     }
     RecordProperty("kills_after_the_file_was_written", killedWriting);
     EXPECT_GT(killedWriting, 0);
+}
+
+TEST(KbToolExport, AnExportThatOutgrowsTheFileSizeLimitFailsAndLeavesTheOldFile) {
+    TTempDir dir;
+    std::mt19937 rng(31);
+    const std::string kbFile = dir.File("kb.dat"), old = dir.File("entries.csv");
+    MakeKnowledgeBase(kbFile);
+    AddScriptEntries(*std::make_unique<TSQLiteDatabase>(kbFile), rng, 200);
+    std::ofstream(old) << "the export of last week";
+    const pid_t pid = Start({"--file", kbFile, "export", "--format", "csv", old}, 8192);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), kExitFailed);
+    EXPECT_EQ(FileBytes(old), "the export of last week");
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".part")) << entry.path();
 }
 
 }  // namespace
