@@ -202,6 +202,13 @@ std::string FormatDouble(double value) {
     return text;
 }
 
+// A file's schema is not trusted, whoever made the file: the functions its triggers and views may
+// call are only those without side effects, and SQL cannot write the file's structure itself.
+bool Distrust(sqlite3* db) {
+    return sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr) == SQLITE_OK &&
+           sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr) == SQLITE_OK;
+}
+
 // Toward zero; values beyond the 64-bit range saturate instead of being undefined.
 int64_t Truncate(double value) {
     if (std::isnan(value)) return 0;
@@ -233,6 +240,10 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode, in
     if (rc != SQLITE_OK) {
         throw ESQLiteException("Failed to open database \"" + FileName +
                                "\" : " + (opened ? sqlite3_errmsg(opened.get()) : "unknown error"));
+    }
+    if (!Distrust(opened.get())) {
+        throw ESQLiteException("Failed to open database \"" + FileName +
+                               "\" : " + sqlite3_errmsg(opened.get()));
     }
     fDB = std::move(opened);
     if (busyMs > 0) sqlite3_busy_timeout(fDB.get(), busyMs);
@@ -338,7 +349,7 @@ void TSQLiteDatabase::BackupTo(const std::string& path, int pagesPerStep, int bu
     const int rc =
         sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     const std::unique_ptr<sqlite3, TClose> target(handle);
-    if (rc != SQLITE_OK) {
+    if (rc != SQLITE_OK || !Distrust(target.get())) {
         throw ESQLiteException("Failed to open database \"" + path +
                                "\" : " + (target ? sqlite3_errmsg(target.get()) : "unknown error"));
     }

@@ -433,6 +433,14 @@ public:
         if (!kb::IsKnowledgeBase(fDB)) {
             throw EImportFile(path + " is an SQLite file but not a knowledge base");
         }
+        // Only what is stored is imported: a column computed when read could be anything, of
+        // any size.
+        for (const char* table : {"textdata", "vectors"}) {
+            if (!kb::GeneratedColumns(fDB, table).empty()) {
+                throw EImportFile(path + " is not a knowledge base this program can import: " +
+                                  table + " has a generated column");
+            }
+        }
         ftotal = kb::CountEntries(fDB);
         fentries = std::make_unique<kb::TEntryCursor>(fDB);
     }

@@ -11,7 +11,8 @@
 // row that breaks these rules fails on its own with its reason; JSON that is not well-formed
 // ends the reading (and the import) at the fault.
 //
-// A knowledge base file is read through its own read-only connection, its texts byte for byte.
+// A knowledge base file is read through its own read-only connection, its texts byte for byte;
+// one whose tables have generated columns is refused, so that only stored values are imported.
 //
 // Thread safety: a source is used by one thread.
 #pragma once

@@ -220,6 +220,15 @@ TEST(KbToolCheck, FindsEachKindOfDamageItNamesAndNothingOnASoundFile) {
         {"a vector of another text",
          {vector + "'" + EncodeCV("scanner offline")->Text() + "'" + where},
          {"vector " + A + " P: not the term vector of its text"}},
+        {"a trigger",
+         {"create trigger grab after insert on textdata begin "
+          "insert into settings values ('copied', new.ID); end"},
+         {"schema: a trigger grab on textdata"}},
+        {"a view", {"create view peek as select * from textdata"}, {"schema: a view peek"}},
+        {"a generated column",
+         {"alter table textdata add column shout text generated always as "
+          "(upper(description)) virtual"},
+         {"schema: a generated column shout in textdata"}},
         {"marked but not UTF-8",
          {"update textdata set description=cast(x'EFBBBFC328' as text)" + where,
           vector + "'" + EncodeCV("\xEF\xBB\xBF\xC3(")->Text() + "'" + where},

@@ -297,4 +297,20 @@ TEST(Import, ThroughTheEngineImportedEntriesAreSearchedAtOnce) {
     EXPECT_EQ(HitsOf(*last), LiteralPass(*EncodeCV(query), DB));
 }
 
+TEST(Import, AKnowledgeBaseWhoseTextsAreComputedIsRefusedWhole) {
+    TTempDir dir;
+    const std::string foreign = dir.File("foreign.dat");
+    {
+        TSQLiteDatabase DB(foreign);
+        DB.ExecSQL(
+            "create table textdata (ID varchar(40), created text, credited varchar(255), "
+            "texttype varchar(1), description text generated always as (zeroblob(1000000)) "
+            "virtual)");
+        DB.ExecSQL("create table vectors (ID varchar(40), texttype varchar(1), vectordata text)");
+        DB.ExecSQL("insert into textdata (ID, texttype) values ('a', 'P'), ('a', 'S')");
+        DB.ExecSQL("create table settings (ID varchar(40), value varchar(40))");
+    }
+    EXPECT_THROW(OpenEntrySource(foreign), EImportFile);
+}
+
 }  // namespace

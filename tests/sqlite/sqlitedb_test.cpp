@@ -90,6 +90,25 @@ TEST(DatabaseOpen, ExistingAndReadOnlyModesNeverCreateAndReadOnlyNeverWrites) {
               std::string::npos);
 }
 
+TEST(DatabaseOpen, EveryConnectionDistrustsTheFilesSchemaAndCannotWriteItsStructure) {
+    TTempDir dir;
+    const std::string file = dir.File("t.db");
+    TSQLiteDatabase(file).ExecSQL("create table t (v text)");
+    for (TOpenMode mode : {TOpenMode::Create, TOpenMode::Existing, TOpenMode::ReadOnly}) {
+        TSQLiteDatabase DB(file, mode);
+        int defensive = -1, trusted = -1;
+        sqlite3_db_config(DB.Handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive);
+        sqlite3_db_config(DB.Handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted);
+        EXPECT_EQ(defensive, 1);
+        EXPECT_EQ(trusted, 0);
+    }
+    TSQLiteDatabase DB(file);
+    DB.ExecSQL("PRAGMA writable_schema=ON");
+    EXPECT_NE(MessageOf([&] { DB.ExecSQL("update sqlite_master set sql='create table t (w)'"); }),
+              "(no exception)");
+    EXPECT_EQ(DB.GetTableString("select sql from sqlite_master"), "CREATE TABLE t (v text)");
+}
+
 TEST(DatabaseBackup, CopiesOneStateOfTheDatabaseWhileAnotherConnectionWrites) {
     TTempDir dir;
     const std::string file = dir.File("source.db"), copy = dir.File("copy.db");
