@@ -23,6 +23,10 @@ std::array<TColumn, 4> Columns(const TStoredEntry& entry) {
              {"solution", Utf8FromStored(entry.solution)}}};
 }
 
+// The first characters that make a spreadsheet read a cell as a formula, and the apostrophe that
+// marks a cell as text.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r'";
+
 class TCsvWriter : public TEntryWriter {
 public:
     explicit TCsvWriter(std::ostream& out) : fout(out) {
@@ -41,7 +45,15 @@ public:
     void Finish() override {}
 
 private:
-    void Field(std::string_view value) {
+    void Field(std::string_view text) {
+        // A spreadsheet reads a cell that begins with one of these as a formula; the apostrophe
+        // in front makes it text there, and the import takes it off again.
+        std::string marked;
+        if (!text.empty() && kFormulaStarts.find(text[0]) != std::string_view::npos) {
+            marked = "'" + std::string(text);
+            text = marked;
+        }
+        const std::string_view value = text;
         if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
             fout << value;
             return;

@@ -8,7 +8,9 @@
 // import gives both texts.
 //
 // CSV: a header line, then one record per entry; fields holding a comma, a quote or a line break
-// are quoted, with quotes doubled; records end in CR LF. JSON: an array of objects with the four
+// are quoted, with quotes doubled; records end in CR LF. A field that begins with =, +, -, @, a
+// tab, a CR or an apostrophe gets an apostrophe in front, so that no spreadsheet runs it as a
+// formula; an import takes one leading apostrophe off every field (entryimport.h). JSON: an array of objects with the four
 // string members, one object per line. Markdown: one section per entry, each text in a fenced
 // block longer than any run of backticks in it, so that nothing in a text is read as markup.
 //

@@ -134,6 +134,9 @@ public:
                           std::to_string(fcolumns);
                 return true;
             }
+            for (const int column : {fid, fcreated, fproblem, fsolution}) {
+                if (column >= 0 && ffields[column].starts_with('\'')) ffields[column].erase(0, 1);
+            }
             TakeValues(std::move(ffields[fid]),
                        fcreated >= 0 ? std::move(ffields[fcreated]) : std::string(),
                        ffields[fproblem], ffields[fsolution], entry, failure);

@@ -4,7 +4,9 @@
 //
 // CSV: RFC 4180, read leniently: records end in CR LF, LF or CR outside quotes; the first record
 // names the columns (id, problem and solution are needed, created may be left out, others are
-// ignored; names compare without regard to case or surrounding blanks); blank lines are skipped.
+// ignored; names compare without regard to case or surrounding blanks); blank lines are skipped;
+// a value that begins with an apostrophe loses it (the export puts one before a value that a
+// spreadsheet would take for a formula, and before one that begins with an apostrophe).
 // JSON: an array of objects with string members id, problem, solution and (optionally) created;
 // other members are ignored. In both, every value must be UTF-8: texts are stored in their stored
 // form (StoredFromUtf8), IDs and created values as they are, line breaks as the file has them. A
