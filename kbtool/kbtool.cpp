@@ -60,6 +60,12 @@ std::string OneArgument(const TToolOptions& options, std::string_view what) {
     return options.arguments[0];
 }
 
+// The file of a file choice, the default one for "" (its folder not made).
+std::string FileOf(const TStoreChoice& choice) {
+    return choice.where.empty() ? kb::KnowledgeBaseFile(kb::KnowledgeBaseDirectory())
+                                : choice.where;
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return fs::equivalent(a, b, error);
@@ -133,7 +139,12 @@ int Export(const TToolOptions& options, const TStoreChoice& choice, std::ostream
 int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out,
            std::ostream& err, const std::function<bool()>& interrupted) {
     const std::string path = OneArgument(options, "the file to import");
-    if (!choice.IsServer() && SameFile(path, KnowledgeBaseFileOf(choice))) {
+    // A file that is not there yet is made as the program makes it at its first start, once the
+    // file to import is known to be one.
+    std::error_code error;
+    const bool newFile =
+        !choice.IsServer() && !fs::exists(fs::symlink_status(FileOf(choice), error));
+    if (!choice.IsServer() && !newFile && SameFile(path, KnowledgeBaseFileOf(choice))) {
         throw EBadArguments("a knowledge base cannot import itself");
     }
     std::unique_ptr<TEntrySource> source;
@@ -144,6 +155,7 @@ int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream
     } catch (const EImportFile& e) {
         throw EToolUsage(e.what());
     }
+    if (newFile) TSQLiteStore(ChoiceFile(choice), TOpenMode::Create).Open();
     const auto store = MakeStore(choice, TOpenMode::Existing);
     const TImportSummary summary = store->ImportEntries(*source, ProgressOf(interrupted), nullptr);
     if (summary.cancelled) throw Exception("the import was cancelled; nothing was imported");
@@ -267,8 +279,7 @@ TStoreChoice ChoiceOf(const TToolOptions& options) {
 }
 
 std::string KnowledgeBaseFileOf(const TStoreChoice& choice) {
-    const std::string file =
-        choice.where.empty() ? kb::KnowledgeBaseFile(kb::KnowledgeBaseDirectory()) : choice.where;
+    const std::string file = FileOf(choice);
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (!fs::exists(status)) throw EToolUsage("there is no knowledge base at " + file);

@@ -319,6 +319,8 @@ TEST(KbTool, BadArgumentsAndFilesThatAreNoKnowledgeBaseGiveStatusTwoAndStayAsThe
                                                  {"backup", out},
                                                  {"check"},
                                                  {"stats"}}) {
+            // An import makes a file that is not there (its own test).
+            if (file == missing && command[0] == "import") continue;
             command.insert(command.begin(), {"--file", file});
             runs.push_back(command);
         }
@@ -335,6 +337,32 @@ TEST(KbTool, BadArgumentsAndFilesThatAreNoKnowledgeBaseGiveStatusTwoAndStayAsThe
     for (const char* left : {"missing.dat", "out", "kb.dat-journal", "other.db-journal"})
         EXPECT_FALSE(fs::exists(dir.File(left))) << left;
     EXPECT_EQ(Tool({"--help"}).status, 0);
+}
+
+TEST(KbToolImport, IntoAFileThatIsNotThereMakesTheKnowledgeBaseFirstAndAForeignFileStaysRefused) {
+    TTempDir dir;
+    const std::string source = dir.File("source.dat"), csv = dir.File("all.csv");
+    MakeOneEntryKnowledgeBase(source);
+    ASSERT_EQ(Tool({"--file", source, "export", "--format", "csv", csv}).status, 0);
+
+    // Nothing is made for a file that cannot be imported.
+    const std::string fresh = dir.File("new.dat"), notes = dir.File("notes.txt");
+    std::ofstream(notes) << "just some notes\n";
+    EXPECT_EQ(Tool({"--file", fresh, "import", notes}).status, 2);
+    EXPECT_FALSE(fs::exists(fresh));
+
+    const TRun run = Tool({"--file", fresh, "import", csv});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "imported: 1\nskipped, already stored: 0\nfailed: 0\n");
+    EXPECT_EQ(RowsOf(fresh), RowsOf(source));
+    EXPECT_EQ(TSQLiteDatabase(fresh, TOpenMode::ReadOnly).GetTableString(kb::kSelectFontSize),
+              "10");
+
+    const std::string foreign = dir.File("foreign.db");
+    TSQLiteDatabase(foreign).ExecSQL("create table notes (t text)");
+    const std::string before = FileBytes(foreign);
+    EXPECT_EQ(Tool({"--file", foreign, "import", csv}).status, 2);
+    EXPECT_EQ(FileBytes(foreign), before);
 }
 
 TEST(KbTool, StatsCountEntriesTextsDistinctTermsAndBytes) {
