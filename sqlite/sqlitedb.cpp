@@ -256,13 +256,41 @@ TSQLiteDatabase::~TSQLiteDatabase() = default;
 
 namespace {
 
-// The statement as an error message shows it. A long one (a saved text can be megabytes) keeps
-// its beginning and end, on one line, so that SQLite's reason after it stays readable; a NUL,
-// which would end the message, is written out.
+// The statement as an error message shows it. A string literal longer than any entry ID is a
+// user's text, which the message leaves out ('...'); a statement still long after that keeps its
+// beginning and end, on one line, so that SQLite's reason after it stays readable; a NUL, which
+// would end the message, is written out.
 std::string StatementForMessage(std::string_view SQL) {
+    constexpr size_t kLongestLiteral = 40;
     constexpr size_t kHead = 240;
     constexpr size_t kTail = 80;
-    const bool shorten = SQL.size() > kHead + kTail + 3;
+    std::string brief;
+    for (size_t i = 0; i < SQL.size();) {
+        if (SQL[i] != '\'') {
+            brief += SQL[i++];
+            continue;
+        }
+        // The literal runs to its closing quote ('' inside stands for one) or to the end.
+        size_t end = i + 1;
+        while (end < SQL.size()) {
+            if (SQL[end] != '\'') {
+                ++end;
+            } else if (end + 1 < SQL.size() && SQL[end + 1] == '\'') {
+                end += 2;
+            } else {
+                ++end;
+                break;
+            }
+        }
+        if (end - i > kLongestLiteral + 2) {
+            brief += "'...'";
+        } else {
+            brief.append(SQL.substr(i, end - i));
+        }
+        i = end;
+    }
+    const std::string_view text = brief;
+    const bool shorten = text.size() > kHead + kTail + 3;
     std::string shown;
     auto append = [&](std::string_view part) {
         for (char c : part) {
@@ -276,12 +304,12 @@ std::string StatementForMessage(std::string_view SQL) {
         }
     };
     if (!shorten) {
-        append(SQL);
+        append(text);
         return shown;
     }
-    append(SQL.substr(0, kHead));
+    append(text.substr(0, kHead));
     shown += "...";
-    append(SQL.substr(SQL.size() - kTail));
+    append(text.substr(text.size() - kTail));
     return shown;
 }
 

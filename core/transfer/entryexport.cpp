@@ -231,10 +231,10 @@ bool ExportToFile(const std::string& target, const std::string& kbFile,
     bool whole = false;
     try {
         whole = write(file.Stream());
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
         // A failed write says why in the file's own terms (a full disk, a size limit).
         file.CheckWritten();
-        throw;
+        throw Exception("Nothing was written to " + target + ": " + e.what());
     }
     if (!whole) return false;
     file.Commit();

@@ -51,7 +51,7 @@ bool ExportEntries(TKnowledgeStore& store, TExportFormat format, std::ostream& o
 // cancelled. The target is checked first (targetfile.h: kbFile is the knowledge base file in
 // use, "" on a server; ETargetRefused) and the export written beside it, to take its place only
 // when whole, so that a refused, failed or cancelled export leaves what was at the target as it
-// was. False when cancelled. Raises ETargetRefused, an Exception naming the target and the
-// reason, or what write raised.
+// was. False when cancelled. Raises ETargetRefused, or an Exception naming the target and the
+// reason (what write raised, or why the file could not be written).
 bool ExportToFile(const std::string& target, const std::string& kbFile,
                   const std::function<bool(std::ostream&)>& write);
