@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/store/knowledgestore.h"
 #include "port/guid.h"
@@ -110,6 +111,9 @@ std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::strin
 // Whether the open file holds the tables of entries (textdata and vectors); settings, which the
 // program makes when it is missing, is not asked for.
 bool IsKnowledgeBase(TSQLiteDatabase& DB);
+// The generated columns of a table (the program makes none; a file from elsewhere may compute
+// any value there when it is read).
+std::vector<std::string> GeneratedColumns(TSQLiteDatabase& DB, const std::string& table);
 
 // A file that exists but holds no knowledge base.
 class ENotAKnowledgeBase : public Exception {

@@ -11,7 +11,6 @@
 #include <QUrl>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include "ui/application.h"
 #include "core/transfer/backup.h"
@@ -215,30 +214,18 @@ void TKnowledgeBaseMenu::Export1Click() {
     const TExportFormat format = ExportFormatOf(out, filter);
     if (QFileInfo(out).suffix().isEmpty()) out += QLatin1Char('.') + ExtensionOf(format);
 
-    // Written beside under another name and renamed at the end, so that a cancelled or failed
-    // export never leaves half a file, nor destroys the one it was to replace.
-    const std::string path = ToPath(out), partial = path + ".part";
+    // The knowledge base in use is never a target, nor is anything but a regular file; a
+    // cancelled or failed export leaves what was there as it was (entryexport.h).
+    const std::string kbFile =
+        fform.Choice().IsServer() ? std::string() : fform.Engine().Location();
     bool whole = false;
-    try {
-        RunLongTask(&fform, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
-                    [&](const TProgress& progress) {
-                        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-                        if (!file) throw Exception("Cannot write " + path);
-                        whole = fform.Engine().Export(format, file, progress);
-                        file.close();
-                        if (!file) throw Exception("Cannot write " + path);
+    RunLongTask(&fform, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
+                [&](const TProgress& progress) {
+                    whole = ExportToFile(ToPath(out), kbFile, [&](std::ostream& file) {
+                        return fform.Engine().Export(format, file, progress);
                     });
-        if (whole) std::filesystem::rename(partial, path);
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        throw;
-    }
-    if (!whole) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        return;
-    }
+                });
+    if (!whole) return;
     Dialogs().ShowInformation(&fform, Title(),
                               QStringLiteral("Every entry was exported to\n%1").arg(out));
 }

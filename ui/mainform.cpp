@@ -442,14 +442,9 @@ void TForm1::OpenEntry(const std::string& ID) {
 }
 
 TShowItem* TForm1::ViewWindowOf(std::string_view ID) const {
-    auto sameID = [](std::string_view a, std::string_view b) {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-            return std::tolower(static_cast<unsigned char>(x)) ==
-                   std::tolower(static_cast<unsigned char>(y));
-        });
-    };
+    // As the store tells entries apart: an imported "abc" and "ABC" are two entries.
     for (const auto& [id, window] : shown) {
-        if (sameID(id, ID)) return window.get();
+        if (id == ID) return window.get();
     }
     return nullptr;
 }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/knowledgebase.h"
+#include "core/store/storechoice.h"
 #include "pg/pgdb.h"
 #include "port/guid.h"
 #include "port/localformat.h"
@@ -60,6 +61,7 @@ constexpr std::string_view kSchema[] = {
 // order.
 constexpr std::string_view kLockChangeLog = "LOCK TABLE changelog IN EXCLUSIVE MODE";
 constexpr std::string_view kLockNotGranted = "55P03";
+constexpr std::string_view kStatementTimedOut = "57014";
 
 // Records the change of entry $1 and announces it at commit; every write of an entry ends so.
 // The kind of change: S an entry new to the server (saved, copied, imported: no index can hold
@@ -141,7 +143,7 @@ struct TPgStore::TChanges {
 };
 
 TPgStore::TPgStore(std::string conninfo)
-    : fconninfo(std::move(conninfo)), flocation(ConninfoWithoutPassword(fconninfo)) {}
+    : fconninfo(std::move(conninfo)), flocation(WithoutPasswords(fconninfo)) {}
 
 TPgStore::~TPgStore() {
     fstopping = true;
@@ -152,7 +154,8 @@ TPgStore::~TPgStore() {
 // --- Connections -------------------------------------------------------------------------------
 
 void TPgStore::RaiseUnreachable(const EPgException& cause) {
-    throw Exception(std::string(kServerUnreachable) + ": " + cause.what());
+    throw Exception(std::string(kServerUnreachable) + ": " +
+                    WithoutPasswords(cause.what(), fconninfo));
 }
 
 TPgConnection* TPgStore::ConnectionAtHand(bool askListener) {
@@ -171,8 +174,18 @@ TPgConnection* TPgStore::ConnectionAtHand(bool askListener) {
 void TPgStore::Prepare(TPgConnection& c) {
     // A program that stops inside a write (frozen, or cut off without the server noticing) loses
     // its session after this, and the lock with it, so that it cannot hold every other program's
-    // writes up.
-    c.Exec("SET idle_in_transaction_session_timeout = " + std::to_string(fidleLimit.count()));
+    // writes up. And no statement waits for ever on a table another program keeps locked.
+    c.Exec("SET idle_in_transaction_session_timeout = " + std::to_string(fidleLimit.count()) +
+           "; SET statement_timeout = " + std::to_string(fstatementLimit.count()));
+}
+
+void TPgStore::RaiseIfTimedOut(const EPgException& cause, std::string_view outcome) const {
+    if (cause.State() != kStatementTimedOut) return;
+    const auto seconds = (fstatementLimit.count() + 999) / 1000;
+    throw Exception(
+        "The office server did not answer within " +
+        (seconds == 1 ? std::string("a second") : std::to_string(seconds) + " seconds") + "; " +
+        std::string(outcome));
 }
 
 TPgConnection& TPgStore::Connection() {
@@ -203,6 +216,7 @@ auto TPgStore::Read(TRead&& read) -> decltype(read(std::declval<TPgConnection&>(
         try {
             return read(c);
         } catch (const EPgException& e) {
+            RaiseIfTimedOut(e, "please try again");
             if (!e.ConnectionLost()) throw;
             fconn.reset();
             if (attempt > 0) RaiseUnreachable(e);
@@ -214,6 +228,13 @@ auto TPgStore::Read(TRead&& read) -> decltype(read(std::declval<TPgConnection&>(
 
 void TPgStore::Open() {
     if (fopen) return;
+    // A connection string libpq cannot read is no server out of reach: its reason, at once.
+    try {
+        ParseConninfo(fconninfo);
+    } catch (const EPgException& e) {
+        throw Exception("The office server's connection string cannot be read: " +
+                        WithoutPasswords(e.what(), fconninfo));
+    }
     StartListener();
     Read([this](TPgConnection& c) {
         CreateSchema(c);
@@ -418,6 +439,7 @@ TPgConnection& TPgStore::Begin(const std::string& begin) {
         } catch (const EPgException& e) {
             if (!e.ConnectionLost()) {
                 Rollback(c);
+                RaiseIfTimedOut(e, "nothing was written");
                 if (e.State() == kLockNotGranted) {
                     throw Exception("The office server stayed busy with another program's writes");
                 }
@@ -449,6 +471,7 @@ void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchInd
     } catch (const EPgException& e) {
         if (!e.ConnectionLost()) {
             Rollback(*c);
+            RaiseIfTimedOut(e, "nothing was written");
             throw;
         }
         // Whether a lost COMMIT went through is unknown: the next sync reads the log.
@@ -583,6 +606,7 @@ bool TPgStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each
             throw;
         }
     } catch (const EPgException& e) {
+        RaiseIfTimedOut(e, "please try again");
         if (!e.ConnectionLost()) throw;
         fconn.reset();
         RaiseUnreachable(e);
@@ -730,7 +754,7 @@ void TPgStore::Listen() {
                 listen.reset();
                 {
                     std::lock_guard<std::mutex> lock(fspareMutex);
-                    flastFailure = e.what();
+                    flastFailure = WithoutPasswords(e.what(), fconninfo);
                 }
                 fdown = true;
                 fwaker.Sleep(pause);

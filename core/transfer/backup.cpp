@@ -11,8 +11,9 @@
 #include <system_error>
 
 #include "core/knowledgebase.h"
-#include "port/guid.h"
+#include "core/transfer/targetfile.h"
 #include "port/localformat.h"
+#include "port/replacefile.h"
 #include "sqlite/sqlitedb.h"
 
 namespace fs = std::filesystem;
@@ -80,37 +81,14 @@ void Check(const std::string& copy, const TRowCounts& expected) {
     if (CountRows(DB) != expected) throw Exception("the copy does not hold every row");
 }
 
-// Removes a temporary copy on every path but success.
-class TTemporaryFile {
-public:
-    explicit TTemporaryFile(std::string path) : fpath(std::move(path)) {}
-    ~TTemporaryFile() {
-        std::error_code ignored;
-        if (!fpath.empty()) fs::remove(fpath, ignored);
-    }
-    TTemporaryFile(const TTemporaryFile&) = delete;
-    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-
-    const std::string& Path() const { return fpath; }
-    void MoveTo(const std::string& path) {
-        fs::rename(fpath, path);
-        fpath.clear();
-    }
-
-private:
-    std::string fpath;
-};
-
 // Copies kbFile to outPath through a checked temporary copy beside outPath.
 void MakeCopy(const std::string& kbFile, const std::string& outPath) {
     TSQLiteDatabase source(kbFile, TOpenMode::ReadOnly, kBusyMs);
     if (!kb::IsKnowledgeBase(source)) throw kb::ENotAKnowledgeBase(kbFile);
-    TTemporaryFile copy(outPath + "." + kb::GuidToID(NewGuid()).substr(0, 12) +
-                        std::string(kPartSuffix));
+    TFileBeside copy(outPath, kPartSuffix, TFileBeside::TWriter::ByPath);
     for (int attempt = 1;; ++attempt) {
         const bool last = attempt == kAttempts;
-        std::error_code ignored;
-        fs::remove(copy.Path(), ignored);  // an earlier attempt's
+        // An earlier attempt's copy is replaced whole by the next.
         std::optional<TReadTransaction> snapshot;
         if (last) snapshot.emplace(source);
         const int64_t before = DataVersion(source);
@@ -119,7 +97,7 @@ void MakeCopy(const std::string& kbFile, const std::string& outPath) {
         if (DataVersion(source) != before && !last) continue;
         snapshot.reset();
         Check(copy.Path(), counts);
-        copy.MoveTo(outPath);
+        copy.Commit();
         return;
     }
 }
@@ -244,9 +222,5 @@ TBackupResult RunAutomaticBackup(const std::string& kbFile,
 }
 
 void BackUpNow(const std::string& kbFile, const std::string& outPath) {
-    std::error_code error;
-    if (fs::equivalent(kbFile, outPath, error)) {
-        throw Exception("A knowledge base cannot be backed up onto itself");
-    }
-    MakeCopy(kbFile, outPath);
+    MakeCopy(kbFile, CheckedTarget(outPath, kbFile));
 }

@@ -56,7 +56,9 @@ struct TBackupResult {
 TBackupResult RunAutomaticBackup(const std::string& kbFile,
                                  std::chrono::system_clock::time_point now);
 
-// Copies kbFile to outPath, replacing a file there, and checks the copy. Raises with the reason
-// when it fails, leaving no file at outPath that was not there; refuses to copy a file onto
-// itself, and a file that is not a knowledge base.
+// Copies kbFile to outPath, replacing a regular file there, and checks the copy. The target is
+// refused (ETargetRefused, targetfile.h) when it is kbFile or one of its files, by any path, or
+// is not a regular file; and kbFile when it is not a knowledge base. The copy is made beside the
+// target and takes its place only when checked: on any failure the target is as it was, and no
+// file is left. Raises with the reason.
 void BackUpNow(const std::string& kbFile, const std::string& outPath);
