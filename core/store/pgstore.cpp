@@ -439,7 +439,7 @@ void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchInd
         body(*c);
         // Under the lock: every change up to this write, for the index once it has committed.
         if (follow) changes = ReadChanges(*c, fapplied);
-        if (fbeforeCommitHook) fbeforeCommitHook();
+        if (TEST_beforeCommitHook) TEST_beforeCommitHook();
         c->Exec("COMMIT");
     } catch (const EPgException& e) {
         if (!e.ConnectionLost()) {
