@@ -9,8 +9,8 @@
 #include <QWindow>
 #include <chrono>
 
-#include "tests/panel/panelapp.h"
-#include "tests/panel/referencedraw.h"
+#include "tests/textsearch/renderpanel/panelapp.h"
+#include "tests/textsearch/renderpanel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 
 namespace {

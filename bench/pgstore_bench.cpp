@@ -8,7 +8,7 @@
 //    baseline) its user types again right after the save, the best a file can do.
 //  - start-up: an engine opening the store and loading its index.
 //
-// The server is a throwaway one on a Unix socket of the loopback (tests/pgstore/pgserver.sh),
+// The server is a throwaway one on a Unix socket of the loopback (tests/core/store/pgserver.sh),
 // unless --pelloquin_pg=CONNINFO names one (whose database then gets a table set of the bench's
 // own: it must be empty). Knowledge bases are cached in --pelloquin_data (default
 // /tmp/pelloquin-bench), as search_bench caches them.

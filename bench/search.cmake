@@ -21,6 +21,6 @@ if(PELLOQUIN_GUI)
   # knowledge bases of up to 100,000 entries.
   pelloquin_bench(search_bench
     SOURCES search_bench.cpp literalsearch.h literalsearch.cpp
-            ${PROJECT_SOURCE_DIR}/tests/panel/referencedraw.cpp
+            ${PROJECT_SOURCE_DIR}/tests/textsearch/renderpanel/referencedraw.cpp
     LIBS pelloquin_ui kbgen_lib)
 endif()

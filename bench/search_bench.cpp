@@ -43,16 +43,17 @@
 
 #include <unistd.h>
 
-#include "ui/application.h"
 #include "bench/kbgen.h"
 #include "bench/literalsearch.h"
-#include "ui/widgets/dialogs.h"
 #include "core/knowledgebase.h"
-#include "ui/mainform.h"
-#include "ui/widgets/qtext.h"
-#include "ui/splashu.h"
-#include "tests/panel/referencedraw.h"
+#include "tests/textsearch/renderpanel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
+#include "ui/application.h"
+#include "ui/mainform.h"
+#include "ui/session.h"
+#include "ui/splashu.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/qtext.h"
 
 namespace {
 
@@ -208,11 +209,13 @@ TWorkspace& Workspace() {
 
 // The real main window, shown, with the passes shown at the results panel's last paint.
 struct TReal {
+    std::unique_ptr<TSession> session;
     std::unique_ptr<TForm1> form;
     int paintedPasses = 0;  // the passes shown when the panel last painted
 
     explicit TReal(const std::string& dir) {
-        form = std::make_unique<TForm1>(dir);
+        session = std::make_unique<TSession>(FileChoice(kb::KnowledgeBaseFile(dir)));
+        form = std::make_unique<TForm1>(*session);
         // The window may paint while it is being destroyed, when form is already null.
         QObject::connect(form->Results, &vRenderPanel::OnPaint,
                          [this, window = form.get()] { paintedPasses = window->PassesShown(); });
@@ -224,12 +227,13 @@ struct TReal {
         form->ProblemText->clear();
         form->SolutionText->clear();
         form.reset();
+        session.reset();
     }
     // The knowledge base opened, the worker idle and every pass it handed over shown and painted.
     bool Settle() {
         return WaitFor([&] {
-            return form->Opened() && form->Engine().Idle() &&
-                   form->PassesShown() == form->Engine().PassesRun() &&
+            return form->Session().Opened() && form->Session().TEST_Engine().Idle() &&
+                   form->PassesShown() == form->Session().TEST_Engine().PassesRun() &&
                    paintedPasses == form->PassesShown();
         });
     }
@@ -240,9 +244,9 @@ struct TReal {
     }
     int PassesShown() const { return form->PassesShown(); }
     int Hits() const { return form->ScoredHits().Count(); }
-    int Rows() const { return static_cast<int>(form->Engine().LiveTexts()); }
+    int Rows() const { return static_cast<int>(form->Session().TEST_Engine().LiveTexts()); }
     double IndexSearchMs() const {
-        return static_cast<double>(form->Engine().LastSearchMicros()) / 1e3;
+        return static_cast<double>(form->Session().TEST_Engine().LastSearchMicros()) / 1e3;
     }
     QPlainTextEdit& Box() const { return *form->ProblemText; }
 };
@@ -339,8 +343,8 @@ void Keystrokes(benchmark::State& state, W& w) {
     state.counters["ui_stall_ms"] = stalls.empty() ? 0 : stalls.back();
     state.counters["ui_stall_passes"] = static_cast<double>(stalls.size());
     state.counters["ui_stall_p99_ms"] = stalls.empty() ? 0 : stalls[stalls.size() * 99 / 100];
-    state.counters["ui_stalls_over_4ms"] = static_cast<double>(
-        stalls.end() - std::upper_bound(stalls.begin(), stalls.end(), 4.0));
+    state.counters["ui_stalls_over_4ms"] =
+        static_cast<double>(stalls.end() - std::upper_bound(stalls.begin(), stalls.end(), 4.0));
     state.counters["index_ms"] =
         index / static_cast<double>(std::max<int64_t>(1, state.iterations()));
     state.counters["hits"] = w.Hits();
@@ -467,6 +471,7 @@ void BM_Save(benchmark::State& state) {
         const int rows = w.Rows();
         const auto start = Clock::now();
         w.form->Button1Click();
+        WaitFor([&] { return !w.form->Saving(); });  // the save runs off the window's thread
         state.SetIterationTime(Seconds(Clock::now() - start));
         if (w.Rows() != rows + 2) {
             state.SkipWithError("the entry did not reach the loaded vectors");
@@ -505,20 +510,22 @@ void BM_Startup(benchmark::State& state) {
         const int errors = gDialogs->errors;
         const auto start = Clock::now();
         std::optional<Clock::time_point> painted;
-        auto form = std::make_unique<TForm1>(dir);
+        TSession session(FileChoice(kb::KnowledgeBaseFile(dir)));
+        auto form = std::make_unique<TForm1>(session);
         QObject::connect(form->Results, &vRenderPanel::OnPaint, [&] {
             if (!painted) painted = Clock::now();
         });
         form->show();
         WaitFor([&] { return painted.has_value(); });
-        WaitFor([&] { return form->Opened(); });
+        WaitFor([&] { return form->Session().Opened(); });
         state.SetIterationTime(Seconds(Clock::now() - start));
         firstPaint += painted ? Seconds(*painted - start) : 0;
         // Searches can run from the opening on; the room of the first passes is made after it,
         // while nothing is typed.
-        WaitFor([&] { return form->Engine().Idle(); });
+        WaitFor([&] { return form->Session().TEST_Engine().Idle(); });
         roomReady += Seconds(Clock::now() - start);
-        if (gDialogs->errors != errors || form->Engine().LiveTexts() != 2 * entries) {
+        if (gDialogs->errors != errors ||
+            form->Session().TEST_Engine().LiveTexts() != 2 * entries) {
             state.SkipWithError("the knowledge base did not load");
             break;
         }
@@ -758,7 +765,8 @@ public:
             char spread[120];
             std::snprintf(spread, sizeof spread,
                           " (worst of %.0f passes; 99th percentile %.2f ms; %.0f over 4 ms)",
-                          real->counters.at("ui_stall_passes"), real->counters.at("ui_stall_p99_ms"),
+                          real->counters.at("ui_stall_passes"),
+                          real->counters.at("ui_stall_p99_ms"),
                           real->counters.at("ui_stalls_over_4ms"));
             Row(std::string("longest stall of the window in a pass, 100,000 entries, ") +
                     QueryName(q) + spread,

@@ -191,7 +191,7 @@ bool TKnowledgeEngine::RunPass(const std::string& text) {
         } catch (const std::exception&) {
             // Searching goes on over what is loaded; the next pass tries again.
         }
-        if (fpassRunningHook) fpassRunningHook();
+        if (TEST_passRunningHook) TEST_passRunningHook();
         const auto start = std::chrono::steady_clock::now();
         pass = findex->Search(*query);
         flastSearchMicros = std::chrono::duration_cast<std::chrono::microseconds>(

@@ -5,9 +5,9 @@
 // that write entries. It holds no state: callers own the open TSQLiteDatabase.
 //
 // Thread safety: the functions use only their arguments (the place: the environment and the
-// file system). Writes are made by the user-interface thread while it holds the work queue's
-// lock, so that a search pass never walks vectors that are being replaced; reads may run on
-// either thread (the connection is serialized).
+// file system). The program writes through the file's store (sqlitestore.h) while the engine's
+// data lock is held, so that a search pass never walks vectors that are being replaced; reads
+// may run on any thread (the connection is serialized).
 #pragma once
 
 #include <cstdint>

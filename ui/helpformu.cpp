@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "ui/widgets/fonts.h"
 #include "ui/widgets/uipanel.h"
 
 THelpForm* HelpForm = nullptr;
@@ -27,12 +28,6 @@ constexpr int kColumnWidth = 542;
 constexpr int kFirstScroll = 144;
 const QColor kHeading(240, 240, 240);
 
-QFont Tahoma(int pixelSize) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(pixelSize);
-    return font;
-}
-
 QString Step(int number, int blanks, const char* text) {
     return QStringLiteral("STEP %1:").arg(number) + QString(blanks, QChar(' ')) +
            QString::fromLatin1(text);
@@ -40,7 +35,7 @@ QString Step(int number, int blanks, const char* text) {
 
 QLabel* Heading(QWidget* column, const QString& caption, int top) {
     auto* label = new QLabel(caption, column);
-    label->setFont(Tahoma(19));
+    label->setFont(TahomaFont(19));
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, kHeading);
@@ -75,7 +70,7 @@ QLabel* StepText(TPanel* panel, const QString& text, QRect place) {
     auto* label = new QLabel(panel);
     label->setTextFormat(Qt::PlainText);  // plain text keeps the run of blanks after the step
     label->setText(text);
-    label->setFont(Tahoma(17));
+    label->setFont(TahomaFont(17));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setGeometry(place);
@@ -129,7 +124,7 @@ THelpForm::THelpForm(QWidget* parent) : QScrollArea(parent) {
                            QStringLiteral("Write in any language you like: every character you "
                                           "type is kept."),
                            QRect(32, 186, 254, 36));
-    AnyLanguage->setFont(Tahoma(13));
+    AnyLanguage->setFont(TahomaFont(13));
     top += 225;
     thesolution = Heading(Column, QStringLiteral("Your Solution:"), top);
     top += 23;
@@ -153,7 +148,7 @@ THelpForm::THelpForm(QWidget* parent) : QScrollArea(parent) {
         QRect(320, 10, 185, 239));
     // In the free space under the third picture, like the note under the first.
     DataLocation = StepText(thesuggestion, QString(), QRect(8, 201, 309, 50));
-    DataLocation->setFont(Tahoma(11));
+    DataLocation->setFont(TahomaFont(11));
     DataLocation->setWordWrap(true);
     DataLocation->setTextInteractionFlags(Qt::TextSelectableByMouse);
     top += 256;

@@ -7,22 +7,16 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMenu>
-#include <QMetaObject>
 #include <QUrl>
-#include <chrono>
 #include <filesystem>
 
-#include "ui/application.h"
 #include "core/transfer/backup.h"
-#include "ui/widgets/dialogs.h"
-#include "core/engine.h"
 #include "core/transfer/entryexport.h"
 #include "core/transfer/entryimport.h"
+#include "ui/application.h"
+#include "ui/session.h"
+#include "ui/widgets/dialogs.h"
 #include "ui/widgets/longtask.h"
-#include "ui/mainform.h"
-#include "core/store/pgstore.h"
-#include "core/store/servercopy.h"
-#include "core/store/storechoice.h"
 
 namespace {
 
@@ -89,7 +83,8 @@ QString Title() {
 
 }  // namespace
 
-TKnowledgeBaseMenu::TKnowledgeBaseMenu(TForm1& form, QMenu* menu) : QObject(&form), fform(form) {
+TKnowledgeBaseMenu::TKnowledgeBaseMenu(TSession& session, QWidget* window, QMenu* menu)
+    : QObject(window), fsession(session), fwindow(window) {
     BackUp1 = menu->addAction(QStringLiteral("&Back up now..."));
     Export1 = menu->addAction(QStringLiteral("&Export..."));
     Import1 = menu->addAction(QStringLiteral("&Import..."));
@@ -111,17 +106,13 @@ TKnowledgeBaseMenu::TKnowledgeBaseMenu(TForm1& form, QMenu* menu) : QObject(&for
     }
     connect(menu, &QMenu::aboutToShow, this, &TKnowledgeBaseMenu::UpdateItems);
     menu->setToolTipsVisible(true);  // they say why an item is unavailable
-    connect(&form, &TForm1::opened, this, &TKnowledgeBaseMenu::Opened);
+    connect(&fsession, &TSession::opened, this, &TKnowledgeBaseMenu::UpdateItems);
     UpdateItems();
 }
 
-TKnowledgeBaseMenu::~TKnowledgeBaseMenu() {
-    if (fbackup.joinable()) fbackup.join();
-}
-
 void TKnowledgeBaseMenu::UpdateItems() {
-    const TStoreChoice& choice = fform.Choice();
-    const bool chosenHere = choice.source != TStoreChoice::TSource::Environment;
+    const TStoreChoice& choice = fsession.Choice();
+    const bool chosenHere = fsession.Switch().Choosable();
     BackUp1->setEnabled(!choice.IsServer());
     BackUp1->setToolTip(choice.IsServer() ? QStringLiteral("The office server is backed up there")
                                           : QString());
@@ -136,69 +127,26 @@ void TKnowledgeBaseMenu::UpdateItems() {
     UseThisComputer1->setToolTip(byAdministrator);
 }
 
-void TKnowledgeBaseMenu::Opened(const QString& error) {
-    UpdateItems();
-    const std::string location = fform.Engine().Location();
-    emit locationChanged(fform.Choice().IsServer()
-                             ? QStringLiteral("the office server %1").arg(FromPath(location))
-                             : FromPath(location));
-    if (!fstartUpChecks || fcheckedAtStart || !error.isEmpty() || fform.Choice().IsServer()) return;
-    fcheckedAtStart = true;
-    if (WarnOfNetworkFileNow(location)) {
-        Dialogs().ShowInformation(
-            &fform, Title(),
-            QStringLiteral(
-                "The knowledge base is on a network folder:\n%1\n\nSeveral programs writing to "
-                "one file over the network can damage it. To share a knowledge base with the "
-                "office, put it on an office server: Knowledge base > Connect to office "
-                "server...")
-                .arg(FromPath(location)));
-    }
-    StartAutomaticBackup(location);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Backups
-
-void TKnowledgeBaseMenu::StartAutomaticBackup(const std::string& file) {
-    fbackup = std::thread([this, file] {
-        const TBackupResult result = RunAutomaticBackup(file, std::chrono::system_clock::now());
-        QMetaObject::invokeMethod(
-            this, [this, result] { AutomaticBackupEnded(result); }, Qt::QueuedConnection);
-    });
-}
-
-void TKnowledgeBaseMenu::AutomaticBackupEnded(const TBackupResult& result) {
-    fbackupDone = true;
-    if (result.status != TBackupResult::TStatus::Failed) return;
-    Dialogs().ShowError(
-        &fform, kApplicationTitle,
-        QStringLiteral("The daily backup of the knowledge base could not be made: %1\n\nThe "
-                       "knowledge base itself is unchanged. Knowledge base > Back up now... "
-                       "makes a copy elsewhere.")
-            .arg(QString::fromStdString(result.message)));
-}
-
 void TKnowledgeBaseMenu::BackUp1Click() {
-    if (fform.Choice().IsServer()) {
-        Dialogs().ShowInformation(&fform, Title(),
+    if (fsession.Choice().IsServer()) {
+        Dialogs().ShowInformation(fwindow, Title(),
                                   QStringLiteral("The knowledge base is on the office server, "
                                                  "which is backed up there. Export... keeps a "
                                                  "copy of every entry on this computer."));
         return;
     }
-    const std::string file = fform.Engine().Location();
+    const std::string file = fsession.Location();
     const QString suggested = QDir::home().filePath(
         QStringLiteral("pelloquin-backup-%1.dat").arg(QDate::currentDate().toString(Qt::ISODate)));
     const QString out =
-        Dialogs().SaveFileName(&fform, QStringLiteral("Back up the knowledge base"), suggested,
+        Dialogs().SaveFileName(fwindow, QStringLiteral("Back up the knowledge base"), suggested,
                                QStringLiteral("Knowledge bases (*.dat)"), nullptr);
     if (out.isEmpty()) return;
-    RunLongTask(&fform,
+    RunLongTask(fwindow,
                 {QStringLiteral("Back up"), QStringLiteral("Copying the knowledge base..."), false},
                 [&](const TProgress&) { BackUpNow(file, ToPath(out)); });
     Dialogs().ShowInformation(
-        &fform, Title(),
+        fwindow, Title(),
         QStringLiteral("The knowledge base was copied to\n%1\nand the copy checked.").arg(out));
 }
 
@@ -208,7 +156,7 @@ void TKnowledgeBaseMenu::BackUp1Click() {
 void TKnowledgeBaseMenu::Export1Click() {
     QString filter;
     QString out = Dialogs().SaveFileName(
-        &fform, QStringLiteral("Export every entry"),
+        fwindow, QStringLiteral("Export every entry"),
         QDir::home().filePath(QStringLiteral("pelloquin-entries.csv")), kExportFilters, &filter);
     if (out.isEmpty()) return;
     const TExportFormat format = ExportFormatOf(out, filter);
@@ -216,52 +164,53 @@ void TKnowledgeBaseMenu::Export1Click() {
 
     // The knowledge base in use is never a target, nor is anything but a regular file; a
     // cancelled or failed export leaves what was there as it was (entryexport.h).
-    const std::string kbFile =
-        fform.Choice().IsServer() ? std::string() : fform.Engine().Location();
+    const std::string kbFile = fsession.Choice().IsServer() ? std::string() : fsession.Location();
+    const auto engine = fsession.Hold();
     bool whole = false;
-    RunLongTask(&fform, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
+    RunLongTask(fwindow, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
                 [&](const TProgress& progress) {
                     whole = ExportToFile(ToPath(out), kbFile, [&](std::ostream& file) {
-                        return fform.Engine().Export(format, file, progress);
+                        return engine->Export(format, file, progress);
                     });
                 });
     if (!whole) return;
-    Dialogs().ShowInformation(&fform, Title(),
+    Dialogs().ShowInformation(fwindow, Title(),
                               QStringLiteral("Every entry was exported to\n%1").arg(out));
 }
 
 void TKnowledgeBaseMenu::Import1Click() {
     const QString in =
-        Dialogs().OpenFileName(&fform, QStringLiteral("Import entries"), kImportFilters);
+        Dialogs().OpenFileName(fwindow, QStringLiteral("Import entries"), kImportFilters);
     if (in.isEmpty()) return;
     std::error_code error;
-    if (!fform.Choice().IsServer() &&
-        std::filesystem::equivalent(ToPath(in), fform.Engine().Location(), error)) {
-        Dialogs().ShowInformation(&fform, Title(),
+    if (!fsession.Choice().IsServer() &&
+        std::filesystem::equivalent(ToPath(in), fsession.Location(), error)) {
+        Dialogs().ShowInformation(fwindow, Title(),
                                   QStringLiteral("That is the knowledge base in use: its entries "
                                                  "are all here already."));
         return;
     }
+    const auto engine = fsession.Hold();
     TImportSummary summary;
-    RunLongTask(&fform, {QStringLiteral("Import"), QStringLiteral("Importing entries...")},
+    RunLongTask(fwindow, {QStringLiteral("Import"), QStringLiteral("Importing entries...")},
                 [&](const TProgress& progress) {
                     const auto source = OpenEntrySource(ToPath(in));
-                    summary = fform.Engine().Import(*source, progress);
+                    summary = engine->Import(*source, progress);
                 });
-    Dialogs().ShowInformation(&fform, Title(), ImportSummary(summary));
+    Dialogs().ShowInformation(fwindow, Title(), ImportSummary(summary));
 }
 
 void TKnowledgeBaseMenu::ShowDataFolder1Click() {
-    const std::string location = fform.Engine().Location();
-    if (fform.Choice().IsServer()) {
-        Dialogs().ShowInformation(&fform, Title(),
+    const std::string location = fsession.Location();
+    if (fsession.Choice().IsServer()) {
+        Dialogs().ShowInformation(fwindow, Title(),
                                   QStringLiteral("The knowledge base is on the office server %1.")
                                       .arg(FromPath(location)));
         return;
     }
     const QString folder = QFileInfo(FromPath(location)).absolutePath();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
-        Dialogs().ShowInformation(&fform, Title(),
+        Dialogs().ShowInformation(fwindow, Title(),
                                   QStringLiteral("The knowledge base is kept in\n%1").arg(folder));
     }
 }
@@ -270,58 +219,51 @@ void TKnowledgeBaseMenu::ShowDataFolder1Click() {
 // Where the entries are
 
 void TKnowledgeBaseMenu::ConnectToServer1Click() {
-    if (fform.Choice().source == TStoreChoice::TSource::Environment) return;
-    fform.RefuseWhileEditing();
-    const QString current = fform.Choice().IsServer() ? FromPath(fform.Choice().where) : QString();
+    if (!fsession.Switch().Choosable()) return;
+    fsession.CheckMayLeave();
+    const TStoreChoice& inUse = fsession.Choice();
+    const QString current = inUse.IsServer() ? FromPath(inUse.where) : QString();
     const auto text = Dialogs().AskText(
-        &fform, QStringLiteral("Connect to office server"),
+        fwindow, QStringLiteral("Connect to office server"),
         QStringLiteral("The office server's connection string or service name\n(for example "
                        "service=office, or host=kb.office dbname=pelloquin).\nPasswords belong in "
                        "the password file ~/.pgpass, never here."),
         current);
     if (!text || text->trimmed().isEmpty()) return;
-    const TStoreChoice choice = ServerChoice(text->trimmed().toStdString());
-    KeptChoiceText(choice);  // a password in it stops us here, before anything is done
-
-    auto server = std::make_unique<TPgStore>(choice.where);
+    TServerMove move(text->trimmed().toStdString());
     RunLongTask(
-        &fform,
+        fwindow,
         {QStringLiteral("Connect"), QStringLiteral("Connecting to the office server..."), false},
-        [&](const TProgress&) { server->Open(); });
+        [&](const TProgress&) { move.Connect(); });
 
-    if (!fform.Choice().IsServer()) {
+    if (!inUse.IsServer()) {
         const auto answer = Dialogs().Ask(
-            &fform, QStringLiteral("Confirm"),
+            fwindow, QStringLiteral("Confirm"),
             QStringLiteral("Copy the entries of this computer's knowledge base to the office "
                            "server? Entries the server holds already are left as they are."),
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         if (answer == QMessageBox::Cancel) return;
         if (answer == QMessageBox::Yes) {
-            const std::string file = fform.Engine().Location();
+            const std::string file = fsession.Location();
             TCopyResult copied;
-            RunLongTask(&fform,
+            RunLongTask(fwindow,
                         {QStringLiteral("Copy"),
                          QStringLiteral("Copying the entries to the office server..."), false},
                         [&](const TProgress& progress) {
-                            copied = CopyEntriesToServer(
-                                file, *server, [&](size_t d, size_t t) { progress(d, t); });
+                            copied =
+                                move.CopyFrom(file, [&](size_t d, size_t t) { progress(d, t); });
                         });
             Dialogs().ShowInformation(
-                &fform, Title(),
+                fwindow, Title(),
                 QStringLiteral("%1 entries copied to the office server; %2 were there already.")
                     .arg(Count(copied.copied), Count(copied.alreadyThere)));
         }
     }
-    server.reset();
-    if (!fform.Choice().IsServer()) fcomputerFile = FileChoice(fform.Choice().where);
-    SaveChoice(choice);
-    fform.UseStore(CurrentChoice());
+    fsession.UseStore(fsession.Switch().MoveTo(move));
 }
 
 void TKnowledgeBaseMenu::UseThisComputer1Click() {
-    if (!fform.Choice().IsServer() || fform.Choice().source == TStoreChoice::TSource::Environment)
-        return;
-    fform.RefuseWhileEditing();
-    SaveChoice(fcomputerFile);
-    fform.UseStore(CurrentChoice());
+    if (!fsession.Choice().IsServer() || !fsession.Switch().Choosable()) return;
+    fsession.CheckMayLeave();
+    fsession.UseStore(fsession.Switch().MoveBack());
 }

@@ -1,30 +1,27 @@
 // The main window builds its layout, then its state (FormCreate), and from then on reacts to the
 // user. Every handler runs guarded (RunHandler): an error it raises is shown and the program goes
-// on. Writes are the engine's; the window keeps the hits on display and the view windows open.
+// on. Storing is the session's; the window keeps the hits on display.
 #include "ui/mainform.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
-#include <cctype>
 
-#include "ui/application.h"
 #include "textsearch/renderpanel/colors.h"
-#include "ui/widgets/dialogs.h"
-#include "ui/kbmenu.h"
-#include "core/knowledgebase.h"
-#include "ui/widgets/qtext.h"
-#include "ui/splashu.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
+#include "ui/application.h"
+#include "ui/kbmenu.h"
+#include "ui/session.h"
+#include "ui/splashu.h"
+#include "ui/viewwindows.h"
+#include "ui/widgets/appcursor.h"
+#include "ui/widgets/dialogs.h"
+#include "ui/widgets/qtext.h"
 #include "ui/widgets/uipanel.h"
-#include "ui/viewform.h"
 
 namespace {
 
@@ -32,100 +29,16 @@ const QColor kCream(255, 251, 240);
 // How long a shown window waits for its first paint before the opening starts anyway.
 constexpr int kFirstPaintWaitMs = 250;
 
-// The hourglass for one scope.
-class TWaitCursor {
-public:
-    TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    TWaitCursor(const TWaitCursor&) = delete;
-    TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
-
-// Runs a write of the user's texts; a failure says that the entry was not saved, and why.
-template <class Write>
-void SaveOrExplain(Write write) {
-    try {
-        write();
-    } catch (const EBusy&) {
-        throw Exception(
-            "The entry was not saved: the knowledge base stayed busy. Your texts are still here; "
-            "please try again");
-    } catch (const std::exception& e) {
-        throw Exception(std::string("The entry was not saved. ") + e.what());
-    }
-}
-
-bool IsBlank(std::string_view text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) > 32) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
-TForm1::TForm1(const std::string& dataDir, QWidget* parent)
-    : TForm1(FileChoice(kb::KnowledgeBaseFile(dataDir)), parent) {}
-
-TForm1::TForm1(const TStoreChoice& choice, QWidget* parent) : QMainWindow(parent), fchoice(choice) {
-    MakeEngine();
+TForm1::TForm1(TSession& session, QWidget* parent) : QMainWindow(parent), fsession(session) {
     BuildLayout();
+    connect(&fsession, &TSession::passReady, this, [this](std::shared_ptr<TSearchPass> pass) {
+        RunHandler([&] { ShowSearchPass(pass); });
+    });
+    connect(&fsession, &TSession::opened, this, &TForm1::OpenedKnowledgeBase);
+    connect(&fsession, &TSession::storeChanged, this, &TForm1::StoreChanged);
     RunHandler([this] { FormCreate(); });
-}
-
-void TForm1::MakeEngine() {
-    // The engine's callbacks arrive on its worker; each is posted here, and dropped with the
-    // window if it closes first, or when this engine has been given up for another.
-    const int generation = ++fengineGeneration;
-    TKnowledgeEngine::TCallbacks callbacks;
-    callbacks.passReady = [this, generation](std::shared_ptr<TSearchPass> pass) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, pass = std::move(pass)] {
-                if (generation == fengineGeneration) RunHandler([&] { ShowSearchPass(pass); });
-            },
-            Qt::QueuedConnection);
-    };
-    callbacks.opened = [this, generation](const TKnowledgeEngine::TOpened& opened) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, opened] {
-                if (generation == fengineGeneration) OpenedKnowledgeBase(opened);
-            },
-            Qt::QueuedConnection);
-    };
-    fengine = std::make_unique<TKnowledgeEngine>(MakeStore(fchoice), std::move(callbacks));
-}
-
-void TForm1::RefuseWhileEditing() const {
-    for (const auto& [id, window] : shown) {
-        if (window->Editing() && window->Modified()) {
-            window->raise();
-            throw Exception("An entry is being edited: save or cancel its edits first");
-        }
-    }
-}
-
-void TForm1::UseStore(const TStoreChoice& choice) {
-    RefuseWhileEditing();
-    TWaitCursor hourglass;
-    // The entries on view belong to the store being left.
-    for (auto& [id, window] : shown)
-        window.release()->deleteLater();
-    shown.clear();
-    fengine.reset();  // its worker stops; what it still posts is dropped
-    fchoice = choice;
-    fopened = false;
-    fpassesShown = 0;  // counted per engine, as it counts the passes it runs
-    Results->SetStorage(nullptr);
-    fhold.reset();
-    Scored = &fnoHits;
-    Results->SetStorage(Scored);
-    Results->StorageChanged();
-    MakeEngine();
-    fopeningStarted = false;
-    StartOpeningOnce();
-    Requery();
 }
 
 TForm1::~TForm1() {
@@ -144,37 +57,28 @@ void TForm1::FormCreate() {
     setAttribute(Qt::WA_OpaquePaintEvent);
     CreateResultsPanel();
     SetUpKeyboardAndNames();
-    fkbMenu = new TKnowledgeBaseMenu(*this, KnowledgeBase1);
+    fviews = new TViewWindows(fsession, this);
+    connect(fviews, &TViewWindows::entryWritten, this, [this] { Requery(); });
+    fkbMenu = new TKnowledgeBaseMenu(fsession, this, KnowledgeBase1);
     // Opening and loading run on the engine's worker, behind the splash; a change typed meanwhile
     // is searched once they end, and a save waits for them. They start once the window has first
-    // painted: loading a large knowledge base keeps both processors busy, which would hold the
-    // first paint up. A window not shown starts them at once, one not painted soon all the same.
+    // painted (the list's first paint, below): loading a large knowledge base keeps both
+    // processors busy, which would hold the first paint up. A window not shown starts them at
+    // once, one not painted soon all the same.
     QTimer::singleShot(0, this, [this] {
-        if (!isVisible()) {
-            StartOpeningOnce();
-        } else {
-            QTimer::singleShot(kFirstPaintWaitMs, this, [this] { StartOpeningOnce(); });
-        }
+        QTimer::singleShot(isVisible() ? kFirstPaintWaitMs : 0, &fsession, &TSession::StartOpening);
     });
 }
 
-void TForm1::StartOpeningOnce() {
-    if (fopeningStarted || !fengine) return;
-    fopeningStarted = true;
-    fengine->StartOpening();
-}
-
-TKnowledgeEngine& TForm1::Ready() {
-    // Whatever the user does first goes to the engine after the opening, never before it.
-    StartOpeningOnce();
-    return *fengine;
-}
-
 void TForm1::OpenedKnowledgeBase(const TKnowledgeEngine::TOpened& opened) {
-    fopened = true;
     if (opened.fontsize) ApplyFontSize(*opened.fontsize);
     if (!opened.error.empty()) ShowException(Exception(opened.error));
-    emit this->opened(QString::fromStdString(opened.error));
+}
+
+void TForm1::StoreChanged() {
+    fpassesShown = 0;  // counted per engine, as it counts the passes it runs
+    ShowHits(nullptr);
+    Requery();
 }
 
 void TForm1::CreateResultsPanel() {
@@ -190,15 +94,13 @@ void TForm1::CreateResultsPanel() {
             [this](int x, int y) { RunHandler([&] { Panel6MouseMove(x, y); }); });
     // Leaving the list gives every widget its own cursor back; otherwise the hand would stay
     // over the whole program until the mouse next moved over the list.
-    connect(Results, &vRenderPanel::OnMouseLeave, this, [this](vRenderPanel*) {
-        if (fhandCursor) QGuiApplication::restoreOverrideCursor();
-        fhandCursor = false;
-    });
+    connect(Results, &vRenderPanel::OnMouseLeave, this,
+            [](vRenderPanel*) { AppCursor::SetHand(false); });
     // The first paint of the list is the window's first paint: the opening may start.
     auto firstPaint = std::make_shared<QMetaObject::Connection>();
     *firstPaint = connect(Results, &vRenderPanel::OnPaint, this, [this, firstPaint] {
         disconnect(*firstPaint);
-        QTimer::singleShot(0, this, [this] { StartOpeningOnce(); });
+        QTimer::singleShot(0, &fsession, &TSession::StartOpening);
     });
     connect(Results, &vRenderPanel::mousePressed, this,
             [this](Qt::MouseButton button, int x, int y) {
@@ -206,7 +108,7 @@ void TForm1::CreateResultsPanel() {
             });
     // The keyboard's Enter opens the current hit as a click would; Esc goes back to typing.
     connect(Results, &vRenderPanel::activated, this, [this](const TcvResults* hit) {
-        if (hit) RunHandler([&] { OpenEntry(std::string(hit->ID)); });
+        if (hit) RunHandler([&] { fviews->Open(std::string(hit->ID)); });
     });
     connect(Results, &vRenderPanel::escapePressed, this, [this] { ProblemText->setFocus(); });
     // The scroll bar moves the list (vsChange); the wheel and the keyboard move the bar.
@@ -248,12 +150,10 @@ void TForm1::FormShow() {
 
 void TForm1::FormClose() {
     fclosed = true;
-    // The engine first: its worker stops, so nothing searches or posts what is freed below.
-    fengine.reset();
+    ShowHits(nullptr);
     if (Results) Results->SetStorage(nullptr);
-    Scored = &fnoHits;
-    fhold.reset();
-    shown.clear();
+    delete fviews;
+    fviews = nullptr;
     Results = nullptr;
     fresults.reset();
 }
@@ -290,13 +190,12 @@ void TForm1::ApplyFontSize(int32_t newsize) {
     fproblemTextSize = newsize;
     if (Results) Results->update();
     fontsize = newsize;
-    for (const auto& [id, window] : shown)
-        window->SetTextSize(shownSize);
+    if (fviews) fviews->SetTextSize(shownSize);
 }
 
 void TForm1::SetFontSize(int32_t newsize) {
     ApplyFontSize(newsize);
-    if (fengine) Ready().WriteFontSize(newsize);
+    fsession.WriteFontSize(newsize);
 }
 
 void TForm1::Larger1Click() {
@@ -313,26 +212,50 @@ void TForm1::Label5Click() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Saving and deleting
+// Saving
 
-void TForm1::SaveBoxes() {
+void TForm1::SetSaving(bool saving) {
+    fsaving = saving;
+    ProblemText->setReadOnly(saving);
+    SolutionText->setReadOnly(saving);
+    Button1->setEnabled(!saving);
+}
+
+void TForm1::SaveBoxes(std::function<void()> saved) {
     // An entry of blank texts could never be listed, so never opened or deleted again.
-    if (IsBlank(ProblemBytes()) && IsBlank(SolutionBytes())) {
+    if (IsBlankText(ProblemBytes()) && IsBlankText(SolutionBytes())) {
         throw Exception("There is nothing to save: both boxes are empty");
     }
-    TWaitCursor hourglass;
-    SaveOrExplain([&] { Ready().Save(ProblemBytes(), SolutionBytes()); });
+    SetSaving(true);
+    fsession.Save(this, ProblemBytes(), SolutionBytes(),
+                  [this, saved = std::move(saved)](std::exception_ptr failure) {
+                      SetSaving(false);
+                      const bool closeNow = std::exchange(fcloseWhenSaved, false);
+                      if (failure) std::rethrow_exception(NotSaved(failure));
+                      saved();
+                      if (closeNow) close();
+                  });
 }
 
 void TForm1::Button1Click() {
-    SaveBoxes();
-    // Only a stored entry empties the boxes: nothing the user typed is lost.
-    ProblemText->clear();
-    SolutionText->clear();
-    ProblemText->setFocus();  // the next problem starts where the first did
+    if (fsaving) return;
+    SaveBoxes([this] {
+        // Only a stored entry empties the boxes: nothing the user typed is lost.
+        ProblemText->clear();
+        SolutionText->clear();
+        ProblemText->setFocus();  // the next problem starts where the first did
+    });
 }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
+    if (fsavedForClose) return;
+    if (fsaving) {
+        // The save on its way decides: once stored, the window closes (asking again if the
+        // boxes still hold texts).
+        CanClose = false;
+        fcloseWhenSaved = true;
+        return;
+    }
     if (ProblemText->toPlainText().isEmpty() && SolutionText->toPlainText().isEmpty()) return;
     CanClose = true;
     const auto answer =
@@ -340,32 +263,16 @@ void TForm1::FormCloseQuery(bool& CanClose) {
                       QStringLiteral("Would you like to save this entry before closing?"),
                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Yes) {
-        if (IsBlank(ProblemBytes()) && IsBlank(SolutionBytes())) return;  // nothing to keep
-        // A save that did not happen keeps the window open, texts and all.
+        if (IsBlankText(ProblemBytes()) && IsBlankText(SolutionBytes())) return;  // nothing to keep
+        // The window closes once the save is stored; one that did not happen keeps it open,
+        // texts and all.
         CanClose = false;
-        SaveBoxes();
-        CanClose = true;
+        SaveBoxes([this] {
+            fsavedForClose = true;
+            close();
+        });
     } else if (answer != QMessageBox::No) {
         CanClose = false;
-    }
-}
-
-void TForm1::SaveEdit(const std::string& ID, const std::string& problem,
-                      const std::string& solution) {
-    if (IsBlank(problem) && IsBlank(solution)) {
-        throw Exception("The entry was not saved: both texts are empty. To remove it, use Delete");
-    }
-    TWaitCursor hourglass;
-    SaveOrExplain([&] { Ready().Replace(ID, problem, solution); });
-    Requery();
-}
-
-void TForm1::DeleteEntry(const std::string& ID) {
-    TWaitCursor hourglass;
-    try {
-        Ready().Delete(ID);
-    } catch (const EBusy&) {
-        throw Exception("The entry was not deleted: the knowledge base stayed busy");
     }
 }
 
@@ -374,37 +281,38 @@ void TForm1::DeleteEntry(const std::string& ID) {
 
 void TForm1::ProblemTextChange() {
     std::string text = ProblemBytes();
-    if (IsBlank(text)) return;
-    Ready().Search(std::move(text));
+    if (IsBlankText(text)) return;
+    fsession.Search(std::move(text));
 }
 
 void TForm1::Requery() {
-    if (fengine) Ready().Search(ProblemBytes());
+    if (!fclosed) fsession.Search(ProblemBytes());
 }
 
 void TForm1::ShowSearchPass(std::shared_ptr<TSearchPass> pass) {
     if (fclosed || !pass || !Results) return;
+    ShowHits(std::move(pass));
+    Results->Hover(0, 0);
+    ++fpassesShown;
+}
+
+void TForm1::ShowHits(std::shared_ptr<TSearchPass> pass) {
     // Swap the new hits in whole; the old ones go with the previous pass, after the panel has
     // let go of them.
-    Scored = pass->tree.get();
-    Results->SetStorage(Scored);
+    Scored = pass ? pass->tree.get() : &fnoHits;
+    if (Results) Results->SetStorage(Scored);
     fhold = std::move(pass);
     // Repaints, and sets the scroll range up again (scrollMetricsChanged); the layout is
     // arithmetic, so the range is right even before the panel is on screen.
-    Results->StorageChanged();
-    Results->Hover(0, 0);
-    ++fpassesShown;
+    if (Results) Results->StorageChanged();
 }
 
 // ---------------------------------------------------------------------------------------------
 // The results list
 
 void TForm1::Panel6MouseMove(int X, int Y) {
-    TcvResults* R = Results->Hover(X, Y);
     // The default cursor is no override at all, so that every widget shows its own again.
-    if (R && !fhandCursor) QGuiApplication::setOverrideCursor(Qt::PointingHandCursor);
-    if (!R && fhandCursor) QGuiApplication::restoreOverrideCursor();
-    fhandCursor = R != nullptr;
+    AppCursor::SetHand(Results->Hover(X, Y) != nullptr);
     Results->repaint();
 }
 
@@ -412,51 +320,7 @@ void TForm1::Panel6MouseDown(Qt::MouseButton, int X, int Y) {
     if (!Results) return;
     const TcvResults* R = Results->HitAt(QPoint(X, Y));
     if (!R) return;
-    OpenEntry(std::string(R->ID));
-}
-
-void TForm1::OpenEntry(const std::string& ID) {
-    TShowItem* window = ViewWindowOf(ID);
-    if (!window) {
-        // Read both texts before anything is cached: an entry that is gone opens nothing.
-        const TEntryTexts texts = Ready().ReadEntry(ID);
-        auto created = std::make_unique<TShowItem>();
-        created->SetTextSize(std::max(1, static_cast<int>(fontsize)));
-        created->Execute(ID, texts.problem, texts.solution);
-        window = created.get();
-        connect(window, &TShowItem::deleteConfirmed, this, [this](TShowItem* w) {
-            DeleteEntry(w->EntryID());
-            Requery();
-        });
-        connect(window, &TShowItem::closedByButton, this,
-                [this](TShowItem* w) { ForgetViewWindow(w); });
-        connect(window, &TShowItem::editSaved, this,
-                [this](TShowItem* w, const std::string& problem, const std::string& solution) {
-                    SaveEdit(w->EntryID(), problem, solution);
-                });
-        shown.emplace_back(ID, std::move(created));
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
-TShowItem* TForm1::ViewWindowOf(std::string_view ID) const {
-    // As the store tells entries apart: an imported "abc" and "ABC" are two entries.
-    for (const auto& [id, window] : shown) {
-        if (id == ID) return window.get();
-    }
-    return nullptr;
-}
-
-void TForm1::ForgetViewWindow(TShowItem* window) {
-    for (auto it = shown.begin(); it != shown.end(); ++it) {
-        if (it->second.get() == window) {
-            it->second.release()->deleteLater();  // it may be inside one of its own handlers
-            shown.erase(it);
-            return;
-        }
-    }
+    fviews->Open(std::string(R->ID));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -1,26 +1,25 @@
 // The main window: the problem and solution editors and the ranked list of similar entries beside
-// them. It shows and collects; the engine below it (engine.h) stores, loads and searches.
+// them. It shows and collects; the session below it (session.h) opens the store, searches, reads
+// and writes.
 //
-// Typing runs a straight line: ProblemTextChange -> engine Search (the newest text wins) ->
-// worker pass -> passReady, posted here -> ShowSearchPass (swap in the hits, repaint, scroll
-// range). The engine opens the knowledge base on its worker while the window and the splash are
-// already on screen; OpenedKnowledgeBase takes the outcome.
+// Typing runs a straight line: ProblemTextChange -> session Search -> engine (the newest text
+// wins) -> worker pass -> passReady, posted to the session -> ShowSearchPass (swap in the hits,
+// repaint, scroll range). The opening runs on the engine's worker while the window and the splash
+// are already on screen; the window asks for it once it has painted. A save runs off this thread:
+// the boxes wait, read-only, until it has reported.
 //
-// Threads: user-interface thread only. The engine's callbacks are posted to this thread.
+// Threads: user-interface thread only.
 #pragma once
 
 #include <QMainWindow>
-#include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "core/engine.h"
-#include "ui/widgets/linklabel.h"
-#include "textsearch/searchhit.h"
-#include "core/store/storechoice.h"
 #include "textsearch/scoretree.h"
+#include "textsearch/searchhit.h"
+#include "ui/widgets/linklabel.h"
 
 class QAction;
 class QLabel;
@@ -31,17 +30,16 @@ class QScrollBar;
 class QSplitter;
 class TPanel;
 class TKnowledgeBaseMenu;
-class TShowItem;
+class TSession;
+class TViewWindows;
 class vRenderPanel;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
 
 public:
-    // The knowledge base file in dataDir (the directory that holds, or will hold, it).
-    explicit TForm1(const std::string& dataDir, QWidget* parent = nullptr);
-    // The store a choice names: a knowledge base file or an office server.
-    explicit TForm1(const TStoreChoice& choice, QWidget* parent = nullptr);
+    // A window on the session's store; the session outlives it.
+    explicit TForm1(TSession& session, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // --- Components of the layout ---
@@ -75,30 +73,14 @@ public:
     void SetFontSize(int32_t newsize);
     // Searches the current problem text, whatever it is (an empty one clears the list).
     void Requery();
-    // Deletes an entry (the view window's Delete, after its question); raises when it stayed.
-    void DeleteEntry(const std::string& ID);
-    // Replaces an entry's texts (a view window's Save) and searches again; raises when they
-    // were not stored.
-    void SaveEdit(const std::string& ID, const std::string& problem, const std::string& solution);
-    // The view window open for entry ID, or null.
-    TShowItem* ViewWindowOf(std::string_view ID) const;
-    int ViewWindowCount() const { return static_cast<int>(shown.size()); }
-    TShowItem* ViewWindowAt(int i) const { return shown.at(static_cast<size_t>(i)).second.get(); }
     void SetWindowColor(QColor color);
-    // Leaves the store in use for the one choice names: the view windows close, the list
-    // empties, and the new store opens as at start (opened follows).
-    void UseStore(const TStoreChoice& choice);
-    // Raises when a view window holds edits not yet saved (before the store changes under it).
-    void RefuseWhileEditing() const;
 
     // --- State, read-only ---
-    TKnowledgeEngine& Engine() { return *fengine; }
-    // Where the entries in use are.
-    const TStoreChoice& Choice() const { return fchoice; }
+    TSession& Session() { return fsession; }
+    // The view windows open.
+    TViewWindows& ViewWindows() { return *fviews; }
     // The "Knowledge base" menu's actions.
     TKnowledgeBaseMenu& KnowledgeBaseMenu() { return *fkbMenu; }
-    // The opening has reported (successfully or not).
-    bool Opened() const { return fopened; }
     int32_t FontSize() const { return fontsize; }
     // The text size that the problem box shows now, in points.
     int ProblemTextSize() const { return fproblemTextSize; }
@@ -106,6 +88,8 @@ public:
     const TScoretree<TcvResults>& ScoredHits() const { return *Scored; }
     // Passes of the engine in use shown so far.
     int PassesShown() const { return fpassesShown; }
+    // A save is on its way: the boxes wait.
+    bool Saving() const { return fsaving; }
     // The problem and solution texts as stored.
     std::string ProblemBytes() const;
     std::string SolutionBytes() const;
@@ -131,8 +115,6 @@ signals:
     void closed();
     // A "HELP!" link was clicked.
     void helpRequested();
-    // The store has been opened (error empty) or could not be (error says why).
-    void opened(const QString& error);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -140,39 +122,35 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void MakeEngine();
-    void StartOpeningOnce();
-    // The engine, its opening started (a user's action never reaches it before the opening).
-    TKnowledgeEngine& Ready();
     void BuildLayout();
     void CreateResultsPanel();
     // Focus order, keys of the text boxes, and names for screen readers.
     void SetUpKeyboardAndNames();
     void OpenedKnowledgeBase(const TKnowledgeEngine::TOpened& opened);
+    // The store in use changed: the list empties and the typed problem is searched there.
+    void StoreChanged();
     // Shows a text size in the boxes and the list, without storing it.
     void ApplyFontSize(int32_t newsize);
     void ShowSearchPass(std::shared_ptr<TSearchPass> pass);
-    // Saves the two boxes' texts; raises with the reason when nothing was stored.
-    void SaveBoxes();
-    void OpenEntry(const std::string& ID);
-    void ForgetViewWindow(TShowItem* window);
+    // Saves the two boxes' texts, then runs saved; raises with the reason when nothing was
+    // stored (at once, or when the store has answered).
+    void SaveBoxes(std::function<void()> saved);
+    void SetSaving(bool saving);
+    void ShowHits(std::shared_ptr<TSearchPass> pass);
 
-    TStoreChoice fchoice;
-    // Passes and openings of an engine given up for another are dropped when they arrive.
-    int fengineGeneration = 0;
-    std::unique_ptr<TKnowledgeEngine> fengine;
-    TKnowledgeBaseMenu* fkbMenu = nullptr;   // a child
-    std::unique_ptr<vRenderPanel> fresults;  // Results
-    std::shared_ptr<TSearchPass> fhold;      // the hits on display, which Scored orders
-    TScoretree<TcvResults> fnoHits;          // what the list shows before the first pass
+    TSession& fsession;
+    TViewWindows* fviews = nullptr;             // a child
+    TKnowledgeBaseMenu* fkbMenu = nullptr;      // a child
+    std::unique_ptr<vRenderPanel> fresults;     // Results
+    std::shared_ptr<TSearchPass> fhold;         // the hits on display, which Scored orders
+    TScoretree<TcvResults> fnoHits;             // what the list shows before the first pass
     TScoretree<TcvResults>* Scored = &fnoHits;  // fhold's tree, or fnoHits
-    std::vector<std::pair<std::string, std::unique_ptr<TShowItem>>> shown;
     int32_t fontsize = 0;
     int fproblemTextSize = 0;
     int fpassesShown = 0;
-    bool fopened = false;
-    bool fopeningStarted = false;
+    bool fsaving = false;
+    bool fcloseWhenSaved = false;  // closing waits for the save on its way
+    bool fsavedForClose = false;   // the close question's save is stored: close without asking
     bool fclosed = false;
     bool fshownOnce = false;
-    bool fhandCursor = false;  // the hand is the application-wide cursor
 };

@@ -12,10 +12,11 @@
 #include <QScrollBar>
 #include <QSplitter>
 
-#include "ui/application.h"
-#include "ui/widgets/linklabel.h"
-#include "ui/mainform.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
+#include "ui/application.h"
+#include "ui/mainform.h"
+#include "ui/widgets/fonts.h"
+#include "ui/widgets/linklabel.h"
 #include "ui/widgets/uipanel.h"
 
 namespace {
@@ -23,16 +24,9 @@ namespace {
 const QColor kButtonBar(243, 243, 243);
 const QColor kHelpBack(240, 240, 240);
 
-QFont Tahoma(int pixelSize, bool bold = false) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
-
 TLinkLabel* HelpLink(QWidget* parent) {
     auto* label = new TLinkLabel(QStringLiteral("HELP!"), parent);
-    QFont font = Tahoma(9, true);
+    QFont font = TahomaFont(9, true);
     font.setUnderline(true);
     label->setFont(font);
     label->setAutoFillBackground(true);
@@ -45,7 +39,7 @@ TLinkLabel* HelpLink(QWidget* parent) {
 
 TPanel* Header(QWidget* parent, QSize size, const QString& caption) {
     auto* header = new TPanel(parent, size);
-    header->setFont(Tahoma(19));
+    header->setFont(TahomaFont(19));
     header->SetCaption(caption);
     return header;
 }
@@ -57,7 +51,7 @@ QPlainTextEdit* Editor(QWidget* parent) {
     editor->setFrameShape(QFrame::NoFrame);
     editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    editor->setFont(Tahoma(13));
+    editor->setFont(TahomaFont(13));
     return editor;
 }
 
@@ -65,7 +59,7 @@ QPlainTextEdit* Editor(QWidget* parent) {
 
 void TForm1::BuildLayout() {
     setWindowTitle(QStringLiteral("Pelloquin: Tromsel Veru v1.0"));
-    setFont(Tahoma(11));
+    setFont(TahomaFont(11));
 
     // Every item has a mnemonic; the common actions their usual shortcuts.
     Configure1 = menuBar()->addMenu(QStringLiteral("&Settings"));
@@ -124,10 +118,10 @@ void TForm1::BuildLayout() {
     Panel4->SetColor(kButtonBar);
     Panel3->Place(Panel4, QRect(0, 299, 385, 35), akLeft | akRight | akBottom);
     Button1 = new QPushButton(QStringLiteral("Save"), Panel4);
-    Button1->setFont(Tahoma(19));
+    Button1->setFont(TahomaFont(19));
     Panel4->Place(Button1, QRect(206, 8, 75, 25), akTop | akRight);
     Button2 = new QPushButton(QStringLiteral("Exit"), Panel4);
-    Button2->setFont(Tahoma(19));
+    Button2->setFont(TahomaFont(19));
     Panel4->Place(Button2, QRect(294, 8, 75, 25), akTop | akRight);
 
     SetUpPanes(Splitter2, Panel2, Panel3, 209, 334);

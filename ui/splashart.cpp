@@ -12,22 +12,17 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include "ui/widgets/fonts.h"
+
 namespace {
 
 const QColor kMagenta(179, 0, 179);
 
-QFont Tahoma(int pixelSize, bool bold) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
-
 // The largest bold Tahoma up to pixelSize in which text fits width: faces differ in width.
 QFont FittingFont(const QString& text, int pixelSize, qreal width) {
-    QFont font = Tahoma(pixelSize, true);
+    QFont font = TahomaFont(pixelSize, true);
     while (pixelSize > 6 && QFontMetricsF(font).horizontalAdvance(text) > width) {
-        font = Tahoma(--pixelSize, true);
+        font = TahomaFont(--pixelSize, true);
     }
     return font;
 }
@@ -74,7 +69,7 @@ QPixmap SplashBackground() {
 
     // "?!?" across the disc, with a faint shadow so that it stands off the shading.
     const QRectF textBox(c.x() - kDisc, c.y() - kDisc, 2 * kDisc, 2 * kDisc);
-    p.setFont(Tahoma(92, true));
+    p.setFont(TahomaFont(92, true));
     p.setPen(QColor(90, 0, 90, 70));
     p.drawText(textBox.translated(3, 4), Qt::AlignCenter, QStringLiteral("?!?"));
     p.setPen(kMagenta);
@@ -106,7 +101,7 @@ QPixmap SplashLogo() {
     p.setPen(QPen(QColor(179, 0, 179), 1.5));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(c, 13, 13);
-    p.setFont(Tahoma(17, true));
+    p.setFont(TahomaFont(17, true));
     p.drawText(QRectF(c.x() - 16, c.y() - 16, 32, 32), Qt::AlignCenter, QStringLiteral("?!"));
 
     p.setPen(Qt::white);
@@ -114,7 +109,7 @@ QPixmap SplashLogo() {
     p.setFont(FittingFont(QStringLiteral("Tromsel"), 15, nameBox.width()));
     p.drawText(nameBox, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Tromsel"));
     p.setPen(QColor(250, 225, 250));
-    p.setFont(Tahoma(11, false));
+    p.setFont(TahomaFont(11, false));
     p.drawText(QRectF(44, 25, 55, 16), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("SOHO v1.0"));
     p.end();

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "ui/splashart.h"
+#include "ui/widgets/fonts.h"
 #include "ui/widgets/uipanel.h"
 
 TSplash* Splash = nullptr;
@@ -29,12 +30,6 @@ constexpr int kBorder = 1;
 constexpr QSize kClient(491, 300);
 constexpr int kStatusWidth = 260;
 const QColor kStrip(240, 240, 240);
-
-QFont Tahoma(int pixelSize) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(pixelSize);
-    return font;
-}
 
 QLabel* Picture(QWidget* parent, const QPixmap& pixmap, QRect place) {
     auto* label = new QLabel(parent);
@@ -99,7 +94,7 @@ TSplash::TSplash(QWidget* parent)
     Image1 = Picture(ClientArea, SplashLogo(), QRect(384, 192, 100, 48));
 
     Label1 = new QLabel(QStringLiteral("Pelloquin"), ClientArea);
-    Label1->setFont(Tahoma(80));
+    Label1->setFont(TahomaFont(80));
     // The design's Tahoma puts its baseline a full character height (80) below the label's top,
     // just clearing the strip; a face with a smaller ascent gets the difference as a margin, so
     // the name is not cut by the strip that lies over it.
@@ -112,7 +107,7 @@ TSplash::TSplash(QWidget* parent)
     Panel1->SetColor(kStrip);
     Panel1Caption =
         new QLabel(QStringLiteral("Tromsel for Small Office / Home Office v1.0"), Panel1);
-    Panel1Caption->setFont(Tahoma(19));
+    Panel1Caption->setFont(TahomaFont(19));
     Panel1Caption->setAlignment(Qt::AlignCenter);
     Panel1->Place(Panel1Caption, QRect(0, 0, kClient.width(), 33),
                   akLeft | akTop | akRight | akBottom);
@@ -121,7 +116,7 @@ TSplash::TSplash(QWidget* parent)
     Panel4->move(0, kClient.height() - 23);
     Panel4->SetColor(kStrip);
     StatusText = new QLabel(Panel4);
-    StatusText->setFont(Tahoma(19));
+    StatusText->setFont(TahomaFont(19));
     StatusText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QPalette magenta = StatusText->palette();
     magenta.setColor(QPalette::WindowText, QColor(179, 0, 179));

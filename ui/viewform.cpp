@@ -1,5 +1,5 @@
 // Laid out as two raised areas split by a draggable bar: the problem above, the solution and
-// the button bar below. The window only shows and asks; deleting is the main window's work.
+// the button bar below. The window only shows and asks; storing is its keeper's work.
 #include "ui/viewform.h"
 
 #include <QAction>
@@ -15,6 +15,7 @@
 
 #include "ui/application.h"
 #include "ui/widgets/dialogs.h"
+#include "ui/widgets/fonts.h"
 #include "ui/widgets/qtext.h"
 #include "ui/widgets/uipanel.h"
 
@@ -22,16 +23,10 @@ namespace {
 
 const QColor kLightGrey(243, 243, 243);
 
-QFont Tahoma19() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(19);
-    return font;
-}
-
 QLabel* AreaLabel(const QString& caption, QWidget* parent) {
     auto* label = new QLabel(caption, parent);
     label->setFixedHeight(23);
-    label->setFont(Tahoma19());
+    label->setFont(TahomaFont(19));
     label->setAutoFillBackground(true);
     QPalette p = label->palette();
     p.setColor(QPalette::Window, kLightGrey);
@@ -57,7 +52,8 @@ QFrame* RaisedArea(QWidget* parent) {
 
 }  // namespace
 
-TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
+TShowItem::TShowItem(TEntryKeeper& keeper, QWidget* parent)
+    : QWidget(parent, Qt::Window), fkeeper(keeper) {
     setWindowTitle(QStringLiteral("Pelloquin: View Problem/Solution"));
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
@@ -92,13 +88,13 @@ TShowItem::TShowItem(QWidget* parent) : QWidget(parent, Qt::Window) {
     ButtonBar->SetColor(kLightGrey);
     ButtonBar->setFixedHeight(35);
     Button1 = new QPushButton(QStringLiteral("Delete"), ButtonBar);
-    Button1->setFont(Tahoma19());
+    Button1->setFont(TahomaFont(19));
     ButtonBar->Place(Button1, QRect(8, 8, 81, 25));
     Button3 = new QPushButton(QStringLiteral("Edit"), ButtonBar);
-    Button3->setFont(Tahoma19());
+    Button3->setFont(TahomaFont(19));
     ButtonBar->Place(Button3, QRect(97, 8, 75, 25));
     Button2 = new QPushButton(QStringLiteral("Close"), ButtonBar);
-    Button2->setFont(Tahoma19());
+    Button2->setFont(TahomaFont(19));
     ButtonBar->Place(Button2, QRect(329, 8, 75, 25), akTop | akRight);
     solutionLayout->addWidget(SolutionLabel);
     solutionLayout->addWidget(SolutionText, 1);
@@ -165,8 +161,17 @@ void TShowItem::SetEditing(bool editing) {
     SolutionText->setReadOnly(!editing);
     Button3->setText(editing ? QStringLiteral("Save") : QStringLiteral("Edit"));
     Button2->setText(editing ? QStringLiteral("Cancel") : QStringLiteral("Close"));
-    Button1->setEnabled(!editing);
+    Button1->setEnabled(!editing && !fwaiting);
     if (editing) ProblemText->setFocus();
+}
+
+void TShowItem::SetWaiting(bool waiting) {
+    fwaiting = waiting;
+    for (QPushButton* button : {Button1, Button2, Button3})
+        button->setEnabled(!waiting);
+    Button1->setEnabled(!waiting && !fediting);
+    ProblemText->setReadOnly(waiting || !fediting);
+    SolutionText->setReadOnly(waiting || !fediting);
 }
 
 bool TShowItem::Modified() const {
@@ -181,17 +186,41 @@ void TShowItem::CancelEdit() {
 }
 
 void TShowItem::Button3Click() {
+    if (fwaiting) return;
     if (!fediting) {
         SetEditing(true);
         return;
     }
+    SaveEdits(false);
+}
+
+void TShowItem::SaveEdits(bool closeAfter) {
     const std::string problem = FromEditorText(ProblemText->toPlainText());
     const std::string solution = FromEditorText(SolutionText->toPlainText());
-    emit editSaved(this, problem, solution);  // raises, and keeps editing, when not stored
-    Execute(fid, problem, solution);
+    Wait([&] {
+        fkeeper.SaveEdit(*this, problem, solution,
+                         [this, problem, solution, closeAfter](std::exception_ptr failure) {
+                             SetWaiting(false);
+                             // Not stored: still editing, the texts as typed.
+                             if (failure) std::rethrow_exception(failure);
+                             Execute(fid, problem, solution);
+                             if (closeAfter) close();
+                         });
+    });
+}
+
+void TShowItem::Wait(const std::function<void()>& ask) {
+    SetWaiting(true);
+    try {
+        ask();
+    } catch (...) {
+        SetWaiting(false);  // refused at once: nothing is on its way
+        throw;
+    }
 }
 
 bool TShowItem::MayClose() {
+    if (fwaiting) return false;
     if (!Modified()) return true;
     const auto answer =
         Dialogs().Ask(this, QStringLiteral("Confirm"),
@@ -199,12 +228,8 @@ bool TShowItem::MayClose() {
                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     if (answer == QMessageBox::Cancel) return false;
     if (answer == QMessageBox::Yes) {
-        bool saved = false;
-        RunHandler([&] {
-            Button3Click();
-            saved = true;
-        });
-        return saved;
+        SaveEdits(true);
+        return false;
     }
     CancelEdit();
     return true;
@@ -219,23 +244,32 @@ void TShowItem::closeEvent(QCloseEvent* event) {
 }
 
 void TShowItem::Button2Click() {
+    if (fwaiting) return;
     if (fediting) {
         CancelEdit();  // Cancel (or Esc): the stored texts come back
         return;
     }
+    CloseAndForget();
+}
+
+void TShowItem::CloseAndForget() {
     if (!close()) return;
-    emit closedByButton(this);
+    fkeeper.Forget(*this);
 }
 
 void TShowItem::Button1Click() {
-    if (fediting) return;  // the Delete key edits the text then
+    if (fediting || fwaiting) return;  // the Delete key edits the text while editing
     if (Dialogs().Ask(this, QStringLiteral("Confirm"),
                       QStringLiteral("Delete this Problem/Solution?"),
                       QMessageBox::Yes | QMessageBox::No) != QMessageBox::Yes) {
         return;
     }
-    // A failure raises out of here and leaves the entry, the list and this window as they were.
-    emit deleteConfirmed(this);
-    close();
-    emit closedByButton(this);
+    Wait([&] {
+        fkeeper.DeleteEntry(*this, [this](std::exception_ptr failure) {
+            SetWaiting(false);
+            // Not deleted: the entry, the list and this window stay as they were.
+            if (failure) std::rethrow_exception(failure);
+            CloseAndForget();
+        });
+    });
 }

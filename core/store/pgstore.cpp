@@ -120,11 +120,6 @@ std::string Stored(std::string_view text) {
     return kb::WithoutNuls(text);
 }
 
-// A text for a varchar column: valid UTF-8 as it is, otherwise read as Windows-1252.
-std::string AsUtf8(const std::string& text) {
-    if (IsMarkedUtf8(std::string(kUtf8Mark) + text)) return text;
-    return Utf8FromStored(text);
-}
 
 void Rollback(TPgConnection& c) {
     try {
@@ -466,7 +461,7 @@ void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchInd
         body(*c);
         // Under the lock: every change up to this write, for the index once it has committed.
         if (follow) changes = ReadChanges(*c, fapplied);
-        if (fbeforeCommitHook) fbeforeCommitHook();
+        if (TEST_beforeCommitHook) TEST_beforeCommitHook();
         c->Exec("COMMIT");
     } catch (const EPgException& e) {
         if (!e.ConnectionLost()) {
@@ -504,8 +499,8 @@ std::string TPgStore::SaveEntry(std::string_view problem, std::string_view solut
     const std::string solutionVector = EncodeCV(storedSolution)->Text();
     Write(
         [&](TPgConnection& c) {
-            const std::string createdProblem = AsUtf8(NowAsText());
-            const std::string createdSolution = AsUtf8(NowAsText());
+            const std::string createdProblem = LabelUtf8(NowAsText());
+            const std::string createdSolution = LabelUtf8(NowAsText());
             c.Query(kSaveSQL, {TPgParam::Text(ID), TPgParam::Text(createdProblem),
                                TPgParam::Text(createdSolution), TPgParam::Bytes(storedProblem),
                                TPgParam::Bytes(storedSolution), TPgParam::Bytes(problemVector),
@@ -624,13 +619,6 @@ constexpr std::string_view kImportSQL =
     "insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
     "($1::varchar, 'S', $7::bytea)";
 
-// Characters of an ID as the server's column counts them, or -1 when it cannot be stored.
-long IDLength(std::string_view ID) {
-    if (ID.find('\0') != std::string_view::npos) return -1;
-    if (!IsMarkedUtf8(std::string(kUtf8Mark) + std::string(ID))) return -1;
-    return std::count_if(ID.begin(), ID.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-}
 
 }  // namespace
 
@@ -655,7 +643,7 @@ TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& pr
                 std::string failure;
                 bool goOn = true;
                 for (uint64_t rows = 1; goOn && source.Next(entry, failure); ++rows) {
-                    const long length = IDLength(entry.ID);
+                    const long length = Utf8Characters(entry.ID);
                     if (!failure.empty()) {
                         summary.Fail(source.Where() + ": " + failure);
                         failure.clear();
@@ -671,8 +659,8 @@ TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& pr
                         const std::string solution = Stored(entry.solution);
                         const std::string problemVector = EncodeCV(problem)->Text();
                         const std::string solutionVector = EncodeCV(solution)->Text();
-                        const std::string created = AsUtf8(entry.created);
-                        const std::string solutionCreated = AsUtf8(entry.solutionCreated);
+                        const std::string created = LabelUtf8(entry.created);
+                        const std::string solutionCreated = LabelUtf8(entry.solutionCreated);
                         c.Query(kImportSQL,
                                 {TPgParam::Text(entry.ID), TPgParam::Text(created),
                                  TPgParam::Text(solutionCreated), TPgParam::Bytes(problem),

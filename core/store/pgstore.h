@@ -97,7 +97,7 @@ public:
     // program frozen, or cut off without the server noticing) before it ends the session, and
     // with it the write, so that no program holds the others' writes up for long. Tests shorten
     // them; set before opening.
-    void SetWaits(std::chrono::milliseconds lockWait, std::chrono::milliseconds idleLimit) {
+    void TEST_SetWaits(std::chrono::milliseconds lockWait, std::chrono::milliseconds idleLimit) {
         flockWait = lockWait;
         fidleLimit = idleLimit;
     }
@@ -109,7 +109,7 @@ public:
     void SetStatementLimit(std::chrono::milliseconds limit) { fstatementLimit = limit; }
 
     // Called inside each write's transaction just before it commits (tests stop a writer there).
-    std::function<void()> fbeforeCommitHook;
+    std::function<void()> TEST_beforeCommitHook;
 
 private:
     struct TChanges;

@@ -23,7 +23,7 @@
 #include "core/transfer/entryexport.h"
 #include "kbfixture.h"
 #include "core/knowledgebase.h"
-#include "knowledgebase/literalpass.h"
+#include "literalpass.h"
 #include "core/store/sqlitestore.h"
 #include "core/storedtext.h"
 #include "tempdir.h"

@@ -10,8 +10,9 @@
 
 #include "core/knowledgebase.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
-#include "uitest.h"
 #include "ui/viewform.h"
+#include "ui/viewwindows.h"
+#include "uitest.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define PELLOQUIN_LEAK_CHECK 1
@@ -109,15 +110,17 @@ protected:
             const TcvResults* hit = panel.Hover(10, y);
             if (hit && hit->ID == ID) {
                 QTest::mouseClick(&panel, Qt::LeftButton, Qt::NoModifier, QPoint(10, y + 2));
+                WaitForWrites();
                 break;
             }
         }
-        ASSERT_EQ(form->ViewWindowCount(), 1);
-        TShowItem* window = form->ViewWindowOf(ID);
+        ASSERT_EQ(form->ViewWindows().Count(), 1);
+        TShowItem* window = form->ViewWindows().Find(ID);
         ASSERT_NE(window, nullptr);
         dialogs->answers = {QMessageBox::Yes};
         window->Button1->click();
-        ASSERT_EQ(form->ViewWindowCount(), 0);
+        WaitForWrites();
+        ASSERT_EQ(form->ViewWindows().Count(), 0);
     }
 };
 
@@ -140,6 +143,7 @@ TEST_F(EnduranceTest, ThousandsOfSavesAndDeletesLeakNothingAndGrowOnlyWithTheDat
         Type(problem);  // searched, as typing does
         f.SolutionText->setPlainText(QString::fromLatin1(solution));
         f.Button1->click();
+        WaitForWrites(f.Session());
         ASSERT_EQ(dialogs->Errors(), 0) << "save " << i;
         live.push_back({LastSavedID(), problem});
 
@@ -151,7 +155,7 @@ TEST_F(EnduranceTest, ThousandsOfSavesAndDeletesLeakNothingAndGrowOnlyWithTheDat
             if (i % (deleteEvery * 100) == 0) {
                 DeleteThroughTheWindow(entry.ID, entry.problem);
             } else {
-                f.DeleteEntry(entry.ID);
+                DeleteNow(f.Session(), entry.ID);
                 f.Requery();
             }
             ASSERT_EQ(dialogs->Errors(), 0) << "delete after save " << i;
@@ -200,7 +204,8 @@ TEST_F(EnduranceTest, ThousandsOfSavesAndDeletesLeakNothingAndGrowOnlyWithTheDat
               std::to_string(2 * live.size()));
     EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors"),
               std::to_string(2 * live.size()));
-    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), static_cast<int>(2 * live.size()));
+    EXPECT_EQ(static_cast<int>(f.Session().TEST_Engine().LiveTexts()),
+              static_cast<int>(2 * live.size()));
     for (int k = 0; k < 20; ++k) {
         const TEntry& kept =
             live[std::uniform_int_distribution<size_t>(0, live.size() - 1)(random)];

@@ -23,13 +23,14 @@
 #include <thread>
 
 #include "core/knowledgebase.h"
-#include "ui/widgets/qtext.h"
 #include "core/storedtext.h"
 #include "textsearch/locks.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "textsearch/similarity.h"
-#include "uitest.h"
 #include "ui/viewform.h"
+#include "ui/viewwindows.h"
+#include "ui/widgets/qtext.h"
+#include "uitest.h"
 
 namespace {
 
@@ -181,7 +182,8 @@ protected:
             if (r && r != last && ++seen == rank) {
                 const std::string ID(r->ID);
                 QTest::mouseClick(&panel, Qt::LeftButton, Qt::NoModifier, QPoint(10, y + 2));
-                return form->ViewWindowOf(ID);
+                WaitForWrites();
+                return form->ViewWindows().Find(ID);
             }
             last = r;
         }
@@ -206,7 +208,7 @@ protected:
         WaitForSearches();
         bool free = false;
         std::thread other([&] {
-            TLockGuard lock(form->Engine().DataLock(), 2000);
+            TLockGuard lock(form->Session().TEST_Engine().TEST_DataLock(), 2000);
             free = lock.Owns();
         });
         other.join();
@@ -235,6 +237,7 @@ TEST_F(FaultTest, AKnowledgeBaseThatCannotBeWrittenRefusesEachWriteAndKeepsEvery
         f.ProblemText->setPlainText("monitor flickers");
         f.SolutionText->setPlainText("replace the cable");
         f.Button1->click();
+        WaitForWrites(f.Session());
         ASSERT_EQ(dialogs->Errors(), 1);
         ExpectError("The entry was not saved. Error executing SQL statement",
                     "attempt to write a readonly database");
@@ -248,10 +251,11 @@ TEST_F(FaultTest, AKnowledgeBaseThatCannotBeWrittenRefusesEachWriteAndKeepsEvery
         ASSERT_NE(window, nullptr);
         dialogs->answers = {QMessageBox::Yes};
         window->Button1->click();
+        WaitForWrites();
         ASSERT_EQ(dialogs->Errors(), 2);
         ExpectError("Error executing SQL statement", "attempt to write a readonly database");
         EXPECT_TRUE(window->isVisible());
-        EXPECT_EQ(f.ViewWindowOf(ids[0]), window);
+        EXPECT_EQ(f.ViewWindows().Find(ids[0]), window);
         Search("printer jams");
         EXPECT_EQ(ShownTitles(), (std::vector<std::string>{"printer jams..."}));
         ExpectNothingLeftHeld();
@@ -282,7 +286,8 @@ TEST_F(FaultTest, AKnowledgeBaseThatCannotBeWrittenRefusesEachWriteAndKeepsEvery
     g.ProblemText->setPlainText("monitor flickers");
     g.SolutionText->setPlainText("replace the cable");
     g.Button1->click();
-    g.DeleteEntry(ids[1]);
+    WaitForWrites(g.Session());
+    DeleteNow(g.Session(), ids[1]);
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_EQ(Rows("textdata"), 4);
     Search("monitor");
@@ -324,6 +329,7 @@ TEST_F(FaultTest, AFileThatIsNotAKnowledgeBaseIsReportedAndNeverWrittenTo) {
         f.ProblemText->setPlainText("printer jams");
         f.SolutionText->setPlainText("clean the rollers");
         f.Button1->click();
+        WaitForWrites(f.Session());
         EXPECT_EQ(dialogs->Errors(), 2);
         ExpectError("The entry was not saved.");
         EXPECT_EQ(f.ProblemText->toPlainText(), "printer jams");
@@ -348,6 +354,7 @@ TEST_F(FaultTest, AKnowledgeBaseLockedByAnotherProcessFailsSaveAndDeleteWithoutL
     f.ProblemText->setPlainText("printer offline");
     f.SolutionText->setPlainText("restart the spooler");
     f.Button1->click();
+    WaitForWrites(f.Session());
     ASSERT_EQ(dialogs->Errors(), 1);
     ExpectError("The entry was not saved. Error executing SQL statement", "database is locked");
     EXPECT_EQ(f.ProblemText->toPlainText(), "printer offline");
@@ -358,6 +365,7 @@ TEST_F(FaultTest, AKnowledgeBaseLockedByAnotherProcessFailsSaveAndDeleteWithoutL
     ASSERT_NE(window, nullptr);
     dialogs->answers = {QMessageBox::Yes};
     window->Button1->click();
+    WaitForWrites();
     ASSERT_EQ(dialogs->Errors(), 2);
     ExpectError("Error executing SQL statement", "database is locked");
     EXPECT_TRUE(window->isVisible());
@@ -371,11 +379,13 @@ TEST_F(FaultTest, AKnowledgeBaseLockedByAnotherProcessFailsSaveAndDeleteWithoutL
     f.ProblemText->setPlainText("printer offline");
     f.SolutionText->setPlainText("restart the spooler");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->Errors(), 2);
     dialogs->answers = {QMessageBox::Yes};
     window->Button1->click();
+    WaitForWrites();
     EXPECT_EQ(dialogs->Errors(), 2);
-    EXPECT_EQ(f.ViewWindowOf(ids[0]), nullptr);
+    EXPECT_EQ(f.ViewWindows().Find(ids[0]), nullptr);
     TSQLiteDatabase DB(File());
     EXPECT_EQ(DB.GetTableString("select value from settings where ID='OTHER'"), "kept");
     EXPECT_EQ(Rows("textdata"), 2);
@@ -403,6 +413,7 @@ TEST_P(DamagedTextSize, IsReportedAtStartAndTheEntriesStaySafe) {
     // A save goes through and brings every entry, old and new, into the search.
     f.ProblemText->setPlainText("printer offline");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->Errors(), 1);
     Search("printer");
     EXPECT_EQ(f.ScoredHits().Count(), 2);
@@ -503,8 +514,10 @@ TEST_F(FaultTest, OrphanAndMalformedVectorRowsAreSteppedOverWithoutAMessage) {
     EXPECT_EQ(window->ProblemText->toPlainText(), "network printer");
     dialogs->answers = {QMessageBox::Yes};
     window->Button1->click();
+    WaitForWrites();
     f.ProblemText->setPlainText("printer toner low");
     f.Button1->click();
+    WaitForWrites(f.Session());
     Search("printer toner");
     EXPECT_EQ(ShownTitles(), ReferenceTitles(File(), "printer toner"));
     EXPECT_EQ(ShownTitles().front(), "printer toner low...");
@@ -537,6 +550,7 @@ TEST_F(FaultTest, ANulByteOrAMegabyteInAStoredTextIsShownAndSearchedSafely) {
     f.ProblemText->setPlainText("scanner paper feed");
     f.SolutionText->setPlainText(QString::fromLatin1(megabyte));
     f.Button1->click();
+    WaitForWrites(f.Session());
     ASSERT_EQ(dialogs->Errors(), 0);
     const std::string big = LastSavedID();
     EXPECT_EQ(kb::ReadDescription(FileDB(), big, kb::kSolution), megabyte);
@@ -575,6 +589,7 @@ TEST_F(FaultTest, ANulByteOrAMegabyteInAStoredTextIsShownAndSearchedSafely) {
               static_cast<qsizetype>(megabyte.size()));
     dialogs->answers = {QMessageBox::Yes};
     bigWindow->Button1->click();
+    WaitForWrites();
     EXPECT_EQ(dialogs->Errors(), 0);
     Search("scanner paper roller worn");
     EXPECT_EQ(ShownTitles(), ReferenceTitles(File(), "scanner paper roller worn"));
@@ -601,6 +616,7 @@ TEST_F(FaultTest, AnEntryWhoseIDHoldsAQuoteOpensAndDeletesItselfAlone) {
     EXPECT_EQ(window->SolutionText->toPlainText(), "replace the cable");
     dialogs->answers = {QMessageBox::Yes};
     window->Button1->click();
+    WaitForWrites();
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_EQ(Rows("textdata"), 4);
     EXPECT_EQ(Rows("vectors"), 4);
@@ -613,6 +629,7 @@ TEST_F(FaultTest, TextsHoldingANulAreSavedWithoutIt) {
     f.ProblemText->setPlainText(QString::fromLatin1("before\0after printer", 20));
     f.SolutionText->setPlainText(QString::fromLatin1("fix\0ed", 6));
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
     EXPECT_EQ(kb::ReadDescription(FileDB(), LastSavedID(), kb::kProblem), "beforeafter printer");
@@ -652,6 +669,7 @@ TEST_F(FaultTest, AFirstStartOnAFullDiskIsFinishedByTheFirstSaveOnceThereIsRoom)
     f.ProblemText->setPlainText("printer jams");
     f.SolutionText->setPlainText("clean the rollers");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->Errors(), 1);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
     EXPECT_EQ(Rows("textdata"), 2);
@@ -670,7 +688,7 @@ double ChangeHandlerMs(TForm1& f) {
         timer.start();
         f.ProblemTextChange();
         best = std::min(best, timer.nsecsElapsed() / 1e6);
-        WaitUntil([&] { return f.Engine().Idle(); }, 60000);
+        WaitUntil([&] { return f.Session().TEST_Engine().Idle(); }, 60000);
     }
     return best;
 }

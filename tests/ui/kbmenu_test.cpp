@@ -6,13 +6,15 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/transfer/backup.h"
-#include "ui/kbmenu.h"
 #include "core/knowledgebase.h"
+#include "core/transfer/backup.h"
 #include "sqlite/sqlitedb.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
-#include "uitest.h"
+#include "ui/kbmenu.h"
+#include "ui/startupchecks.h"
 #include "ui/viewform.h"
+#include "ui/viewwindows.h"
+#include "uitest.h"
 
 namespace {
 
@@ -20,7 +22,8 @@ namespace fs = std::filesystem;
 
 std::vector<TStoredEntry> Entries(TForm1& f) {
     std::vector<TStoredEntry> entries;
-    f.Engine().Store().ForEachEntry([&](const TStoredEntry& e) { entries.push_back(e); }, {});
+    f.Session().TEST_Engine().Store().ForEachEntry(
+        [&](const TStoredEntry& e) { entries.push_back(e); }, {});
     return entries;
 }
 
@@ -28,6 +31,7 @@ void Save(TForm1& f, const QString& problem, const QString& solution) {
     f.ProblemText->setPlainText(problem);
     f.SolutionText->setPlainText(solution);
     f.Button1->click();
+    WaitForWrites(f.Session());
 }
 
 class KnowledgeBaseMenuTest : public MainWindowTest {
@@ -65,19 +69,20 @@ TEST_F(KnowledgeBaseMenuTest, ExportAndImportCarryEveryEntryToAnotherKnowledgeBa
     f.Results->setFocus(Qt::TabFocusReason);
     ASSERT_GT(f.ScoredHits().Count(), 0);
     QTest::keyClick(f.Results, Qt::Key_Return);
-    ASSERT_EQ(f.ViewWindowCount(), 1);
-    TShowItem* view = f.ViewWindowAt(0);
+    WaitForWrites();
+    ASSERT_EQ(f.ViewWindows().Count(), 1);
+    TShowItem* view = f.ViewWindows().At(0);
     view->Button3Click();  // Edit
     view->SolutionText->setPlainText("half an edit");
-    EXPECT_THROW(f.UseStore(FileChoice(other)), Exception);
-    EXPECT_EQ(f.Choice().where, kb::KnowledgeBaseFile(dir.Path()));
-    EXPECT_EQ(f.ViewWindowCount(), 1);
+    EXPECT_THROW(f.Session().UseStore(FileChoice(other)), Exception);
+    EXPECT_EQ(f.Session().Choice().where, kb::KnowledgeBaseFile(dir.Path()));
+    EXPECT_EQ(f.ViewWindows().Count(), 1);
     view->Button2Click();  // Cancel gives the edit up
 
     // Another knowledge base: the list empties, the view windows close, the new file opens.
-    f.UseStore(FileChoice(other));
+    f.Session().UseStore(FileChoice(other));
     WaitForOpening();
-    EXPECT_EQ(f.ViewWindowCount(), 0);
+    EXPECT_EQ(f.ViewWindows().Count(), 0);
     EXPECT_EQ(f.ScoredHits().Count(), 0);
     EXPECT_TRUE(fs::exists(other));
 
@@ -144,11 +149,10 @@ TEST_F(KnowledgeBaseMenuTest, BackupsByHandAndOnceADayAtStart) {
 
     // At start, when asked for: one backup of the day beside the file, the window not waiting.
     const std::string kbFile = kb::KnowledgeBaseFile(dir.Path());
-    form.reset();
-    form = std::make_unique<TForm1>(dir.Path());
-    Menu().SetStartUpChecks(true);
+    Make(FileChoice(kbFile));
+    auto checks = std::make_unique<TStartUpChecks>(*session, form.get());
     WaitForOpening();
-    ASSERT_TRUE(WaitUntil([&] { return Menu().AutomaticBackupDone(); }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return checks->BackupDone(); }, 30000));
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(BackupFolder(kbFile)))
         names.push_back(entry.path().filename().string());
@@ -158,12 +162,12 @@ TEST_F(KnowledgeBaseMenuTest, BackupsByHandAndOnceADayAtStart) {
     // A backup that cannot be made is said, once, and the program goes on.
     fs::remove_all(BackupFolder(kbFile));
     std::ofstream(BackupFolder(kbFile)) << "in the way";
-    form.reset();
+    checks.reset();
     dialogs->shown.clear();
-    form = std::make_unique<TForm1>(dir.Path());
-    Menu().SetStartUpChecks(true);
+    Make(FileChoice(kbFile));
+    checks = std::make_unique<TStartUpChecks>(*session, form.get());
     WaitForOpening();
-    ASSERT_TRUE(WaitUntil([&] { return Menu().AutomaticBackupDone(); }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return checks->BackupDone(); }, 30000));
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_TRUE(dialogs->shown.back().text.contains("daily backup"))
         << dialogs->shown.back().text.toStdString();

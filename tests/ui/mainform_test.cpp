@@ -11,6 +11,7 @@
 #include <functional>
 #include <set>
 
+#include "core/knowledgebase.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "ui/widgets/uipanel.h"
 #include "uitest.h"
@@ -104,7 +105,7 @@ TEST_F(MainWindowTest, FirstStartCreatesTheKnowledgeBase) {
     EXPECT_TRUE(FileDB().TableExists("vectors"));
     EXPECT_TRUE(FileDB().TableExists("settings"));
     EXPECT_EQ(f.FontSize(), 10);
-    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 0);
+    EXPECT_EQ(static_cast<int>(f.Session().TEST_Engine().LiveTexts()), 0);
     EXPECT_EQ(f.ScoredHits().Count(), 0);
     EXPECT_EQ(f.palette().color(QPalette::Window), QColor(255, 251, 240));
 }
@@ -112,14 +113,14 @@ TEST_F(MainWindowTest, FirstStartCreatesTheKnowledgeBase) {
 TEST_F(MainWindowTest, AKnowledgeBaseThatCannotBeOpenedIsReportedAndNothingUsesIt) {
     // A regular file where the directory should be: the open fails even for root.
     std::ofstream(dir.File("notadir")) << "x";
-    form = std::make_unique<TForm1>(dir.File("notadir"));
+    Make(FileChoice(kb::KnowledgeBaseFile(dir.File("notadir"))));
     WaitForOpening();
     TForm1& f = *form;
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_EQ(dialogs->shown[0].title, "Pelloquin?!?! Tromsel Veru v1.0");
     EXPECT_TRUE(dialogs->shown[0].text.startsWith("Failed to open database \""));
     EXPECT_TRUE(dialogs->shown[0].text.endsWith("."));
-    EXPECT_EQ(f.Engine().LiveTexts(), 0u);
+    EXPECT_EQ(f.Session().TEST_Engine().LiveTexts(), 0u);
 
     // Typing searches nothing, saving reports instead of pretending, menus do nothing harmful.
     TypeProblem("printer");
@@ -127,6 +128,7 @@ TEST_F(MainWindowTest, AKnowledgeBaseThatCannotBeOpenedIsReportedAndNothingUsesI
     EXPECT_EQ(f.ScoredHits().Count(), 0);
     f.SolutionText->setPlainText("fix");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->Errors(), 2);
     EXPECT_EQ(f.ProblemText->toPlainText(), "printer");
     f.Larger1->trigger();

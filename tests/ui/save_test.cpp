@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "core/knowledgebase.h"
-#include "ui/widgets/qtext.h"
 #include "textsearch/locks.h"
+#include "ui/widgets/qtext.h"
 #include "uitest.h"
 
 namespace {
@@ -20,7 +20,7 @@ class THeldLock {
 public:
     explicit THeldLock(TForm1& f) {
         fthread = std::thread([this, &f] {
-            TLockGuard lock(f.Engine().DataLock(), 1000);
+            TLockGuard lock(f.Session().TEST_Engine().TEST_DataLock(), 1000);
             fheld = lock.Owns();
             fready.test_and_set();
             fready.notify_all();
@@ -46,6 +46,7 @@ TEST_F(MainWindowTest, SaveStoresTheTextsAsTypedAndEmptiesTheBoxes) {
     f.ProblemText->setPlainText("it's broken\nagain");
     f.SolutionText->setPlainText("don't panic");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->shown.size(), 0u);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
     EXPECT_TRUE(f.SolutionText->toPlainText().isEmpty());
@@ -53,18 +54,20 @@ TEST_F(MainWindowTest, SaveStoresTheTextsAsTypedAndEmptiesTheBoxes) {
     EXPECT_EQ(kb::ReadDescription(FileDB(), ID, "P"), "it's broken\r\nagain");
     EXPECT_EQ(kb::ReadDescription(FileDB(), ID, "S"), "don't panic");
     // The loaded vectors follow at once.
-    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 2);
+    EXPECT_EQ(static_cast<int>(f.Session().TEST_Engine().LiveTexts()), 2);
 
     // Blanks and line breaks alone: nothing is stored (no search could ever list it), the user is
     // told, and the texts stay. A problem without a solution is still an entry.
     f.ProblemText->setPlainText(" \n\t");
     f.Button1->click();
+    WaitForWrites(f.Session());
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_TRUE(dialogs->shown.back().text.startsWith("There is nothing to save"));
     EXPECT_EQ(f.ProblemText->toPlainText(), " \n\t");
     EXPECT_EQ(Rows(f, "textdata"), 2);
     f.ProblemText->setPlainText("printer jams");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(Rows(f, "textdata"), 4);
     EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors where vectordata=''"), "1");
 }
@@ -78,6 +81,7 @@ TEST_F(MainWindowTest, TextsCrossTheBoxesWithoutLosingACharacter) {
     f.ProblemText->setPlainText(western);
     f.SolutionText->setPlainText(any);
     f.Button1->click();
+    WaitForWrites(f.Session());
     const std::string problem = kb::ReadDescription(FileDB(), LastSavedID(), "P");
     const std::string solution = kb::ReadDescription(FileDB(), LastSavedID(), "S");
     EXPECT_EQ(problem, "caf\xE9 \x80 \x93quoted\x94\r\nline");
@@ -112,6 +116,7 @@ TEST_F(MainWindowTest, CloseQuestionKeepsSavesOrDiscards) {
         f.SolutionText->setPlainText("only a solution");
         dialogs->answers = {QMessageBox::Yes};
         f.close();
+        WaitForWrites();
         EXPECT_FALSE(f.isVisible());
     }
     TForm1& f = Open();
@@ -122,7 +127,7 @@ TEST_F(MainWindowTest, CloseQuestionKeepsSavesOrDiscards) {
 
 TEST_F(MainWindowTest, ASaveThatCannotTakeTheLockKeepsTheTextsAndSaysSo) {
     TForm1& f = Open();
-    f.Engine().SetWriteTimeout(200);
+    f.Session().TEST_Engine().TEST_SetWriteTimeout(200);
     f.show();
     f.ProblemText->setPlainText("printer jams");
     f.SolutionText->setPlainText("clean it");
@@ -130,6 +135,7 @@ TEST_F(MainWindowTest, ASaveThatCannotTakeTheLockKeepsTheTextsAndSaysSo) {
         THeldLock held(f);
         ASSERT_TRUE(held.Held());
         f.Button1->click();
+        WaitForWrites(f.Session());
         ASSERT_EQ(dialogs->Errors(), 1);
         EXPECT_TRUE(dialogs->shown.back().text.contains("not saved"));
         EXPECT_EQ(f.ProblemText->toPlainText(), "printer jams");
@@ -138,12 +144,14 @@ TEST_F(MainWindowTest, ASaveThatCannotTakeTheLockKeepsTheTextsAndSaysSo) {
         // Yes to the close question while busy: the window stays, texts and all.
         dialogs->answers = {QMessageBox::Yes};
         f.close();
+        WaitForWrites();
         EXPECT_TRUE(f.isVisible());
         EXPECT_EQ(dialogs->Errors(), 2);
         EXPECT_EQ(f.ProblemText->toPlainText(), "printer jams");
     }
     EXPECT_EQ(Rows(f, "textdata"), 0);
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(Rows(f, "textdata"), 2);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
 }
@@ -153,6 +161,7 @@ TEST_F(MainWindowTest, AFailingStatementLeavesNoHalfEntryAndNoHeldLock) {
     FileDB().ExecSQL("drop table vectors");  // behind the program's back
     f.ProblemText->setPlainText("printer jams");
     f.Button1->click();
+    WaitForWrites(f.Session());
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_TRUE(dialogs->shown.back().text.startsWith("The entry was not saved."));
     EXPECT_EQ(f.ProblemText->toPlainText(), "printer jams");
@@ -160,7 +169,7 @@ TEST_F(MainWindowTest, AFailingStatementLeavesNoHalfEntryAndNoHeldLock) {
     // Neither the lock nor the hourglass stayed behind (a search of the typed text may hold
     // the lock for a moment, hence a wait longer than any pass).
     std::thread other([&] {
-        TLockGuard lock(f.Engine().DataLock(), 3000);
+        TLockGuard lock(f.Session().TEST_Engine().TEST_DataLock(), 3000);
         EXPECT_TRUE(lock.Owns());
     });
     other.join();
@@ -172,19 +181,21 @@ TEST_F(MainWindowTest, DeleteRemovesTheEntryEverywhere) {
     f.ProblemText->setPlainText("scanner offline");
     f.SolutionText->setPlainText("replug the scanner");
     f.Button1->click();
+    WaitForWrites(f.Session());
     const std::string gone = LastSavedID();
     f.ProblemText->setPlainText("scanner noisy");
     f.Button1->click();
-    f.DeleteEntry(gone);
+    WaitForWrites(f.Session());
+    DeleteNow(f.Session(), gone);
     EXPECT_EQ(FileDB().GetTableString("select count(*) from textdata where ID='" + gone + "'"),
               "0");
     EXPECT_EQ(FileDB().GetTableString("select count(*) from vectors where ID='" + gone + "'"), "0");
-    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 2);
+    EXPECT_EQ(static_cast<int>(f.Session().TEST_Engine().LiveTexts()), 2);
 
     // A delete that cannot take the lock deletes nothing and raises.
-    f.Engine().SetWriteTimeout(100);
+    f.Session().TEST_Engine().TEST_SetWriteTimeout(100);
     THeldLock held(f);
-    EXPECT_THROW(f.DeleteEntry(LastSavedID()), Exception);
+    EXPECT_THROW(DeleteNow(f.Session(), LastSavedID()), Exception);
     EXPECT_EQ(Rows(f, "textdata"), 2);
 }
 

@@ -60,7 +60,7 @@ TEST_F(SearchTest, BlankTextStartsNoSearchAndKeepsTheHits) {
 TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     TForm1& f = OpenWith({{"printer jams", "x"}, {"scanner jams", "y"}, {"scanner offline", "z"}});
     std::atomic<bool> hold{false}, held{false};
-    f.Engine().fpassRunningHook = [&] {
+    f.Session().TEST_Engine().TEST_passRunningHook = [&] {
         if (!hold) return;
         held = true;
         while (hold)
@@ -72,10 +72,10 @@ TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     // Every keystroke now meets a running pass; only the newest text is searched after it.
     f.ProblemText->selectAll();
     TypeProblem("scanner offline");
-    const int before = f.Engine().PassesRun();
+    const int before = f.Session().TEST_Engine().PassesRun();
     hold = false;
     WaitForSearches();
-    EXPECT_EQ(f.Engine().PassesRun(), before + 2);
+    EXPECT_EQ(f.Session().TEST_Engine().PassesRun(), before + 2);
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"scanner offline...", "scanner jams..."}));
 }
 
@@ -87,10 +87,11 @@ TEST_F(SearchTest, SavedEntriesAreFoundAtOnceAndDeletedOnesNoMore) {
     f.ProblemText->setPlainText("printer out of toner");
     f.SolutionText->setPlainText("order toner");
     f.Button1->click();
+    WaitForWrites(f.Session());
     TypeProblem("toner");
     WaitForSearches();
     ASSERT_EQ(f.ScoredHits().Count(), 2);
-    f.DeleteEntry(LastSavedID());
+    DeleteNow(f.Session(), LastSavedID());
     f.Requery();
     WaitForSearches();
     EXPECT_EQ(f.ScoredHits().Count(), 0);
@@ -122,9 +123,10 @@ TEST_F(SearchTest, DamagedRowsAreSkippedAndTheRestStillListed) {
     WaitForSearches();
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer fixed..."}));
     // The worker is not stuck holding the lock either: a save goes through at once.
-    f.Engine().SetWriteTimeout(500);
+    f.Session().TEST_Engine().TEST_SetWriteTimeout(500);
     f.ProblemText->setPlainText("printer again");
     f.Button1->click();
+    WaitForWrites(f.Session());
     EXPECT_EQ(dialogs->Errors(), 0);
 }
 

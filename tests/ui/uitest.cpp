@@ -45,6 +45,23 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     return done();
 }
 
+void WaitForWrites(TSession& session) {
+    ASSERT_TRUE(WaitUntil([&] { return session.Working() == 0; }, 60000));
+}
+
+void DeleteNow(TSession& session, const std::string& ID) {
+    std::exception_ptr failure;
+    bool done = false;
+    QObject receiver;
+    session.Delete(&receiver, ID, [&](std::exception_ptr f) {
+        failure = NotDeleted(f);
+        done = true;
+    });
+    WaitUntil([&] { return done; }, 60000);
+    if (!done) throw Exception("the delete did not report");
+    if (failure) std::rethrow_exception(failure);
+}
+
 void MainWindowTest::SetUp() {
     TestApplication();
     gcurrentDir = dir.Path();
@@ -54,21 +71,32 @@ void MainWindowTest::SetUp() {
 }
 
 void MainWindowTest::TearDown() {
-    form.reset();
+    Close();
     gfileDB.reset();
     SetDialogs(nullptr);
     dialogs = nullptr;
 }
 
 TForm1& MainWindowTest::Open() {
-    form.reset();
-    form = std::make_unique<TForm1>(dir.Path());
+    Make(FileChoice(kb::KnowledgeBaseFile(dir.Path())));
     WaitForOpening();
     return *form;
 }
 
+TForm1& MainWindowTest::Make(const TStoreChoice& choice) {
+    Close();
+    session = std::make_unique<TSession>(choice);
+    form = std::make_unique<TForm1>(*session);
+    return *form;
+}
+
+void MainWindowTest::Close() {
+    form.reset();
+    session.reset();
+}
+
 void MainWindowTest::WaitForOpening() {
-    ASSERT_TRUE(WaitUntil([&] { return form->Opened(); }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return session->Opened(); }, 30000));
 }
 
 void MainWindowTest::TypeProblem(const QString& text) {
@@ -82,6 +110,9 @@ void MainWindowTest::TypeProblem(const QString& text) {
 void MainWindowTest::WaitForSearches() {
     // The worker idle, and every pass it handed over shown.
     ASSERT_TRUE(WaitUntil(
-        [&] { return form->Engine().Idle() && form->PassesShown() == form->Engine().PassesRun(); },
+        [&] {
+            return session->TEST_Engine().Idle() &&
+                   form->PassesShown() == session->TEST_Engine().PassesRun();
+        },
         30000));
 }

@@ -15,11 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "ui/application.h"
-#include "ui/widgets/dialogs.h"
-#include "ui/mainform.h"
 #include "sqlite/sqlitedb.h"
 #include "tempdir.h"
+#include "ui/application.h"
+#include "ui/mainform.h"
+#include "ui/session.h"
+#include "ui/widgets/dialogs.h"
 
 // Message boxes answered from a script; every box asked or shown is recorded.
 class TScriptedDialogs : public TDialogs {
@@ -100,22 +101,34 @@ QApplication& TestApplication();
 
 // Processes events until done() holds or timeoutMs passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// Processes events until every read and write asked of session has reported.
+void WaitForWrites(TSession& session);
+// Deletes entry ID as a view window's Delete does, once the session has; raises what it raised.
+void DeleteNow(TSession& session, const std::string& ID);
 
 class MainWindowTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // A main window on the knowledge base in dir (the previous one, if any, closed first).
+    // A session on the knowledge base in dir and a main window over it (the previous ones, if
+    // any, closed first); Open waits for the opening, Make does not.
     TForm1& Open();
+    TForm1& Make(const TStoreChoice& choice);
+    // Closes the window, then its session.
+    void Close();
     // Types text into the problem box as a user would, one character at a time.
     void TypeProblem(const QString& text);
     // Waits until the main window has heard how opening its knowledge base went.
     void WaitForOpening();
     // Waits until the worker is idle and every pass has been shown.
     void WaitForSearches();
+    // Waits until every read and write asked for has reported.
+    void WaitForWrites() { ::WaitForWrites(*session); }
+    void WaitForWrites(TSession& other) { ::WaitForWrites(other); }
 
     TTempDir dir;
     TScriptedDialogs* dialogs = nullptr;
+    std::unique_ptr<TSession> session;
     std::unique_ptr<TForm1> form;
 };

@@ -6,11 +6,12 @@
 #include <QTest>
 
 #include "core/knowledgebase.h"
-#include "ui/widgets/qtext.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
-#include "uitest.h"
 #include "ui/viewform.h"
+#include "ui/viewwindows.h"
+#include "ui/widgets/qtext.h"
+#include "uitest.h"
 
 namespace {
 
@@ -47,8 +48,10 @@ protected:
         return {};
     }
     void MoveTo(QPoint p) { QTest::mouseMove(form->Results, p); }
+    // A click; an entry it opens has arrived once it returns.
     void ClickAt(QPoint p, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseClick(form->Results, button, Qt::NoModifier, p);
+        WaitForWrites();
     }
     Qt::CursorShape Cursor() const {
         return QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape()
@@ -89,40 +92,40 @@ TEST_F(ViewWindowTest, AClickOnACaptionOpensTheEntryOnceForBothItsTexts) {
     ASSERT_EQ(f.ScoredHits().Count(), 2);
     ClickAt(CaptionOf(0) + QPoint(0, 30), Qt::LeftButton);  // between captions: the excerpt line
     ClickAt(QPoint(300, 400));                              // empty space
-    EXPECT_TRUE(f.ViewWindowCount() == 0);
+    EXPECT_TRUE(f.ViewWindows().Count() == 0);
 
     ClickAt(CaptionOf(0), Qt::RightButton);  // any button
-    ASSERT_EQ(f.ViewWindowCount(), 1);
-    TShowItem* window = f.ViewWindowAt(0);
+    ASSERT_EQ(f.ViewWindows().Count(), 1);
+    TShowItem* window = f.ViewWindows().At(0);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), "Pelloquin: View Problem/Solution");
     EXPECT_EQ(window->ProblemText->toPlainText(), "printer jams");
     EXPECT_EQ(window->SolutionText->toPlainText(), "printer rollers cleaned");
     EXPECT_TRUE(window->ProblemText->isReadOnly());
     ClickAt(CaptionOf(1));
-    EXPECT_EQ(f.ViewWindowCount(), 1);  // the other text of the same entry: the same window
-    EXPECT_EQ(f.ViewWindowAt(0), window);
+    EXPECT_EQ(f.ViewWindows().Count(), 1);  // the other text of the same entry: the same window
+    EXPECT_EQ(f.ViewWindows().At(0), window);
 }
 
 TEST_F(ViewWindowTest, CloseForgetsTheWindowTitleBarCloseKeepsIt) {
     TForm1& f = OpenWith({{"printer jams", "clean the rollers"}});
     Search("printer");
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.ViewWindowCount(), 1);
-    TShowItem* first = f.ViewWindowAt(0);
+    ASSERT_EQ(f.ViewWindows().Count(), 1);
+    TShowItem* first = f.ViewWindows().At(0);
     first->close();  // the title bar's close: hidden, still listed, texts kept
     EXPECT_FALSE(first->isVisible());
     FileDB().ExecSQL("update textdata set description='changed' where texttype='P'");
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.ViewWindowCount(), 1);
-    EXPECT_EQ(f.ViewWindowAt(0), first);
+    ASSERT_EQ(f.ViewWindows().Count(), 1);
+    EXPECT_EQ(f.ViewWindows().At(0), first);
     EXPECT_EQ(first->ProblemText->toPlainText(), "printer jams");  // not read again
 
     first->Button2->click();  // Close: dropped from the list and released
-    EXPECT_TRUE(f.ViewWindowCount() == 0);
+    EXPECT_TRUE(f.ViewWindows().Count() == 0);
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.ViewWindowCount(), 1);
-    EXPECT_EQ(f.ViewWindowAt(0)->ProblemText->toPlainText(), "changed");  // read afresh
+    ASSERT_EQ(f.ViewWindows().Count(), 1);
+    EXPECT_EQ(f.ViewWindows().At(0)->ProblemText->toPlainText(), "changed");  // read afresh
 }
 
 TEST_F(ViewWindowTest, DeleteAsksAndRemovesTheEntryFromTheList) {
@@ -130,22 +133,24 @@ TEST_F(ViewWindowTest, DeleteAsksAndRemovesTheEntryFromTheList) {
     Search("printer");
     ASSERT_EQ(f.ScoredHits().Count(), 2);
     ClickAt(CaptionOf(0));
-    ASSERT_EQ(f.ViewWindowCount(), 1);
-    TShowItem* window = f.ViewWindowAt(0);
+    ASSERT_EQ(f.ViewWindows().Count(), 1);
+    TShowItem* window = f.ViewWindows().At(0);
     const std::string ID = window->EntryID();
 
     dialogs->answers = {QMessageBox::No};
     window->Button1->click();
+    WaitForWrites();
     EXPECT_EQ(dialogs->shown.back().title, "Confirm");
     EXPECT_EQ(dialogs->shown.back().text, "Delete this Problem/Solution?");
     EXPECT_EQ(dialogs->shown.back().buttons, QMessageBox::Yes | QMessageBox::No);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(f.ViewWindowCount(), 1);
-    EXPECT_EQ(static_cast<int>(f.Engine().LiveTexts()), 4);
+    EXPECT_EQ(f.ViewWindows().Count(), 1);
+    EXPECT_EQ(static_cast<int>(f.Session().TEST_Engine().LiveTexts()), 4);
 
     dialogs->answers = {QMessageBox::Yes};
     window->Button1->click();
-    EXPECT_TRUE(f.ViewWindowCount() == 0);
+    WaitForWrites();
+    EXPECT_TRUE(f.ViewWindows().Count() == 0);
     WaitForSearches();
     ASSERT_EQ(f.ScoredHits().Count(), 1);
     EXPECT_NE(f.ScoredHits().Items(0)->data->ID, ID);
@@ -182,9 +187,9 @@ TEST_F(ViewWindowTest, AnEntryGoneSinceTheListWasDrawnOpensNothing) {
     ClickAt(caption);
     EXPECT_EQ(dialogs->Errors(), 1);
     EXPECT_EQ(dialogs->shown.back().text, "This entry has been deleted.");
-    EXPECT_TRUE(f.ViewWindowCount() == 0);
+    EXPECT_TRUE(f.ViewWindows().Count() == 0);
     ClickAt(caption);
-    EXPECT_TRUE(f.ViewWindowCount() == 0);  // no empty window either
+    EXPECT_TRUE(f.ViewWindows().Count() == 0);  // no empty window either
 }
 
 // A list of thousands stays in reach: a line a step, a page a click in the track, three lines a
@@ -257,18 +262,20 @@ TEST_F(ViewWindowTest, EveryHitIsInReachOfTheKeyboard) {
     QTest::keyClick(f.Results, Qt::Key_Down);
     QTest::keyClick(f.Results, Qt::Key_Down);
     QTest::keyClick(f.Results, Qt::Key_Return);
-    TShowItem* window = f.ViewWindowOf(third);
+    WaitForWrites();
+    TShowItem* window = f.ViewWindows().Find(third);
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_Escape);
-    EXPECT_EQ(f.ViewWindowCount(), 0);
+    EXPECT_EQ(f.ViewWindows().Count(), 0);
     f.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     f.Results->setFocus();
     QTest::keyClick(f.Results, Qt::Key_Escape);
     EXPECT_EQ(QApplication::focusWidget(), f.ProblemText);
     QTest::keyClick(f.ProblemText, Qt::Key_S, Qt::ControlModifier);
+    WaitForWrites();
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_TRUE(f.ProblemText->toPlainText().isEmpty());
     EXPECT_EQ(kb::ReadDescription(FileDB(), LastSavedID(), "P"), "printer\t");
@@ -283,12 +290,13 @@ TEST_F(ViewWindowTest, EditReplacesTheTextsUnderTheSameEntry) {
         FileDB().GetTableString("select created from textdata where ID='" + ids[0] + "'");
     Search("printer jams");
     ClickAt(CaptionOf(0));
-    TShowItem* window = f.ViewWindowOf(ids[0]);
+    TShowItem* window = f.ViewWindows().Find(ids[0]);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->Button3->text(), "Edit");
     EXPECT_TRUE(window->ProblemText->isReadOnly());
 
     window->Button3->click();
+    WaitForWrites();
     EXPECT_EQ(window->Button3->text(), "Save");
     EXPECT_FALSE(window->ProblemText->isReadOnly());
     window->ProblemText->setPlainText("printer jams on \u00e9nvelopes, it's \u017c");
@@ -297,9 +305,11 @@ TEST_F(ViewWindowTest, EditReplacesTheTextsUnderTheSameEntry) {
     EXPECT_TRUE(window->ProblemText->isReadOnly());
 
     window->Button3->click();
+    WaitForWrites();
     const QString edited = QString::fromUtf8("scanner jams on \u00e9nvelopes, it's \u017c");
     window->ProblemText->setPlainText(edited);
     window->Button3->click();  // Save
+    WaitForWrites();
     EXPECT_EQ(dialogs->Errors(), 0);
     EXPECT_EQ(window->Button3->text(), "Edit");
     const std::string stored = FromEditorText(edited);
@@ -319,6 +329,7 @@ TEST_F(ViewWindowTest, EditReplacesTheTextsUnderTheSameEntry) {
 
     // Unsaved edits: closing asks; Cancel keeps the window, No drops the edits.
     window->Button3->click();
+    WaitForWrites();
     window->SolutionText->setPlainText("changed");
     dialogs->answers = {QMessageBox::Cancel, QMessageBox::No};
     window->close();

@@ -50,3 +50,10 @@ QString ToEditorText(std::string_view bytes) {
     }
     return FromUtf8(plain);
 }
+
+bool IsBlankText(std::string_view bytes) {
+    for (char c : bytes) {
+        if (static_cast<unsigned char>(c) > 32) return false;
+    }
+    return true;
+}

@@ -16,3 +16,6 @@ std::string FromQString(const QString& text);
 std::string FromEditorText(const QString& text);
 // A stored text for a multi-line text box: CR LF and lone CR become line breaks.
 QString ToEditorText(std::string_view bytes);
+
+// A text (stored form) of blanks and control characters alone, which no search could list.
+bool IsBlankText(std::string_view bytes);
