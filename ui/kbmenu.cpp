@@ -171,12 +171,12 @@ void TKnowledgeBaseMenu::StartAutomaticBackup(const std::string& file) {
 void TKnowledgeBaseMenu::AutomaticBackupEnded(const TBackupResult& result) {
     fbackupDone = true;
     if (result.status != TBackupResult::TStatus::Failed) return;
-    Dialogs().ShowError(
-        &fform, kApplicationTitle,
-        QStringLiteral("The daily backup of the knowledge base could not be made: %1\n\nThe "
-                       "knowledge base itself is unchanged. Knowledge base > Back up now... "
-                       "makes a copy elsewhere.")
-            .arg(QString::fromStdString(result.message)));
+    // The message says what failed and that the knowledge base is unchanged; only the way out
+    // is added.
+    Dialogs().ShowError(&fform, kApplicationTitle,
+                        QStringLiteral("%1\n\nKnowledge base > Back up now... makes a copy "
+                                       "elsewhere.")
+                            .arg(QString::fromStdString(result.message)));
 }
 
 void TKnowledgeBaseMenu::BackUp1Click() {
