@@ -102,6 +102,16 @@ void MakeCopy(const std::string& kbFile, const std::string& outPath) {
     }
 }
 
+// Whether a backup opens as a knowledge base that passes SQLite's integrity check.
+bool IsSoundCopy(const std::string& copy) {
+    try {
+        TSQLiteDatabase DB(copy, TOpenMode::ReadOnly);
+        return kb::IsKnowledgeBase(DB) && DB.GetTableString("PRAGMA integrity_check") == "ok";
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 // Temporary copies left by programs that stopped while making them.
 void RemoveStaleCopies(const std::string& folder, const std::string& prefix) {
     std::error_code error;
@@ -187,10 +197,16 @@ TBackupResult RunAutomaticBackup(const std::string& kbFile,
         fs::create_directories(folder);
         std::vector<sys_days> dates;
         for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-            if (const auto date = BackupDate(kbFile, entry.path().filename().string())) {
-                if (*date == sys_days(today)) return result;  // not due
-                dates.push_back(*date);
+            const auto date = BackupDate(kbFile, entry.path().filename().string());
+            // A copy dated after today was made under a wrong clock: it is neither counted among
+            // the newest nor ever removed by the rotation.
+            if (!date || *date > sys_days(today)) continue;
+            // Today's copy makes the backup not due, unless it is damaged: then it is made anew.
+            if (*date == sys_days(today)) {
+                if (IsSoundCopy(entry.path().string())) return result;
+                continue;
             }
+            dates.push_back(*date);
         }
         RemoveStaleCopies(folder, fs::path(kbFile).stem().string() + "-");
         result.file = (fs::path(folder) / BackupName(kbFile, today)).string();

@@ -8,9 +8,11 @@
 //
 // Automatic backups go to the folder "backups" beside the file, one a day at most, named by the
 // local date: pelloquin-2026-12-08.dat for pelloquin.dat. At start the program runs
-// RunAutomaticBackup on a thread of its own; it makes a backup when none carries today's date, and
-// then removes those that the rotation (BackupsToKeep) no longer keeps: the seven newest, and one
-// a week for four weeks before them. Files in that folder of any other name are never touched.
+// RunAutomaticBackup on a thread of its own; it makes a backup when none carries today's date (or
+// when that one fails SQLite's integrity check, which it then replaces), and then removes those
+// that the rotation (BackupsToKeep) no longer keeps: the seven newest, and one a week for four
+// weeks before them. Backups dated after today (made under a wrong clock) are left out of the
+// rotation and never removed. Files in that folder of any other name are never touched.
 //
 // Thread safety: the functions use only their arguments and the files they name; two programs
 // backing up at once each make a whole copy, and the later one keeps the name.

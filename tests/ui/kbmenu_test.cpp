@@ -171,6 +171,9 @@ TEST_F(KnowledgeBaseMenuTest, BackupsByHandAndOnceADayAtStart) {
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_TRUE(dialogs->shown.back().text.contains("daily backup"))
         << dialogs->shown.back().text.toStdString();
+    // Each of its sentences once.
+    EXPECT_EQ(dialogs->shown.back().text.count("could not be made"), 1);
+    EXPECT_EQ(dialogs->shown.back().text.count("unchanged"), 1);
 }
 
 }  // namespace
