@@ -8,22 +8,14 @@
 #include <filesystem>
 #include <sstream>
 
+#include "choicetest.h"
 #include "core/store/pgstore.h"
 #include "core/store/sqlitestore.h"
 #include "kbtool/kbtool.h"
-#include "tempdir.h"
 
 namespace {
 
-class StoreChoiceTest : public testing::Test {
-protected:
-    void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
-        unsetenv("PELLOQUIN_DATABASE");
-    }
-    void TearDown() override { unsetenv("PELLOQUIN_DATABASE"); }
-    TTempDir dir;
-};
+using StoreChoiceTest = TChoiceTest;
 
 TEST_F(StoreChoiceTest, ATextNamesTheServerOnlyAsAConnectionStringOrURI) {
     using K = TStoreChoice::TKind;
