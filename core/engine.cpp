@@ -227,7 +227,7 @@ bool TKnowledgeEngine::RunPass(const TQuery& query) {
         } catch (const std::exception&) {
             // Searching goes on over what is loaded; the next pass tries again.
         }
-        if (fpassRunningHook) fpassRunningHook();
+        if (TEST_passRunningHook) TEST_passRunningHook();
         const auto start = std::chrono::steady_clock::now();
         if (findex->Ranking() == TRanking::BestMatch) {
             pass = findex->SearchBest(query.text, query.caretAtEnd);

@@ -102,7 +102,7 @@ public:
     bool Export(TExportFormat format, std::ostream& out, const TProgress& progress = {});
 
     // How long writes wait for the data lock (tests shorten it).
-    void SetWriteTimeout(int ms) { fwriteTimeout = ms; }
+    void TEST_SetWriteTimeout(int ms) { fwriteTimeout = ms; }
     // True when nothing is queued or running on the worker.
     bool Idle() const { return fpending.load() == 0; }
     // Passes handed to passReady so far.
@@ -116,9 +116,9 @@ public:
     TKnowledgeStore& Store() { return *fstore; }
 
     // The lock that guards the store and the index (tests hold it to stand for a long pass).
-    TMutexLock& DataLock() { return fdataLock; }
+    TMutexLock& TEST_DataLock() { return fdataLock; }
     // Called on the worker inside each pass, holding the data lock (tests hold a pass open).
-    std::function<void()> fpassRunningHook;
+    std::function<void()> TEST_passRunningHook;
 
 private:
     struct TOpenItem;

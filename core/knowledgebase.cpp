@@ -246,6 +246,16 @@ bool IsKnowledgeBase(TSQLiteDatabase& DB) {
     return DB.TableExists("textdata") && DB.TableExists("vectors");
 }
 
+std::vector<std::string> GeneratedColumns(TSQLiteDatabase& DB, const std::string& table) {
+    std::vector<std::string> generated;
+    const auto columns = DB.GetTable("PRAGMA table_xinfo(" + table + ")");
+    for (bool more = columns->MoveFirst(); more && !columns->Eof(); columns->Next()) {
+        // hidden: 2 and 3 are generated columns, virtual and stored.
+        if (columns->FieldAsInteger(6) >= 2) generated.push_back(columns->FieldAsString(1));
+    }
+    return generated;
+}
+
 namespace {
 
 // Both texts beside each problem text, by the key's index; the solution's own created value.

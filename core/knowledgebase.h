@@ -5,15 +5,16 @@
 // that write entries. It holds no state: callers own the open TSQLiteDatabase.
 //
 // Thread safety: the functions use only their arguments (the place: the environment and the
-// file system). Writes are made by the user-interface thread while it holds the work queue's
-// lock, so that a search pass never walks vectors that are being replaced; reads may run on
-// either thread (the connection is serialized).
+// file system). The program writes through the file's store (sqlitestore.h) while the engine's
+// data lock is held, so that a search pass never walks vectors that are being replaced; reads
+// may run on any thread (the connection is serialized).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/store/knowledgestore.h"
 #include "port/guid.h"
@@ -110,6 +111,9 @@ std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::strin
 // Whether the open file holds the tables of entries (textdata and vectors); settings, which the
 // program makes when it is missing, is not asked for.
 bool IsKnowledgeBase(TSQLiteDatabase& DB);
+// The generated columns of a table (the program makes none; a file from elsewhere may compute
+// any value there when it is read).
+std::vector<std::string> GeneratedColumns(TSQLiteDatabase& DB, const std::string& table);
 
 // A file that exists but holds no knowledge base.
 class ENotAKnowledgeBase : public Exception {

@@ -257,6 +257,14 @@ bool IsValidUtf8(std::string_view text) {
     return CheckUtf8(text) == TStep::kChar;
 }
 
+long Utf8Characters(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos || !IsValidUtf8(text)) return -1;
+    long count = 0;
+    for (char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    return count;
+}
+
 std::string HitTitleUtf8(std::string_view stored) {
     return std::string(TShownPart(stored).Title()) += "...";
 }

@@ -33,6 +33,9 @@ std::string StoredFromUtf8(std::string_view utf8);
 std::string Utf8FromStored(std::string_view stored);
 // Whether a stored text is in the UTF-8 form (begins with the mark, valid UTF-8 after it).
 bool IsMarkedUtf8(std::string_view stored);
+// The characters of a text as a server's text column counts them, or -1 when the column cannot
+// hold it (not valid UTF-8, or a NUL inside).
+long Utf8Characters(std::string_view text);
 // A value that is no user's text (an entry ID, a created value) as UTF-8: as it is when it is
 // UTF-8 already, as this program writes them, and read as Windows-1252 otherwise.
 std::string LabelUtf8(std::string_view value);

@@ -21,6 +21,28 @@ struct TRows {
     std::vector<std::pair<bool, std::string>> others;  // (in textdata, type) of other types
 };
 
+// The program makes no triggers, views or generated columns: any there came from elsewhere, and
+// would act (or read) unseen on every save.
+void CheckSchema(TSQLiteDatabase& DB, std::vector<std::string>& findings) {
+    const auto objects = DB.GetTable(
+        "select type,name,tbl_name from sqlite_master where type in ('trigger','view') "
+        "order by type,name");
+    for (bool more = objects->MoveFirst(); more && !objects->Eof(); objects->Next()) {
+        std::string finding = "schema: a " + objects->FieldAsString(0) + " " +
+                              OutputField(LabelUtf8(objects->FieldAsString(1)));
+        if (objects->FieldAsString(0) == "trigger") {
+            finding += " on " + OutputField(LabelUtf8(objects->FieldAsString(2)));
+        }
+        findings.push_back(finding);
+    }
+    for (const char* table : {"textdata", "vectors", "settings"}) {
+        for (const std::string& column : kb::GeneratedColumns(DB, table)) {
+            findings.push_back("schema: a generated column " + OutputField(LabelUtf8(column)) +
+                               " in " + table);
+        }
+    }
+}
+
 void CheckSettings(TSQLiteDatabase& DB, std::vector<std::string>& findings) {
     if (!DB.TableExists("settings")) {
         findings.push_back("settings: the table is missing");
@@ -152,6 +174,7 @@ std::vector<std::string> CheckKnowledgeBase(TSQLiteDatabase& DB) {
             findings.push_back("integrity: " + OutputField(integrity->FieldAsString(0)));
         }
     }
+    CheckSchema(DB, findings);
     CheckSettings(DB, findings);
     CheckRows(DB, findings);
     CheckVectors(DB, findings);

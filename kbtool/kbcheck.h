@@ -2,6 +2,7 @@
 // over or show wrongly, one finding per line, in a fixed order.
 //
 //   integrity: ...         SQLite's integrity check did not say ok
+//   schema: ...            a trigger, a view, or a generated column in one of the tables
 //   settings: ...          the settings table or its FONTSIZE row is missing or not a number
 //   entry ID: ...          an entry (an ID with a text) lacks one of its four rows (problem and
 //                          solution text, problem and solution vector), holds one twice, or has

@@ -1,3 +1,4 @@
+#include "core/store/storechoice.h"
 #include "kbtool/kbserver.h"
 
 #include <chrono>
@@ -23,7 +24,7 @@ void AddTermsOf(std::string_view vector, std::unordered_set<std::string>& terms)
 }
 
 TServerLook::TServerLook(const std::string& conninfo) {
-    const std::string location = ConninfoWithoutPassword(conninfo);
+    const std::string location = WithoutPasswords(conninfo);
     try {
         fconn = TPgConnection::Connect(conninfo, kConnectTimeout);
         // As a file is known by its tables: what the store reads must be there.
@@ -35,7 +36,8 @@ TServerLook::TServerLook(const std::string& conninfo) {
                              "the server)");
         }
     } catch (const EPgException& e) {
-        throw EToolUsage("cannot connect to the office server " + location + ": " + e.what());
+        throw EToolUsage("cannot connect to the office server " + location + ": " +
+                         WithoutPasswords(e.what(), conninfo));
     }
 }
 

@@ -1,7 +1,6 @@
 #include "kbtool/kbtool.h"
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 #include <unordered_set>
@@ -9,6 +8,7 @@
 #include "core/transfer/backup.h"
 #include "core/transfer/entryexport.h"
 #include "core/transfer/entryimport.h"
+#include "core/transfer/targetfile.h"
 #include "kbtool/kbcheck.h"
 #include "kbtool/kbserver.h"
 #include "core/knowledgebase.h"
@@ -59,6 +59,12 @@ std::string OneArgument(const TToolOptions& options, std::string_view what) {
         throw EBadArguments(options.command + " takes one argument: " + std::string(what));
     }
     return options.arguments[0];
+}
+
+// The file of a file choice, the default one for "" (its folder not made).
+std::string FileOf(const TStoreChoice& choice) {
+    return choice.where.empty() ? kb::KnowledgeBaseFile(kb::KnowledgeBaseDirectory())
+                                : choice.where;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -144,34 +150,12 @@ int Export(const TToolOptions& options, const TStoreChoice& choice, std::ostream
         if (!format) throw EBadArguments("there is no export format " + name);
     }
     if (!format) throw EBadArguments("export needs --format csv, json or md");
-    if (!choice.IsServer()) {
-        const std::string kbFile = KnowledgeBaseFileOf(choice);
-        if (path && SameFile(*path, kbFile)) {
-            throw EBadArguments("the export would overwrite the knowledge base");
-        }
-    }
+    const std::string kbFile = choice.IsServer() ? std::string() : KnowledgeBaseFileOf(choice);
     const auto store = MakeStore(choice, TOpenMode::ReadOnly);
-    if (!path) {
-        if (!ExportEntries(*store, *format, out, ProgressOf(interrupted))) {
-            throw Exception("the export was cancelled");
-        }
-        return kExitOk;
-    }
-    bool whole = false;
-    try {
-        std::ofstream file(*path, std::ios::binary | std::ios::trunc);
-        if (!file) throw Exception("cannot write " + *path);
-        whole = ExportEntries(*store, *format, file, ProgressOf(interrupted));
-        file.close();
-        if (whole && !file) throw Exception("cannot write " + *path);
-    } catch (...) {
-        std::error_code ignored;
-        fs::remove(*path, ignored);
-        throw;
-    }
-    if (!whole) {
-        std::error_code ignored;
-        fs::remove(*path, ignored);
+    auto write = [&](std::ostream& to) {
+        return ExportEntries(*store, *format, to, ProgressOf(interrupted));
+    };
+    if (!(path ? ExportToFile(*path, kbFile, write) : write(out))) {
         throw Exception("the export was cancelled");
     }
     return kExitOk;
@@ -180,7 +164,12 @@ int Export(const TToolOptions& options, const TStoreChoice& choice, std::ostream
 int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out,
            std::ostream& err, const std::function<bool()>& interrupted) {
     const std::string path = OneArgument(options, "the file to import");
-    if (!choice.IsServer() && SameFile(path, KnowledgeBaseFileOf(choice))) {
+    // A file that is not there yet is made as the program makes it at its first start, once the
+    // file to import is known to be one.
+    std::error_code error;
+    const bool newFile =
+        !choice.IsServer() && !fs::exists(fs::symlink_status(FileOf(choice), error));
+    if (!choice.IsServer() && !newFile && SameFile(path, KnowledgeBaseFileOf(choice))) {
         throw EBadArguments("a knowledge base cannot import itself");
     }
     std::unique_ptr<TEntrySource> source;
@@ -191,6 +180,7 @@ int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream
     } catch (const EImportFile& e) {
         throw EToolUsage(e.what());
     }
+    if (newFile) TSQLiteStore(ChoiceFile(choice), TOpenMode::Create).Open();
     const auto store = MakeStore(choice, TOpenMode::Existing);
     const TImportSummary summary = store->ImportEntries(*source, ProgressOf(interrupted), nullptr);
     if (summary.cancelled) throw Exception("the import was cancelled; nothing was imported");
@@ -208,9 +198,7 @@ int Import(const TToolOptions& options, const TStoreChoice& choice, std::ostream
 int Backup(const TToolOptions& options, const TStoreChoice& choice) {
     const std::string path = OneArgument(options, "the file to write the copy to");
     RequireFile(options, choice);
-    const std::string kbFile = KnowledgeBaseFileOf(choice);
-    if (SameFile(path, kbFile)) throw EBadArguments("the copy would overwrite the knowledge base");
-    BackUpNow(kbFile, path);
+    BackUpNow(KnowledgeBaseFileOf(choice), path);
     return kExitOk;
 }
 
@@ -316,8 +304,7 @@ TStoreChoice ChoiceOf(const TToolOptions& options) {
 }
 
 std::string KnowledgeBaseFileOf(const TStoreChoice& choice) {
-    const std::string file =
-        choice.where.empty() ? kb::KnowledgeBaseFile(kb::KnowledgeBaseDirectory()) : choice.where;
+    const std::string file = FileOf(choice);
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
     if (!fs::exists(status)) throw EToolUsage("there is no knowledge base at " + file);
@@ -377,6 +364,9 @@ int RunKbTool(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "pelloquin-kb: " << e.what() << "\nTry 'pelloquin-kb --help'.\n";
         return kExitUsage;
     } catch (const EToolUsage& e) {
+        err << "pelloquin-kb: " << e.what() << '\n';
+        return kExitUsage;
+    } catch (const ETargetRefused& e) {
         err << "pelloquin-kb: " << e.what() << '\n';
         return kExitUsage;
     } catch (const std::exception& e) {

@@ -5,15 +5,18 @@
 // Commands: search [--ranking best|classic] TEXT, export --format csv|json|md [OUT], import FILE, backup OUT, check, stats
 // (see packaging/man/pelloquin-kb.1). Without --file or --server the tool uses the knowledge base
 // the program would open (storechoice.h: PELLOQUIN_DATABASE, else the user's choice, else the
-// default file), an office server included. It never creates a knowledge base and never writes
-// to one except by import; every other command opens the file for reading alone, and a missing or
-// foreign file, or a server database without the tables, is left as it is. backup and check are
-// about a file: on a server they are refused.
+// default file), an office server included. It writes to a knowledge base only by import, which
+// makes a file that is not there yet as the program does at its first start; every other command
+// opens the file for reading alone, and a missing or foreign file, or a server database without
+// the tables, is left as it is. backup and check are about a file: on a server they are refused.
 //
 // Exit status: 0 success; 1 the command failed (check: found something wrong; import: a row
 // failed, or it was cancelled; the server was lost during the command); 2 bad arguments, a
 // knowledge base file that is missing or not a knowledge base, a server that cannot be reached
-// or holds no knowledge base, or a file to import of no kind that can be imported.
+// or holds no knowledge base, a file to import of no kind that can be imported, or a target that
+// an export or a backup must not replace (the knowledge base or one of its files, a folder, a
+// device, a named pipe: core/transfer/targetfile.h). A failed or cancelled export or backup
+// leaves its target as it was.
 //
 // Where the entries live is chosen in one place, ChoiceOf, from the options parsed into
 // TToolOptions, and the store made for that choice in one other, MakeStore.
@@ -28,8 +31,8 @@
 #include <vector>
 
 #include "core/store/knowledgestore.h"
-#include "sqlite/sqlitedb.h"
 #include "core/store/storechoice.h"
+#include "sqlite/sqlitedb.h"
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;

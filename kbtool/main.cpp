@@ -1,5 +1,6 @@
 // pelloquin-kb: see kbtool.h. Interrupting an export or an import (Ctrl+C) stops it cleanly:
-// the import stores nothing, the export leaves no file.
+// the import stores nothing, the export leaves its target as it was. A file size limit makes a
+// write fail, as a full disk does, rather than end the program before it can clean up.
 #include <clocale>
 #include <csignal>
 #include <iostream>
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
     std::signal(SIGINT, Interrupt);
     std::signal(SIGTERM, Interrupt);
+    std::signal(SIGXFSZ, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     const int status = RunKbTool(args, std::cout, std::cerr, [] { return interrupted != 0; });
     std::cout.flush();

@@ -1,6 +1,5 @@
 #include "pg/pgdb.h"
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -270,30 +269,6 @@ std::vector<std::pair<std::string, std::string>> ParseConninfo(const std::string
         if (o->val && *o->val) found.emplace_back(o->keyword, o->val);
     PQconninfoFree(options);
     return found;
-}
-
-std::string ConninfoWithoutPassword(const std::string& conninfo) {
-    std::vector<std::pair<std::string, std::string>> options;
-    try {
-        options = ParseConninfo(conninfo);
-    } catch (const EPgException&) {
-        return conninfo;
-    }
-    const bool hasPassword = std::any_of(options.begin(), options.end(),
-                                         [](const auto& o) { return o.first == "password"; });
-    if (!hasPassword) return conninfo;
-    std::string shown;
-    for (const auto& [key, value] : options) {
-        if (key == "password") continue;
-        if (!shown.empty()) shown += ' ';
-        shown += key + "='";
-        for (char c : value) {
-            if (c == '\\' || c == '\'') shown += '\\';
-            shown += c;
-        }
-        shown += '\'';
-    }
-    return shown;
 }
 
 void AppendCopyText(std::string& out, std::string_view value) {

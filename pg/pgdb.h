@@ -139,10 +139,6 @@ private:
 // raises EPgException with libpq's message when it cannot be read.
 std::vector<std::pair<std::string, std::string>> ParseConninfo(const std::string& conninfo);
 
-// The connection string with any password left out, to show to the user; the string itself when
-// it has none or cannot be read.
-std::string ConninfoWithoutPassword(const std::string& conninfo);
-
 // A value as a COPY text-format field: backslashes, tabs and line breaks escaped.
 void AppendCopyText(std::string& out, std::string_view value);
 // A bytea value as a COPY text-format field (hex form).

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <system_error>
 
+#include <sys/stat.h>
 #include <sys/vfs.h>
 
 namespace {
@@ -127,4 +128,10 @@ bool IsNetworkFileSystem(const std::string& path) {
     std::stringstream text;
     text << file.rdbuf();
     return IsNetworkMountType(MountTypeOf(existing, text.str()));
+}
+
+std::optional<TFileIdentity> IdentityOf(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return std::nullopt;
+    return TFileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }

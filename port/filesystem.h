@@ -1,10 +1,13 @@
 // What kind of file system holds a file. A knowledge base file on a network share is written by
 // several computers through a network file system whose locks SQLite cannot rely on, so the
-// program warns when it finds its file there.
+// program warns when it finds its file there. And which file a path names, whatever path leads
+// to it (links, hard links, a folder mounted twice).
 //
 // Thread safety: the functions read only the file system and /proc.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,3 +22,14 @@ std::string MountTypeOf(std::string_view path, std::string_view mountinfo);
 
 // True for the name of a network file system type, as MountTypeOf gives it.
 bool IsNetworkMountType(std::string_view type);
+
+// A file as the system knows it: two paths name the same file exactly when their identities are
+// equal.
+struct TFileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const TFileIdentity&) const = default;
+};
+
+// The identity of the file path names, links followed; none when there is no such file.
+std::optional<TFileIdentity> IdentityOf(const std::string& path);

@@ -202,6 +202,13 @@ std::string FormatDouble(double value) {
     return text;
 }
 
+// A file's schema is not trusted, whoever made the file: the functions its triggers and views may
+// call are only those without side effects, and SQL cannot write the file's structure itself.
+bool Distrust(sqlite3* db) {
+    return sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr) == SQLITE_OK &&
+           sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr) == SQLITE_OK;
+}
+
 // Toward zero; values beyond the 64-bit range saturate instead of being undefined.
 int64_t Truncate(double value) {
     if (std::isnan(value)) return 0;
@@ -234,6 +241,10 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode, in
         throw ESQLiteException("Failed to open database \"" + FileName +
                                "\" : " + (opened ? sqlite3_errmsg(opened.get()) : "unknown error"));
     }
+    if (!Distrust(opened.get())) {
+        throw ESQLiteException("Failed to open database \"" + FileName +
+                               "\" : " + sqlite3_errmsg(opened.get()));
+    }
     fDB = std::move(opened);
     if (busyMs > 0) sqlite3_busy_timeout(fDB.get(), busyMs);
     // A failure here leaves the constructor, which destroys fDB and so closes the handle.
@@ -245,13 +256,41 @@ TSQLiteDatabase::~TSQLiteDatabase() = default;
 
 namespace {
 
-// The statement as an error message shows it. A long one (a saved text can be megabytes) keeps
-// its beginning and end, on one line, so that SQLite's reason after it stays readable; a NUL,
-// which would end the message, is written out.
+// The statement as an error message shows it. A string literal longer than any entry ID is a
+// user's text, which the message leaves out ('...'); a statement still long after that keeps its
+// beginning and end, on one line, so that SQLite's reason after it stays readable; a NUL, which
+// would end the message, is written out.
 std::string StatementForMessage(std::string_view SQL) {
+    constexpr size_t kLongestLiteral = 40;
     constexpr size_t kHead = 240;
     constexpr size_t kTail = 80;
-    const bool shorten = SQL.size() > kHead + kTail + 3;
+    std::string brief;
+    for (size_t i = 0; i < SQL.size();) {
+        if (SQL[i] != '\'') {
+            brief += SQL[i++];
+            continue;
+        }
+        // The literal runs to its closing quote ('' inside stands for one) or to the end.
+        size_t end = i + 1;
+        while (end < SQL.size()) {
+            if (SQL[end] != '\'') {
+                ++end;
+            } else if (end + 1 < SQL.size() && SQL[end + 1] == '\'') {
+                end += 2;
+            } else {
+                ++end;
+                break;
+            }
+        }
+        if (end - i > kLongestLiteral + 2) {
+            brief += "'...'";
+        } else {
+            brief.append(SQL.substr(i, end - i));
+        }
+        i = end;
+    }
+    const std::string_view text = brief;
+    const bool shorten = text.size() > kHead + kTail + 3;
     std::string shown;
     auto append = [&](std::string_view part) {
         for (char c : part) {
@@ -265,12 +304,12 @@ std::string StatementForMessage(std::string_view SQL) {
         }
     };
     if (!shorten) {
-        append(SQL);
+        append(text);
         return shown;
     }
-    append(SQL.substr(0, kHead));
+    append(text.substr(0, kHead));
     shown += "...";
-    append(SQL.substr(SQL.size() - kTail));
+    append(text.substr(text.size() - kTail));
     return shown;
 }
 
@@ -338,7 +377,7 @@ void TSQLiteDatabase::BackupTo(const std::string& path, int pagesPerStep, int bu
     const int rc =
         sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     const std::unique_ptr<sqlite3, TClose> target(handle);
-    if (rc != SQLITE_OK) {
+    if (rc != SQLITE_OK || !Distrust(target.get())) {
         throw ESQLiteException("Failed to open database \"" + path +
                                "\" : " + (target ? sqlite3_errmsg(target.get()) : "unknown error"));
     }

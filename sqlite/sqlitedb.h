@@ -6,6 +6,10 @@
 // SQLite byte for byte (8-bit strings, never converted to or from UTF-8); a text value reads
 // back up to its first NUL byte, a blob whole.
 //
+// Every connection distrusts the file's schema (SQLite's defensive mode, and no trusted schema):
+// a trigger or view a file holds cannot call a function with side effects, and SQL cannot write
+// the file's structure directly.
+//
 // Ownership: the database owns its connection handle; the caller owns every table it hands out;
 // a table owns its cells and every blob stream it hands out (valid until the table is
 // destroyed). Tables are snapshots: later changes to the database do not show in them.

@@ -6,8 +6,8 @@
 // Ownership: THelix owns its worker thread, its lock and the list of queued pointers, never the
 // items. Whoever handles an item frees it; items still queued when the worker stops are neither
 // handed out nor freed, and the owner may collect them with TakeQueued to free them itself. The
-// owner (the main window) destroys the THelix with itself; destruction stops the worker once the
-// item in hand is done.
+// owner (the engine, for its searches; the windows' session, for its reads and writes) destroys
+// the THelix with itself; destruction stops the worker once the item in hand is done.
 //
 // Thread safety: Push, Pop, Lock, UnLock, TakeQueued and SetOnProcessWorkItem may be called from
 // any thread. Stop and the destructor belong to the owner's thread and must not be called from

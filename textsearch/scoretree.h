@@ -9,8 +9,8 @@
 // the room of the nodes and of the sort, so a tree that is cleared and filled again, as a search
 // pass's is, writes into memory it already has instead of faulting fresh pages in.
 //
-// Thread safety: none of its own. The search pass fills the tree on the worker thread (under the
-// work queue's lock), calls Prepare, and then hands it whole to the user-interface thread. Items
+// Thread safety: none of its own. The search pass fills the tree on the engine's worker thread
+// (under its data lock), calls Prepare, and then hands it whole to the user-interface thread. Items
 // may order the nodes lazily through mutable state, so concurrent readers are safe only after
 // Prepare has run with no insert since; insert, Clear and Prepare need exclusive access.
 #pragma once

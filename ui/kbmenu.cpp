@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QUrl>
 #include <filesystem>
-#include <fstream>
 
 #include "core/transfer/backup.h"
 #include "core/transfer/entryexport.h"
@@ -163,31 +162,18 @@ void TKnowledgeBaseMenu::Export1Click() {
     const TExportFormat format = ExportFormatOf(out, filter);
     if (QFileInfo(out).suffix().isEmpty()) out += QLatin1Char('.') + ExtensionOf(format);
 
-    // Written beside under another name and renamed at the end, so that a cancelled or failed
-    // export never leaves half a file, nor destroys the one it was to replace.
-    const std::string path = ToPath(out), partial = path + ".part";
+    // The knowledge base in use is never a target, nor is anything but a regular file; a
+    // cancelled or failed export leaves what was there as it was (entryexport.h).
+    const std::string kbFile = fsession.Choice().IsServer() ? std::string() : fsession.Location();
     const auto engine = fsession.Hold();
     bool whole = false;
-    try {
-        RunLongTask(fwindow, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
-                    [&](const TProgress& progress) {
-                        std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-                        if (!file) throw Exception("Cannot write " + path);
-                        whole = engine->Export(format, file, progress);
-                        file.close();
-                        if (!file) throw Exception("Cannot write " + path);
+    RunLongTask(fwindow, {QStringLiteral("Export"), QStringLiteral("Exporting every entry...")},
+                [&](const TProgress& progress) {
+                    whole = ExportToFile(ToPath(out), kbFile, [&](std::ostream& file) {
+                        return engine->Export(format, file, progress);
                     });
-        if (whole) std::filesystem::rename(partial, path);
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        throw;
-    }
-    if (!whole) {
-        std::error_code ignored;
-        std::filesystem::remove(partial, ignored);
-        return;
-    }
+                });
+    if (!whole) return;
     Dialogs().ShowInformation(fwindow, Title(),
                               QStringLiteral("Every entry was exported to\n%1").arg(out));
 }

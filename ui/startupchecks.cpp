@@ -42,10 +42,10 @@ void TStartUpChecks::Opened(const TKnowledgeEngine::TOpened& outcome) {
 void TStartUpChecks::BackupEnded(const TBackupResult& result) {
     fbackupDone = true;
     if (result.status != TBackupResult::TStatus::Failed) return;
-    Dialogs().ShowError(
-        fparent, kApplicationTitle,
-        QStringLiteral("The daily backup of the knowledge base could not be made: %1\n\nThe "
-                       "knowledge base itself is unchanged. Knowledge base > Back up now... "
-                       "makes a copy elsewhere.")
-            .arg(QString::fromStdString(result.message)));
+    // The message says what failed and that the knowledge base is unchanged; only the way out
+    // is added.
+    Dialogs().ShowError(fparent, kApplicationTitle,
+                        QStringLiteral("%1\n\nKnowledge base > Back up now... makes a copy "
+                                       "elsewhere.")
+                            .arg(QString::fromStdString(result.message)));
 }

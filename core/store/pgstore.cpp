@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/knowledgebase.h"
+#include "core/store/storechoice.h"
 #include "pg/pgdb.h"
 #include "port/guid.h"
 #include "port/localformat.h"
@@ -60,6 +61,7 @@ constexpr std::string_view kSchema[] = {
 // order.
 constexpr std::string_view kLockChangeLog = "LOCK TABLE changelog IN EXCLUSIVE MODE";
 constexpr std::string_view kLockNotGranted = "55P03";
+constexpr std::string_view kStatementTimedOut = "57014";
 
 // Records the change of entry $1 and announces it at commit; every write of an entry ends so.
 // The kind of change: S an entry new to the server (saved, copied, imported: no index can hold
@@ -128,11 +130,6 @@ std::string Stored(std::string_view text) {
     return kb::WithoutNuls(text);
 }
 
-// A text for a varchar column: valid UTF-8 as it is, otherwise read as Windows-1252.
-std::string AsUtf8(const std::string& text) {
-    if (IsMarkedUtf8(std::string(kUtf8Mark) + text)) return text;
-    return Utf8FromStored(text);
-}
 
 void Rollback(TPgConnection& c) {
     try {
@@ -151,7 +148,7 @@ struct TPgStore::TChanges {
 };
 
 TPgStore::TPgStore(std::string conninfo)
-    : fconninfo(std::move(conninfo)), flocation(ConninfoWithoutPassword(fconninfo)) {}
+    : fconninfo(std::move(conninfo)), flocation(WithoutPasswords(fconninfo)) {}
 
 TPgStore::~TPgStore() {
     fstopping = true;
@@ -162,7 +159,8 @@ TPgStore::~TPgStore() {
 // --- Connections -------------------------------------------------------------------------------
 
 void TPgStore::RaiseUnreachable(const EPgException& cause) {
-    throw Exception(std::string(kServerUnreachable) + ": " + cause.what());
+    throw Exception(std::string(kServerUnreachable) + ": " +
+                    WithoutPasswords(cause.what(), fconninfo));
 }
 
 TPgConnection* TPgStore::ConnectionAtHand(bool askListener) {
@@ -181,8 +179,18 @@ TPgConnection* TPgStore::ConnectionAtHand(bool askListener) {
 void TPgStore::Prepare(TPgConnection& c) {
     // A program that stops inside a write (frozen, or cut off without the server noticing) loses
     // its session after this, and the lock with it, so that it cannot hold every other program's
-    // writes up.
-    c.Exec("SET idle_in_transaction_session_timeout = " + std::to_string(fidleLimit.count()));
+    // writes up. And no statement waits for ever on a table another program keeps locked.
+    c.Exec("SET idle_in_transaction_session_timeout = " + std::to_string(fidleLimit.count()) +
+           "; SET statement_timeout = " + std::to_string(fstatementLimit.count()));
+}
+
+void TPgStore::RaiseIfTimedOut(const EPgException& cause, std::string_view outcome) const {
+    if (cause.State() != kStatementTimedOut) return;
+    const auto seconds = (fstatementLimit.count() + 999) / 1000;
+    throw Exception(
+        "The office server did not answer within " +
+        (seconds == 1 ? std::string("a second") : std::to_string(seconds) + " seconds") + "; " +
+        std::string(outcome));
 }
 
 TPgConnection& TPgStore::Connection() {
@@ -213,6 +221,7 @@ auto TPgStore::Read(TRead&& read) -> decltype(read(std::declval<TPgConnection&>(
         try {
             return read(c);
         } catch (const EPgException& e) {
+            RaiseIfTimedOut(e, "please try again");
             if (!e.ConnectionLost()) throw;
             fconn.reset();
             if (attempt > 0) RaiseUnreachable(e);
@@ -224,6 +233,13 @@ auto TPgStore::Read(TRead&& read) -> decltype(read(std::declval<TPgConnection&>(
 
 void TPgStore::Open() {
     if (fopen) return;
+    // A connection string libpq cannot read is no server out of reach: its reason, at once.
+    try {
+        ParseConninfo(fconninfo);
+    } catch (const EPgException& e) {
+        throw Exception("The office server's connection string cannot be read: " +
+                        WithoutPasswords(e.what(), fconninfo));
+    }
     StartListener();
     Read([this](TPgConnection& c) {
         CreateSchema(c);
@@ -429,6 +445,7 @@ TPgConnection& TPgStore::Begin(const std::string& begin) {
         } catch (const EPgException& e) {
             if (!e.ConnectionLost()) {
                 Rollback(c);
+                RaiseIfTimedOut(e, "nothing was written");
                 if (e.State() == kLockNotGranted) {
                     throw Exception("The office server stayed busy with another program's writes");
                 }
@@ -455,11 +472,12 @@ void TPgStore::Write(const std::function<void(TPgConnection&)>& body, TSearchInd
         body(*c);
         // Under the lock: every change up to this write, for the index once it has committed.
         if (follow) changes = ReadChanges(*c, fapplied, *index);
-        if (fbeforeCommitHook) fbeforeCommitHook();
+        if (TEST_beforeCommitHook) TEST_beforeCommitHook();
         c->Exec("COMMIT");
     } catch (const EPgException& e) {
         if (!e.ConnectionLost()) {
             Rollback(*c);
+            RaiseIfTimedOut(e, "nothing was written");
             throw;
         }
         // Whether a lost COMMIT went through is unknown: the next sync reads the log.
@@ -492,8 +510,8 @@ std::string TPgStore::SaveEntry(std::string_view problem, std::string_view solut
     const std::string solutionVector = EncodeCV(storedSolution)->Text();
     Write(
         [&](TPgConnection& c) {
-            const std::string createdProblem = AsUtf8(NowAsText());
-            const std::string createdSolution = AsUtf8(NowAsText());
+            const std::string createdProblem = LabelUtf8(NowAsText());
+            const std::string createdSolution = LabelUtf8(NowAsText());
             c.Query(kSaveSQL, {TPgParam::Text(ID), TPgParam::Text(createdProblem),
                                TPgParam::Text(createdSolution), TPgParam::Bytes(storedProblem),
                                TPgParam::Bytes(storedSolution), TPgParam::Bytes(problemVector),
@@ -594,6 +612,7 @@ bool TPgStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each
             throw;
         }
     } catch (const EPgException& e) {
+        RaiseIfTimedOut(e, "please try again");
         if (!e.ConnectionLost()) throw;
         fconn.reset();
         RaiseUnreachable(e);
@@ -611,13 +630,6 @@ constexpr std::string_view kImportSQL =
     "insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', $6::bytea), "
     "($1::varchar, 'S', $7::bytea)";
 
-// Characters of an ID as the server's column counts them, or -1 when it cannot be stored.
-long IDLength(std::string_view ID) {
-    if (ID.find('\0') != std::string_view::npos) return -1;
-    if (!IsMarkedUtf8(std::string(kUtf8Mark) + std::string(ID))) return -1;
-    return std::count_if(ID.begin(), ID.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-}
 
 }  // namespace
 
@@ -642,7 +654,7 @@ TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& pr
                 std::string failure;
                 bool goOn = true;
                 for (uint64_t rows = 1; goOn && source.Next(entry, failure); ++rows) {
-                    const long length = IDLength(entry.ID);
+                    const long length = Utf8Characters(entry.ID);
                     if (!failure.empty()) {
                         summary.Fail(source.Where() + ": " + failure);
                         failure.clear();
@@ -658,8 +670,8 @@ TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& pr
                         const std::string solution = Stored(entry.solution);
                         const std::string problemVector = EncodeCV(problem)->Text();
                         const std::string solutionVector = EncodeCV(solution)->Text();
-                        const std::string created = AsUtf8(entry.created);
-                        const std::string solutionCreated = AsUtf8(entry.solutionCreated);
+                        const std::string created = LabelUtf8(entry.created);
+                        const std::string solutionCreated = LabelUtf8(entry.solutionCreated);
                         c.Query(kImportSQL,
                                 {TPgParam::Text(entry.ID), TPgParam::Text(created),
                                  TPgParam::Text(solutionCreated), TPgParam::Bytes(problem),
@@ -741,7 +753,7 @@ void TPgStore::Listen() {
                 listen.reset();
                 {
                     std::lock_guard<std::mutex> lock(fspareMutex);
-                    flastFailure = e.what();
+                    flastFailure = WithoutPasswords(e.what(), fconninfo);
                 }
                 fdown = true;
                 fwaker.Sleep(pause);

@@ -28,7 +28,9 @@
 // Exception saying so, and nothing is written. Sync never waits on the network while the store
 // has no connection: the listener reconnects in the background (with growing pauses), hands the
 // store a fresh connection, and marks the store stale so that the next Sync reads the change log
-// from the last change applied, which loses nothing.
+// from the last change applied, which loses nothing. A server that answers but is slow (a table
+// another program keeps locked) ends each statement after the statement limit: the read or write
+// raises an Exception saying so, and a write stores nothing.
 //
 // Thread safety: as TKnowledgeStore. The listener touches only atomics, the spare connection
 // (under its mutex) and Changed().
@@ -95,17 +97,25 @@ public:
     // program frozen, or cut off without the server noticing) before it ends the session, and
     // with it the write, so that no program holds the others' writes up for long. Tests shorten
     // them; set before opening.
-    void SetWaits(std::chrono::milliseconds lockWait, std::chrono::milliseconds idleLimit) {
+    void TEST_SetWaits(std::chrono::milliseconds lockWait, std::chrono::milliseconds idleLimit) {
         flockWait = lockWait;
         fidleLimit = idleLimit;
     }
 
+    // How long the server may take over one statement before it gives it up: a read or a write
+    // that takes longer fails with a message that says so, and a write stores nothing. Longer
+    // than the write's wait for another program's write (SetWaits), so that waiting for that says
+    // so first. Tests shorten it; set before opening.
+    void SetStatementLimit(std::chrono::milliseconds limit) { fstatementLimit = limit; }
+
     // Called inside each write's transaction just before it commits (tests stop a writer there).
-    std::function<void()> fbeforeCommitHook;
+    std::function<void()> TEST_beforeCommitHook;
 
 private:
     struct TChanges;
 
+    // Raises a plain message, ending in outcome, when cause is a statement that ran out of time.
+    void RaiseIfTimedOut(const EPgException& cause, std::string_view outcome) const;
     // The store's connection, made now if need be (bounded by the connection time-out); raises
     // the unreachable error when it cannot be had, at once when the listener finds the server
     // out of reach.
@@ -147,6 +157,7 @@ private:
     bool fopen = false;
     std::chrono::milliseconds flockWait{20000};
     std::chrono::milliseconds fidleLimit{60000};
+    std::chrono::milliseconds fstatementLimit{40000};
     std::unique_ptr<TPgConnection> fconn;  // the store's own; used by the engine's calls only
     // Greatest change number the index holds; -1 before a load or after a failed one.
     std::atomic<int64_t> fapplied{-1};

@@ -20,18 +20,8 @@ namespace {
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr size_t kProgressRows = 1000;
 
-// UTF-8 characters in text, or -1 when it is not valid UTF-8 or holds a NUL.
-long Characters(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) return -1;
-    if (!IsMarkedUtf8(std::string(kUtf8Mark) + std::string(text))) return -1;
-    long count = 0;
-    for (char c : text)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-    return count;
-}
-
 bool FitsKey(std::string_view ID, std::string_view texttype) {
-    const long IDLength = Characters(ID), typeLength = Characters(texttype);
+    const long IDLength = Utf8Characters(ID), typeLength = Utf8Characters(texttype);
     return IDLength >= 0 && IDLength <= 40 && typeLength >= 0 && typeLength <= 1;
 }
 
@@ -135,7 +125,7 @@ TCopyResult CopyEntriesToServer(const std::string& file, TPgStore& server,
                           row += "\\N";
                       else
                           AppendCopyText(
-                              row, Characters(created) < 0 ? Utf8FromStored(created) : created);
+                              row, Utf8Characters(created) < 0 ? Utf8FromStored(created) : created);
                       row += "\t\\N\t";
                       AppendCopyText(row, rows.Text(1));
                       row += '\t';

@@ -11,8 +11,9 @@
 #include <system_error>
 
 #include "core/knowledgebase.h"
-#include "port/guid.h"
+#include "core/transfer/targetfile.h"
 #include "port/localformat.h"
+#include "port/replacefile.h"
 #include "sqlite/sqlitedb.h"
 
 namespace fs = std::filesystem;
@@ -80,37 +81,14 @@ void Check(const std::string& copy, const TRowCounts& expected) {
     if (CountRows(DB) != expected) throw Exception("the copy does not hold every row");
 }
 
-// Removes a temporary copy on every path but success.
-class TTemporaryFile {
-public:
-    explicit TTemporaryFile(std::string path) : fpath(std::move(path)) {}
-    ~TTemporaryFile() {
-        std::error_code ignored;
-        if (!fpath.empty()) fs::remove(fpath, ignored);
-    }
-    TTemporaryFile(const TTemporaryFile&) = delete;
-    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
-
-    const std::string& Path() const { return fpath; }
-    void MoveTo(const std::string& path) {
-        fs::rename(fpath, path);
-        fpath.clear();
-    }
-
-private:
-    std::string fpath;
-};
-
 // Copies kbFile to outPath through a checked temporary copy beside outPath.
 void MakeCopy(const std::string& kbFile, const std::string& outPath) {
     TSQLiteDatabase source(kbFile, TOpenMode::ReadOnly, kBusyMs);
     if (!kb::IsKnowledgeBase(source)) throw kb::ENotAKnowledgeBase(kbFile);
-    TTemporaryFile copy(outPath + "." + kb::GuidToID(NewGuid()).substr(0, 12) +
-                        std::string(kPartSuffix));
+    TFileBeside copy(outPath, kPartSuffix, TFileBeside::TWriter::ByPath);
     for (int attempt = 1;; ++attempt) {
         const bool last = attempt == kAttempts;
-        std::error_code ignored;
-        fs::remove(copy.Path(), ignored);  // an earlier attempt's
+        // An earlier attempt's copy is replaced whole by the next.
         std::optional<TReadTransaction> snapshot;
         if (last) snapshot.emplace(source);
         const int64_t before = DataVersion(source);
@@ -119,8 +97,18 @@ void MakeCopy(const std::string& kbFile, const std::string& outPath) {
         if (DataVersion(source) != before && !last) continue;
         snapshot.reset();
         Check(copy.Path(), counts);
-        copy.MoveTo(outPath);
+        copy.Commit();
         return;
+    }
+}
+
+// Whether a backup opens as a knowledge base that passes SQLite's integrity check.
+bool IsSoundCopy(const std::string& copy) {
+    try {
+        TSQLiteDatabase DB(copy, TOpenMode::ReadOnly);
+        return kb::IsKnowledgeBase(DB) && DB.GetTableString("PRAGMA integrity_check") == "ok";
+    } catch (const std::exception&) {
+        return false;
     }
 }
 
@@ -209,10 +197,16 @@ TBackupResult RunAutomaticBackup(const std::string& kbFile,
         fs::create_directories(folder);
         std::vector<sys_days> dates;
         for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-            if (const auto date = BackupDate(kbFile, entry.path().filename().string())) {
-                if (*date == sys_days(today)) return result;  // not due
-                dates.push_back(*date);
+            const auto date = BackupDate(kbFile, entry.path().filename().string());
+            // A copy dated after today was made under a wrong clock: it is neither counted among
+            // the newest nor ever removed by the rotation.
+            if (!date || *date > sys_days(today)) continue;
+            // Today's copy makes the backup not due, unless it is damaged: then it is made anew.
+            if (*date == sys_days(today)) {
+                if (IsSoundCopy(entry.path().string())) return result;
+                continue;
             }
+            dates.push_back(*date);
         }
         RemoveStaleCopies(folder, fs::path(kbFile).stem().string() + "-");
         result.file = (fs::path(folder) / BackupName(kbFile, today)).string();
@@ -244,9 +238,5 @@ TBackupResult RunAutomaticBackup(const std::string& kbFile,
 }
 
 void BackUpNow(const std::string& kbFile, const std::string& outPath) {
-    std::error_code error;
-    if (fs::equivalent(kbFile, outPath, error)) {
-        throw Exception("A knowledge base cannot be backed up onto itself");
-    }
-    MakeCopy(kbFile, outPath);
+    MakeCopy(kbFile, CheckedTarget(outPath, kbFile));
 }

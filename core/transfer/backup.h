@@ -8,9 +8,11 @@
 //
 // Automatic backups go to the folder "backups" beside the file, one a day at most, named by the
 // local date: pelloquin-2026-12-08.dat for pelloquin.dat. At start the program runs
-// RunAutomaticBackup on a thread of its own; it makes a backup when none carries today's date, and
-// then removes those that the rotation (BackupsToKeep) no longer keeps: the seven newest, and one
-// a week for four weeks before them. Files in that folder of any other name are never touched.
+// RunAutomaticBackup on a thread of its own; it makes a backup when none carries today's date (or
+// when that one fails SQLite's integrity check, which it then replaces), and then removes those
+// that the rotation (BackupsToKeep) no longer keeps: the seven newest, and one a week for four
+// weeks before them. Backups dated after today (made under a wrong clock) are left out of the
+// rotation and never removed. Files in that folder of any other name are never touched.
 //
 // Thread safety: the functions use only their arguments and the files they name; two programs
 // backing up at once each make a whole copy, and the later one keeps the name.
@@ -56,7 +58,9 @@ struct TBackupResult {
 TBackupResult RunAutomaticBackup(const std::string& kbFile,
                                  std::chrono::system_clock::time_point now);
 
-// Copies kbFile to outPath, replacing a file there, and checks the copy. Raises with the reason
-// when it fails, leaving no file at outPath that was not there; refuses to copy a file onto
-// itself, and a file that is not a knowledge base.
+// Copies kbFile to outPath, replacing a regular file there, and checks the copy. The target is
+// refused (ETargetRefused, targetfile.h) when it is kbFile or one of its files, by any path, or
+// is not a regular file; and kbFile when it is not a knowledge base. The copy is made beside the
+// target and takes its place only when checked: on any failure the target is as it was, and no
+// file is left. Raises with the reason.
 void BackUpNow(const std::string& kbFile, const std::string& outPath);

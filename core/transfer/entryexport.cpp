@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "core/storedtext.h"
+#include "core/transfer/targetfile.h"
+#include "port/replacefile.h"
 
 namespace {
 
@@ -20,6 +22,10 @@ std::array<TColumn, 4> Columns(const TStoredEntry& entry) {
              {"problem", Utf8FromStored(entry.problem)},
              {"solution", Utf8FromStored(entry.solution)}}};
 }
+
+// The first characters that make a spreadsheet read a cell as a formula, and the apostrophe that
+// marks a cell as text.
+constexpr std::string_view kFormulaStarts = "=+-@\t\r'";
 
 class TCsvWriter : public TEntryWriter {
 public:
@@ -39,7 +45,15 @@ public:
     void Finish() override {}
 
 private:
-    void Field(std::string_view value) {
+    void Field(std::string_view text) {
+        // A spreadsheet reads a cell that begins with one of these as a formula; the apostrophe
+        // in front makes it text there, and the import takes it off again.
+        std::string marked;
+        if (!text.empty() && kFormulaStarts.find(text[0]) != std::string_view::npos) {
+            marked = "'" + std::string(text);
+            text = marked;
+        }
+        const std::string_view value = text;
         if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
             fout << value;
             return;
@@ -207,5 +221,22 @@ bool ExportEntries(TKnowledgeStore& store, TExportFormat format, std::ostream& o
     writer->Finish();
     out.flush();
     if (failed()) throw Exception("The export could not be written");
+    return true;
+}
+
+bool ExportToFile(const std::string& target, const std::string& kbFile,
+                  const std::function<bool(std::ostream&)>& write) {
+    const std::string path = CheckedTarget(target, kbFile);
+    TFileBeside file(path, ".part", TFileBeside::TWriter::Stream);
+    bool whole = false;
+    try {
+        whole = write(file.Stream());
+    } catch (const Exception& e) {
+        // A failed write says why in the file's own terms (a full disk, a size limit).
+        file.CheckWritten();
+        throw Exception("Nothing was written to " + target + ": " + e.what());
+    }
+    if (!whole) return false;
+    file.Commit();
     return true;
 }

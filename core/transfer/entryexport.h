@@ -8,16 +8,20 @@
 // import gives both texts.
 //
 // CSV: a header line, then one record per entry; fields holding a comma, a quote or a line break
-// are quoted, with quotes doubled; records end in CR LF. JSON: an array of objects with the four
+// are quoted, with quotes doubled; records end in CR LF. A field that begins with =, +, -, @, a
+// tab, a CR or an apostrophe gets an apostrophe in front, so that no spreadsheet runs it as a
+// formula; an import takes one leading apostrophe off every field (entryimport.h). JSON: an array of objects with the four
 // string members, one object per line. Markdown: one section per entry, each text in a fenced
 // block longer than any run of backticks in it, so that nothing in a text is read as markup.
 //
 // Thread safety: a writer is used by one thread; the functions touch only their arguments.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "core/store/knowledgestore.h"
@@ -42,3 +46,12 @@ public:
 // the export). Raises the store's error, or an Exception when out fails.
 bool ExportEntries(TKnowledgeStore& store, TExportFormat format, std::ostream& out,
                    const TProgress& progress);
+
+// Writes an export to the file target: write fills the stream it is given and returns false when
+// cancelled. The target is checked first (targetfile.h: kbFile is the knowledge base file in
+// use, "" on a server; ETargetRefused) and the export written beside it, to take its place only
+// when whole, so that a refused, failed or cancelled export leaves what was at the target as it
+// was. False when cancelled. Raises ETargetRefused, or an Exception naming the target and the
+// reason (what write raised, or why the file could not be written).
+bool ExportToFile(const std::string& target, const std::string& kbFile,
+                  const std::function<bool(std::ostream&)>& write);

@@ -134,6 +134,9 @@ public:
                           std::to_string(fcolumns);
                 return true;
             }
+            for (const int column : {fid, fcreated, fproblem, fsolution}) {
+                if (column >= 0 && ffields[column].starts_with('\'')) ffields[column].erase(0, 1);
+            }
             TakeValues(std::move(ffields[fid]),
                        fcreated >= 0 ? std::move(ffields[fcreated]) : std::string(),
                        ffields[fproblem], ffields[fsolution], entry, failure);
@@ -432,6 +435,14 @@ public:
     explicit TKnowledgeBaseSource(const std::string& path) : fDB(path, TOpenMode::ReadOnly) {
         if (!kb::IsKnowledgeBase(fDB)) {
             throw EImportFile(path + " is an SQLite file but not a knowledge base");
+        }
+        // Only what is stored is imported: a column computed when read could be anything, of
+        // any size.
+        for (const char* table : {"textdata", "vectors"}) {
+            if (!kb::GeneratedColumns(fDB, table).empty()) {
+                throw EImportFile(path + " is not a knowledge base this program can import: " +
+                                  table + " has a generated column");
+            }
         }
         ftotal = kb::CountEntries(fDB);
         fentries = std::make_unique<kb::TEntryCursor>(fDB);

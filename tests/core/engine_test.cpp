@@ -106,7 +106,7 @@ TEST_F(EngineTest, TheNewestTextWinsAndTheLastPassIsOfTheFinalText) {
     std::mutex gate;
     std::condition_variable released;
     bool open = false, holding = false;
-    e.fpassRunningHook = [&] {
+    e.TEST_passRunningHook = [&] {
         std::unique_lock<std::mutex> lock(gate);
         holding = true;
         released.notify_all();

@@ -14,6 +14,12 @@ void MakeKnowledgeBase(const std::string& file) {
     kb::CreateMissingTables(DB);
 }
 
+void MakeOneEntryKnowledgeBase(const std::string& file) {
+    TSQLiteDatabase DB(file);
+    kb::CreateMissingTables(DB);
+    kb::SaveEntry(DB, "printer jams", "clean the rollers");
+}
+
 std::string ScriptText(std::mt19937& rng, int maxParts) {
     static const char* const kParts[] = {
         "printer jams",

@@ -11,6 +11,8 @@
 
 // A new, empty knowledge base at file, as the program makes it.
 void MakeKnowledgeBase(const std::string& file);
+// The same, holding one entry ("printer jams", "clean the rollers").
+void MakeOneEntryKnowledgeBase(const std::string& file);
 
 // A text in UTF-8 of up to maxParts pieces: Polish, Greek, Cyrillic, CJK, emoji, Windows-1252
 // letters and punctuation, apostrophes, quotes, commas, backslashes, tabs, CR LF and LF.

@@ -167,6 +167,15 @@ TEST(StoredText, TheMarkCountsOnlyBeforeValidUtf8) {
          "\uFFFDok"}};
     for (const auto& [input, text] : repaired)
         EXPECT_EQ(StoredFromUtf8(input), kMark + text);
+    // What a server's text column holds, and how many characters it counts.
+    for (const auto& [stored, shown] : unmarked) {
+        const std::string_view after = std::string_view(stored).substr(
+            stored.starts_with(kMark) ? kMark.size() : 0);
+        EXPECT_EQ(Utf8Characters(after), -1);
+    }
+    EXPECT_EQ(Utf8Characters("caf\xC3\xA9 \xF0\x9F\x96\xA8"), 6);
+    EXPECT_EQ(Utf8Characters(std::string("a\0b", 3)), -1);
+    EXPECT_EQ(Utf8Characters(""), 0);
 }
 
 // The title and excerpt of a text, counted in its characters.

@@ -1,11 +1,13 @@
 // pelloquin-kb: search prints exactly the engine's pass (and the plain row-by-row pass) with the
 // list's scores; check finds each kind of damage it names and nothing on a sound file; bad
 // arguments and files that are no knowledge base give status 2 and are never changed; stats
-// counts; an import killed at any moment leaves the knowledge base as it was.
+// counts; an import killed at any moment leaves the knowledge base as it was, and an export that
+// outgrows the file size limit leaves the file it was to replace.
 #include "kbtool/kbtool.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -218,6 +220,15 @@ TEST(KbToolCheck, FindsEachKindOfDamageItNamesAndNothingOnASoundFile) {
         {"a vector of another text",
          {vector + "'" + EncodeCV("scanner offline")->Text() + "'" + where},
          {"vector " + A + " P: not the term vector of its text"}},
+        {"a trigger",
+         {"create trigger grab after insert on textdata begin "
+          "insert into settings values ('copied', new.ID); end"},
+         {"schema: a trigger grab on textdata"}},
+        {"a view", {"create view peek as select * from textdata"}, {"schema: a view peek"}},
+        {"a generated column",
+         {"alter table textdata add column shout text generated always as "
+          "(upper(description)) virtual"},
+         {"schema: a generated column shout in textdata"}},
         {"marked but not UTF-8",
          {"update textdata set description=cast(x'EFBBBFC328' as text)" + where,
           vector + "'" + EncodeCV("\xEF\xBB\xBF\xC3(")->Text() + "'" + where},
@@ -263,11 +274,7 @@ TEST(KbToolCheck, FindsEachKindOfDamageItNamesAndNothingOnASoundFile) {
 TEST(KbTool, BadArgumentsAndFilesThatAreNoKnowledgeBaseGiveStatusTwoAndStayAsTheyWere) {
     TTempDir dir;
     const std::string kbFile = dir.File("kb.dat");
-    MakeKnowledgeBase(kbFile);
-    {
-        TSQLiteDatabase DB(kbFile);
-        kb::SaveEntry(DB, "printer jams", "clean the rollers");
-    }
+    MakeOneEntryKnowledgeBase(kbFile);
     const std::string text = dir.File("notes.txt"), empty = dir.File("empty.dat"),
                       other = dir.File("other.db"), missing = dir.File("missing.dat"),
                       out = dir.File("out");
@@ -312,6 +319,8 @@ TEST(KbTool, BadArgumentsAndFilesThatAreNoKnowledgeBaseGiveStatusTwoAndStayAsThe
                                                  {"backup", out},
                                                  {"check"},
                                                  {"stats"}}) {
+            // An import makes a file that is not there (its own test).
+            if (file == missing && command[0] == "import") continue;
             command.insert(command.begin(), {"--file", file});
             runs.push_back(command);
         }
@@ -330,6 +339,32 @@ TEST(KbTool, BadArgumentsAndFilesThatAreNoKnowledgeBaseGiveStatusTwoAndStayAsThe
     EXPECT_EQ(Tool({"--help"}).status, 0);
 }
 
+TEST(KbToolImport, IntoAFileThatIsNotThereMakesTheKnowledgeBaseFirstAndAForeignFileStaysRefused) {
+    TTempDir dir;
+    const std::string source = dir.File("source.dat"), csv = dir.File("all.csv");
+    MakeOneEntryKnowledgeBase(source);
+    ASSERT_EQ(Tool({"--file", source, "export", "--format", "csv", csv}).status, 0);
+
+    // Nothing is made for a file that cannot be imported.
+    const std::string fresh = dir.File("new.dat"), notes = dir.File("notes.txt");
+    std::ofstream(notes) << "just some notes\n";
+    EXPECT_EQ(Tool({"--file", fresh, "import", notes}).status, 2);
+    EXPECT_FALSE(fs::exists(fresh));
+
+    const TRun run = Tool({"--file", fresh, "import", csv});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "imported: 1\nskipped, already stored: 0\nfailed: 0\n");
+    EXPECT_EQ(RowsOf(fresh), RowsOf(source));
+    EXPECT_EQ(TSQLiteDatabase(fresh, TOpenMode::ReadOnly).GetTableString(kb::kSelectFontSize),
+              "10");
+
+    const std::string foreign = dir.File("foreign.db");
+    TSQLiteDatabase(foreign).ExecSQL("create table notes (t text)");
+    const std::string before = FileBytes(foreign);
+    EXPECT_EQ(Tool({"--file", foreign, "import", csv}).status, 2);
+    EXPECT_EQ(FileBytes(foreign), before);
+}
+
 TEST(KbTool, StatsCountEntriesTextsDistinctTermsAndBytes) {
     TTempDir dir;
     const std::string kbFile = dir.File("kb.dat");
@@ -346,10 +381,12 @@ TEST(KbTool, StatsCountEntriesTextsDistinctTermsAndBytes) {
                            std::to_string(fs::file_size(kbFile)) + " bytes\n");
 }
 
-// Starts pelloquin-kb on args with its output thrown away.
-pid_t Start(const std::vector<std::string>& args) {
+// Starts pelloquin-kb on args with its output thrown away, its files no larger than fileLimit.
+pid_t Start(const std::vector<std::string>& args, rlim_t fileLimit = RLIM_INFINITY) {
     const pid_t pid = fork();
     if (pid == 0) {
+        const rlimit limit{fileLimit, fileLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
@@ -421,6 +458,23 @@ TEST(KbToolImport, AnImportKilledAtAnyMomentLeavesTheKnowledgeBaseAsItWas) {
     }
     RecordProperty("kills_after_the_file_was_written", killedWriting);
     EXPECT_GT(killedWriting, 0);
+}
+
+TEST(KbToolExport, AnExportThatOutgrowsTheFileSizeLimitFailsAndLeavesTheOldFile) {
+    TTempDir dir;
+    std::mt19937 rng(31);
+    const std::string kbFile = dir.File("kb.dat"), old = dir.File("entries.csv");
+    MakeKnowledgeBase(kbFile);
+    AddScriptEntries(*std::make_unique<TSQLiteDatabase>(kbFile), rng, 200);
+    std::ofstream(old) << "the export of last week";
+    const pid_t pid = Start({"--file", kbFile, "export", "--format", "csv", old}, 8192);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal";
+    EXPECT_EQ(WEXITSTATUS(status), kExitFailed);
+    EXPECT_EQ(FileBytes(old), "the export of last week");
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        EXPECT_FALSE(entry.path().string().ends_with(".part")) << entry.path();
 }
 
 }  // namespace

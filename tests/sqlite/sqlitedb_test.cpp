@@ -90,6 +90,25 @@ TEST(DatabaseOpen, ExistingAndReadOnlyModesNeverCreateAndReadOnlyNeverWrites) {
               std::string::npos);
 }
 
+TEST(DatabaseOpen, EveryConnectionDistrustsTheFilesSchemaAndCannotWriteItsStructure) {
+    TTempDir dir;
+    const std::string file = dir.File("t.db");
+    TSQLiteDatabase(file).ExecSQL("create table t (v text)");
+    for (TOpenMode mode : {TOpenMode::Create, TOpenMode::Existing, TOpenMode::ReadOnly}) {
+        TSQLiteDatabase DB(file, mode);
+        int defensive = -1, trusted = -1;
+        sqlite3_db_config(DB.Handle(), SQLITE_DBCONFIG_DEFENSIVE, -1, &defensive);
+        sqlite3_db_config(DB.Handle(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, -1, &trusted);
+        EXPECT_EQ(defensive, 1);
+        EXPECT_EQ(trusted, 0);
+    }
+    TSQLiteDatabase DB(file);
+    DB.ExecSQL("PRAGMA writable_schema=ON");
+    EXPECT_NE(MessageOf([&] { DB.ExecSQL("update sqlite_master set sql='create table t (w)'"); }),
+              "(no exception)");
+    EXPECT_EQ(DB.GetTableString("select sql from sqlite_master"), "CREATE TABLE t (v text)");
+}
+
 TEST(DatabaseBackup, CopiesOneStateOfTheDatabaseWhileAnotherConnectionWrites) {
     TTempDir dir;
     const std::string file = dir.File("source.db"), copy = dir.File("copy.db");
@@ -168,16 +187,29 @@ TEST_F(DatabaseTest, ExecSQLFailuresCarryTheStatementAndSQLitesMessage) {
 
 TEST_F(DatabaseTest, ALongStatementIsShortenedInItsMessageAndANulIsWrittenOut) {
     DB.ExecSQL("create table t (v text)");
+    // A text longer than any ID is left out of the message, whatever its length.
     std::string text;
     while (text.size() < (1u << 20))
         text += "line of a long text\r\n";
-    const std::string statement = "insert into missing values ('" + text + "')";
-    const std::string message = MessageOf([&] { DB.ExecSQL(statement); });
-    // Beginning and end of the statement, then SQLite's reason: all on one short line.
+    for (const std::string& literal : {text, std::string(41, 'x'), std::string(42, '\'')}) {
+        EXPECT_EQ(MessageOf([&] { DB.ExecSQL("insert into missing values ('" + literal + "')"); }),
+                  "Error executing SQL \"insert into missing values ('...')\" : no such table: "
+                  "missing");
+    }
+    // An ID-sized one stays; a statement still long keeps its beginning and end, on one line.
+    std::string values = "'" + std::string(40, 'i') + "'";
+    while (values.size() < 4000)
+        values += ",\r\n'line of a long text'";
+    const std::string message =
+        MessageOf([&] { DB.ExecSQL("insert into missing values (" + values + ")"); });
     EXPECT_LT(message.size(), 420u);
-    EXPECT_EQ(message.rfind("Error executing SQL \"insert into missing values ('line of a", 0), 0u);
+    EXPECT_EQ(message.rfind("Error executing SQL \"insert into missing values ('" +
+                                std::string(40, 'i') + "',  'line of a",
+                            0),
+              0u)
+        << message;
     EXPECT_NE(message.find("..."), std::string::npos);
-    EXPECT_NE(message.find("line of a long text  ')\" : no such table: missing"), std::string::npos)
+    EXPECT_NE(message.find("'line of a long text')\" : no such table: missing"), std::string::npos)
         << message;
     EXPECT_EQ(message.find('\n'), std::string::npos);
     // A short statement stays whole, and a NUL in it no longer ends the message.

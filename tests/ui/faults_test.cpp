@@ -208,7 +208,7 @@ protected:
         WaitForSearches();
         bool free = false;
         std::thread other([&] {
-            TLockGuard lock(form->Session().TEST_Engine().DataLock(), 2000);
+            TLockGuard lock(form->Session().TEST_Engine().TEST_DataLock(), 2000);
             free = lock.Owns();
         });
         other.join();

@@ -111,6 +111,27 @@ TEST_F(KnowledgeBaseMenuTest, ExportAndImportCarryEveryEntryToAnotherKnowledgeBa
     EXPECT_EQ(dialogs->Errors(), 0);
 }
 
+TEST_F(KnowledgeBaseMenuTest, ExportOntoTheKnowledgeBaseInUseOrALinkToItIsRefused) {
+    TForm1& f = Open();
+    Save(f, "printer jams", "open tray 2");
+    const auto saved = Entries(f);
+    const std::string kbFile = kb::KnowledgeBaseFile(dir.Path()), link = dir.File("link.csv");
+    fs::create_symlink(kbFile, link);
+    for (const std::string& target : {kbFile, link}) {
+        dialogs->files = {QString::fromStdString(target)};
+        try {
+            Menu().Export1Click();
+            ADD_FAILURE() << "exported onto " << target;
+        } catch (const Exception& e) {
+            EXPECT_NE(std::string(e.what()).find(target), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_TRUE(fs::is_symlink(link));
+    Save(f, "scanner cable", "");
+    EXPECT_EQ(Entries(f).size(), saved.size() + 1);
+    EXPECT_EQ(TSQLiteDatabase(kbFile).GetTableString("PRAGMA integrity_check"), "ok");
+}
+
 TEST_F(KnowledgeBaseMenuTest, BackupsByHandAndOnceADayAtStart) {
     TForm1& f = Open();
     Save(f, "printer jams", "open tray 2");
@@ -150,6 +171,9 @@ TEST_F(KnowledgeBaseMenuTest, BackupsByHandAndOnceADayAtStart) {
     ASSERT_EQ(dialogs->Errors(), 1);
     EXPECT_TRUE(dialogs->shown.back().text.contains("daily backup"))
         << dialogs->shown.back().text.toStdString();
+    // Each of its sentences once.
+    EXPECT_EQ(dialogs->shown.back().text.count("could not be made"), 1);
+    EXPECT_EQ(dialogs->shown.back().text.count("unchanged"), 1);
 }
 
 }  // namespace

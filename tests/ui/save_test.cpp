@@ -20,7 +20,7 @@ class THeldLock {
 public:
     explicit THeldLock(TForm1& f) {
         fthread = std::thread([this, &f] {
-            TLockGuard lock(f.Session().TEST_Engine().DataLock(), 1000);
+            TLockGuard lock(f.Session().TEST_Engine().TEST_DataLock(), 1000);
             fheld = lock.Owns();
             fready.test_and_set();
             fready.notify_all();
@@ -127,7 +127,7 @@ TEST_F(MainWindowTest, CloseQuestionKeepsSavesOrDiscards) {
 
 TEST_F(MainWindowTest, ASaveThatCannotTakeTheLockKeepsTheTextsAndSaysSo) {
     TForm1& f = Open();
-    f.Session().TEST_Engine().SetWriteTimeout(200);
+    f.Session().TEST_Engine().TEST_SetWriteTimeout(200);
     f.show();
     f.ProblemText->setPlainText("printer jams");
     f.SolutionText->setPlainText("clean it");
@@ -169,7 +169,7 @@ TEST_F(MainWindowTest, AFailingStatementLeavesNoHalfEntryAndNoHeldLock) {
     // Neither the lock nor the hourglass stayed behind (a search of the typed text may hold
     // the lock for a moment, hence a wait longer than any pass).
     std::thread other([&] {
-        TLockGuard lock(f.Session().TEST_Engine().DataLock(), 3000);
+        TLockGuard lock(f.Session().TEST_Engine().TEST_DataLock(), 3000);
         EXPECT_TRUE(lock.Owns());
     });
     other.join();
@@ -193,7 +193,7 @@ TEST_F(MainWindowTest, DeleteRemovesTheEntryEverywhere) {
     EXPECT_EQ(static_cast<int>(f.Session().TEST_Engine().LiveTexts()), 2);
 
     // A delete that cannot take the lock deletes nothing and raises.
-    f.Session().TEST_Engine().SetWriteTimeout(100);
+    f.Session().TEST_Engine().TEST_SetWriteTimeout(100);
     THeldLock held(f);
     EXPECT_THROW(DeleteNow(f.Session(), LastSavedID()), Exception);
     EXPECT_EQ(Rows(f, "textdata"), 2);

@@ -60,7 +60,7 @@ TEST_F(SearchTest, BlankTextStartsNoSearchAndKeepsTheHits) {
 TEST_F(SearchTest, AChangeTypedDuringAPassIsSearchedAfterIt) {
     TForm1& f = OpenWith({{"printer jams", "x"}, {"scanner jams", "y"}, {"scanner offline", "z"}});
     std::atomic<bool> hold{false}, held{false};
-    f.Session().TEST_Engine().fpassRunningHook = [&] {
+    f.Session().TEST_Engine().TEST_passRunningHook = [&] {
         if (!hold) return;
         held = true;
         while (hold)
@@ -123,7 +123,7 @@ TEST_F(SearchTest, DamagedRowsAreSkippedAndTheRestStillListed) {
     WaitForSearches();
     EXPECT_EQ(ShownTitles(f), (std::vector<std::string>{"printer fixed..."}));
     // The worker is not stuck holding the lock either: a save goes through at once.
-    f.Session().TEST_Engine().SetWriteTimeout(500);
+    f.Session().TEST_Engine().TEST_SetWriteTimeout(500);
     f.ProblemText->setPlainText("printer again");
     f.Button1->click();
     WaitForWrites(f.Session());

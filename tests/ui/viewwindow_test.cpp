@@ -157,6 +157,28 @@ TEST_F(ViewWindowTest, DeleteAsksAndRemovesTheEntryFromTheList) {
     EXPECT_EQ(FileDB().GetTableString("select count(*) from textdata where ID='" + ID + "'"), "0");
 }
 
+TEST_F(ViewWindowTest, EntriesWhoseIDsDifferInLetterCaseOpenWindowsOfTheirOwn) {
+    {
+        TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+        kb::CreateMissingTables(DB);
+        for (const auto& [ID, problem] :
+             {std::pair{"abc", "printer jams"}, {"ABC", "printer smokes"}}) {
+            DB.ExecSQL(kb::InsertTextSQL(ID, "", "P", problem));
+            DB.ExecSQL(kb::InsertTextSQL(ID, "", "S", "x"));
+            DB.ExecSQL(kb::InsertVectorSQL(ID, "P", EncodeCV(problem)->Text()));
+            DB.ExecSQL(kb::InsertVectorSQL(ID, "S", EncodeCV("x")->Text()));
+        }
+    }
+    TForm1& f = Open();
+    f.show();
+    Search("printer");
+    const QPoint first = CaptionOf(0), second = CaptionOf(1);
+    ClickAt(first);
+    ClickAt(second);
+    ASSERT_EQ(f.ViewWindowCount(), 2);
+    EXPECT_NE(f.ViewWindowAt(0)->EntryID(), f.ViewWindowAt(1)->EntryID());
+}
+
 TEST_F(ViewWindowTest, AnEntryGoneSinceTheListWasDrawnOpensNothing) {
     TForm1& f = OpenWith({{"printer jams", "clean the rollers"}});
     Search("printer");

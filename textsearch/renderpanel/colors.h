@@ -1,5 +1,5 @@
-// Colour helpers shared by the custom-drawn windows: the cream background and a darker shade of
-// any colour for rulers, bands and lines.
+// The results panel's colours: its cream background and a darker shade of any colour for its
+// rulers, bands and lines.
 //
 // Ownership: values only. Thread safety: Darker of a QColor is a pure function; Darker of a
 // palette role reads the application palette and so belongs to the user-interface thread.

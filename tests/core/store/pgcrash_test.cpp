@@ -134,7 +134,7 @@ TEST(PgCrash, AWriterFrozenInsideItsTransactionHoldsTheOthersUpOnlyForAWhile) {
     kill(frozen.pid, SIGSTOP);
 
     TPgStore other(db.Conninfo());
-    other.SetWaits(std::chrono::milliseconds(200), std::chrono::minutes(1));
+    other.TEST_SetWaits(std::chrono::milliseconds(200), std::chrono::minutes(1));
     try {
         other.SaveEntry("printer jams", "reboot", nullptr);
         ADD_FAILURE() << "saved beside a write that holds the lock";

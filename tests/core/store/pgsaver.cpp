@@ -49,12 +49,12 @@ int main(int argc, char** argv) {
     try {
         TPgStore store(argv[1]);
         if (argc > 3) {
-            store.SetWaits(std::chrono::seconds(20),
+            store.TEST_SetWaits(std::chrono::seconds(20),
                            std::chrono::milliseconds(std::strtol(argv[3], nullptr, 10)));
         }
         store.Open();
         std::string operation;
-        store.fbeforeCommitHook = [&] {
+        store.TEST_beforeCommitHook = [&] {
             Report("C " + operation);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         };

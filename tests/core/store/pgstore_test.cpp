@@ -1,6 +1,7 @@
 // The office-server store with one program at a time: texts of every byte value come back byte
 // for byte and show as the file shows them; a file's entries copied to the server give the same
-// hits in the same order; the text size stays the user's own.
+// hits in the same order; the text size stays the user's own; a statement kept waiting by another
+// program's lock ends after the statement limit, saying so, and a write then stores nothing.
 #include "core/store/pgstore.h"
 
 #include <gtest/gtest.h>
@@ -221,6 +222,40 @@ TEST_F(PgStoreTest, TheTextSizeIsTheUsersOwnAndNeverOnTheServer) {
     EXPECT_EQ(db->Look().Exec("select value from settings where ID = 'FONTSIZE'").Rows(), 1);
     EXPECT_EQ(db->Look().Exec("select count(*) from settings where value <> '10'").Bytes(0, 0),
               "0");
+}
+
+TEST_F(PgStoreTest, AStatementKeptWaitingEndsAfterTheLimitSayingSoAndAWriteStoresNothing) {
+    TPgStore store(db->Conninfo());
+    store.SetStatementLimit(std::chrono::milliseconds(300));
+    store.Open();
+    TSearchIndex index;
+    store.LoadAll(index);
+    const std::string ID = store.SaveEntry("printer jams", "clean the rollers", &index);
+
+    // Another program holds the texts locked, in a transaction it keeps open.
+    TPgConnection& other = db->Look();
+    other.Exec("BEGIN; LOCK TABLE textdata IN ACCESS EXCLUSIVE MODE");
+    auto slow = [](const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const Exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("no failure");
+    };
+    for (const std::string& message :
+         {slow([&] { store.SaveEntry("scanner cable", "replace it", &index); }),
+          slow([&] { store.ReplaceEntry(ID, "printer jams again", "restart", &index); }),
+          slow([&] { store.DeleteEntry(ID, &index); }), slow([&] { store.ReadEntry(ID); })}) {
+        EXPECT_TRUE(message.starts_with("The office server did not answer within a second; "))
+            << message;
+    }
+    other.Exec("ROLLBACK");
+
+    // Nothing of the writes was stored, and the store goes on.
+    EXPECT_EQ(db->Look().Exec("select count(*) from textdata").Bytes(0, 0), "2");
+    EXPECT_EQ(store.ReadEntry(ID).problem, "printer jams");
+    EXPECT_EQ(index.LiveKeys().size(), 2u);
 }
 
 }  // namespace

@@ -6,22 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
+#include "choicetest.h"
 #include "core/store/pgstore.h"
 #include "core/store/sqlitestore.h"
-#include "tempdir.h"
+#include "kbtool/kbtool.h"
 
 namespace {
 
-class StoreChoiceTest : public testing::Test {
-protected:
-    void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
-        unsetenv("PELLOQUIN_DATABASE");
-    }
-    void TearDown() override { unsetenv("PELLOQUIN_DATABASE"); }
-    TTempDir dir;
-};
+using StoreChoiceTest = TChoiceTest;
 
 TEST_F(StoreChoiceTest, ATextNamesTheServerOnlyAsAConnectionStringOrURI) {
     using K = TStoreChoice::TKind;
@@ -31,7 +25,9 @@ TEST_F(StoreChoiceTest, ATextNamesTheServerOnlyAsAConnectionStringOrURI) {
         {"pelloquin.dat", K::File},
         {"/srv/share=kb/pelloquin.dat", K::File},
         {"./host=kb", K::File},
-        {"backup=old.dat", K::File},  // no such connection option
+        {"backup=old.dat", K::Server},  // no such option: opening it says so
+        {"host=localhost dbnme=kb", K::Server},
+        {"postgressql://kb.office/kb", K::Server},
         {"service=office", K::Server},
         {"host=kb.office dbname=kb user=ann", K::Server},
         {"postgresql://kb.office/kb", K::Server},
@@ -87,6 +83,67 @@ TEST_F(StoreChoiceTest, EachChoiceMakesItsStoreAndAServersPasswordIsNeverShown) 
     EXPECT_EQ(server->Location().find("secret"), std::string::npos);
     EXPECT_NE(server->Location().find("kb.office"), std::string::npos);
     EXPECT_EQ(MakeServerStore("office")->Location(), "service=office");
+}
+
+TEST_F(StoreChoiceTest, AConnectionStringIsNeverAFileAndNoMessageAboutOneShowsItsPassword) {
+    const std::string secret = "s3cr3t-pw";
+    // Readable strings name a server that is not there (a socket folder that does not exist),
+    // so that connecting fails at once.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"host=/nonexistent password=" + secret + " dbname=kb", secret},
+        {"host=/nonexistent password = '" + secret + "' dbname=kb", secret},
+        {"host=/nonexistent password='" + secret, secret},
+        {"host=kb dbnme=kb password=" + secret, secret},
+        {"host=kb password=" + secret + " pass word=x", secret},
+        {"password=" + secret + " host", secret},
+        {"postgresql://ann:" + secret + "@%2Fnonexistent/kb", secret},
+        {"postgresql://ann:s3cr%zz3t@kb/kb", "s3cr%zz3t"},
+        {"postgresql://ann:" + secret + "@[::1/kb", secret},
+        {"postgresql://ann:" + secret + "@kb/kb?colour=blue", secret},
+        {"postgresql://kb/kb?password=" + secret + "&colour=blue", secret},
+        {"postgresql://kb/kb?password=s3%zzcret", "s3%zzcret"},
+        {"postgres://ann:s3cr%2Dpw@%2Fnonexistent/kb", "s3cr-pw"},
+        {"postgresql://ann:%00" + secret + "@kb/kb", secret},
+    };
+    for (const auto& [text, password] : cases) {
+        SCOPED_TRACE(text);
+        std::vector<std::string> shown;
+        auto raised = [&](const std::function<void()>& f) {
+            try {
+                f();
+            } catch (const std::exception& e) {
+                shown.push_back(e.what());
+            }
+        };
+        const TStoreChoice choice = ParseChoice(text);
+        EXPECT_TRUE(choice.IsServer());
+        raised([&] { ServerChoice(text); });
+        raised([&] { KeptChoiceText(choice); });
+        const auto store = MakeStore(choice);
+        shown.push_back(store->Location());
+        raised([&] { store->Open(); });
+        EXPECT_NE(shown.back(), store->Location()) << "opened";
+        std::ostringstream out, err;
+        EXPECT_EQ(RunKbTool({"--server", text, "stats"}, out, err), kExitUsage);
+        shown.push_back(err.str());
+        setenv("PELLOQUIN_DATABASE", text.c_str(), 1);
+        std::ostringstream out2, err2;
+        EXPECT_EQ(RunKbTool({"stats"}, out2, err2), kExitUsage);
+        shown.push_back(err2.str());
+        unsetenv("PELLOQUIN_DATABASE");
+        for (const std::string& message : shown) {
+            EXPECT_EQ(message.find(password), std::string::npos) << message;
+            EXPECT_EQ(message.find(secret), std::string::npos) << message;
+        }
+        EXPECT_FALSE(std::filesystem::exists(text));
+    }
+    // A misspelt keyword is named.
+    try {
+        MakeStore(ParseChoice("host=kb dbnme=kb"))->Open();
+        ADD_FAILURE() << "opened";
+    } catch (const Exception& e) {
+        EXPECT_NE(std::string(e.what()).find("dbnme"), std::string::npos) << e.what();
+    }
 }
 
 TEST_F(StoreChoiceTest, TheNetworkFileWarningComesOncePerFile) {

@@ -4,23 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include "choicetest.h"
 #include "core/knowledgebase.h"
 #include "core/store/pgstore.h"
 #include "pgtest.h"
 #include "sqlite/sqlitedb.h"
-#include "tempdir.h"
 
 namespace {
 
-class StoreSwitchTest : public testing::Test {
-protected:
-    void SetUp() override {
-        setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
-        unsetenv("PELLOQUIN_DATABASE");
-    }
-    void TearDown() override { unsetenv("PELLOQUIN_DATABASE"); }
-    TTempDir dir;
-};
+using StoreSwitchTest = TChoiceTest;
 
 TEST_F(StoreSwitchTest, AServerThatCannotBeKeptIsRefusedBeforeAnythingIsDone) {
     for (const char* text :

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "kbfixture.h"
@@ -123,6 +124,41 @@ TEST(AutomaticBackup, OneCheckedCopyADayRotatedOverTwoMonthsOfUse) {
     EXPECT_EQ(FileBytes(odd), "mine too");
     for (const auto& entry : fs::directory_iterator(folder))
         EXPECT_FALSE(entry.path().string().ends_with(".part")) << entry.path();
+}
+
+TEST(AutomaticBackup, CopiesDatedAfterTodayStayOutOfTheRotationAndADamagedCopyOfTodayIsMadeAgain) {
+    TTempDir dir;
+    const std::string kbFile = kb::KnowledgeBaseFile(dir.Path());
+    MakeOneEntryKnowledgeBase(kbFile);
+    const std::string folder = BackupFolder(kbFile);
+    fs::create_directories(folder);
+    // Seven starts with the clock at 2099.
+    const sys_days future = sys_days(2099y / January / 1);
+    for (int day = 0; day < 7; ++day)
+        fs::copy_file(kbFile, folder + "/" + BackupName(kbFile, future + days(day)));
+    // Then forty days of the right clock: the real copies rotate as if the others were not there.
+    const sys_days first = sys_days(2026y / November / 2);
+    std::vector<sys_days> made;
+    for (int day = 0; day < 40; ++day) {
+        const auto now = sys_days(first + days(day)) + hours(12);
+        ASSERT_EQ(RunAutomaticBackup(kbFile, now).status, TBackupResult::TStatus::Made);
+        made.push_back(sys_days(LocalDate(now)));
+    }
+    std::set<sys_days> present;
+    for (const auto& entry : fs::directory_iterator(folder))
+        present.insert(*BackupDate(kbFile, entry.path().filename().string()));
+    std::set<sys_days> expected = BackupsToKeep(made);
+    for (int day = 0; day < 7; ++day)
+        expected.insert(future + days(day));
+    EXPECT_EQ(present, expected);
+
+    // Today's copy damaged: the next start makes it again, and it is sound.
+    const auto now = sys_days(first + days(40)) + hours(12);
+    const std::string today = folder + "/" + BackupName(kbFile, LocalDate(now));
+    std::ofstream(today) << "not a database";
+    EXPECT_EQ(RunAutomaticBackup(kbFile, now).status, TBackupResult::TStatus::Made);
+    EXPECT_EQ(RowsOf(today), RowsOf(kbFile));
+    EXPECT_EQ(RunAutomaticBackup(kbFile, now).status, TBackupResult::TStatus::NotDue);
 }
 
 TEST(AutomaticBackup, AFailureIsAMessageOnlyAndTheKnowledgeBaseStaysAsItWas) {

@@ -1,7 +1,7 @@
 // Export and import: an export read back into an empty knowledge base gives the same entries byte
-// for byte (CSV, JSON, and another knowledge base file); import keeps what is stored, says what
-// it skipped and why rows failed, and stores nothing when it is cancelled or its file breaks off;
-// through the engine, imported entries are searched at once.
+// for byte (CSV, whose cells never begin as formulas, JSON, and another knowledge base file);
+// import keeps what is stored, says what it skipped and why rows failed, and stores nothing when it
+// is cancelled or its file breaks off; through the engine, imported entries are searched at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,6 +10,9 @@
 #include <thread>
 
 #include "core/engine.h"
+#include "core/knowledgebase.h"
+#include "core/store/sqlitestore.h"
+#include "core/storedtext.h"
 #include "core/transfer/entryexport.h"
 #include "core/transfer/entryimport.h"
 #include "kbfixture.h"
@@ -59,6 +62,35 @@ std::vector<std::string> MarkdownTexts(const std::string& markdown) {
     return texts;
 }
 
+// The first character of every field of a CSV file that is not empty (inside its quotes for a
+// quoted one).
+std::string FieldStarts(std::string_view csv) {
+    std::string starts;
+    bool atStart = true, quoted = false;
+    for (size_t i = 0; i < csv.size(); ++i) {
+        const char c = csv[i];
+        if (atStart && c != '\r' && c != '\n') {  // an empty field at the end of a record
+            atStart = false;
+            if (c == '"') {
+                quoted = true;
+                if (i + 1 < csv.size()) starts += csv[i + 1];
+                continue;
+            }
+            starts += c;
+        }
+        if (quoted) {
+            if (c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') {
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            }
+        } else if (c == ',' || c == '\n') {
+            atStart = true;
+        }
+    }
+    return starts;
+}
+
 std::string WithLineFeeds(std::string text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -79,6 +111,12 @@ TEST(Transfer, AnExportImportedIntoAnEmptyKnowledgeBaseGivesTheSameEntriesByteFo
             TSQLiteDatabase DB(source);
             AddScriptEntries(DB, rng, 80);
             kb::SaveEntry(DB, "", "");  // a real save: fresh ID, the user's date format
+            // Texts a spreadsheet would run as formulas, and texts with the apostrophe that
+            // marks a spreadsheet's text cell.
+            const char* formulas[] = {"=1+1",      "+SUM(A1:A9)", "-2", "@cmd", "\tindented",
+                                      "\r\nbreak", "'quoted",     "''", "'",    "="};
+            for (size_t i = 0; i < std::size(formulas); i += 2)
+                kb::SaveEntry(DB, formulas[i], formulas[i + 1]);
         }
         const std::vector<std::string> rows = RowsOf(source);
         for (auto [format, name] :
@@ -89,11 +127,15 @@ TEST(Transfer, AnExportImportedIntoAnEmptyKnowledgeBaseGivesTheSameEntriesByteFo
             Export(source, format, exported);
             MakeKnowledgeBase(target);
             const TImportSummary summary = ImportFile(target, exported);
-            EXPECT_EQ(summary.imported, 81u);
+            EXPECT_EQ(summary.imported, 86u);
+            if (format == TExportFormat::Csv) {
+                EXPECT_EQ(FieldStarts(FileBytes(exported)).find_first_of("=+-@\t\r"),
+                          std::string::npos);
+            }
             EXPECT_EQ(summary.failed, 0u) << testing::PrintToString(summary.failures);
             EXPECT_EQ(RowsOf(target), rows);
             // Again: every entry is there already.
-            EXPECT_EQ(ImportFile(target, exported).skipped, 81u);
+            EXPECT_EQ(ImportFile(target, exported).skipped, 86u);
             EXPECT_EQ(RowsOf(target), rows);
         }
 
@@ -123,7 +165,7 @@ TEST(Transfer, AnExportImportedIntoAnEmptyKnowledgeBaseGivesTheSameEntriesByteFo
         }
         const std::string target = dir.File("target-dat.dat");
         MakeKnowledgeBase(target);
-        EXPECT_EQ(ImportFile(target, source).imported, 82u);
+        EXPECT_EQ(ImportFile(target, source).imported, 87u);
         EXPECT_EQ(RowsOf(target), RowsOf(source));
     }
 }
@@ -295,6 +337,22 @@ TEST(Import, ThroughTheEngineImportedEntriesAreSearchedAtOnce) {
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_TRUE(last);
     EXPECT_EQ(HitsOf(*last), LiteralPass(*EncodeCV(query), DB));
+}
+
+TEST(Import, AKnowledgeBaseWhoseTextsAreComputedIsRefusedWhole) {
+    TTempDir dir;
+    const std::string foreign = dir.File("foreign.dat");
+    {
+        TSQLiteDatabase DB(foreign);
+        DB.ExecSQL(
+            "create table textdata (ID varchar(40), created text, credited varchar(255), "
+            "texttype varchar(1), description text generated always as (zeroblob(1000000)) "
+            "virtual)");
+        DB.ExecSQL("create table vectors (ID varchar(40), texttype varchar(1), vectordata text)");
+        DB.ExecSQL("insert into textdata (ID, texttype) values ('a', 'P'), ('a', 'S')");
+        DB.ExecSQL("create table settings (ID varchar(40), value varchar(40))");
+    }
+    EXPECT_THROW(OpenEntrySource(foreign), EImportFile);
 }
 
 }  // namespace
