@@ -9,11 +9,19 @@
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestrow.h"
 
-TBestSearch::TBestSearch() : findex(std::make_unique<TBestMatchIndex>(ReadWords)) {}
+namespace {
+
+std::unique_ptr<TBestMatchIndex> NewIndex() {
+    return std::make_unique<TBestMatchIndex>(TWordReader{ReadWords});
+}
+
+}  // namespace
+
+TBestSearch::TBestSearch() : findex(NewIndex()) {}
 TBestSearch::~TBestSearch() = default;
 
 void TBestSearch::Clear() {
-    findex = std::make_unique<TBestMatchIndex>(ReadWords);
+    findex = NewIndex();
     fentries.clear();
     fbyID.clear();
     fentryOfDoc.clear();
@@ -42,7 +50,10 @@ void TBestSearch::Add(std::span<const TText> texts) {
         Unindex(it->second);
         TEntry& entry = *fentries[it->second];
         const bool problem = t.texttype == "P";
-        (problem ? entry.problem : entry.solution) = Utf8FromStored(t.stored);
+        // Kept for the life of the entry: without the room the conversion reserved.
+        std::string& text = problem ? entry.problem : entry.solution;
+        text = Utf8FromStored(t.stored);
+        text.shrink_to_fit();
         (problem ? entry.hasProblem : entry.hasSolution) = true;
     }
 }
@@ -126,8 +137,8 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     pass->bold.reserve(found.size());
     for (const TBestMatchHit& hit : found) {
         const TEntry& entry = *fentries[fentryOfDoc[hit.doc]];
-        TBestRow row = MakeBestRow(ReadWords, TEntryText{entry.problem, entry.solution}, words,
-                                   hit.text);
+        TBestRow row =
+            MakeBestRow(ReadWords, TEntryText{entry.problem, entry.solution}, words, hit.text);
         TPlaced p{};
         p.id = chunk->size();
         chunk->append(entry.ID);
