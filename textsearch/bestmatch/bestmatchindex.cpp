@@ -244,6 +244,10 @@ public:
         return id;
     }
 
+    void MergeUnsortedWhenFull() {
+        if (unsorted.size() >= kUnsortedMax) MergeUnsorted();
+    }
+
     void MergeUnsorted() {
         if (unsorted.empty()) return;
         auto less = [&](uint32_t a, uint32_t b) { return Text(a) < Text(b); };
@@ -298,31 +302,50 @@ TBestMatchIndex::DocId TBestMatchIndex::Add(const TEntryText& entry) {
 
 namespace {
 
-// Adds one entry's counted terms as doc `doc`; returns its signature. The dictionary's slots
-// and the terms' records are asked for a few terms ahead: most of the time goes in waiting for
-// them otherwise.
-uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc) {
-    constexpr size_t kAhead = 8;
+constexpr size_t kAhead = 8;  // how many terms ahead memory is asked for
+
+// Gives every counted term that has no id yet its id, adding the new ones to the dictionary.
+void Intern(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted) {
+    const size_t n = counted.size();
+    for (size_t i = 0; i < std::min(n, kAhead); ++i)
+        if (counted[i].id == kNoDoc) impl.dict.Prefetch(counted[i].key);
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n && counted[i + kAhead].id == kNoDoc)
+            impl.dict.Prefetch(counted[i + kAhead].key);
+        if (counted[i].id == kNoDoc) counted[i].id = impl.Intern(counted[i].key);
+    }
+}
+
+// Looks the counted terms up, kNoDoc for the new ones; may run beside other look-ups.
+void LookUp(const TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted) {
     const size_t n = counted.size();
     for (size_t i = 0; i < std::min(n, kAhead); ++i)
         impl.dict.Prefetch(counted[i].key);
     for (size_t i = 0; i < n; ++i) {
         if (i + kAhead < n) impl.dict.Prefetch(counted[i + kAhead].key);
-        counted[i].id = impl.Intern(counted[i].key);
-        if (counted[i].id + 1 < impl.terms.size()) __builtin_prefetch(&impl.terms[counted[i].id]);
+        counted[i].id = impl.dict.Find(counted[i].key);
     }
+}
+
+// Adds one entry's terms, their ids known, as doc `doc`; returns its signature. The terms'
+// records are asked for two strides ahead and the ends of their lists one stride ahead: most of
+// the time goes in waiting for them otherwise.
+uint32_t Post(TBestMatchIndex::TImpl& impl, const std::vector<TCounted>& counted, uint32_t doc) {
+    const size_t n = counted.size();
+    for (size_t i = 0; i < std::min(n, 2 * kAhead); ++i)
+        __builtin_prefetch(&impl.terms[counted[i].id]);
     for (size_t i = 0; i < n; ++i) {
+        if (i + 2 * kAhead < n) __builtin_prefetch(&impl.terms[counted[i + 2 * kAhead].id]);
         if (i + kAhead < n) {
             const auto& ahead = impl.terms[counted[i + kAhead].id].postings;
             if (!ahead.empty()) __builtin_prefetch(ahead.data() + ahead.size() - 1, 1);
         }
-        TCounted& c = counted[i];
+        const TCounted& c = counted[i];
         auto& term = impl.terms[c.id];
         PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
         term.lastDoc = doc;
         ++term.df;
     }
-    if (impl.unsorted.size() >= TBestMatchIndex::TImpl::kUnsortedMax) impl.MergeUnsorted();
     return TBestMatchIndex::TImpl::Signature(counted);
 }
 
@@ -335,13 +358,15 @@ struct TReadEntry {
     std::string languages[2];
 };
 
-// Reads and counts entries on the thread that calls Run; several threads may share the work of
-// one slice, taking entries a few at a time.
+// Reads and counts entries and looks their terms up, on the thread that calls Run; several
+// threads may share the work of one slice, taking entries a few at a time. The dictionary must
+// not change meanwhile.
 class TReader {
 public:
-    TReader(TWordReader reader, std::span<const TEntryText> entries, std::span<TReadEntry> out,
+    TReader(const TBestMatchIndex::TImpl& impl, TWordReader reader,
+            std::span<const TEntryText> entries, std::span<TReadEntry> out,
             std::atomic<size_t>& next)
-        : freader(reader), fentries(entries), fout(out), fnext(next) {}
+        : fimpl(impl), freader(reader), fentries(entries), fout(out), fnext(next) {}
 
     void Run() {
         constexpr size_t kTake = 16;
@@ -367,6 +392,7 @@ public:
                     c.key.name = std::string_view(e.chars).substr(at, c.key.name.size());
                     at += c.key.name.size();
                 }
+                LookUp(fimpl, e.counted);
                 e.languages[0] = words.problem.language;
                 e.languages[1] = words.solution.language;
             }
@@ -374,15 +400,16 @@ public:
     }
 
 private:
+    const TBestMatchIndex::TImpl& fimpl;
     TWordReader freader;
     std::span<const TEntryText> fentries;
     std::span<TReadEntry> fout;
     std::atomic<size_t>& fnext;
 };
 
-// Adds an entry counted as the next doc.
+// Adds an entry counted, its terms' ids known, as the next doc.
 void AddCounted(TBestMatchIndex::TImpl& impl, TBestMatchStats& stats, std::vector<uint8_t>& live,
-                std::vector<TCounted>& counted, const TFieldCounts& lengths,
+                const std::vector<TCounted>& counted, const TFieldCounts& lengths,
                 const std::string& problemLanguage, const std::string& solutionLanguage) {
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
     TBestMatchIndex::TImpl::TDoc record;
@@ -406,6 +433,10 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     TFieldCounts lengths;
     std::vector<TCounted> counted;
     impl.counter.Count(words, lengths, counted);
+    for (TCounted& c : counted)
+        c.id = kNoDoc;
+    Intern(impl, counted);
+    impl.MergeUnsortedWhenFull();
     AddCounted(impl, fstats, flive, counted, lengths, words.problem.language,
                words.solution.language);
     return doc;
@@ -414,8 +445,10 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
     TImpl& impl = *fimpl;
     const uint32_t first = static_cast<uint32_t>(impl.docs.size());
-    // Slices of entries are read and counted by both threads, and while this thread adds one
-    // slice, the helper reads the next; this thread joins it once done.
+    // The entries go in slices. Both threads read a slice's words, count its terms and look them
+    // up; this thread then adds the slice's new terms to the dictionary, and while it posts the
+    // slice the helper starts on the next one, which this thread joins once done. So the
+    // dictionary only changes while no one reads it.
     constexpr size_t kSlice = 512;
     std::vector<TReadEntry> room[2];
     room[0].resize(std::min(kSlice, entries.size()));
@@ -427,7 +460,7 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
     const size_t slices = (entries.size() + kSlice - 1) / kSlice;
     std::atomic<size_t> next{0};
     if (slices > 0) {
-        TReader reader(freader, slice(0), room[0], next);
+        TReader reader(impl, freader, slice(0), room[0], next);
         THelperThread helper([&] { reader.Run(); });
         reader.Run();
         helper.Join();
@@ -435,15 +468,18 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
     for (size_t k = 0; k < slices; ++k) {
         std::vector<TReadEntry>& read = room[k % 2];
         const size_t count = slice(k).size();
+        for (size_t i = 0; i < count; ++i)
+            Intern(impl, read[i].counted);
+        impl.MergeUnsortedWhenFull();
         std::optional<TReader> ahead;
         std::optional<THelperThread> helper;
         if (k + 1 < slices) {
             next.store(0, std::memory_order_relaxed);
-            ahead.emplace(freader, slice(k + 1), room[(k + 1) % 2], next);
+            ahead.emplace(impl, freader, slice(k + 1), room[(k + 1) % 2], next);
             helper.emplace([&] { ahead->Run(); });
         }
         for (size_t i = 0; i < count; ++i) {
-            TReadEntry& e = read[i];
+            const TReadEntry& e = read[i];
             AddCounted(impl, fstats, flive, e.counted, e.lengths, e.languages[0], e.languages[1]);
         }
         if (ahead) {
