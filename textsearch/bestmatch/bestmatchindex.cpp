@@ -162,18 +162,22 @@ void ReadEntryWords(TWordReader reader, const TEntryText& entry, TEntryWords& ou
 struct TBestMatchIndex::TScratch {
     std::vector<float> acc, accP, accS;      // per doc: the score so far, and of each text alone
     std::vector<float> wordF, wordP, wordS;  // per doc: the current word's best form
-    std::vector<uint8_t> candidate;
-    std::vector<uint32_t> candidates, touched;
+    std::vector<float> bound;                // per doc: the bound of its score so far
+    std::vector<uint8_t> candidate, state;   // per doc: shares a term that is not common; its state
+    std::vector<uint32_t> candidates, touched, words;  // docs scored, bounded, of the current word
+    std::vector<float> values;
 
     void Fit(size_t docs) {
         if (acc.size() >= docs) return;
-        for (auto* v : {&acc, &accP, &accS, &wordF, &wordP, &wordS})
+        for (auto* v : {&acc, &accP, &accS, &wordF, &wordP, &wordS, &bound})
             v->resize(docs, 0.0f);
         candidate.resize(docs, 0);
+        state.resize(docs, 0);
     }
     size_t Bytes() const {
-        return acc.capacity() * sizeof(float) * 6 + candidate.capacity() +
-               (candidates.capacity() + touched.capacity()) * sizeof(uint32_t);
+        return acc.capacity() * sizeof(float) * 7 + candidate.capacity() + state.capacity() +
+               (candidates.capacity() + touched.capacity() + words.capacity() + values.capacity()) *
+                   sizeof(uint32_t);
     }
 };
 
@@ -684,16 +688,6 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
 
     std::unique_ptr<TScratch> scratch = TakeScratch();
     TScratch& s = *scratch;
-    for (const TQueryTerm& q : words)
-        for (const TForm& f : q.forms) {
-            if (f.common) continue;
-            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts&) {
-                if (flive[d] && !s.candidate[d]) {
-                    s.candidate[d] = 1;
-                    s.candidates.push_back(d);
-                }
-            });
-        }
 
     // The fields' inverse length norms of the usual lengths, computed once per search.
     constexpr uint32_t kTabled = 1024;
@@ -704,35 +698,126 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     auto inverseNorm = [&](int field, uint32_t len) {
         return len < kTabled ? inverse[field * kTabled + len] : bm.InverseNorm(field, len);
     };
+    // The blended counts of a posting's problem and solution.
+    auto blend = [&](uint32_t d, const TFieldCounts& tf, float& p, float& sol) {
+        const TFieldCounts& len = impl.docs[d].lengths;
+        p = tf.title == 0 && tf.problem == 0
+                ? 0.0f
+                : bm.ProblemTf(tf, inverseNorm(0, len.title), inverseNorm(1, len.problem));
+        sol = tf.solution == 0 ? 0.0f : bm.SolutionTf(tf, inverseNorm(2, len.solution));
+    };
+
+    // First the words in decreasing order of the most they can add (an entry's score for a word
+    // is its best form's idf times a saturated count, below k1 + 1), each adding its best form to
+    // a bound of every entry's score. Once the words left cannot lift an entry that none of the
+    // words so far reached to the `limit`-th best score seen, only the entries reached so far are
+    // followed, and those that cannot reach it any more are dropped. The bounds are sums in
+    // another order than the score's, so they are compared with a margin far above the
+    // difference rounding can make (24 words at most).
+    constexpr double kSlack = 1e-4;
+    const double kMost = static_cast<double>(fparams.k1) + 1.0;
+    std::vector<size_t> order(words.size());
+    std::vector<double> most(words.size());
+    for (size_t i = 0; i < words.size(); ++i) {
+        order[i] = i;
+        most[i] = static_cast<double>(words[i].weight) * words[i].best * kMost * (1 + kSlack);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return most[a] > most[b]; });
+    double left = 0;
+    for (const double m : most)
+        left += m;
+    enum : uint8_t { kUntouched = 0, kFollowed = 1, kDropped = 2, kKept = 3 };
+    const size_t limit = std::max<size_t>(fparams.limit, 1);
+    // A lower bound of the limit-th best score of the entries that can be listed (0 while fewer).
+    auto floorOfBest = [&]() {
+        s.values.clear();
+        for (const uint32_t d : s.touched)
+            if (s.state[d] == kFollowed && s.candidate[d]) s.values.push_back(s.bound[d]);
+        if (s.values.size() < limit) return 0.0;
+        std::nth_element(s.values.begin(), s.values.begin() + static_cast<ptrdiff_t>(limit - 1),
+                         s.values.end(), std::greater<>());
+        return static_cast<double>(s.values[limit - 1]) * (1 - kSlack);
+    };
+    double floor = 0;
+    float highest = 0;
+    bool closed = false;  // no entry untouched so far can be listed any more
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t w = order[k];
+        const TQueryTerm& q = words[w];
+        left -= most[w];
+        const bool single = q.forms.size() == 1;
+        for (const TForm& f : q.forms) {
+            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
+                uint8_t& state = s.state[d];
+                if (state != kFollowed) {
+                    if (closed || state == kDropped || !flive[d]) return;
+                    state = kFollowed;
+                    s.touched.push_back(d);
+                }
+                if (!f.common) s.candidate[d] = 1;
+                float p, sol;
+                blend(d, tf, p, sol);
+                const float whole = f.factor * bm.Saturate(p + sol);
+                if (single) {
+                    s.bound[d] += q.weight * whole;
+                    highest = std::max(highest, s.bound[d]);
+                    return;
+                }
+                if (s.wordF[d] == 0) s.words.push_back(d);
+                s.wordF[d] = std::max(s.wordF[d], whole);
+            });
+        }
+        for (const uint32_t d : s.words) {
+            s.bound[d] += q.weight * s.wordF[d];
+            highest = std::max(highest, s.bound[d]);
+            s.wordF[d] = 0;
+        }
+        s.words.clear();
+        // Worth a look only when an entry already beats what the words left can add.
+        if (k + 1 == order.size() || (!closed && static_cast<double>(highest) <= left)) continue;
+        floor = std::max(floor, floorOfBest());
+        if (left < floor) closed = true;
+        if (closed)
+            for (const uint32_t d : s.touched)
+                if (s.state[d] == kFollowed &&
+                    static_cast<double>(s.bound[d]) * (1 + kSlack) + left <= floor)
+                    s.state[d] = kDropped;
+    }
+    floor = std::max(floor, floorOfBest());
+
+    // Then the exact scores of the entries that may be listed, word by word in the query's
+    // order as the formula adds them: each word keeps, per entry, the best of its forms.
+    for (const uint32_t d : s.touched)
+        if (s.state[d] == kFollowed && s.candidate[d] &&
+            (floor == 0 || static_cast<double>(s.bound[d]) * (1 + kSlack) > floor)) {
+            s.state[d] = kKept;
+            s.candidates.push_back(d);
+        }
     for (const TQueryTerm& q : words) {
         for (const TForm& f : q.forms) {
             ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
-                if (!s.candidate[d]) return;
-                const TFieldCounts& len = impl.docs[d].lengths;
-                const float p =
-                    tf.title == 0 && tf.problem == 0
-                        ? 0.0f
-                        : bm.ProblemTf(tf, inverseNorm(0, len.title), inverseNorm(1, len.problem));
-                const float sol =
-                    tf.solution == 0 ? 0.0f : bm.SolutionTf(tf, inverseNorm(2, len.solution));
+                if (s.state[d] != kKept) return;
+                float p, sol;
+                blend(d, tf, p, sol);
                 const float whole = f.factor * bm.Saturate(p + sol);
                 const float problem = p == 0 ? 0.0f : sol == 0 ? whole : f.factor * bm.Saturate(p);
                 const float solution = sol == 0 ? 0.0f
                                        : p == 0 ? whole
                                                 : f.factor * bm.Saturate(sol);
-                if (s.wordF[d] == 0) s.touched.push_back(d);
+                if (s.wordF[d] == 0) s.words.push_back(d);
                 s.wordF[d] = std::max(s.wordF[d], whole);
                 s.wordP[d] = std::max(s.wordP[d], problem);
                 s.wordS[d] = std::max(s.wordS[d], solution);
             });
         }
-        for (const uint32_t d : s.touched) {
+        for (const uint32_t d : s.words) {
             s.acc[d] += q.weight * s.wordF[d];
             s.accP[d] += q.weight * s.wordP[d];
             s.accS[d] += q.weight * s.wordS[d];
             s.wordF[d] = s.wordP[d] = s.wordS[d] = 0;
         }
-        s.touched.clear();
+        s.words.clear();
     }
 
     float top = 0;
@@ -744,8 +829,13 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         if (score >= fparams.relativeCut * top && percent >= fparams.minPercent)
             hits.push_back(TBestMatchHit{d, score, percent, s.accP[d] >= s.accS[d] ? 'P' : 'S'});
         s.acc[d] = s.accP[d] = s.accS[d] = 0;
+    }
+    for (const uint32_t d : s.touched) {
+        s.bound[d] = 0;
+        s.state[d] = kUntouched;
         s.candidate[d] = 0;
     }
+    s.touched.clear();
     s.candidates.clear();
     GiveScratch(std::move(scratch));
 
