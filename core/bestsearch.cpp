@@ -42,10 +42,11 @@ void TBestSearch::Unindex(size_t place) {
 
 void TBestSearch::Add(std::span<const TText> texts) {
     for (const TText& t : texts) {
-        auto [it, added] = fbyID.try_emplace(std::string(t.ID), fentries.size());
-        if (added) {
+        auto it = fbyID.find(t.ID);
+        if (it == fbyID.end()) {
             fentries.push_back(std::make_unique<TEntry>());
             fentries.back()->ID.assign(t.ID);
+            it = fbyID.emplace(fentries.back()->ID, fentries.size() - 1).first;
         }
         Unindex(it->second);
         TEntry& entry = *fentries[it->second];
@@ -59,7 +60,7 @@ void TBestSearch::Add(std::span<const TText> texts) {
 }
 
 void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
-    const auto it = fbyID.find(std::string(ID));
+    const auto it = fbyID.find(ID);
     if (it == fbyID.end()) return;
     TEntry& entry = *fentries[it->second];
     const bool problem = texttype == "P";
@@ -70,11 +71,12 @@ void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
 }
 
 void TBestSearch::RemoveEntry(std::string_view ID) {
-    const auto it = fbyID.find(std::string(ID));
+    const auto it = fbyID.find(ID);
     if (it == fbyID.end()) return;
-    Unindex(it->second);
-    fentries[it->second].reset();  // Settle passes over it
-    fbyID.erase(it);
+    const size_t place = it->second;
+    Unindex(place);
+    fbyID.erase(it);          // before the entry that holds its key
+    fentries[place].reset();  // Settle passes over it
 }
 
 void TBestSearch::Settle() {
@@ -108,7 +110,7 @@ std::vector<std::string> TBestSearch::Languages() const {
 
 size_t TBestSearch::MemoryUsage() const {
     size_t bytes = findex->MemoryUsage() + fentryOfDoc.capacity() * sizeof(size_t) +
-                   fentries.capacity() * sizeof(void*) + fbyID.size() * 64;
+                   fentries.capacity() * sizeof(void*) + fbyID.size() * 56;
     for (const auto& entry : fentries) {
         if (!entry) continue;
         bytes += sizeof(TEntry) + entry->problem.capacity() + entry->solution.capacity() +

@@ -164,7 +164,8 @@ struct TBestMatchIndex::TScratch {
     std::vector<float> wordF, wordP, wordS;  // per doc: the current word's best form
     std::vector<float> bound;                // per doc: the bound of its score so far
     std::vector<uint8_t> candidate, state;   // per doc: shares a term that is not common; its state
-    std::vector<uint32_t> candidates, touched, words;  // docs scored, bounded, of the current word
+    // docs marked as candidates, scored, bounded, of the current word
+    std::vector<uint32_t> marked, candidates, touched, words;
     std::vector<float> values;
 
     void Fit(size_t docs) {
@@ -176,7 +177,8 @@ struct TBestMatchIndex::TScratch {
     }
     size_t Bytes() const {
         return acc.capacity() * sizeof(float) * 7 + candidate.capacity() + state.capacity() +
-               (candidates.capacity() + touched.capacity() + words.capacity() + values.capacity()) *
+               (marked.capacity() + candidates.capacity() + touched.capacity() + words.capacity() +
+                values.capacity()) *
                    sizeof(uint32_t);
     }
 };
@@ -733,12 +735,24 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     auto floorOfBest = [&]() {
         s.values.clear();
         for (const uint32_t d : s.touched)
-            if (s.state[d] == kFollowed && s.candidate[d]) s.values.push_back(s.bound[d]);
+            if (s.state[d] == kFollowed) s.values.push_back(s.bound[d]);
         if (s.values.size() < limit) return 0.0;
         std::nth_element(s.values.begin(), s.values.begin() + static_cast<ptrdiff_t>(limit - 1),
                          s.values.end(), std::greater<>());
         return static_cast<double>(s.values[limit - 1]) * (1 - kSlack);
     };
+    // Only an entry that shares a term that is not common can be listed: those are marked first,
+    // so that the common terms' long lists are followed for them alone.
+    for (const TQueryTerm& q : words)
+        for (const TForm& f : q.forms) {
+            if (f.common) continue;
+            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts&) {
+                if (!s.candidate[d] && flive[d]) {
+                    s.candidate[d] = 1;
+                    s.marked.push_back(d);
+                }
+            });
+        }
     double floor = 0;
     float highest = 0;
     bool closed = false;  // no entry untouched so far can be listed any more
@@ -751,11 +765,10 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
             ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
                 uint8_t& state = s.state[d];
                 if (state != kFollowed) {
-                    if (closed || state == kDropped || !flive[d]) return;
+                    if (closed || state == kDropped || !s.candidate[d]) return;
                     state = kFollowed;
                     s.touched.push_back(d);
                 }
-                if (!f.common) s.candidate[d] = 1;
                 float p, sol;
                 blend(d, tf, p, sol);
                 const float whole = f.factor * bm.Saturate(p + sol);
@@ -789,7 +802,7 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     // Then the exact scores of the entries that may be listed, word by word in the query's
     // order as the formula adds them: each word keeps, per entry, the best of its forms.
     for (const uint32_t d : s.touched)
-        if (s.state[d] == kFollowed && s.candidate[d] &&
+        if (s.state[d] == kFollowed &&
             (floor == 0 || static_cast<double>(s.bound[d]) * (1 + kSlack) > floor)) {
             s.state[d] = kKept;
             s.candidates.push_back(d);
@@ -833,9 +846,11 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     for (const uint32_t d : s.touched) {
         s.bound[d] = 0;
         s.state[d] = kUntouched;
-        s.candidate[d] = 0;
     }
+    for (const uint32_t d : s.marked)
+        s.candidate[d] = 0;
     s.touched.clear();
+    s.marked.clear();
     s.candidates.clear();
     GiveScratch(std::move(scratch));
 
