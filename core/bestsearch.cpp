@@ -9,11 +9,19 @@
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestrow.h"
 
-TBestSearch::TBestSearch() : findex(std::make_unique<TBestMatchIndex>(ReadWords)) {}
+namespace {
+
+std::unique_ptr<TBestMatchIndex> NewIndex() {
+    return std::make_unique<TBestMatchIndex>(TWordReader{ReadWords});
+}
+
+}  // namespace
+
+TBestSearch::TBestSearch() : findex(NewIndex()) {}
 TBestSearch::~TBestSearch() = default;
 
 void TBestSearch::Clear() {
-    findex = std::make_unique<TBestMatchIndex>(ReadWords);
+    findex = NewIndex();
     fentries.clear();
     fbyID.clear();
     fentryOfDoc.clear();
@@ -34,21 +42,25 @@ void TBestSearch::Unindex(size_t place) {
 
 void TBestSearch::Add(std::span<const TText> texts) {
     for (const TText& t : texts) {
-        auto [it, added] = fbyID.try_emplace(std::string(t.ID), fentries.size());
-        if (added) {
+        auto it = fbyID.find(t.ID);
+        if (it == fbyID.end()) {
             fentries.push_back(std::make_unique<TEntry>());
             fentries.back()->ID.assign(t.ID);
+            it = fbyID.emplace(fentries.back()->ID, fentries.size() - 1).first;
         }
         Unindex(it->second);
         TEntry& entry = *fentries[it->second];
         const bool problem = t.texttype == "P";
-        (problem ? entry.problem : entry.solution) = Utf8FromStored(t.stored);
+        // Kept for the life of the entry: without the room the conversion reserved.
+        std::string& text = problem ? entry.problem : entry.solution;
+        text = Utf8FromStored(t.stored);
+        text.shrink_to_fit();
         (problem ? entry.hasProblem : entry.hasSolution) = true;
     }
 }
 
 void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
-    const auto it = fbyID.find(std::string(ID));
+    const auto it = fbyID.find(ID);
     if (it == fbyID.end()) return;
     TEntry& entry = *fentries[it->second];
     const bool problem = texttype == "P";
@@ -59,11 +71,12 @@ void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
 }
 
 void TBestSearch::RemoveEntry(std::string_view ID) {
-    const auto it = fbyID.find(std::string(ID));
+    const auto it = fbyID.find(ID);
     if (it == fbyID.end()) return;
-    Unindex(it->second);
-    fentries[it->second].reset();  // Settle passes over it
-    fbyID.erase(it);
+    const size_t place = it->second;
+    Unindex(place);
+    fbyID.erase(it);          // before the entry that holds its key
+    fentries[place].reset();  // Settle passes over it
 }
 
 void TBestSearch::Settle() {
@@ -97,7 +110,7 @@ std::vector<std::string> TBestSearch::Languages() const {
 
 size_t TBestSearch::MemoryUsage() const {
     size_t bytes = findex->MemoryUsage() + fentryOfDoc.capacity() * sizeof(size_t) +
-                   fentries.capacity() * sizeof(void*) + fbyID.size() * 64;
+                   fentries.capacity() * sizeof(void*) + fbyID.size() * 56;
     for (const auto& entry : fentries) {
         if (!entry) continue;
         bytes += sizeof(TEntry) + entry->problem.capacity() + entry->solution.capacity() +
@@ -126,8 +139,8 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     pass->bold.reserve(found.size());
     for (const TBestMatchHit& hit : found) {
         const TEntry& entry = *fentries[fentryOfDoc[hit.doc]];
-        TBestRow row = MakeBestRow(ReadWords, TEntryText{entry.problem, entry.solution}, words,
-                                   hit.text);
+        TBestRow row =
+            MakeBestRow(ReadWords, TEntryText{entry.problem, entry.solution}, words, hit.text);
         TPlaced p{};
         p.id = chunk->size();
         chunk->append(entry.ID);

@@ -79,7 +79,8 @@ private:
 
     std::unique_ptr<TBestMatchIndex> findex;
     std::vector<std::unique_ptr<TEntry>> fentries;  // in the order first seen; null once gone
-    std::unordered_map<std::string, size_t> fbyID;  // entry ID -> place in fentries
-    std::vector<size_t> fentryOfDoc;                // index doc id -> place in fentries
-    std::vector<size_t> fdirty;  // places of the entries waiting for Settle
+    // entry ID (the entry's own) -> place in fentries
+    std::unordered_map<std::string_view, size_t> fbyID;
+    std::vector<size_t> fentryOfDoc;  // index doc id -> place in fentries
+    std::vector<size_t> fdirty;       // places of the entries waiting for Settle
 };

@@ -7,12 +7,14 @@
 #include "textsearch/bestmatch/bestmatchindex.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <unordered_map>
 
 #include "textsearch/helperthread.h"
+#include "textsearch/vectorindex/termdictionary.h"
 
 namespace {
 
@@ -68,9 +70,12 @@ inline void ForEachPosting(const std::vector<uint8_t>& list, Visit visit) {
     }
 }
 
-// A term of one entry with its counts.
+using vindex::TNameKey;
+
+// A term of one entry with its counts; its key (text and hash) is made on the thread that
+// counts, so that adding the entry only looks it up.
 struct TCounted {
-    std::string_view text;
+    TNameKey key;
     TFieldCounts tf;
     uint32_t id = 0;
 };
@@ -79,6 +84,61 @@ uint32_t Mix(uint32_t h, uint32_t v) {
     h ^= v + 0x9E3779B9u + (h << 6) + (h >> 2);
     return h;
 }
+
+// Counts an entry's distinct terms in one pass over its words, by the terms' hashes: a table of
+// its own, kept from entry to entry (a slot is in use when it carries the current entry's stamp).
+class TTermCounter {
+public:
+    // out: the distinct terms (and accented forms) in the order first met, with their counts,
+    // their texts viewing the words' strings.
+    void Count(const TEntryWords& words, TFieldCounts& lengths, std::vector<TCounted>& out) {
+        out.clear();
+        lengths = {};
+        const size_t forms = 2 * (words.problem.words.size() + words.solution.words.size());
+        if (fslots.size() < 2 * forms || ++fstamp == 0) {
+            size_t size = 64;
+            while (size < 2 * forms)
+                size *= 2;
+            fslots.assign(std::max(size, fslots.size()), TSlot{});
+            fstamp = 1;
+        }
+        const size_t mask = fslots.size() - 1;
+        auto add = [&](std::string_view text, int field) {
+            const TNameKey key(text);
+            size_t s = key.hash & mask;
+            for (;; s = (s + 1) & mask) {
+                TSlot& slot = fslots[s];
+                if (slot.stamp != fstamp) {
+                    slot = {fstamp, static_cast<uint32_t>(out.size())};
+                    out.push_back(TCounted{key, {}, 0});
+                    break;
+                }
+                const TNameKey& other = out[slot.index].key;
+                if (other.hash == key.hash && other.name == text) break;
+            }
+            TFieldCounts& tf = out[fslots[s].index].tf;
+            (field == 0 ? tf.title : field == 1 ? tf.problem : tf.solution)++;
+        };
+        auto collect = [&](const TTextWords& text, bool problem) {
+            for (const TWord& w : text.words) {
+                const int field = !problem ? 2 : w.place.begin < words.titleEnd ? 0 : 1;
+                (field == 0 ? lengths.title : field == 1 ? lengths.problem : lengths.solution)++;
+                add(w.term, field);
+                if (!w.exact.empty() && w.exact != w.term) add(w.exact, field);
+            }
+        };
+        collect(words.problem, true);
+        collect(words.solution, false);
+    }
+
+private:
+    struct TSlot {
+        uint32_t stamp = 0;
+        uint32_t index = 0;
+    };
+    std::vector<TSlot> fslots;
+    uint32_t fstamp = 0;
+};
 
 }  // namespace
 
@@ -89,27 +149,37 @@ uint32_t FirstLineEnd(std::string_view text) {
 
 TEntryWords ReadEntryWords(TWordReader reader, const TEntryText& entry) {
     TEntryWords words;
-    words.problem = reader(entry.problem);
-    words.solution = reader(entry.solution);
-    words.titleEnd = FirstLineEnd(entry.problem);
+    ReadEntryWords(reader, entry, words);
     return words;
+}
+
+void ReadEntryWords(TWordReader reader, const TEntryText& entry, TEntryWords& out) {
+    reader(entry.problem, out.problem);
+    reader(entry.solution, out.solution);
+    out.titleEnd = FirstLineEnd(entry.problem);
 }
 
 struct TBestMatchIndex::TScratch {
     std::vector<float> acc, accP, accS;      // per doc: the score so far, and of each text alone
     std::vector<float> wordF, wordP, wordS;  // per doc: the current word's best form
-    std::vector<uint8_t> candidate;
-    std::vector<uint32_t> candidates, touched;
+    std::vector<float> bound;                // per doc: the bound of its score so far
+    std::vector<uint8_t> candidate, state;   // per doc: shares a term that is not common; its state
+    // docs marked as candidates, scored, bounded, of the current word
+    std::vector<uint32_t> marked, candidates, touched, words;
+    std::vector<float> values;
 
     void Fit(size_t docs) {
         if (acc.size() >= docs) return;
-        for (auto* v : {&acc, &accP, &accS, &wordF, &wordP, &wordS})
+        for (auto* v : {&acc, &accP, &accS, &wordF, &wordP, &wordS, &bound})
             v->resize(docs, 0.0f);
         candidate.resize(docs, 0);
+        state.resize(docs, 0);
     }
     size_t Bytes() const {
-        return acc.capacity() * sizeof(float) * 6 + candidate.capacity() +
-               (candidates.capacity() + touched.capacity()) * sizeof(uint32_t);
+        return acc.capacity() * sizeof(float) * 7 + candidate.capacity() + state.capacity() +
+               (marked.capacity() + candidates.capacity() + touched.capacity() + words.capacity() +
+                values.capacity()) *
+                   sizeof(uint32_t);
     }
 };
 
@@ -126,12 +196,9 @@ public:
         uint8_t languages[2] = {0, 0};  // of the problem and the solution: 1 + index in languages
     };
 
-    struct THash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
-    std::unordered_map<std::string, uint32_t, THash, std::equal_to<>> ids;
-    std::vector<const std::string*> texts;  // per term id: its text (the key in ids)
+    // Term ids by text. The terms are folded already, so the dictionary's ASCII folding never
+    // joins two of them.
+    vindex::TTermDictionary dict;
     std::vector<TTerm> terms;
     // Term ids in the order of their texts, for the terms a typed word begins; the newest few
     // wait in unsorted (searched one by one) until there are enough to merge at once.
@@ -162,49 +229,34 @@ public:
     mutable std::mutex scratchLock;
     mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
 
-    // The entry's distinct terms with their counts, sorted by text.
-    static std::vector<TCounted> CountTerms(const TEntryWords& words, TFieldCounts& lengths) {
-        std::vector<std::pair<std::string_view, int>> all;  // term, field (0 T, 1 B, 2 S)
-        auto collect = [&](const TTextWords& text, bool problem) {
-            for (const TWord& w : text.words) {
-                const int field = !problem ? 2 : w.place.begin < words.titleEnd ? 0 : 1;
-                (field == 0 ? lengths.title : field == 1 ? lengths.problem : lengths.solution)++;
-                all.emplace_back(w.term, field);
-                if (!w.exact.empty() && w.exact != w.term) all.emplace_back(w.exact, field);
-            }
-        };
-        lengths = {};
-        collect(words.problem, true);
-        collect(words.solution, false);
-        std::sort(all.begin(), all.end());
-        std::vector<TCounted> out;
-        for (const auto& [text, field] : all) {
-            if (out.empty() || out.back().text != text) out.push_back(TCounted{text, {}, 0});
-            TFieldCounts& tf = out.back().tf;
-            (field == 0 ? tf.title : field == 1 ? tf.problem : tf.solution)++;
-        }
-        return out;
-    }
+    TTermCounter counter;  // for the entries added one by one
 
+    // Of the terms and their counts, whatever their order.
     static uint32_t Signature(std::span<const TCounted> counted) {
-        uint32_t h = 0x811C9DC5u;
+        uint32_t sum = 0;
         for (const TCounted& c : counted)
-            h = Mix(Mix(Mix(Mix(h, c.id), c.tf.title), c.tf.problem), c.tf.solution);
-        return h;
+            sum += Mix(Mix(Mix(Mix(0x811C9DC5u, c.id), c.tf.title), c.tf.problem), c.tf.solution);
+        return sum;
     }
 
-    uint32_t Intern(std::string_view text) {
-        if (const auto found = ids.find(text); found != ids.end()) return found->second;
-        const auto it = ids.emplace(std::string(text), static_cast<uint32_t>(terms.size())).first;
-        texts.push_back(&it->first);
-        terms.emplace_back();
-        unsorted.push_back(it->second);
-        return it->second;
+    std::string_view Text(uint32_t id) const { return dict.Key(id); }
+
+    uint32_t Intern(const TNameKey& key) {
+        const uint32_t id = dict.FindOrAdd(key);
+        if (id == terms.size()) {
+            terms.emplace_back();
+            unsorted.push_back(id);
+        }
+        return id;
+    }
+
+    void MergeUnsortedWhenFull() {
+        if (unsorted.size() >= kUnsortedMax) MergeUnsorted();
     }
 
     void MergeUnsorted() {
         if (unsorted.empty()) return;
-        auto less = [&](uint32_t a, uint32_t b) { return *texts[a] < *texts[b]; };
+        auto less = [&](uint32_t a, uint32_t b) { return Text(a) < Text(b); };
         std::sort(unsorted.begin(), unsorted.end(), less);
         const size_t middle = sorted.size();
         sorted.insert(sorted.end(), unsorted.begin(), unsorted.end());
@@ -214,10 +266,7 @@ public:
     }
 
     // The id of a known term, or kNoDoc.
-    uint32_t Find(std::string_view text) const {
-        const auto it = ids.find(text);
-        return it == ids.end() ? kNoDoc : it->second;
-    }
+    uint32_t Find(std::string_view text) const { return dict.Find(TNameKey(text)); }
 
     std::vector<TCounted> PostedTerms(uint32_t doc) const {
         std::vector<TCounted> out;
@@ -225,7 +274,7 @@ public:
             const TTerm& t = terms[id];
             if (t.lastDoc == kNoDoc || t.lastDoc < doc) continue;
             ForEachPosting(t.postings, [&](uint32_t d, const TFieldCounts& tf) {
-                if (d == doc) out.push_back(TCounted{*texts[id], tf, id});
+                if (d == doc) out.push_back(TCounted{TNameKey(Text(id)), tf, id});
             });
         }
         return out;
@@ -259,17 +308,127 @@ TBestMatchIndex::DocId TBestMatchIndex::Add(const TEntryText& entry) {
 
 namespace {
 
-// Adds one entry's counted terms as doc `doc`; returns its signature.
-uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint32_t doc) {
-    for (TCounted& c : counted) {
-        c.id = impl.Intern(c.text);
+constexpr size_t kAhead = 8;  // how many terms ahead memory is asked for
+
+// Gives every counted term that has no id yet its id, adding the new ones to the dictionary.
+void Intern(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted) {
+    const size_t n = counted.size();
+    for (size_t i = 0; i < std::min(n, kAhead); ++i)
+        if (counted[i].id == kNoDoc) impl.dict.Prefetch(counted[i].key);
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n && counted[i + kAhead].id == kNoDoc)
+            impl.dict.Prefetch(counted[i + kAhead].key);
+        if (counted[i].id == kNoDoc) counted[i].id = impl.Intern(counted[i].key);
+    }
+}
+
+// Looks the counted terms up, kNoDoc for the new ones; may run beside other look-ups.
+void LookUp(const TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted) {
+    const size_t n = counted.size();
+    for (size_t i = 0; i < std::min(n, kAhead); ++i)
+        impl.dict.Prefetch(counted[i].key);
+    for (size_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) impl.dict.Prefetch(counted[i + kAhead].key);
+        counted[i].id = impl.dict.Find(counted[i].key);
+    }
+}
+
+// Adds one entry's terms, their ids known, as doc `doc`; returns its signature. The terms'
+// records are asked for two strides ahead and the ends of their lists one stride ahead: most of
+// the time goes in waiting for them otherwise.
+uint32_t Post(TBestMatchIndex::TImpl& impl, const std::vector<TCounted>& counted, uint32_t doc) {
+    const size_t n = counted.size();
+    for (size_t i = 0; i < std::min(n, 2 * kAhead); ++i)
+        __builtin_prefetch(&impl.terms[counted[i].id]);
+    for (size_t i = 0; i < n; ++i) {
+        if (i + 2 * kAhead < n) __builtin_prefetch(&impl.terms[counted[i + 2 * kAhead].id]);
+        if (i + kAhead < n) {
+            const auto& ahead = impl.terms[counted[i + kAhead].id].postings;
+            if (!ahead.empty()) __builtin_prefetch(ahead.data() + ahead.size() - 1, 1);
+        }
+        const TCounted& c = counted[i];
         auto& term = impl.terms[c.id];
         PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
         term.lastDoc = doc;
         ++term.df;
     }
-    if (impl.unsorted.size() >= TBestMatchIndex::TImpl::kUnsortedMax) impl.MergeUnsorted();
     return TBestMatchIndex::TImpl::Signature(counted);
+}
+
+// An entry read and counted, waiting to be added: its terms' texts are copied into room of its
+// own, since the words they were read from are read over by the next entry.
+struct TReadEntry {
+    std::vector<TCounted> counted;
+    std::string chars;
+    TFieldCounts lengths;
+    std::string languages[2];
+};
+
+// Reads and counts entries and looks their terms up, on the thread that calls Run; several
+// threads may share the work of one slice, taking entries a few at a time. The dictionary must
+// not change meanwhile.
+class TReader {
+public:
+    TReader(const TBestMatchIndex::TImpl& impl, TWordReader reader,
+            std::span<const TEntryText> entries, std::span<TReadEntry> out,
+            std::atomic<size_t>& next)
+        : fimpl(impl), freader(reader), fentries(entries), fout(out), fnext(next) {}
+
+    void Run() {
+        constexpr size_t kTake = 16;
+        TEntryWords words;
+        TTermCounter counter;
+        for (;;) {
+            const size_t begin = fnext.fetch_add(kTake, std::memory_order_relaxed);
+            if (begin >= fentries.size()) return;
+            const size_t end = std::min(fentries.size(), begin + kTake);
+            for (size_t i = begin; i < end; ++i) {
+                ReadEntryWords(freader, fentries[i], words);
+                TReadEntry& e = fout[i];
+                counter.Count(words, e.lengths, e.counted);
+                size_t bytes = 0;
+                for (const TCounted& c : e.counted)
+                    bytes += c.key.name.size();
+                e.chars.clear();
+                e.chars.reserve(bytes);
+                for (const TCounted& c : e.counted)
+                    e.chars.append(c.key.name);
+                size_t at = 0;
+                for (TCounted& c : e.counted) {
+                    c.key.name = std::string_view(e.chars).substr(at, c.key.name.size());
+                    at += c.key.name.size();
+                }
+                LookUp(fimpl, e.counted);
+                e.languages[0] = words.problem.language;
+                e.languages[1] = words.solution.language;
+            }
+        }
+    }
+
+private:
+    const TBestMatchIndex::TImpl& fimpl;
+    TWordReader freader;
+    std::span<const TEntryText> fentries;
+    std::span<TReadEntry> fout;
+    std::atomic<size_t>& fnext;
+};
+
+// Adds an entry counted, its terms' ids known, as the next doc.
+void AddCounted(TBestMatchIndex::TImpl& impl, TBestMatchStats& stats, std::vector<uint8_t>& live,
+                const std::vector<TCounted>& counted, const TFieldCounts& lengths,
+                const std::string& problemLanguage, const std::string& solutionLanguage) {
+    const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
+    TBestMatchIndex::TImpl::TDoc record;
+    record.lengths = lengths;
+    record.signature = Post(impl, counted, doc);
+    record.languages[0] = impl.CountLanguage(problemLanguage);
+    record.languages[1] = impl.CountLanguage(solutionLanguage);
+    impl.docs.push_back(record);
+    live.push_back(1);
+    ++stats.entries;
+    stats.titleWords += record.lengths.title;
+    stats.problemWords += record.lengths.problem;
+    stats.solutionWords += record.lengths.solution;
 }
 
 }  // namespace
@@ -277,51 +436,61 @@ uint32_t Post(TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted, uint
 TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     TImpl& impl = *fimpl;
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
-    TImpl::TDoc record;
-    std::vector<TCounted> counted = TImpl::CountTerms(words, record.lengths);
-    record.signature = Post(impl, counted, doc);
-    record.languages[0] = impl.CountLanguage(words.problem.language);
-    record.languages[1] = impl.CountLanguage(words.solution.language);
-    impl.docs.push_back(record);
-    flive.push_back(1);
-    ++fstats.entries;
-    fstats.titleWords += record.lengths.title;
-    fstats.problemWords += record.lengths.problem;
-    fstats.solutionWords += record.lengths.solution;
+    TFieldCounts lengths;
+    std::vector<TCounted> counted;
+    impl.counter.Count(words, lengths, counted);
+    for (TCounted& c : counted)
+        c.id = kNoDoc;
+    Intern(impl, counted);
+    impl.MergeUnsortedWhenFull();
+    AddCounted(impl, fstats, flive, counted, lengths, words.problem.language,
+               words.solution.language);
     return doc;
 }
 
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
     TImpl& impl = *fimpl;
     const uint32_t first = static_cast<uint32_t>(impl.docs.size());
-    constexpr size_t kChunk = 2048;
-    std::vector<TEntryWords> words;
-    for (size_t begin = 0; begin < entries.size(); begin += kChunk) {
-        const size_t count = std::min(kChunk, entries.size() - begin);
-        words.assign(count, TEntryWords{});
-        const size_t half = count / 2;
-        {
-            THelperThread helper([&] {
-                for (size_t i = half; i < count; ++i)
-                    words[i] = ReadEntryWords(freader, entries[begin + i]);
-            });
-            for (size_t i = 0; i < half; ++i)
-                words[i] = ReadEntryWords(freader, entries[begin + i]);
-            helper.Join();
+    // The entries go in slices. Both threads read a slice's words, count its terms and look them
+    // up; this thread then adds the slice's new terms to the dictionary, and while it posts the
+    // slice the helper starts on the next one, which this thread joins once done. So the
+    // dictionary only changes while no one reads it.
+    constexpr size_t kSlice = 512;
+    std::vector<TReadEntry> room[2];
+    room[0].resize(std::min(kSlice, entries.size()));
+    room[1].resize(room[0].size());
+    auto slice = [&](size_t k) {
+        const size_t begin = k * kSlice;
+        return entries.subspan(begin, std::min(kSlice, entries.size() - begin));
+    };
+    const size_t slices = (entries.size() + kSlice - 1) / kSlice;
+    std::atomic<size_t> next{0};
+    if (slices > 0) {
+        TReader reader(impl, freader, slice(0), room[0], next);
+        THelperThread helper([&] { reader.Run(); });
+        reader.Run();
+        helper.Join();
+    }
+    for (size_t k = 0; k < slices; ++k) {
+        std::vector<TReadEntry>& read = room[k % 2];
+        const size_t count = slice(k).size();
+        for (size_t i = 0; i < count; ++i)
+            Intern(impl, read[i].counted);
+        impl.MergeUnsortedWhenFull();
+        std::optional<TReader> ahead;
+        std::optional<THelperThread> helper;
+        if (k + 1 < slices) {
+            next.store(0, std::memory_order_relaxed);
+            ahead.emplace(impl, freader, slice(k + 1), room[(k + 1) % 2], next);
+            helper.emplace([&] { ahead->Run(); });
         }
-        for (const TEntryWords& w : words) {
-            const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
-            TImpl::TDoc record;
-            std::vector<TCounted> counted = TImpl::CountTerms(w, record.lengths);
-            record.signature = Post(impl, counted, doc);
-            record.languages[0] = impl.CountLanguage(w.problem.language);
-            record.languages[1] = impl.CountLanguage(w.solution.language);
-            impl.docs.push_back(record);
-            flive.push_back(1);
-            ++fstats.entries;
-            fstats.titleWords += record.lengths.title;
-            fstats.problemWords += record.lengths.problem;
-            fstats.solutionWords += record.lengths.solution;
+        for (size_t i = 0; i < count; ++i) {
+            const TReadEntry& e = read[i];
+            AddCounted(impl, fstats, flive, e.counted, e.lengths, e.languages[0], e.languages[1]);
+        }
+        if (ahead) {
+            ahead->Run();
+            helper->Join();
         }
     }
     for (TImpl::TTerm& t : impl.terms)
@@ -334,10 +503,11 @@ void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {
     TImpl& impl = *fimpl;
     TFieldCounts lengths;
     const TEntryWords words = ReadEntryWords(freader, entry);
-    std::vector<TCounted> counted = TImpl::CountTerms(words, lengths);
+    std::vector<TCounted> counted;
+    impl.counter.Count(words, lengths, counted);
     bool known = true;
     for (TCounted& c : counted) {
-        c.id = impl.Find(c.text);
+        c.id = impl.dict.Find(c.key);
         known = known && c.id != kNoDoc;
     }
     if (!known || TImpl::Signature(counted) != impl.docs[id].signature) return Remove(id);
@@ -477,16 +647,16 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
             std::vector<uint32_t> begun;
             auto it = std::lower_bound(
                 impl.sorted.begin(), impl.sorted.end(), w.prefix,
-                [&](uint32_t id, const std::string& p) { return *impl.texts[id] < p; });
-            for (; it != impl.sorted.end() && impl.texts[*it]->starts_with(w.prefix); ++it)
+                [&](uint32_t id, const std::string& p) { return impl.Text(id) < p; });
+            for (; it != impl.sorted.end() && impl.Text(*it).starts_with(w.prefix); ++it)
                 if (impl.terms[*it].df > 0) begun.push_back(*it);
             for (const uint32_t id : impl.unsorted)
-                if (impl.terms[id].df > 0 && impl.texts[id]->starts_with(w.prefix))
+                if (impl.terms[id].df > 0 && impl.Text(id).starts_with(w.prefix))
                     begun.push_back(id);
             // The commonest first, equal ones in the order of their texts.
             std::sort(begun.begin(), begun.end(), [&](uint32_t a, uint32_t b) {
                 const uint32_t da = impl.terms[a].df, db = impl.terms[b].df;
-                return da != db ? da > db : *impl.texts[a] < *impl.texts[b];
+                return da != db ? da > db : impl.Text(a) < impl.Text(b);
             });
             if (begun.size() > fparams.prefixTerms) begun.resize(fparams.prefixTerms);
             for (const uint32_t id : begun)
@@ -520,16 +690,6 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
 
     std::unique_ptr<TScratch> scratch = TakeScratch();
     TScratch& s = *scratch;
-    for (const TQueryTerm& q : words)
-        for (const TForm& f : q.forms) {
-            if (f.common) continue;
-            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts&) {
-                if (flive[d] && !s.candidate[d]) {
-                    s.candidate[d] = 1;
-                    s.candidates.push_back(d);
-                }
-            });
-        }
 
     // The fields' inverse length norms of the usual lengths, computed once per search.
     constexpr uint32_t kTabled = 1024;
@@ -540,35 +700,137 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     auto inverseNorm = [&](int field, uint32_t len) {
         return len < kTabled ? inverse[field * kTabled + len] : bm.InverseNorm(field, len);
     };
+    // The blended counts of a posting's problem and solution.
+    auto blend = [&](uint32_t d, const TFieldCounts& tf, float& p, float& sol) {
+        const TFieldCounts& len = impl.docs[d].lengths;
+        p = tf.title == 0 && tf.problem == 0
+                ? 0.0f
+                : bm.ProblemTf(tf, inverseNorm(0, len.title), inverseNorm(1, len.problem));
+        sol = tf.solution == 0 ? 0.0f : bm.SolutionTf(tf, inverseNorm(2, len.solution));
+    };
+
+    // First the words in decreasing order of the most they can add (an entry's score for a word
+    // is its best form's idf times a saturated count, below k1 + 1), each adding its best form to
+    // a bound of every entry's score. Once the words left cannot lift an entry that none of the
+    // words so far reached to the `limit`-th best score seen, only the entries reached so far are
+    // followed, and those that cannot reach it any more are dropped. The bounds are sums in
+    // another order than the score's, so they are compared with a margin far above the
+    // difference rounding can make (24 words at most).
+    constexpr double kSlack = 1e-4;
+    const double kMost = static_cast<double>(fparams.k1) + 1.0;
+    std::vector<size_t> order(words.size());
+    std::vector<double> most(words.size());
+    for (size_t i = 0; i < words.size(); ++i) {
+        order[i] = i;
+        most[i] = static_cast<double>(words[i].weight) * words[i].best * kMost * (1 + kSlack);
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return most[a] > most[b]; });
+    double left = 0;
+    for (const double m : most)
+        left += m;
+    enum : uint8_t { kUntouched = 0, kFollowed = 1, kDropped = 2, kKept = 3 };
+    const size_t limit = std::max<size_t>(fparams.limit, 1);
+    // A lower bound of the limit-th best score of the entries that can be listed (0 while fewer).
+    auto floorOfBest = [&]() {
+        s.values.clear();
+        for (const uint32_t d : s.touched)
+            if (s.state[d] == kFollowed) s.values.push_back(s.bound[d]);
+        if (s.values.size() < limit) return 0.0;
+        std::nth_element(s.values.begin(), s.values.begin() + static_cast<ptrdiff_t>(limit - 1),
+                         s.values.end(), std::greater<>());
+        return static_cast<double>(s.values[limit - 1]) * (1 - kSlack);
+    };
+    // Only an entry that shares a term that is not common can be listed: those are marked first,
+    // so that the common terms' long lists are followed for them alone.
+    for (const TQueryTerm& q : words)
+        for (const TForm& f : q.forms) {
+            if (f.common) continue;
+            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts&) {
+                if (!s.candidate[d] && flive[d]) {
+                    s.candidate[d] = 1;
+                    s.marked.push_back(d);
+                }
+            });
+        }
+    double floor = 0;
+    float highest = 0;
+    bool closed = false;  // no entry untouched so far can be listed any more
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t w = order[k];
+        const TQueryTerm& q = words[w];
+        left -= most[w];
+        const bool single = q.forms.size() == 1;
+        for (const TForm& f : q.forms) {
+            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
+                uint8_t& state = s.state[d];
+                if (state != kFollowed) {
+                    if (closed || state == kDropped || !s.candidate[d]) return;
+                    state = kFollowed;
+                    s.touched.push_back(d);
+                }
+                float p, sol;
+                blend(d, tf, p, sol);
+                const float whole = f.factor * bm.Saturate(p + sol);
+                if (single) {
+                    s.bound[d] += q.weight * whole;
+                    highest = std::max(highest, s.bound[d]);
+                    return;
+                }
+                if (s.wordF[d] == 0) s.words.push_back(d);
+                s.wordF[d] = std::max(s.wordF[d], whole);
+            });
+        }
+        for (const uint32_t d : s.words) {
+            s.bound[d] += q.weight * s.wordF[d];
+            highest = std::max(highest, s.bound[d]);
+            s.wordF[d] = 0;
+        }
+        s.words.clear();
+        // Worth a look only when an entry already beats what the words left can add.
+        if (k + 1 == order.size() || (!closed && static_cast<double>(highest) <= left)) continue;
+        floor = std::max(floor, floorOfBest());
+        if (left < floor) closed = true;
+        if (closed)
+            for (const uint32_t d : s.touched)
+                if (s.state[d] == kFollowed &&
+                    static_cast<double>(s.bound[d]) * (1 + kSlack) + left <= floor)
+                    s.state[d] = kDropped;
+    }
+    floor = std::max(floor, floorOfBest());
+
+    // Then the exact scores of the entries that may be listed, word by word in the query's
+    // order as the formula adds them: each word keeps, per entry, the best of its forms.
+    for (const uint32_t d : s.touched)
+        if (s.state[d] == kFollowed &&
+            (floor == 0 || static_cast<double>(s.bound[d]) * (1 + kSlack) > floor)) {
+            s.state[d] = kKept;
+            s.candidates.push_back(d);
+        }
     for (const TQueryTerm& q : words) {
         for (const TForm& f : q.forms) {
             ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
-                if (!s.candidate[d]) return;
-                const TFieldCounts& len = impl.docs[d].lengths;
-                const float p =
-                    tf.title == 0 && tf.problem == 0
-                        ? 0.0f
-                        : bm.ProblemTf(tf, inverseNorm(0, len.title), inverseNorm(1, len.problem));
-                const float sol =
-                    tf.solution == 0 ? 0.0f : bm.SolutionTf(tf, inverseNorm(2, len.solution));
+                if (s.state[d] != kKept) return;
+                float p, sol;
+                blend(d, tf, p, sol);
                 const float whole = f.factor * bm.Saturate(p + sol);
                 const float problem = p == 0 ? 0.0f : sol == 0 ? whole : f.factor * bm.Saturate(p);
                 const float solution = sol == 0 ? 0.0f
                                        : p == 0 ? whole
                                                 : f.factor * bm.Saturate(sol);
-                if (s.wordF[d] == 0) s.touched.push_back(d);
+                if (s.wordF[d] == 0) s.words.push_back(d);
                 s.wordF[d] = std::max(s.wordF[d], whole);
                 s.wordP[d] = std::max(s.wordP[d], problem);
                 s.wordS[d] = std::max(s.wordS[d], solution);
             });
         }
-        for (const uint32_t d : s.touched) {
+        for (const uint32_t d : s.words) {
             s.acc[d] += q.weight * s.wordF[d];
             s.accP[d] += q.weight * s.wordP[d];
             s.accS[d] += q.weight * s.wordS[d];
             s.wordF[d] = s.wordP[d] = s.wordS[d] = 0;
         }
-        s.touched.clear();
+        s.words.clear();
     }
 
     float top = 0;
@@ -580,8 +842,15 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         if (score >= fparams.relativeCut * top && percent >= fparams.minPercent)
             hits.push_back(TBestMatchHit{d, score, percent, s.accP[d] >= s.accS[d] ? 'P' : 'S'});
         s.acc[d] = s.accP[d] = s.accS[d] = 0;
-        s.candidate[d] = 0;
     }
+    for (const uint32_t d : s.touched) {
+        s.bound[d] = 0;
+        s.state[d] = kUntouched;
+    }
+    for (const uint32_t d : s.marked)
+        s.candidate[d] = 0;
+    s.touched.clear();
+    s.marked.clear();
     s.candidates.clear();
     GiveScratch(std::move(scratch));
 
@@ -601,12 +870,10 @@ size_t TBestMatchIndex::MemoryUsage() const {
     const TImpl& impl = *fimpl;
     size_t bytes = flive.capacity() + impl.docs.capacity() * sizeof(TImpl::TDoc) +
                    impl.terms.capacity() * sizeof(TImpl::TTerm) +
-                   (impl.sorted.capacity() + impl.texts.capacity() * 2) * sizeof(uint32_t);
+                   (impl.sorted.capacity() + impl.unsorted.capacity()) * sizeof(uint32_t) +
+                   impl.dict.MemoryUsage();
     for (const TImpl::TTerm& t : impl.terms)
         bytes += t.postings.capacity();
-    // A node of the dictionary: the string, its id, the hash and the bucket's pointer.
-    for (const auto& [text, id] : impl.ids)
-        bytes += sizeof(std::string) + 32 + (text.size() > 15 ? text.capacity() + 1 : 0);
     std::lock_guard lock(impl.scratchLock);
     for (const auto& s : impl.scratchPool)
         bytes += s->Bytes();

@@ -43,11 +43,12 @@ struct TEntryWords {
     uint32_t titleEnd = 0;  // the problem's words that begin before this byte are its title
 };
 
-// ReadWords, or a stand-in with its contract.
-using TWordReader = TTextWords (*)(std::string_view utf8);
+// ReadWords, or a stand-in with its contract: replaces `out` with the words of the text.
+using TWordReader = void (*)(std::string_view utf8, TTextWords& out);
 
 // The words of both texts; the title is the problem's first line.
 TEntryWords ReadEntryWords(TWordReader reader, const TEntryText& entry);
+void ReadEntryWords(TWordReader reader, const TEntryText& entry, TEntryWords& out);
 // The byte where the first line of text ends (its first CR or LF, or its end).
 uint32_t FirstLineEnd(std::string_view text);
 

@@ -70,7 +70,9 @@ std::string Title(TWordReader reader, std::string_view problem) {
     const size_t chars = starts.size() - 1;
     if (chars <= kBestTitleChars) return std::string(line);
     const uint32_t limit = starts[kBestTitleChars - kEllipsis.size()];
-    const uint32_t cut = CutBefore(reader(line), 0, limit);
+    TTextWords words;
+    reader(line, words);
+    const uint32_t cut = CutBefore(words, 0, limit);
     return std::string(TrimBlanks(line.substr(0, cut))) + std::string(kEllipsis);
 }
 
@@ -89,7 +91,8 @@ TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, std::span<cons
     if (TrimBlanks(source).empty()) source = entry.problem;
     const std::string flat = OneLine(source);
     const std::vector<uint32_t> starts = CharStarts(flat);
-    const TTextWords words = reader(flat);
+    TTextWords words;
+    reader(flat, words);
 
     // The matched words, and which query word each stands for.
     struct TMatched {

@@ -3,7 +3,8 @@
 // the common words of each language as it goes; the words wait, folded, in the result itself.
 // The second knows the language of each script and stems every word in place. Nothing is
 // allocated per word but the word's own strings, short enough for most words to live inside
-// them; the bookkeeping of a pass lives in thread-local buffers that keep their room.
+// them; the bookkeeping of a pass lives in thread-local buffers that keep their room, and a
+// caller that reads many texts into one result keeps the room of its words too.
 #include "textsearch/words/words.h"
 
 #include <unicode/utf8.h>
@@ -286,6 +287,13 @@ void AddDistinct(std::vector<std::string>& terms, std::string term) {
 
 TTextWords ReadWords(std::string_view utf8) {
     TTextWords result;
+    ReadWords(utf8, result);
+    return result;
+}
+
+void ReadWords(std::string_view utf8, TTextWords& result) {
+    result.words.clear();
+    result.language.clear();
     TPass& pass = Pass();
     TFirstPass(utf8, result.words, pass).Run();
 
@@ -317,7 +325,6 @@ TTextWords ReadWords(std::string_view utf8) {
     if (main < kScriptGroups && main != static_cast<size_t>(TScriptGroup::None) &&
         pass.groupWords[main] > 0 && language[main] >= 0)
         result.language = Languages()[static_cast<size_t>(language[main])].algorithm;
-    return result;
 }
 
 std::vector<TQueryWord> ReadQueryWords(std::string_view utf8,

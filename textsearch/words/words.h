@@ -58,6 +58,8 @@ struct TTextWords {
 
 // The words of a text (valid UTF-8; an ill-formed sequence separates words).
 TTextWords ReadWords(std::string_view utf8);
+// The same into `out`, which is replaced but keeps its room, for a caller that reads many texts.
+void ReadWords(std::string_view utf8, TTextWords& out);
 
 // One word of a typed query and the terms that may stand for it: any of `terms` matches it
 // (a query too short to tell its language is stemmed in each language asked for), `exact` when

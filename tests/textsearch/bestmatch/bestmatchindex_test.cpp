@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,61 @@ TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
     // The cases compared held real lists, not only empty ones.
     EXPECT_GT(compared, 500u);
     EXPECT_GT(listed, 2 * compared);
+}
+
+// A batch of many entries, read on two threads a slice at a time with new words in every slice,
+// indexes as the same entries added one by one: the same statistics, rarities and lists, and
+// removing entries by their texts finds their terms again.
+TEST(BestMatchIndex, ALargeBatchIndexesAsEntriesAddedOneByOne) {
+    std::mt19937 rng(20261210);
+    auto text = [&](size_t maxWords) {
+        std::string t = RandomText(rng, maxWords);
+        for (size_t i = rng() % 4; i > 0; --i)
+            t += " w" + std::to_string(rng() % 3000) + (rng() % 3 == 0 ? "ing" : "");
+        return t;
+    };
+    std::vector<std::string> problems, solutions;
+    for (int i = 0; i < 1700; ++i) {
+        problems.push_back(text(14));
+        solutions.push_back(text(10));
+    }
+    TBestMatchParams params;
+    params.limit = 25;
+    TBestMatchIndex batch(ReadWords, params), single(ReadWords, params);
+    std::vector<TEntryText> texts;
+    for (size_t i = 0; i < problems.size(); ++i) {
+        texts.push_back({problems[i], solutions[i]});
+        single.Add(texts.back());
+    }
+    // A few first on their own, so that the batch meets a dictionary that holds words already.
+    for (size_t i = 0; i < 30; ++i)
+        batch.Add(texts[i]);
+    ASSERT_EQ(batch.AddBatch(std::span(texts).subspan(30)), 30u);
+    for (size_t i = 0; i < texts.size(); i += 7) {
+        const auto d = static_cast<uint32_t>(i);
+        batch.Remove(d, texts[i]);
+        single.Remove(d);
+    }
+    ASSERT_EQ(batch.Stats().entries, single.Stats().entries);
+    EXPECT_EQ(batch.Stats().titleWords, single.Stats().titleWords);
+    EXPECT_EQ(batch.Stats().problemWords, single.Stats().problemWords);
+    EXPECT_EQ(batch.Stats().solutionWords, single.Stats().solutionWords);
+    for (int w = 0; w < 3000; w += 13) {
+        const std::string term = "w" + std::to_string(w);
+        EXPECT_EQ(batch.DocumentFrequency(term), single.DocumentFrequency(term)) << term;
+    }
+    const std::string languages[] = {"english"};
+    for (int q = 0; q < 60; ++q) {
+        const std::vector<TQueryWord> query = ReadQueryWords(text(4), languages, q % 2 == 0);
+        const std::vector<TBestMatchHit> a = batch.Search(query), b = single.Search(query);
+        ASSERT_EQ(a.size(), b.size());
+        for (size_t i = 0; i < a.size(); ++i) {
+            EXPECT_EQ(a[i].doc, b[i].doc);
+            EXPECT_EQ(a[i].score, b[i].score);
+            EXPECT_EQ(a[i].text, b[i].text);
+        }
+    }
+    EXPECT_EQ(batch.LiveCount(), texts.size() - (texts.size() + 6) / 7);
 }
 
 }  // namespace
