@@ -455,7 +455,7 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
     // up; this thread then adds the slice's new terms to the dictionary, and while it posts the
     // slice the helper starts on the next one, which this thread joins once done. So the
     // dictionary only changes while no one reads it.
-    constexpr size_t kSlice = 512;
+    constexpr size_t kSlice = 256;
     std::vector<TReadEntry> room[2];
     room[0].resize(std::min(kSlice, entries.size()));
     room[1].resize(room[0].size());
