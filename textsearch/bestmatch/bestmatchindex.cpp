@@ -1,9 +1,13 @@
-// A search reads the postings of the query's terms twice. The first reading marks the entries
-// that share a term that is not common: only they can be listed, so the common terms, whose lists
-// hold most entries, are then read for those entries alone. The second reading scores, query
-// word by query word in the query's order: each word keeps, per entry, the best of its forms
-// (stems, accented form, completions of the word being typed), and adds that to the entry's
-// score, so that a word with two stems still counts once.
+// A search reads the postings of the query's terms three times. The first reading marks the
+// entries that share a term that is not common: only they can be listed, so the common terms,
+// whose lists hold most entries, are then read for those entries alone. The second bounds the
+// marked entries' scores, the words that can add most first, and narrows them down to those that
+// may still be among the listed (see Search). The third scores those, query word by query word in
+// the query's order: each word keeps, per entry, the best of its forms (stems, accented form,
+// completions of the word being typed), and adds that to the entry's score, so that a word with
+// two stems still counts once.
+//
+// Adding a batch reads the entries' words on two threads a slice at a time (AddBatch).
 #include "textsearch/bestmatch/bestmatchindex.h"
 
 #include <algorithm>
@@ -455,7 +459,7 @@ TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> ent
     // up; this thread then adds the slice's new terms to the dictionary, and while it posts the
     // slice the helper starts on the next one, which this thread joins once done. So the
     // dictionary only changes while no one reads it.
-    constexpr size_t kSlice = 512;
+    constexpr size_t kSlice = 256;
     std::vector<TReadEntry> room[2];
     room[0].resize(std::min(kSlice, entries.size()));
     room[1].resize(room[0].size());

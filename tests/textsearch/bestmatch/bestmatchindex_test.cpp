@@ -313,7 +313,7 @@ TEST(BestMatchIndex, ALargeBatchIndexesAsEntriesAddedOneByOne) {
         return t;
     };
     std::vector<std::string> problems, solutions;
-    for (int i = 0; i < 1700; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         problems.push_back(text(14));
         solutions.push_back(text(10));
     }
