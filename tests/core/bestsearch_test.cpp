@@ -104,7 +104,7 @@ TEST(BestSearch, TheEngineRebuildsItsIndexWhenTheRankingChanges) {
     {
         TSQLiteDatabase DB(file);
         kb::CreateMissingTables(DB);
-        kb::SaveEntry(DB, "printer jams", "clean the rollers");
+        kb::SaveEntry(DB, "printer jams", "clean the printer's rollers");
         kb::SaveEntry(DB, "monitor flickers", "replace the cable");
     }
     std::mutex mutex;

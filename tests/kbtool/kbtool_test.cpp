@@ -100,7 +100,7 @@ TEST(KbToolSearch, PrintsTheEnginesPassInItsOrderWithTheListsScoresAndTextTypes)
     size_t lines = 0;
     for (const std::string& query : queries) {
         SCOPED_TRACE(query);
-        const TRun run = Tool({"--file", kbFile, "search", query});
+        const TRun run = Tool({"--file", kbFile, "search", "--ranking", "classic", query});
         ASSERT_EQ(run.status, 0) << run.err;
         const std::vector<std::string> printed = Lines(run.out);
         lines += printed.size();
