@@ -186,7 +186,11 @@ TEST_F(SplashHelpTest, HelpLayout) {
     EXPECT_EQ(h.palette().color(QPalette::Window), QColor(Qt::white));
     EXPECT_EQ(h.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     EXPECT_EQ(h.widget(), h.Column);
-    EXPECT_EQ(h.Column->size(), QSize(542, 776));
+    // The three steps take 776 pixels; the section on the rankings (a heading and its text)
+    // follows them.
+    EXPECT_EQ(h.Column->size(), QSize(542, 776 + 23 + 250));
+    EXPECT_EQ(h.therankings->geometry(), QRect(0, 776, 542, 23));
+    EXPECT_TRUE(h.RankingText->text().contains(QStringLiteral("Russian")));
 
     struct TRow {
         QWidget* w;
