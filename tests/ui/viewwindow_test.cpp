@@ -175,8 +175,8 @@ TEST_F(ViewWindowTest, EntriesWhoseIDsDifferInLetterCaseOpenWindowsOfTheirOwn) {
     const QPoint first = CaptionOf(0), second = CaptionOf(1);
     ClickAt(first);
     ClickAt(second);
-    ASSERT_EQ(f.ViewWindowCount(), 2);
-    EXPECT_NE(f.ViewWindowAt(0)->EntryID(), f.ViewWindowAt(1)->EntryID());
+    ASSERT_EQ(f.ViewWindows().Count(), 2);
+    EXPECT_NE(f.ViewWindows().At(0)->EntryID(), f.ViewWindows().At(1)->EntryID());
 }
 
 TEST_F(ViewWindowTest, AnEntryGoneSinceTheListWasDrawnOpensNothing) {
