@@ -64,10 +64,20 @@ std::string UpdateFontSizeSQL(int32_t size) {
     return "update settings set value='" + std::to_string(size) + "' where ID='FONTSIZE'";
 }
 
+namespace {
+
+// The insert of a text with its created value given as SQL (a literal, or NULL).
+std::string InsertTextWithSQL(std::string_view ID, const std::string& createdSQL,
+                              std::string_view texttype, std::string_view text) {
+    return "insert into textdata values (" + Literal(ID) + "," + createdSQL + ",NULL," +
+           Literal(texttype) + "," + Literal(text) + ")";
+}
+
+}  // namespace
+
 std::string InsertTextSQL(std::string_view ID, std::string_view created, std::string_view texttype,
                           std::string_view text) {
-    return "insert into textdata values (" + Literal(ID) + "," + Literal(created) + ",NULL," +
-           Literal(texttype) + "," + Literal(text) + ")";
+    return InsertTextWithSQL(ID, Literal(created), texttype, text);
 }
 
 std::string InsertVectorSQL(std::string_view ID, std::string_view texttype,
@@ -268,34 +278,83 @@ constexpr std::string_view kEntriesWithoutProblem =
     "and not exists (select 1 from textdata p where p.ID=s.ID and p.texttype='P') "
     "order by s.rowid";
 
+// The length in bytes of a text column, which SQLite tells for a blob without reading it.
+std::string LengthOf(const std::string& column) {
+    return "(case when typeof(" + column + ")='blob' then length(" + column +
+           ") else length(cast(" + column + " as blob)) end)";
+}
+
+// The column's bytes when they are within the limit, NULL otherwise.
+std::string LimitedText(const std::string& column) {
+    return "case when " + LengthOf(column) + "<=" + std::to_string(kMaxImportedText) +
+           " then cast(" + column + " as blob) end";
+}
+
+// The entry queries with the limit: the same columns, then the texts' lengths and whether the
+// solution's row is there.
+std::string LimitedEntriesWithProblem() {
+    return "select p.ID,p.created," + LimitedText("p.description") + ",s.created," +
+           LimitedText("s.description") + "," + LengthOf("p.description") + "," +
+           LengthOf("s.description") +
+           ",s.ID is not null from textdata p left join textdata s on s.ID=p.ID and "
+           "s.texttype='S' where p.texttype='P' order by p.rowid";
+}
+std::string LimitedEntriesWithoutProblem() {
+    return "select s.ID,s.created," + LimitedText("s.description") + "," +
+           LengthOf("s.description") +
+           " from textdata s where s.texttype='S' and not exists (select 1 from textdata p "
+           "where p.ID=s.ID and p.texttype='P') order by s.rowid";
+}
+
 }  // namespace
 
-TEntryCursor::TEntryCursor(TSQLiteDatabase& DB)
-    : fDB(DB), frows(std::make_unique<TSQLiteCursor>(DB, kEntriesWithProblem)) {}
+TEntryCursor::TEntryCursor(TSQLiteDatabase& DB, bool limited)
+    : fDB(DB),
+      frows(std::make_unique<TSQLiteCursor>(
+          DB, limited ? LimitedEntriesWithProblem() : std::string(kEntriesWithProblem))),
+      flimited(limited) {}
 
 TEntryCursor::~TEntryCursor() = default;
 
 bool TEntryCursor::Next(TStoredEntry& entry) {
+    foverlong = {};
     if (!fsolutionsOnly) {
         if (frows->Next()) {
             entry.ID.assign(frows->Text(0));
             entry.created.assign(frows->Text(1));
+            entry.createdNull = frows->IsNull(1);
             entry.problem = WithoutNuls(frows->Text(2));
-            entry.solutionCreated.assign(frows->IsNull(3) ? frows->Text(1) : frows->Text(3));
+            // Without a solution row (or, unlimited, its created value) the solution takes the
+            // problem's created value.
+            const bool own = flimited ? frows->Integer(7) != 0 : !frows->IsNull(3);
+            entry.solutionCreated.assign(own ? frows->Text(3) : frows->Text(1));
+            entry.solutionCreatedNull = own ? frows->IsNull(3) : entry.createdNull;
             entry.solution = WithoutNuls(frows->Text(4));
+            if (flimited) {
+                // A length with no text: the text is over the limit.
+                if (!frows->IsNull(5) && frows->IsNull(2)) {
+                    foverlong = "problem text";
+                } else if (!frows->IsNull(6) && frows->IsNull(4)) {
+                    foverlong = "solution text";
+                }
+            }
             return true;
         }
         // One cursor at a time: the next takes the connection when the first has let it go.
         frows.reset();
-        frows = std::make_unique<TSQLiteCursor>(fDB, kEntriesWithoutProblem);
+        frows = std::make_unique<TSQLiteCursor>(
+            fDB, flimited ? LimitedEntriesWithoutProblem() : std::string(kEntriesWithoutProblem));
         fsolutionsOnly = true;
     }
     if (!frows->Next()) return false;
     entry.ID.assign(frows->Text(0));
     entry.created.assign(frows->Text(1));
+    entry.createdNull = frows->IsNull(1);
     entry.solutionCreated = entry.created;
+    entry.solutionCreatedNull = entry.createdNull;
     entry.problem.clear();
     entry.solution = WithoutNuls(frows->Text(2));
+    if (flimited && !frows->IsNull(3) && frows->IsNull(2)) foverlong = "solution text";
     return true;
 }
 
@@ -331,8 +390,12 @@ TImportSummary ImportEntries(TSQLiteDatabase& DB, TEntrySource& source, const TP
         } else {
             const std::string problem = WithoutNuls(entry.problem);
             const std::string solution = WithoutNuls(entry.solution);
-            DB.ExecSQL(InsertTextSQL(entry.ID, entry.created, kProblem, problem));
-            DB.ExecSQL(InsertTextSQL(entry.ID, entry.solutionCreated, kSolution, solution));
+            // A created value the source holds as NULL stays NULL.
+            DB.ExecSQL(InsertTextWithSQL(
+                entry.ID, entry.createdNull ? "NULL" : Literal(entry.created), kProblem, problem));
+            DB.ExecSQL(InsertTextWithSQL(
+                entry.ID, entry.solutionCreatedNull ? "NULL" : Literal(entry.solutionCreated),
+                kSolution, solution));
             DB.ExecSQL(InsertVectorSQL(entry.ID, kProblem, EncodeCV(problem)->Text()));
             DB.ExecSQL(InsertVectorSQL(entry.ID, kSolution, EncodeCV(solution)->Text()));
             ++summary.imported;

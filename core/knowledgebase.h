@@ -125,21 +125,29 @@ public:
 // Every entry of a knowledge base, one at a time: each ID with a problem text, in the order the
 // problem texts were saved, then each ID with only a solution text. Texts are read whole and
 // without their NUL characters (which no save writes), so they are exactly what a save of them
-// stores. Holds the connection while it lives (see TSQLiteCursor).
+// stores. A NULL created value is told by the entry's flags. Holds the connection while it lives
+// (see TSQLiteCursor).
 class TEntryCursor {
 public:
-    explicit TEntryCursor(TSQLiteDatabase& DB);
+    // With limited, a text longer than kMaxImportedText bytes is not read at all (its length is
+    // asked first, which SQLite answers for a blob without reading it): the entry comes with that
+    // text empty and Overlong() naming it.
+    explicit TEntryCursor(TSQLiteDatabase& DB, bool limited = false);
     ~TEntryCursor();
     TEntryCursor(const TEntryCursor&) = delete;
     TEntryCursor& operator=(const TEntryCursor&) = delete;
 
     // The next entry; false after the last.
     bool Next(TStoredEntry& entry);
+    // "problem text" or "solution text" when the last entry's text was over the limit, else "".
+    std::string_view Overlong() const { return foverlong; }
 
 private:
     TSQLiteDatabase& fDB;
     std::unique_ptr<TSQLiteCursor> frows;
+    bool flimited;
     bool fsolutionsOnly = false;  // reading the entries without a problem text
+    std::string_view foverlong;
 };
 
 // The number of distinct entry IDs among the stored texts.

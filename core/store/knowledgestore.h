@@ -40,7 +40,17 @@ struct TStoredEntry {
     std::string solutionCreated;  // of the solution text; mostly the same
     std::string problem;
     std::string solution;
+    // A created value the file holds as NULL (old files have some), which "" cannot tell apart.
+    bool createdNull = false;
+    bool solutionCreatedNull = false;
 };
+
+// The longest text (or ID, or created value) an import takes, in bytes as its file holds it: a
+// longer one fails its row, and readers stop collecting it there, so that a hostile file cannot
+// make the import hold more than a few texts of this size.
+inline constexpr size_t kMaxImportedText = size_t{16} << 20;
+// The same, as messages name it.
+inline constexpr std::string_view kMaxImportedTextName = "16 MB";
 
 // Entries to import, read one at a time from a file or another store.
 class TEntrySource {

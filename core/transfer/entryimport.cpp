@@ -17,6 +17,11 @@ namespace {
 
 constexpr std::string_view kSQLiteHeader{"SQLite format 3\0", 16};
 
+// Why a row fails whose value named is over the limit.
+std::string OverLimit(std::string_view name) {
+    return "the " + std::string(name) + " is over " + std::string(kMaxImportedTextName);
+}
+
 class TByteReader {
 public:
     explicit TByteReader(const std::string& path) : fpath(path) {
@@ -90,6 +95,7 @@ bool TakeValues(std::string ID, std::string created, std::string_view problem,
         }
     }
     entry.ID = std::move(ID);
+    entry.createdNull = entry.solutionCreatedNull = false;
     entry.solutionCreated = created;
     entry.created = std::move(created);
     entry.problem = StoredFromUtf8(problem);
@@ -129,13 +135,22 @@ public:
             if (!ReadRecord(ffields, failure)) return false;
             if (!failure.empty()) return true;
             if (ffields.size() == 1 && ffields[0].empty() && !fquoted) continue;  // a blank line
-            if (ffields.size() != fcolumns) {
-                failure = std::to_string(ffields.size()) + " fields where the first line names " +
+            if (fcount != fcolumns) {
+                failure = std::to_string(fcount) + " fields where the first line names " +
                           std::to_string(fcolumns);
                 return true;
             }
-            for (const int column : {fid, fcreated, fproblem, fsolution}) {
-                if (column >= 0 && ffields[column].starts_with('\'')) ffields[column].erase(0, 1);
+            const std::pair<int, std::string_view> columns[] = {{fid, "ID"},
+                                                                 {fcreated, "created value"},
+                                                                 {fproblem, "problem text"},
+                                                                 {fsolution, "solution text"}};
+            for (const auto& [column, name] : columns) {
+                if (column < 0) continue;
+                if (ffields[column].starts_with('\'')) ffields[column].erase(0, 1);
+                if (ffields[column].size() > kMaxImportedText) {
+                    failure = OverLimit(name);
+                    return true;
+                }
             }
             TakeValues(std::move(ffields[fid]),
                        fcreated >= 0 ? std::move(ffields[fcreated]) : std::string(),
@@ -148,7 +163,16 @@ public:
     uint64_t Total() const override { return fin->Size(); }
 
 private:
+    // A field is collected up to this many bytes, which tells one over the limit even after its
+    // leading apostrophe is taken off; the rest of it is read past. Fields after the first
+    // kMaxFields of a record are counted only.
+    static constexpr size_t kCollected = kMaxImportedText + 2;
+    static constexpr size_t kMaxFields = 1024;
+
     static bool AtRecordEnd(int c) { return c < 0 || c == '\r' || c == '\n'; }
+    static void Put(std::string& field, int c) {
+        if (field.size() < kCollected) field += static_cast<char>(c);
+    }
 
     void EndRecord() {
         if (fin->Peek() == '\r') fin->Get();
@@ -160,9 +184,11 @@ private:
     bool ReadRecord(std::vector<std::string>& fields, std::string& failure) {
         if (fin->Peek() < 0) return false;
         fields.assign(1, std::string());
+        fcount = 1;
         fquoted = false;
         for (;;) {
-            std::string& field = fields.back();
+            std::string& field = fcount <= kMaxFields ? fields.back() : fbeyond;
+            fbeyond.clear();
             if (fin->Peek() == '"') {
                 fquoted = true;
                 fin->Get();
@@ -176,7 +202,7 @@ private:
                         if (fin->Peek() != '"') break;
                         fin->Get();
                     }
-                    field += static_cast<char>(c);
+                    Put(field, c);
                 }
                 const int after = fin->Peek();
                 if (after != ',' && !AtRecordEnd(after)) {
@@ -188,11 +214,11 @@ private:
                 }
             } else {
                 for (int c = fin->Peek(); c != ',' && !AtRecordEnd(c); c = fin->Peek())
-                    field += static_cast<char>(fin->Get());
+                    Put(field, fin->Get());
             }
             if (fin->Peek() != ',') break;
             fin->Get();
-            fields.emplace_back();
+            if (++fcount <= kMaxFields) fields.emplace_back();
         }
         EndRecord();
         return true;
@@ -202,6 +228,8 @@ private:
     int fid = -1, fcreated = -1, fproblem = -1, fsolution = -1;
     size_t fcolumns = 0;
     std::vector<std::string> ffields;
+    size_t fcount = 0;    // fields of the last record
+    std::string fbeyond;  // a field past kMaxFields, not kept
     bool fquoted = false;  // the last record had a quoted field
     uint64_t frecordLine = 0;
 };
@@ -288,7 +316,7 @@ private:
         for (;;) {
             Blanks();
             key.clear();
-            String(key);
+            String(&key);
             Blanks();
             Expect(':');
             Blanks();
@@ -299,8 +327,12 @@ private:
                 SkipValue(1);
             } else if (fin->Peek() == '"') {
                 values[known].clear();
-                String(values[known]);
+                String(&values[known]);
                 present[known] = true;
+                static constexpr std::string_view kValueNames[] = {"ID", "created value",
+                                                                   "problem text", "solution text"};
+                if (values[known].size() > kMaxImportedText && failure.empty())
+                    failure = OverLimit(kValueNames[known]);
             } else {
                 SkipValue(1);
                 if (failure.empty()) failure = "\"" + key + "\" is not a string";
@@ -326,7 +358,10 @@ private:
         return value;
     }
 
-    void String(std::string& out) {
+    // Reads a string into out (none: past it). Past kMaxImportedText bytes the rest is read but
+    // not kept, so that out holds at most a few bytes more than the limit.
+    void String(std::string* out) {
+        const auto room = [&] { return out && out->size() <= kMaxImportedText; };
         Expect('"');
         char32_t high = 0;  // a high surrogate waiting for its low half
         for (;;) {
@@ -336,20 +371,20 @@ private:
                 fin->Get();
                 const char32_t unit = Hex4();
                 if (high && unit >= 0xDC00 && unit <= 0xDFFF) {
-                    AppendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+                    if (room()) AppendUtf8(*out, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
                     high = 0;
                     continue;
                 }
-                if (high) AppendUtf8(out, high);
+                if (high && room()) AppendUtf8(*out, high);
                 high = 0;
                 if (unit >= 0xD800 && unit <= 0xDBFF) {
                     high = unit;
-                } else {
-                    AppendUtf8(out, unit);
+                } else if (room()) {
+                    AppendUtf8(*out, unit);
                 }
                 continue;
             }
-            if (high) AppendUtf8(out, high);
+            if (high && room()) AppendUtf8(*out, high);
             high = 0;
             if (c == '"') return;
             if (c == '\\') {
@@ -378,7 +413,7 @@ private:
                         Error("an unknown escape in a string");
                 }
             }
-            out += static_cast<char>(c);
+            if (room()) *out += static_cast<char>(c);
         }
     }
 
@@ -387,8 +422,7 @@ private:
         Blanks();
         const int c = fin->Peek();
         if (c == '"') {
-            std::string ignored;
-            String(ignored);
+            String(nullptr);
         } else if (c == '{' || c == '[') {
             const char close = c == '{' ? '}' : ']';
             fin->Get();
@@ -399,9 +433,8 @@ private:
             }
             for (;;) {
                 if (c == '{') {
-                    std::string ignored;
                     Blanks();
-                    String(ignored);
+                    String(nullptr);
                     Blanks();
                     Expect(':');
                 }
@@ -418,7 +451,7 @@ private:
                 fin->Get();
         } else {
             std::string word;
-            while (fin->Peek() >= 'a' && fin->Peek() <= 'z')
+            while (word.size() <= 5 && fin->Peek() >= 'a' && fin->Peek() <= 'z')
                 word += static_cast<char>(fin->Get());
             if (word != "true" && word != "false" && word != "null") Error("expected a value");
         }
@@ -445,13 +478,14 @@ public:
             }
         }
         ftotal = kb::CountEntries(fDB);
-        fentries = std::make_unique<kb::TEntryCursor>(fDB);
+        fentries = std::make_unique<kb::TEntryCursor>(fDB, true);
     }
 
-    bool Next(TStoredEntry& entry, std::string&) override {
+    bool Next(TStoredEntry& entry, std::string& failure) override {
         if (!fentries->Next(entry)) return false;
         ++fdone;
         fwhere = entry.ID;
+        if (!fentries->Overlong().empty()) failure = OverLimit(fentries->Overlong());
         return true;
     }
     std::string Where() const override { return "entry " + fwhere; }

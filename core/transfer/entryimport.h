@@ -11,10 +11,12 @@
 // other members are ignored. In both, every value must be UTF-8: texts are stored in their stored
 // form (StoredFromUtf8), IDs and created values as they are, line breaks as the file has them. A
 // row that breaks these rules fails on its own with its reason; JSON that is not well-formed
-// ends the reading (and the import) at the fault.
+// ends the reading (and the import) at the fault. A value over kMaxImportedText bytes
+// (knowledgestore.h) fails its row; the readers keep no more of it than that.
 //
 // A knowledge base file is read through its own read-only connection, its texts byte for byte;
 // one whose tables have generated columns is refused, so that only stored values are imported.
+// A text over kMaxImportedText bytes fails its entry, its length asked before it is read.
 //
 // Thread safety: a source is used by one thread.
 #pragma once

@@ -6,8 +6,11 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
+
+#include <sqlite3.h>
 
 #include "core/engine.h"
 #include "core/knowledgebase.h"
@@ -356,3 +359,106 @@ TEST(Import, AKnowledgeBaseWhoseTextsAreComputedIsRefusedWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text of exactly size bytes: blanks (which cost the term vector nothing) between two words.
+std::string LongText(size_t size, char last = 'z') {
+    std::string text(size, ' ');
+    text.replace(0, 4, "long");
+    text.back() = last;
+    return text;
+}
+
+// The most memory SQLite held while run ran.
+int64_t SQLitePeakDuring(const std::function<void()>& run) {
+    sqlite3_int64 current = 0, peak = 0;
+    sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &current, &peak, 1);
+    run();
+    sqlite3_status64(SQLITE_STATUS_MEMORY_USED, &current, &peak, 0);
+    return peak;
+}
+
+}  // namespace
+
+TEST(Import, ATextOverTheLimitFailsItsRowAndIsNeverReadWhole) {
+    constexpr size_t kLimit = kMaxImportedText;
+    TTempDir dir;
+    const std::string kbFile = dir.File("kb.dat");
+    MakeKnowledgeBase(kbFile);
+    auto stored = [&](const std::string& ID) {
+        TSQLiteDatabase DB(kbFile, TOpenMode::ReadOnly);
+        return kb::ReadDescription(DB, ID, "P");
+    };
+
+    // CSV: at the limit passes, also after the apostrophe an export puts before '='; one byte
+    // over fails, quoted or not; the rows after an overlong field are read as ever.
+    const std::string csv = dir.File("in.csv");
+    {
+        std::ofstream out(csv, std::ios::binary);
+        out << "id,problem,solution\r\n"
+            << "a," << LongText(kLimit) << ",s\r\n"                      // 2
+            << "b," << LongText(kLimit + 1) << ",s\r\n"                  // 3: over
+            << "c,'=" << LongText(kLimit - 1) << ",s\r\n"                // 4
+            << "d,s,\"\"\"" << LongText(kLimit, '\n') << "\"\r\n"  // 5: over, quoted
+            << "f,after,s\r\n";                                          // 7
+    }
+    TImportSummary summary = ImportFile(kbFile, csv);
+    EXPECT_EQ(summary.imported, 3u);
+    EXPECT_EQ(summary.failures,
+              (std::vector<std::string>{"line 3: the problem text is over 16 MB",
+                                        "line 5: the solution text is over 16 MB"}));
+    EXPECT_EQ(stored("a"), LongText(kLimit));
+    EXPECT_EQ(stored("c"), "=" + LongText(kLimit - 1));
+    EXPECT_EQ(stored("f"), "after");
+
+    // JSON: the limit counts the UTF-8 bytes an escape stands for.
+    const std::string json = dir.File("in.json");
+    {
+        std::ofstream out(json, std::ios::binary);
+        out << "[{\"id\":\"j1\",\"problem\":\"" << LongText(kLimit - 2) << "\\u00e9\","
+            << "\"solution\":\"s\"},\n"
+            << "{\"id\":\"j2\",\"problem\":\"" << LongText(kLimit - 1) << "\\u00e9\","
+            << "\"solution\":\"s\"},\n"
+            << "{\"id\":\"j3\",\"problem\":\"p\",\"solution\":\"s\"}]\n";
+    }
+    summary = ImportFile(kbFile, json);
+    EXPECT_EQ(summary.imported, 2u);
+    EXPECT_EQ(summary.failures,
+              (std::vector<std::string>{"entry 2 (line 2): the problem text is over 16 MB"}));
+    EXPECT_EQ(stored("j1"), StoredFromUtf8(LongText(kLimit - 2) + "\xC3\xA9"));
+
+    // Another knowledge base file: texts stored as text at and over the limit.
+    const std::string foreign = dir.File("foreign.dat");
+    MakeKnowledgeBase(foreign);
+    {
+        TSQLiteDatabase DB(foreign);
+        const std::string half = std::to_string(kLimit / 2);
+        DB.ExecSQL("insert into textdata values ('k1','',NULL,'P',hex(zeroblob(" + half + ")))");
+        DB.ExecSQL("insert into textdata values ('k1','',NULL,'S','s')");
+        DB.ExecSQL("insert into textdata values ('k2','',NULL,'P','p')");
+        DB.ExecSQL("insert into textdata values ('k2','',NULL,'S',hex(zeroblob(" + half +
+                   "))||'0')");
+    }
+    summary = ImportFile(kbFile, foreign);
+    EXPECT_EQ(summary.imported, 1u);
+    EXPECT_EQ(summary.failures,
+              (std::vector<std::string>{"entry k2: the solution text is over 16 MB"}));
+    EXPECT_EQ(stored("k1"), std::string(kLimit, '0'));
+
+    // A blob far over the limit is failed on its length alone: SQLite never holds it.
+    const std::string blob = dir.File("blob.dat");
+    MakeKnowledgeBase(blob);
+    {
+        TSQLiteDatabase DB(blob);
+        DB.ExecSQL("PRAGMA synchronous=OFF");
+        DB.ExecSQL("insert into textdata values ('z1','',NULL,'P',zeroblob(" +
+                   std::to_string(2 * kLimit) + "))");
+        DB.ExecSQL("insert into textdata values ('z2','',NULL,'P','p')");
+    }
+    const int64_t peak = SQLitePeakDuring([&] { summary = ImportFile(kbFile, blob); });
+    EXPECT_EQ(summary.imported, 1u);
+    EXPECT_EQ(summary.failures,
+              (std::vector<std::string>{"entry z1: the problem text is over 16 MB"}));
+    EXPECT_LT(peak, static_cast<int64_t>(kLimit / 4));
+}
