@@ -204,25 +204,32 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-std::string StoredFromUtf8(std::string_view utf8) {
-    std::string windows1252;
+namespace {
+
+// The Windows-1252 bytes of a UTF-8 text; false when it holds a character they cannot.
+bool Windows1252FromUtf8(std::string_view utf8, std::string& windows1252) {
+    windows1252.clear();
     windows1252.reserve(utf8.size());
-    bool fits = true;
     for (size_t i = 0; i < utf8.size();) {
         const size_t ascii = SkipAscii(utf8, i);
         windows1252.append(utf8.substr(i, ascii - i));
         if (ascii == utf8.size()) break;
         const TStep step = Step(utf8, ascii);
         const int byte = step.kind == TStep::kChar ? ByteOf(step.c) : -1;
-        if (byte < 0) {
-            fits = false;
-            break;
-        }
+        if (byte < 0) return false;
         windows1252 += static_cast<char>(byte);
         i = ascii + step.length;
     }
-    if (fits && !windows1252.starts_with(kUtf8Mark)) return windows1252;
+    return true;
+}
 
+}  // namespace
+
+std::string StoredFromUtf8(std::string_view utf8) {
+    std::string windows1252;
+    if (Windows1252FromUtf8(utf8, windows1252) && !windows1252.starts_with(kUtf8Mark)) {
+        return windows1252;
+    }
     std::string stored(kUtf8Mark);
     if (CheckUtf8(utf8) == TStep::kChar) return stored.append(utf8);
     stored.reserve(kUtf8Mark.size() + utf8.size() + 8);
@@ -232,6 +239,29 @@ std::string StoredFromUtf8(std::string_view utf8) {
         i += step.length;
     }
     return stored;
+}
+
+TStoredForm OddFormOf(std::string_view stored) {
+    // Windows-1252 bytes read back as themselves unless they look like the mark.
+    if (!stored.starts_with(kUtf8Mark)) return TStoredForm::Usual;
+    if (StoredFromUtf8(Utf8FromStored(stored)) == stored) return TStoredForm::Usual;
+    return IsMarkedUtf8(stored) ? TStoredForm::Utf8 : TStoredForm::Windows1252;
+}
+
+std::optional<std::string> StoredInForm(std::string_view utf8, TStoredForm form) {
+    if (!IsValidUtf8(utf8)) return std::nullopt;
+    switch (form) {
+        case TStoredForm::Usual:
+            break;
+        case TStoredForm::Utf8:
+            return std::string(kUtf8Mark).append(utf8);
+        case TStoredForm::Windows1252: {
+            std::string windows1252;
+            if (!Windows1252FromUtf8(utf8, windows1252)) return std::nullopt;
+            return windows1252;
+        }
+    }
+    return StoredFromUtf8(utf8);
 }
 
 std::string Utf8FromStored(std::string_view stored) {

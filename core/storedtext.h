@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,18 @@ void AppendUtf8(std::string& out, char32_t c);
 std::string StoredFromUtf8(std::string_view utf8);
 // The text a stored form holds, as valid UTF-8.
 std::string Utf8FromStored(std::string_view stored);
+
+// Most stored texts are what StoredFromUtf8 makes of the text they hold; a file from elsewhere
+// may hold others: marked UTF-8 that Windows-1252 could hold ("\xEF\xBB\xBFhello"), or a text
+// that begins with the mark and is no UTF-8 after it (read as Windows-1252). So that such a text
+// travels as UTF-8 and comes back byte for byte, its form goes with it.
+enum class TStoredForm { Usual, Utf8, Windows1252 };
+// Usual when StoredFromUtf8(Utf8FromStored(stored)) gives stored back; otherwise the form it is in.
+TStoredForm OddFormOf(std::string_view stored);
+// The stored text of a UTF-8 text in a form: Usual is StoredFromUtf8, Utf8 the mark and the
+// text, Windows1252 its Windows-1252 bytes. None when utf8 is ill-formed or Windows-1252 cannot
+// hold it.
+std::optional<std::string> StoredInForm(std::string_view utf8, TStoredForm form);
 // Whether a stored text is in the UTF-8 form (begins with the mark, valid UTF-8 after it).
 bool IsMarkedUtf8(std::string_view stored);
 // The characters of a text as a server's text column counts them, or -1 when the column cannot

@@ -16,6 +16,32 @@ struct TColumn {
     std::string value;
 };
 
+// What an import needs besides the four columns to store the entry's values byte for byte
+// (entryimport.h): the form of a text that is not what its UTF-8 would be stored as, a NULL
+// created value when asked to name it (CSV has no NULL).
+std::string Forms(const TStoredEntry& entry, bool nullCreated) {
+    std::string forms;
+    auto add = [&forms](std::string_view word) {
+        if (!forms.empty()) forms += ' ';
+        forms += word;
+    };
+    if (nullCreated && entry.createdNull) add(kFormCreatedNull);
+    for (const auto& [name, text] : {std::pair{"problem", &entry.problem},
+                                     std::pair{"solution", &entry.solution}}) {
+        switch (OddFormOf(*text)) {
+            case TStoredForm::Usual:
+                break;
+            case TStoredForm::Utf8:
+                add(std::string(name) + std::string(kFormUtf8));
+                break;
+            case TStoredForm::Windows1252:
+                add(std::string(name) + std::string(kFormWindows1252));
+                break;
+        }
+    }
+    return forms;
+}
+
 std::array<TColumn, 4> Columns(const TStoredEntry& entry) {
     return {{{"id", LabelUtf8(entry.ID)},
              {"created", LabelUtf8(entry.created)},
@@ -30,7 +56,7 @@ constexpr std::string_view kFormulaStarts = "=+-@\t\r'";
 class TCsvWriter : public TEntryWriter {
 public:
     explicit TCsvWriter(std::ostream& out) : fout(out) {
-        fout << "id,created,problem,solution\r\n";
+        fout << "id,created,problem,solution,forms\r\n";
     }
 
     void Write(const TStoredEntry& entry) override {
@@ -40,6 +66,8 @@ public:
             Field(column.value);
             separator = ",";
         }
+        fout << ',';
+        Field(Forms(entry, true));
         fout << "\r\n";
     }
     void Finish() override {}
@@ -82,8 +110,16 @@ public:
         char separator = '{';
         for (const TColumn& column : Columns(entry)) {
             fout << separator << '"' << column.name << "\":";
-            String(column.value);
+            if (column.name == std::string_view("created") && entry.createdNull) {
+                fout << "null";
+            } else {
+                String(column.value);
+            }
             separator = ',';
+        }
+        if (const std::string forms = Forms(entry, false); !forms.empty()) {
+            fout << ",\"forms\":";
+            String(forms);
         }
         fout << '}';
     }

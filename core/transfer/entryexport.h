@@ -7,6 +7,12 @@
 // created value is its problem text's (its solution may have been saved a second later), which an
 // import gives both texts.
 //
+// Texts a file from elsewhere stored in a form this program would not have made of them
+// (storedtext.h: TStoredForm) and NULL created values travel in a fifth value, forms: words
+// apart by blanks, "problem:utf-8", "problem:windows-1252", the same for "solution", and
+// "created:null"; it is empty for every entry this program saved. JSON writes a NULL created value
+// as null and the forms member only when it is not empty. Files without forms import as before.
+//
 // CSV: a header line, then one record per entry; fields holding a comma, a quote or a line break
 // are quoted, with quotes doubled; records end in CR LF. A field that begins with =, +, -, @, a
 // tab, a CR or an apostrophe gets an apostrophe in front, so that no spreadsheet runs it as a
@@ -27,6 +33,12 @@
 #include "core/store/knowledgestore.h"
 
 enum class TExportFormat { Csv, Json, Markdown };
+
+// The words of the forms value: a text's name followed by one of the two forms, or the NULL
+// created value.
+inline constexpr std::string_view kFormUtf8 = ":utf-8";
+inline constexpr std::string_view kFormWindows1252 = ":windows-1252";
+inline constexpr std::string_view kFormCreatedNull = "created:null";
 
 // The format of a name as the user gives it ("csv", "json", "md"), if any.
 std::optional<TExportFormat> ExportFormatNamed(std::string_view name);

@@ -3,15 +3,19 @@
 // the statements module's entry cursor.
 #include "core/transfer/entryimport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "core/knowledgebase.h"
 #include "sqlite/sqlitedb.h"
 #include "core/storedtext.h"
+#include "core/transfer/entryexport.h"
 
 namespace {
 
@@ -81,9 +85,34 @@ private:
     uint64_t fline = 1;
 };
 
-// The values of one row of an export as an entry; false with failure set when one is no UTF-8.
+// The values of one row of an export as an entry, their forms as forms names them (entryexport.h);
+// false with failure set when one is no UTF-8, or cannot be stored in its form.
 bool TakeValues(std::string ID, std::string created, std::string_view problem,
-                std::string_view solution, TStoredEntry& entry, std::string& failure) {
+                std::string_view solution, std::string_view forms, bool createdNull,
+                TStoredEntry& entry, std::string& failure) {
+    TStoredForm problemForm = TStoredForm::Usual, solutionForm = TStoredForm::Usual;
+    for (size_t at = 0; at < forms.size();) {
+        const size_t end = std::min(forms.find(' ', at), forms.size());
+        const std::string_view word = forms.substr(at, end - at);
+        at = end + 1;
+        if (word.empty()) continue;
+        const size_t colon = word.find(':');
+        const std::string_view form = colon == std::string_view::npos ? "" : word.substr(colon);
+        TStoredForm* text = word.starts_with("problem:")    ? &problemForm
+                            : word.starts_with("solution:") ? &solutionForm
+                                                            : nullptr;
+        if (word == kFormCreatedNull) {
+            createdNull = true;
+        } else if (text && form == kFormUtf8) {
+            *text = TStoredForm::Utf8;
+        } else if (text && form == kFormWindows1252) {
+            *text = TStoredForm::Windows1252;
+        } else {
+            failure = "the forms value names an unknown form \"" +
+                      LabelUtf8(word.substr(0, 40)) + "\"";
+            return false;
+        }
+    }
     const std::pair<std::string_view, std::string_view> values[] = {{"ID", ID},
                                                                     {"created value", created},
                                                                     {"problem text", problem},
@@ -94,12 +123,21 @@ bool TakeValues(std::string ID, std::string created, std::string_view problem,
             return false;
         }
     }
+    for (const auto& [name, text, form, stored] :
+         {std::tuple{"problem", problem, problemForm, &entry.problem},
+          std::tuple{"solution", solution, solutionForm, &entry.solution}}) {
+        std::optional<std::string> inForm = StoredInForm(text, form);
+        if (!inForm) {
+            failure = "the " + std::string(name) + " text cannot be stored as Windows-1252";
+            return false;
+        }
+        *stored = std::move(*inForm);
+    }
     entry.ID = std::move(ID);
-    entry.createdNull = entry.solutionCreatedNull = false;
+    entry.createdNull = entry.solutionCreatedNull = createdNull;
+    if (createdNull) created.clear();
     entry.solutionCreated = created;
     entry.created = std::move(created);
-    entry.problem = StoredFromUtf8(problem);
-    entry.solution = StoredFromUtf8(solution);
     return true;
 }
 
@@ -118,6 +156,7 @@ public:
                           : name == "created"  ? &fcreated
                           : name == "problem"  ? &fproblem
                           : name == "solution" ? &fsolution
+                          : name == "forms"    ? &fforms
                                                : nullptr;
             if (column && *column < 0) *column = static_cast<int>(i);
         }
@@ -154,7 +193,9 @@ public:
             }
             TakeValues(std::move(ffields[fid]),
                        fcreated >= 0 ? std::move(ffields[fcreated]) : std::string(),
-                       ffields[fproblem], ffields[fsolution], entry, failure);
+                       ffields[fproblem], ffields[fsolution],
+                       fforms >= 0 ? std::string_view(ffields[fforms]) : std::string_view(), false,
+                       entry, failure);
             return true;
         }
     }
@@ -225,7 +266,7 @@ private:
     }
 
     std::unique_ptr<TByteReader> fin;
-    int fid = -1, fcreated = -1, fproblem = -1, fsolution = -1;
+    int fid = -1, fcreated = -1, fproblem = -1, fsolution = -1, fforms = -1;
     size_t fcolumns = 0;
     std::vector<std::string> ffields;
     size_t fcount = 0;    // fields of the last record
@@ -251,8 +292,8 @@ public:
         ++fentry;
         Blanks();
         fentryLine = fin->Line();
-        std::string values[4];
-        bool present[4] = {};
+        std::string values[kKeys];
+        bool present[kKeys] = {};
         if (fin->Peek() == '{') {
             Object(values, present, failure);
         } else {
@@ -274,7 +315,7 @@ public:
             }
         }
         TakeValues(std::move(values[kId]), std::move(values[kCreated]), values[kProblem],
-                   values[kSolution], entry, failure);
+                   values[kSolution], values[kForms], fcreatedNull, entry, failure);
         return true;
     }
     std::string Where() const override {
@@ -284,8 +325,8 @@ public:
     uint64_t Total() const override { return fin->Size(); }
 
 private:
-    enum { kId, kCreated, kProblem, kSolution };
-    static constexpr std::string_view kNames[] = {"id", "created", "problem", "solution"};
+    enum { kId, kCreated, kProblem, kSolution, kForms, kKeys };
+    static constexpr std::string_view kNames[] = {"id", "created", "problem", "solution", "forms"};
     static constexpr int kMaxDepth = 256;
 
     [[noreturn]] void Error(const std::string& what) {
@@ -305,7 +346,8 @@ private:
         if (fin->Peek() >= 0) Error("something follows the end of the array");
     }
 
-    void Object(std::string (&values)[4], bool (&present)[4], std::string& failure) {
+    void Object(std::string (&values)[kKeys], bool (&present)[kKeys], std::string& failure) {
+        fcreatedNull = false;
         Expect('{');
         Blanks();
         if (fin->Peek() == '}') {
@@ -321,7 +363,7 @@ private:
             Expect(':');
             Blanks();
             int known = -1;
-            for (int k = 0; k < 4; ++k)
+            for (int k = 0; k < kKeys; ++k)
                 if (key == kNames[k]) known = k;
             if (known < 0) {
                 SkipValue(1);
@@ -329,10 +371,14 @@ private:
                 values[known].clear();
                 String(&values[known]);
                 present[known] = true;
-                static constexpr std::string_view kValueNames[] = {"ID", "created value",
-                                                                   "problem text", "solution text"};
+                static constexpr std::string_view kValueNames[] = {
+                    "ID", "created value", "problem text", "solution text", "forms value"};
                 if (values[known].size() > kMaxImportedText && failure.empty())
                     failure = OverLimit(kValueNames[known]);
+            } else if (known == kCreated && fin->Peek() == 'n') {
+                SkipValue(1);  // null, the only word with an n: a NULL created value
+                values[known].clear();
+                fcreatedNull = true;
             } else {
                 SkipValue(1);
                 if (failure.empty()) failure = "\"" + key + "\" is not a string";
@@ -459,6 +505,7 @@ private:
 
     std::unique_ptr<TByteReader> fin;
     bool fended = false;
+    bool fcreatedNull = false;  // the last object's created value is null
     uint64_t fentry = 0;
     uint64_t fentryLine = 0;
 };

@@ -165,7 +165,7 @@ TEST(WriteTargets, AFailedOrCancelledWriteLeavesTheTargetAsItWasAndAWholeOneTake
     // Whole: the file the link leads to is replaced, with its permissions; the link stays.
     EXPECT_EQ(Tool({"--file", kbFile, "export", "--format", "csv", dir.File("link.csv")}), kExitOk);
     EXPECT_TRUE(fs::is_symlink(dir.File("link.csv")));
-    EXPECT_TRUE(FileBytes(old).starts_with("id,created,problem,solution\r\n"));
+    EXPECT_TRUE(FileBytes(old).starts_with("id,created,problem,solution,forms\r\n"));
     EXPECT_EQ(fs::status(old).permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     BackUpNow(kbFile, dir.File("link.csv"));

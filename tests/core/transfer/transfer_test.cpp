@@ -462,3 +462,92 @@ TEST(Import, ATextOverTheLimitFailsItsRowAndIsNeverReadWhole) {
               (std::vector<std::string>{"entry z1: the problem text is over 16 MB"}));
     EXPECT_LT(peak, static_cast<int64_t>(kLimit / 4));
 }
+
+namespace {
+
+// A stored text of any form a file may hold, NUL-free: empty; Windows-1252 bytes of every code;
+// the mark before bytes that are mostly no UTF-8; the mark before UTF-8 that Windows-1252 could
+// hold, or could not; two marks; the form this program makes of a text.
+std::string AnyStoredText(std::mt19937& rng) {
+    auto bytes = [&rng](size_t most) {
+        std::string text(std::uniform_int_distribution<size_t>(0, most)(rng), ' ');
+        for (char& c : text)
+            c = static_cast<char>(std::uniform_int_distribution<int>(1, 255)(rng));
+        return text;
+    };
+    const std::string mark(kUtf8Mark);
+    switch (std::uniform_int_distribution<int>(0, 7)(rng)) {
+        case 0:
+            return "";
+        case 1:
+            return bytes(40);
+        case 2:
+            return mark + bytes(20);
+        case 3:
+            return mark + Utf8FromStored(bytes(20));  // what Windows-1252 can hold, as UTF-8
+        case 4:
+            return mark + ScriptText(rng, 4);
+        case 5:
+            return mark + mark + bytes(10);
+        case 6:
+            return mark;
+        default:
+            return StoredFromUtf8(ScriptText(rng, 4));
+    }
+}
+
+}  // namespace
+
+TEST(Transfer, EveryStoredTextAndNullCreatedValueComesBackByteForByteFromCsvAndJson) {
+    TTempDir dir;
+    const std::string source = dir.File("source.dat");
+    MakeKnowledgeBase(source);
+    {
+        std::mt19937 rng(25);
+        TSQLiteDatabase DB(source);
+        DB.ExecSQL("BEGIN");
+        for (int i = 0; i < 400; ++i) {
+            const std::string ID = "e" + std::to_string(i);
+            const int kind = std::uniform_int_distribution<int>(0, 2)(rng);
+            const std::string created = kind == 0 ? "NULL" : kind == 1 ? "''" : "'2024-05-06 07:08'";
+            for (const char* type : {"P", "S"}) {
+                const std::string text = AnyStoredText(rng);
+                DB.ExecSQL("insert into textdata values ('" + ID + "'," + created + ",NULL,'" + type +
+                           "','" + kb::DoubleApostrophes(text) + "')");
+                DB.ExecSQL(kb::InsertVectorSQL(ID, type, EncodeCV(text)->Text()));
+            }
+        }
+        DB.ExecSQL("COMMIT");
+    }
+    const std::vector<std::string> rows = RowsOf(source);
+    for (auto [format, name] :
+         {std::pair{TExportFormat::Csv, "csv"}, std::pair{TExportFormat::Json, "json"}}) {
+        SCOPED_TRACE(name);
+        const std::string exported = dir.File(std::string("all.") + name);
+        const std::string target = dir.File(std::string("to-") + name + ".dat");
+        {
+            TSQLiteStore store(source, TOpenMode::ReadOnly);
+            ASSERT_TRUE(ExportToFile(exported, source, [&](std::ostream& out) {
+                return ExportEntries(store, format, out, {});
+            }));
+        }
+        MakeKnowledgeBase(target);
+        const TImportSummary summary = ImportFile(target, exported);
+        EXPECT_EQ(summary.failures, std::vector<std::string>{});
+        EXPECT_EQ(summary.imported, 400u);
+        EXPECT_EQ(RowsOf(target), rows);
+    }
+
+    // An export without forms (an older one) imports as it always did: an empty created value
+    // is '', a text that begins with U+FEFF is stored after the mark.
+    const std::string old = dir.File("old.csv"), target = dir.File("old.dat");
+    WriteFile(old, "id,created,problem,solution\r\no1,,\xEF\xBB\xBFhello,caf\xC3\xA9\r\n");
+    MakeKnowledgeBase(target);
+    EXPECT_EQ(ImportFile(target, old).imported, 1u);
+    TSQLiteDatabase DB(target, TOpenMode::ReadOnly);
+    EXPECT_EQ(DB.GetTableString("select typeof(created)||created from textdata where ID='o1' and "
+                                "texttype='P'"),
+              "text");
+    EXPECT_EQ(kb::ReadDescription(DB, "o1", "P"), "\xEF\xBB\xBF\xEF\xBB\xBFhello");
+    EXPECT_EQ(kb::ReadDescription(DB, "o1", "S"), "caf\xE9");
+}
