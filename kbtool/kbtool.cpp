@@ -205,7 +205,8 @@ int Backup(const TToolOptions& options, const TStoreChoice& choice) {
 int Check(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
     NoArguments(options);
     RequireFile(options, choice);
-    TSQLiteDatabase DB(KnowledgeBaseFileOf(choice), TOpenMode::ReadOnly, kBusyMs);
+    const std::string kbFile = KnowledgeBaseFileOf(choice);
+    TSQLiteDatabase DB(kbFile, ReadingMode(kbFile), kBusyMs);
     std::vector<std::string> findings;
     try {
         findings = CheckKnowledgeBase(DB);
@@ -227,7 +228,7 @@ int Stats(const TToolOptions& options, const TStoreChoice& choice, std::ostream&
         return kExitOk;
     }
     const std::string kbFile = KnowledgeBaseFileOf(choice);
-    TSQLiteDatabase DB(kbFile, TOpenMode::ReadOnly, kBusyMs);
+    TSQLiteDatabase DB(kbFile, ReadingMode(kbFile), kBusyMs);
     std::unordered_set<std::string> terms;
     {
         TSQLiteCursor vectors(DB, "select vectordata from vectors");
@@ -310,7 +311,7 @@ std::string KnowledgeBaseFileOf(const TStoreChoice& choice) {
     if (!fs::exists(status)) throw EToolUsage("there is no knowledge base at " + file);
     if (!fs::is_regular_file(status)) throw EToolUsage(file + " is not a knowledge base file");
     try {
-        TSQLiteDatabase DB(file, TOpenMode::ReadOnly, kBusyMs);
+        TSQLiteDatabase DB(file, ReadingMode(file), kBusyMs);
         if (!kb::IsKnowledgeBase(DB)) throw kb::ENotAKnowledgeBase(file);
     } catch (const kb::ENotAKnowledgeBase& e) {
         throw EToolUsage(e.what());

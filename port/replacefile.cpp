@@ -124,7 +124,8 @@ TFileBeside::~TFileBeside() {
     if (ffd >= 0) close(ffd);
     if (fcommitted || fpath.empty()) return;
     unlink(fpath.c_str());
-    unlink((fpath + "-journal").c_str());
+    for (const char* beside : {"-journal", "-wal", "-shm"})
+        unlink((fpath + beside).c_str());
 }
 
 std::ostream& TFileBeside::Stream() {

@@ -24,7 +24,7 @@ public:
 
     // Makes the new file in target's folder. Raises Exception naming target and the reason.
     TFileBeside(const std::string& target, std::string_view suffix, TWriter writer);
-    // Removes the new file and its -journal unless it was committed.
+    // Removes the new file and its -journal, -wal and -shm unless it was committed.
     ~TFileBeside();
     TFileBeside(const TFileBeside&) = delete;
     TFileBeside& operator=(const TFileBeside&) = delete;

@@ -22,7 +22,9 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "port/localformat.h"
@@ -229,13 +231,48 @@ void TSQLiteDatabase::TFinalize::operator()(sqlite3_stmt* statement) const {
     sqlite3_finalize(statement);
 }
 
+namespace {
+
+// The URI that opens path without locks or files beside it.
+std::string ImmutableURI(const std::string& path) {
+    std::string uri = "file:";
+    for (const char c : std::filesystem::absolute(path).string()) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || std::string_view("/-._~").find(c) != std::string_view::npos) {
+            uri += c;
+        } else {
+            char escape[4];
+            std::snprintf(escape, sizeof escape, "%%%02X", byte);
+            uri += escape;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
+}  // namespace
+
+TOpenMode ReadingMode(const std::string& path) {
+    // Bytes 18 and 19 of the header, the versions to read and write the file with: 2 for a
+    // write-ahead log.
+    char header[20] = {};
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return TOpenMode::ReadOnly;
+    const size_t got = std::fread(header, 1, sizeof header, file);
+    std::fclose(file);
+    std::error_code error;
+    const bool wal = got == sizeof header && (header[18] == 2 || header[19] == 2);
+    return wal && !std::filesystem::exists(path + "-wal", error) && !error ? TOpenMode::Unchanging
+                                                                           : TOpenMode::ReadOnly;
+}
+
 TSQLiteDatabase::TSQLiteDatabase(const std::string& FileName, TOpenMode mode, int busyMs) {
     sqlite3* handle = nullptr;
-    const int access = mode == TOpenMode::ReadOnly   ? SQLITE_OPEN_READONLY
-                       : mode == TOpenMode::Existing ? SQLITE_OPEN_READWRITE
-                                                     : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    const int rc =
-        sqlite3_open_v2(FileName.c_str(), &handle, access | SQLITE_OPEN_FULLMUTEX, nullptr);
+    const int access = mode == TOpenMode::ReadOnly    ? SQLITE_OPEN_READONLY
+                       : mode == TOpenMode::Unchanging ? SQLITE_OPEN_READONLY | SQLITE_OPEN_URI
+                       : mode == TOpenMode::Existing   ? SQLITE_OPEN_READWRITE
+                                                       : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const std::string name = mode == TOpenMode::Unchanging ? ImmutableURI(FileName) : FileName;
+    const int rc = sqlite3_open_v2(name.c_str(), &handle, access | SQLITE_OPEN_FULLMUTEX, nullptr);
     std::unique_ptr<sqlite3, TClose> opened(handle);  // closed on the way out if the open failed
     if (rc != SQLITE_OK) {
         throw ESQLiteException("Failed to open database \"" + FileName +

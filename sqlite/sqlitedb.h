@@ -52,8 +52,14 @@ class TSQLiteTable;
 
 // How a database file is opened: for writing, created when missing (as the program opens its
 // knowledge base); for writing, only when it exists; or for reading alone, which never changes
-// the file (nor rolls back what a killed writer left in its journal: that fails instead).
-enum class TOpenMode { Create, Existing, ReadOnly };
+// the file (nor rolls back what a killed writer left in its journal: that fails instead); or for
+// reading a file that nothing else has open or writes while it is read, which makes no file
+// beside it either (a write-ahead-log file opened ReadOnly gets a -wal and -shm that stay).
+enum class TOpenMode { Create, Existing, ReadOnly, Unchanging };
+
+// How to open a file only to read it: Unchanging when it is in write-ahead-log mode and nothing
+// has it open (no -wal beside it), so that reading leaves no -wal or -shm behind; else ReadOnly.
+TOpenMode ReadingMode(const std::string& path);
 
 class TSQLiteDatabase {
 public:

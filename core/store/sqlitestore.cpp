@@ -130,8 +130,10 @@ TSQLiteStore::~TSQLiteStore() = default;
 void TSQLiteStore::Open() {
     if (fopen) return;
     if (!fDB) {
-        fDB = std::make_unique<TSQLiteDatabase>(ffile, fmode,
-                                                fmode == TOpenMode::Create ? 0 : kToolBusyMs);
+        // Read alone, a write-ahead-log file that nothing has open gets no -wal and -shm.
+        fDB = std::make_unique<TSQLiteDatabase>(
+            ffile, fmode == TOpenMode::ReadOnly ? ReadingMode(ffile) : fmode,
+            fmode == TOpenMode::Create ? 0 : kToolBusyMs);
     }
     if (fmode != TOpenMode::Create && !kb::IsKnowledgeBase(*fDB)) {
         fDB.reset();

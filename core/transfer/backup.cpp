@@ -73,7 +73,7 @@ private:
 };
 
 void Check(const std::string& copy, const TRowCounts& expected) {
-    TSQLiteDatabase DB(copy, TOpenMode::ReadOnly);
+    TSQLiteDatabase DB(copy, ReadingMode(copy));
     const auto integrity = DB.GetTable("PRAGMA integrity_check");
     if (integrity->Count() != 1 || integrity->FieldAsString(0) != "ok") {
         throw Exception("the copy failed its integrity check: " + integrity->FieldAsString(0));
@@ -83,7 +83,7 @@ void Check(const std::string& copy, const TRowCounts& expected) {
 
 // Copies kbFile to outPath through a checked temporary copy beside outPath.
 void MakeCopy(const std::string& kbFile, const std::string& outPath) {
-    TSQLiteDatabase source(kbFile, TOpenMode::ReadOnly, kBusyMs);
+    TSQLiteDatabase source(kbFile, ReadingMode(kbFile), kBusyMs);
     if (!kb::IsKnowledgeBase(source)) throw kb::ENotAKnowledgeBase(kbFile);
     TFileBeside copy(outPath, kPartSuffix, TFileBeside::TWriter::ByPath);
     for (int attempt = 1;; ++attempt) {
@@ -105,7 +105,7 @@ void MakeCopy(const std::string& kbFile, const std::string& outPath) {
 // Whether a backup opens as a knowledge base that passes SQLite's integrity check.
 bool IsSoundCopy(const std::string& copy) {
     try {
-        TSQLiteDatabase DB(copy, TOpenMode::ReadOnly);
+        TSQLiteDatabase DB(copy, ReadingMode(copy));
         return kb::IsKnowledgeBase(DB) && DB.GetTableString("PRAGMA integrity_check") == "ok";
     } catch (const std::exception&) {
         return false;

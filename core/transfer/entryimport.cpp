@@ -512,7 +512,7 @@ private:
 
 class TKnowledgeBaseSource : public TEntrySource {
 public:
-    explicit TKnowledgeBaseSource(const std::string& path) : fDB(path, TOpenMode::ReadOnly) {
+    explicit TKnowledgeBaseSource(const std::string& path) : fDB(path, ReadingMode(path)) {
         if (!kb::IsKnowledgeBase(fDB)) {
             throw EImportFile(path + " is an SQLite file but not a knowledge base");
         }

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -478,3 +479,69 @@ TEST(KbToolExport, AnExportThatOutgrowsTheFileSizeLimitFailsAndLeavesTheOldFile)
 }
 
 }  // namespace
+
+namespace {
+
+// The names of the files in a folder.
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+}  // namespace
+
+TEST(KbTool, NoJournalLogOrSharedMemoryFileIsLeftBesideASourceOrAFailedCopy) {
+    TTempDir dir;
+    std::mt19937 rng(11);
+    const std::string wal = dir.File("wal.dat"), kbFile = dir.File("kb.dat");
+    MakeKnowledgeBase(wal);
+    MakeKnowledgeBase(kbFile);
+    {
+        TSQLiteDatabase DB(wal);
+        AddScriptEntries(DB, rng, 300, 40);
+        DB.GetTable("PRAGMA journal_mode=WAL");
+    }
+    ASSERT_EQ(Names(dir.Path()), (std::set<std::string>{"kb.dat", "wal.dat"}));
+
+    // A file in write-ahead-log mode that nothing has open: read, imported from, copied.
+    const std::vector<std::vector<std::string>> reads = {
+        {"--file", wal, "check"},
+        {"--file", wal, "stats"},
+        {"--file", wal, "search", "printer"},
+        {"--file", wal, "export", "--format", "csv", dir.File("all.csv")},
+        {"--file", kbFile, "import", wal},
+        {"--file", wal, "backup", dir.File("copy.dat")},
+        {"--file", dir.File("copy.dat"), "check"}};
+    for (const auto& args : reads) {
+        SCOPED_TRACE(args[2]);
+        EXPECT_EQ(Tool(args).status, kExitOk);
+    }
+    EXPECT_EQ(Names(dir.Path()),
+              (std::set<std::string>{"all.csv", "copy.dat", "kb.dat", "wal.dat"}));
+
+    // Open elsewhere, its -wal and -shm are that connection's, and stay; nothing else is left.
+    {
+        TSQLiteDatabase other(wal);
+        other.GetTable("select count(*) from textdata");
+        ASSERT_TRUE(fs::exists(wal + "-wal"));
+        fs::remove(dir.File("copy.dat"));
+        EXPECT_EQ(Tool({"--file", wal, "backup", dir.File("copy.dat")}).status, kExitOk);
+        EXPECT_EQ(Tool({"--file", dir.File("fresh.dat"), "import", wal}).status, kExitOk);
+        EXPECT_EQ(Names(dir.Path()),
+                  (std::set<std::string>{"all.csv", "copy.dat", "fresh.dat", "kb.dat", "wal.dat",
+                                         "wal.dat-shm", "wal.dat-wal"}));
+    }
+
+    // A copy that fails part-way (a file size limit), of either journal mode, leaves nothing.
+    for (const std::string& source : {wal, kbFile}) {
+        SCOPED_TRACE(source);
+        const auto before = Names(dir.Path());
+        const pid_t pid = Start({"--file", source, "backup", dir.File("small.dat")}, 64 << 10);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+        EXPECT_EQ(Names(dir.Path()), before);
+    }
+}
