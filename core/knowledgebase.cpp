@@ -210,19 +210,22 @@ std::string NameLiteral(std::string_view who) {
     return who.empty() ? std::string("NULL") : Literal(who);
 }
 
-void SetCredited(TSQLiteDatabase& DB, std::string_view ID, std::string_view who) {
-    if (who.empty()) return;
-    DB.ExecSQL("update textdata set credited=" + Literal(who) + " where ID=" + Literal(ID));
+// Who saved the entry, and when: a row of its own in the history, so that the entry's rows stay
+// as the save statements write them (credited NULL).
+void RecordSave(TSQLiteDatabase& DB, std::string_view ID, std::string_view who) {
+    if (!DB.TableExists("history")) return;
+    DB.ExecSQL("insert into history (ID,event,at,who) values (" + Literal(ID) + ",'S'," +
+               std::to_string(Now()) + "," + NameLiteral(who) + ")");
 }
 
-// The newest edit or restore of an entry: when and by whom its stored texts were written.
+// The newest save, edit or restore of an entry: when and by whom its stored texts were written.
 std::string LastWriteSQL(std::string_view column, const std::string& ID) {
     return "(select " + std::string(column) + " from history where ID=" + ID +
-           " and event in ('E','R') order by seq desc limit 1)";
+           " and event in ('S','E','R') order by seq desc limit 1)";
 }
 
-// Keeps the entry's stored texts in the history as replaced by event, with who wrote them: the
-// newest edit or restore, else the saver in credited. Copied inside the file, byte for byte.
+// Keeps the entry's stored texts in the history as replaced by event, with who wrote them (the
+// newest save, edit or restore recorded). Copied inside the file, byte for byte.
 void KeepVersion(TSQLiteDatabase& DB, std::string_view ID, char event, std::string_view who) {
     const std::string id = Literal(ID);
     auto text = [&](std::string_view column, std::string_view type) {
@@ -235,10 +238,8 @@ void KeepVersion(TSQLiteDatabase& DB, std::string_view ID, char event, std::stri
         id + ",'" + std::string(1, event) + "'," + std::to_string(Now()) + "," +
         NameLiteral(who) + "," + text("created", kProblem) + ",coalesce(" +
         text("description", kProblem) + ",'')," + text("created", kSolution) + ",coalesce(" +
-        text("description", kSolution) + ",'')," + LastWriteSQL("at", id) +
-        ",case when exists (select 1 from history where ID=" + id +
-        " and event in ('E','R')) then " + LastWriteSQL("who", id) + " else coalesce(" +
-        text("credited", kProblem) + "," + text("credited", kSolution) + ") end");
+        text("description", kSolution) + ",'')," + LastWriteSQL("at", id) + "," +
+        LastWriteSQL("who", id));
 }
 
 // The texts of an entry read as ReadEntry reads them; false when either is missing.
@@ -289,7 +290,7 @@ std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string
     DB.ExecSQL(InsertTextSQL(ID, NowAsText(), kSolution, storedSolution));
     DB.ExecSQL(InsertVectorSQL(ID, kProblem, problemVector));
     DB.ExecSQL(InsertVectorSQL(ID, kSolution, solutionVector));
-    SetCredited(DB, ID, who);
+    RecordSave(DB, ID, who);
     transaction.Commit();
     return ID;
 }
@@ -323,13 +324,12 @@ TEntryTexts ReadEntry(TSQLiteDatabase& DB, std::string_view ID) {
     TEntryTexts texts;
     if (!ReadTexts(DB, ID, texts.problem, texts.solution)) throw EEntryDeleted();
     texts.version = EntryVersion(texts.problem, texts.solution);
-    const auto saved = DB.GetTable("select coalesce(created,''),coalesce(credited,'') from textdata "
-                                   "where ID=" + Literal(ID) + " order by texttype limit 1");
-    if (saved->Count() > 0) {
-        texts.created = saved->FieldAsString(0);
-        texts.savedBy = saved->FieldAsString(1);
-    }
+    texts.created = DB.GetTableString("select coalesce(created,'') from textdata where ID=" +
+                                      Literal(ID) + " order by texttype limit 1");
     if (DB.TableExists("history")) {
+        TSQLiteCursor saved(DB, "select coalesce(who,'') from history where ID=" + Literal(ID) +
+                                    " and event='S' order by seq limit 1");
+        if (saved.Next()) texts.savedBy.assign(saved.Text(0));
         TSQLiteCursor changed(DB, "select at,coalesce(who,'') from history where ID=" +
                                       Literal(ID) +
                                       " and event in ('E','R') order by seq desc limit 1");
@@ -409,18 +409,13 @@ void Restore(TSQLiteDatabase& DB, std::string_view ID, int64_t seq, std::string_
         KeepVersion(DB, ID, 'E', who);
         WriteTexts(DB, ID, version.problem, version.solution);
     } else {
-        // Back under its own ID, as its save wrote it; the saver is the name credited when its
-        // first version was kept (a version whose writer was not recorded by an edit).
+        // Back under its own ID, as its save wrote it (who saved it is still in the history).
         DB.ExecSQL(InsertTextSQL(ID, version.created, kProblem, version.problem));
         DB.ExecSQL(InsertTextSQL(ID, version.solutionCreated, kSolution, version.solution));
         const int64_t top =
             DB.GetTable("select coalesce(max(rowid),0) from vectors")->FieldAsInteger(0);
         DB.ExecSQL(InsertVectorAtSQL(top + 1, ID, kProblem, EncodeCV(version.problem)->Text()));
         DB.ExecSQL(InsertVectorAtSQL(top + 2, ID, kSolution, EncodeCV(version.solution)->Text()));
-        const auto saver = DB.GetTable("select writtenby from history where ID=" + id +
-                                       " and writtenat is null and writtenby is not null "
-                                       "order by seq limit 1");
-        if (saver->Count() > 0) SetCredited(DB, ID, saver->FieldAsString(0));
         DB.ExecSQL("insert into history (ID,event,at,who) values (" + id + ",'R'," +
                    std::to_string(Now()) + "," + NameLiteral(who) + ")");
     }
@@ -447,10 +442,11 @@ uint64_t PruneHistory(TSQLiteDatabase& DB, int64_t cutoff) {
     TTransaction transaction(DB, true);
     const std::string before = "h.at<" + std::to_string(cutoff);
     // The newest edit or restore of a live entry says when it last changed: its texts go, the
-    // row stays.
+    // row stays; so does the row of its save, which says who saved it.
     const std::string lastWrite =
-        "h.event in ('E','R') and h.seq=(select max(seq) from history where ID=h.ID and event "
-        "in ('E','R')) and exists (select 1 from textdata where ID=h.ID)";
+        "exists (select 1 from textdata where ID=h.ID) and (h.event='S' or (h.event in "
+        "('E','R') and h.seq=(select max(seq) from history where ID=h.ID and event in "
+        "('E','R'))))";
     const uint64_t versions = static_cast<uint64_t>(
         DB.GetTable("select count(*) from history h where " + before + " and " +
                     std::string(kHasTexts))

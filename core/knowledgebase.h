@@ -100,13 +100,12 @@ void WriteFontSize(TSQLiteDatabase& DB, int32_t size);
 // Every stored term vector: columns entry ID, text type, vector text.
 std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB);
 
-// who, in the writes below: the writer's name, recorded in textdata's credited column (by a save)
-// and in the history ("" records none).
+// who, in the writes below: the writer's name, recorded in the history ("" records none); the
+// entry's own rows never hold it (credited stays NULL, as the save statements write it).
 //
 // Stores one entry (its two texts without NULs, and their term vectors) in one transaction and
-// returns its new ID; on failure nothing of the entry stays and the error propagates. The saver's
-// name goes into credited by an update of its own, so that the insert statements stay as they
-// are.
+// returns its new ID; on failure nothing of the entry stays and the error propagates. Who saved
+// it, and when, goes into a history row of its own.
 std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution,
                       std::string_view who = {});
 

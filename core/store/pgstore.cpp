@@ -97,20 +97,22 @@ const std::string kDeleteSQL =
     RecordChange('D');
 
 // The texts of entry $1 kept in the history as replaced by event $2 (by $3, NULL when ""), with
-// who wrote them: the newest edit or restore, else the saver credited. Nothing for an entry gone.
+// who wrote them: the newest save, edit or restore recorded. Nothing for an entry gone.
 constexpr std::string_view kKeepVersionSQL =
     "insert into history (ID, event, at, who, created, problem, solcreated, solution, writtenat, "
     "writtenby) select $1::varchar, $2::varchar, extract(epoch from statement_timestamp())::bigint, "
     "nullif($3::varchar, ''), p.created, coalesce(p.description, ''::bytea), s.created, "
-    "coalesce(s.description, ''::bytea), w.at, case when w.seq is not null then w.who else "
-    "coalesce(p.credited, s.credited) end "
+    "coalesce(s.description, ''::bytea), w.at, w.who "
     "from (select 1) one left join textdata p on p.ID = $1::varchar and p.texttype = 'P' "
     "left join textdata s on s.ID = $1::varchar and s.texttype = 'S' "
-    "left join lateral (select seq, at, who from history where ID = $1::varchar and event in "
-    "('E', 'R') order by seq desc limit 1) w on true "
+    "left join lateral (select at, who from history where ID = $1::varchar and event in "
+    "('S', 'E', 'R') order by seq desc limit 1) w on true "
     "where p.ID is not null or s.ID is not null";
-constexpr std::string_view kSetCreditedSQL =
-    "update textdata set credited = $2::varchar where ID = $1::varchar";
+// Who saved entry $1 ($2, NULL when ""), in a row of its own, so that the entry's rows stay as
+// the file's save writes them (credited NULL).
+constexpr std::string_view kRecordSaveSQL =
+    "insert into history (ID, event, at, who) values ($1::varchar, 'S', "
+    "extract(epoch from statement_timestamp())::bigint, nullif($2::varchar, ''))";
 // The columns of a version, as VersionsFrom reads them.
 constexpr std::string_view kVersionColumns =
     "h.seq, h.event, h.at, coalesce(h.who, ''), coalesce(h.writtenat, 0), "
@@ -549,8 +551,7 @@ std::string TPgStore::SaveEntry(std::string_view problem, std::string_view solut
                                TPgParam::Text(createdSolution), TPgParam::Bytes(storedProblem),
                                TPgParam::Bytes(storedSolution), TPgParam::Bytes(problemVector),
                                TPgParam::Bytes(solutionVector)});
-            if (!fwriter.empty())
-                c.Query(kSetCreditedSQL, {TPgParam::Text(ID), TPgParam::Text(fwriter)});
+            c.Query(kRecordSaveSQL, {TPgParam::Text(ID), TPgParam::Text(fwriter)});
         },
         index);
     return ID;
@@ -562,8 +563,8 @@ namespace {
 // column of the file reads back.
 TEntryTexts ReadEntryWith(TPgConnection& c, std::string_view ID) {
     const TPgResult rows = c.Query(
-        "select texttype, description, coalesce(created, ''), coalesce(credited, '') from "
-        "textdata where ID = $1::varchar and texttype in ('P', 'S') order by texttype",
+        "select texttype, description, coalesce(created, '') from textdata where ID = "
+        "$1::varchar and texttype in ('P', 'S') order by texttype",
         {TPgParam::Text(ID)});
     TEntryTexts texts;
     bool problem = false, solution = false;
@@ -577,13 +578,15 @@ TEntryTexts ReadEntryWith(TPgConnection& c, std::string_view ID) {
             texts.solution = text;
             solution = true;
         }
-        if (r == 0) {
-            texts.created = rows.Bytes(r, 2);
-            texts.savedBy = rows.Bytes(r, 3);
-        }
+        if (r == 0) texts.created = rows.Bytes(r, 2);
     }
     if (!problem || !solution) throw EEntryDeleted();
     texts.version = EntryVersion(texts.problem, texts.solution);
+    const TPgResult saved = c.Query(
+        "select coalesce(who, '') from history where ID = $1::varchar and event = 'S' order by "
+        "seq limit 1",
+        {TPgParam::Text(ID)});
+    if (saved.Rows() > 0) texts.savedBy = saved.Bytes(0, 0);
     const TPgResult changed = c.Query(
         "select at, coalesce(who, '') from history where ID = $1::varchar and event in "
         "('E', 'R') order by seq desc limit 1",
@@ -721,11 +724,6 @@ void TPgStore::Restore(std::string_view ID, int64_t seq, TSearchIndex* index) {
                         {TPgParam::Text(ID), TPgParam::Text(version.created),
                          TPgParam::Text(version.solutionCreated),
                          TPgParam::Bytes(version.problem), TPgParam::Bytes(version.solution)});
-                // The saver: the name credited when its first version was kept.
-                c.Query("update textdata set credited = (select writtenby from history where "
-                        "ID = $1::varchar and writtenat is null and writtenby is not null order "
-                        "by seq limit 1) where ID = $1::varchar",
-                        {TPgParam::Text(ID)});
                 c.Query("insert into history (ID, event, at, who) values ($1::varchar, 'R', "
                         "extract(epoch from statement_timestamp())::bigint, nullif($2::varchar, "
                         "''))",
@@ -760,11 +758,11 @@ uint64_t TPgStore::PruneHistory(int64_t cutoff) {
     Write(
         [&](TPgConnection& c) {
             // The newest edit or restore of a live entry says when it last changed: its texts
-            // go, the row stays.
+            // go, the row stays; so does the row of its save, which says who saved it.
             const std::string lastWrite =
-                "h.event in ('E', 'R') and h.seq = (select max(seq) from history where ID = "
-                "h.ID and event in ('E', 'R')) and exists (select 1 from textdata where ID = "
-                "h.ID)";
+                "exists (select 1 from textdata where ID = h.ID) and (h.event = 'S' or (h.event "
+                "in ('E', 'R') and h.seq = (select max(seq) from history where ID = h.ID and "
+                "event in ('E', 'R'))))";
             versions = static_cast<uint64_t>(
                 c.Query("select count(*)::bigint from history h where h.at < $1::bigint and " +
                             std::string(kHasTexts),

@@ -291,8 +291,10 @@ bool TSQLiteStore::Sync(TSearchIndex& index) {
         index.RemoveKey(key);
     const int64_t before = fmaxRowid;
     AddRowsAfter(index, fmaxRowid);
+    const bool added = fmaxRowid != before;
+    FollowTopRowid();
     fdataVersion = dataVersion;
-    return !vanished.empty() || fmaxRowid != before;
+    return !vanished.empty() || added;
 }
 
 void TSQLiteStore::CatchUpOwnWrite(TSearchIndex* index, std::string_view ID) {
@@ -304,7 +306,15 @@ void TSQLiteStore::CatchUpOwnWrite(TSearchIndex* index, std::string_view ID) {
     } else {
         if (!ID.empty()) index->RemoveEntry(ID);
         AddRowsAfter(*index, fmaxRowid);
+        FollowTopRowid();
     }
+}
+
+void TSQLiteStore::FollowTopRowid() {
+    // A file gives a new row the rowid above the highest in use, so once the newest rows are
+    // deleted the next ones come under rowids already taken in: the mark must come down with
+    // them, or those rows would be taken for read.
+    fmaxRowid = MaxRowid();
 }
 
 std::string TSQLiteStore::SaveEntry(std::string_view problem, std::string_view solution,

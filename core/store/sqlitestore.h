@@ -66,6 +66,8 @@ private:
     void AddRowsAfter(TSearchIndex& index, int64_t after);
     // After a write of this connection: the index takes in what it wrote.
     void CatchUpOwnWrite(TSearchIndex* index, std::string_view ID);
+    // Once the index is in step: the mark of rows taken in is the file's highest rowid.
+    void FollowTopRowid();
 
     std::string ffile;
     TOpenMode fmode;
