@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "core/transfer/entryexport.h"
+#include "core/store/entryhistory.h"
 #include "core/store/knowledgestore.h"
 #include "core/searchindex.h"
 #include "textsearch/helix.h"
@@ -85,8 +86,22 @@ public:
     // Writes. Each raises EBusy when the data lock stays taken, or the store's error; either way
     // nothing was written. The index follows each write at once.
     std::string Save(std::string_view problem, std::string_view solution);
-    void Replace(std::string_view ID, std::string_view problem, std::string_view solution);
+    // seenVersion: the version the edit started from; raises EEditConflict when the entry was
+    // changed since (entryhistory.h), EEntryDeleted when it was deleted.
+    void Replace(std::string_view ID, std::string_view problem, std::string_view solution,
+                 std::string_view seenVersion = {});
     void Delete(std::string_view ID);
+    // The history (entryhistory.h): an entry's earlier versions, the deleted entries, newest
+    // first, and bringing a version back (searchable at once, as a write).
+    std::vector<TEntryVersion> History(std::string_view ID);
+    std::vector<TEntryVersion> Deleted();
+    void Restore(std::string_view ID, int64_t seq = 0);
+    THistorySize HistorySize();
+    // Removes the versions replaced before cutoff (seconds since 1970); how many went.
+    uint64_t PruneHistory(int64_t cutoff);
+    // Who writes from now on (recorded in the history). Any thread; never waits: the store
+    // takes the name at the next write.
+    void SetWriterName(std::string name);
     // Raises EEntryDeleted when the entry is gone.
     TEntryTexts ReadEntry(std::string_view ID);
     void WriteFontSize(int32_t size);
@@ -150,6 +165,9 @@ private:
     bool Push(std::unique_ptr<TObject> item);
     // After a write: loads the index when the opening could not (the write finished the opening).
     void LoadIfNeeded();
+    // Before a write: hands the store the writer's name set since the last. REQUIRES: the data
+    // lock.
+    void TakeWriterName();
 
     const std::unique_ptr<TKnowledgeStore> fstore;  // guarded by fdataLock
     const TCallbacks fcallbacks;
@@ -158,6 +176,9 @@ private:
     // prefaulting uses the object outside the lock).
     std::unique_ptr<TSearchIndex> findex;
     int fwriteTimeout = 300000;
+
+    std::mutex fwriterMutex;
+    std::optional<std::string> fwriterName;  // guarded by fwriterMutex: set, not yet handed on
 
     std::mutex fslotMutex;
     std::optional<TQuery> fslot;      // guarded by fslotMutex: the newest text not yet taken

@@ -1,5 +1,7 @@
 #include "kbtool/kbtool.h"
 
+#include <charconv>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -16,6 +18,7 @@
 #include "core/searchindex.h"
 #include "core/store/sqlitestore.h"
 #include "core/storedtext.h"
+#include "port/localformat.h"
 #include "textsearch/cvvector.h"
 #include "textsearch/scoretext.h"
 
@@ -36,7 +39,13 @@ constexpr std::string_view kUsage =
     "  import FILE                        the new entries of an export or a knowledge base file\n"
     "  backup OUT                         a checked copy of the knowledge base file\n"
     "  check                              what is damaged in the knowledge base file\n"
-    "  stats                              entries, texts, terms and the size of the file\n"
+    "  stats                              entries, texts, terms, the size of the file and of\n"
+    "                                     the history\n"
+    "  history ID                         the earlier versions of an entry, newest first\n"
+    "  deleted                            the deleted entries, newest first\n"
+    "  restore ID [VERSION]               brings back an entry deleted, or an earlier version\n"
+    "                                     (default: the newest kept)\n"
+    "  prune-history --older-than DAYS    removes the versions replaced more than DAYS ago\n"
     "\n"
     "--server names an office server: a connection string (\"host=kb.office dbname=kb\"),\n"
     "a postgresql:// URI or a service name. Without --file or --server: the knowledge base\n"
@@ -218,6 +227,11 @@ int Check(const TToolOptions& options, const TStoreChoice& choice, std::ostream&
     return findings.empty() ? kExitOk : kExitFailed;
 }
 
+void PrintHistorySize(const THistorySize& size, std::ostream& out) {
+    out << "history: " << size.versions << " versions, " << size.bytes << " bytes\n"
+        << "deleted entries: " << size.deleted << '\n';
+}
+
 int Stats(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
     NoArguments(options);
     if (choice.IsServer()) {
@@ -225,6 +239,7 @@ int Stats(const TToolOptions& options, const TStoreChoice& choice, std::ostream&
         const TKbCounts counts = TServerLook(choice.where).Counts();
         out << "entries: " << counts.entries << "\ntexts: " << counts.texts
             << "\nterms: " << counts.terms << '\n';
+        PrintHistorySize(MakeStore(choice, TOpenMode::ReadOnly)->HistorySize(), out);
         return kExitOk;
     }
     const std::string kbFile = KnowledgeBaseFileOf(choice);
@@ -237,7 +252,87 @@ int Stats(const TToolOptions& options, const TStoreChoice& choice, std::ostream&
     }
     out << "entries: " << kb::CountEntries(DB)
         << "\ntexts: " << DB.GetTable("select count(*) from textdata")->FieldAsInteger(0)
-        << "\nterms: " << terms.size() << "\nfile size: " << fs::file_size(kbFile) << " bytes\n";
+        << "\nterms: " << terms.size() << '\n';
+    // Before the file's size, which a server has not: the lines the server prints come first.
+    PrintHistorySize(kb::HistorySize(DB), out);
+    out << "file size: " << fs::file_size(kbFile) << " bytes\n";
+    return kExitOk;
+}
+
+// A whole number of at least min, or bad arguments saying what.
+int64_t WholeNumber(const std::string& text, int64_t min, const std::string& what) {
+    int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc() || ptr != end || value < min) throw EBadArguments(what);
+    return value;
+}
+
+// The first line of a stored text, as UTF-8.
+std::string FirstLine(std::string_view stored) {
+    std::string text = Utf8FromStored(stored);
+    text.resize(std::min(text.find_first_of("\r\n"), text.size()));
+    return text;
+}
+
+std::string_view EventName(char event) {
+    return event == 'D' ? "deleted" : "edited";
+}
+
+int History(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
+    const std::string ID = OneArgument(options, "the entry's ID");
+    const auto store = MakeStore(choice, TOpenMode::ReadOnly);
+    for (const TEntryVersion& v : store->History(StoredFromUtf8(ID))) {
+        out << v.seq << '\t' << OutputField(FormatDateTime(v.at)) << '\t' << EventName(v.event)
+            << '\t' << OutputField(LabelUtf8(v.who)) << '\t'
+            << OutputField(FirstLine(v.entry.problem)) << '\n';
+    }
+    return kExitOk;
+}
+
+int Deleted(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
+    NoArguments(options);
+    const auto store = MakeStore(choice, TOpenMode::ReadOnly);
+    for (const TEntryVersion& v : store->Deleted()) {
+        out << OutputField(FormatDateTime(v.at)) << '\t' << OutputField(LabelUtf8(v.who)) << '\t'
+            << OutputField(LabelUtf8(v.entry.ID)) << '\t'
+            << OutputField(FirstLine(v.entry.problem)) << '\n';
+    }
+    return kExitOk;
+}
+
+int Restore(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
+    const auto& args = options.arguments;
+    if (args.empty() || args.size() > 2) {
+        throw EBadArguments("restore takes the entry's ID and, if not the newest, a version");
+    }
+    const int64_t seq =
+        args.size() == 2 ? WholeNumber(args[1], 1, "a version is a number that history lists")
+                         : 0;
+    const auto store = MakeStore(choice, TOpenMode::Existing);
+    store->Restore(StoredFromUtf8(args[0]), seq, nullptr);
+    out << "restored: " << args[0] << '\n';
+    return kExitOk;
+}
+
+int PruneHistory(const TToolOptions& options, const TStoreChoice& choice, std::ostream& out) {
+    const auto& args = options.arguments;
+    std::optional<std::string> days;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--older-than" && i + 1 < args.size() && !days) {
+            days = args[++i];
+        } else if (args[i].starts_with("--older-than=") && !days) {
+            days = args[i].substr(13);
+        } else {
+            throw EBadArguments("prune-history takes --older-than DAYS");
+        }
+    }
+    if (!days) throw EBadArguments("prune-history needs --older-than DAYS");
+    const int64_t count = WholeNumber(*days, 0, "--older-than needs a number of days");
+    if (count > 1000000) throw EBadArguments("--older-than needs a number of days");
+    const int64_t cutoff = static_cast<int64_t>(std::time(nullptr)) - count * 86400;
+    const auto store = MakeStore(choice, TOpenMode::Existing);
+    out << "removed: " << store->PruneHistory(cutoff) << " versions\n";
     return kExitOk;
 }
 
@@ -282,8 +377,9 @@ TToolOptions ParseToolOptions(const std::vector<std::string>& args, bool& help) 
             options.command = arg;
         }
     }
-    static const std::unordered_set<std::string> kCommands = {"search", "export", "import",
-                                                              "backup", "check",  "stats"};
+    static const std::unordered_set<std::string> kCommands = {
+        "search", "export", "import",  "backup",       "check",
+        "stats",  "history", "deleted", "restore", "prune-history"};
     if (options.command.empty()) throw EBadArguments("no command given");
     if (!kCommands.contains(options.command)) {
         throw EBadArguments("there is no command " + options.command);
@@ -360,6 +456,10 @@ int RunKbTool(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (command == "import") return Import(options, choice, out, err, interrupted);
         if (command == "backup") return Backup(options, choice);
         if (command == "check") return Check(options, choice, out);
+        if (command == "history") return History(options, choice, out);
+        if (command == "deleted") return Deleted(options, choice, out);
+        if (command == "restore") return Restore(options, choice, out);
+        if (command == "prune-history") return PruneHistory(options, choice, out);
         return Stats(options, choice, out);
     } catch (const EBadArguments& e) {
         err << "pelloquin-kb: " << e.what() << "\nTry 'pelloquin-kb --help'.\n";

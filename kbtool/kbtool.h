@@ -2,13 +2,16 @@
 //
 //   pelloquin-kb [--file PATH | --server CONNINFO] COMMAND [ARGUMENT...]
 //
-// Commands: search [--ranking best|classic] TEXT, export --format csv|json|md [OUT], import FILE, backup OUT, check, stats
+// Commands: search [--ranking best|classic] TEXT, export --format csv|json|md [OUT], import FILE,
+// backup OUT, check, stats, history ID, deleted, restore ID [VERSION], prune-history --older-than
+// DAYS
 // (see packaging/man/pelloquin-kb.1). Without --file or --server the tool uses the knowledge base
 // the program would open (storechoice.h: PELLOQUIN_DATABASE, else the user's choice, else the
-// default file), an office server included. It writes to a knowledge base only by import, which
-// makes a file that is not there yet as the program does at its first start; every other command
-// opens the file for reading alone, and a missing or foreign file, or a server database without
-// the tables, is left as it is. backup and check are about a file: on a server they are refused.
+// default file), an office server included. It writes to a knowledge base only by import (which
+// makes a file that is not there yet as the program does at its first start), restore and
+// prune-history, each one transaction; every other command opens the file for reading alone
+// (an earlier version's file is not given the history table), and a missing or foreign file, or
+// a server database without the tables, is left as it is. backup and check are about a file: on a server they are refused.
 //
 // Exit status: 0 success; 1 the command failed (check: found something wrong; import: a row
 // failed, or it was cancelled; the server was lost during the command); 2 bad arguments, a

@@ -27,3 +27,7 @@ bool IsWritableDirectory(const std::string& dir);
 // package manager and may be shared read-only, so a program there never writes beside itself,
 // even when run by root. An empty userDir (no home) leaves the program's folder as the choice.
 std::string ChooseDataDirectory(const std::string& programDir, const std::string& userDir);
+
+// The login name of the process's effective user, from the account database; $LOGNAME or $USER
+// when the account has no entry there; "" when neither says.
+std::string LoginName();

@@ -19,11 +19,20 @@
 #include "port/errors.h"
 
 class TSearchIndex;
+struct TEntryVersion;
+struct THistorySize;
 
-// The two texts of one entry, as stored.
+// The two texts of one entry, as stored, with what the knowledge base records of it.
 struct TEntryTexts {
     std::string problem;
     std::string solution;
+    // The version read (EntryVersion, entryhistory.h), handed back with an edit of it.
+    std::string version;
+    // Who and when, where the knowledge base records it (empty, 0 where it does not).
+    std::string created;    // when the entry was first saved, as stored
+    std::string savedBy;    // who saved it first
+    int64_t changedAt = 0;  // the last edit or restore, seconds since 1970 (UTC)
+    std::string changedBy;  // who made it
 };
 
 // The entry asked for is no longer stored (deleted here or by another program).
@@ -109,9 +118,32 @@ public:
     // write; REQUIRES: it is in step with the store up to the write.
     virtual std::string SaveEntry(std::string_view problem, std::string_view solution,
                                   TSearchIndex* index) = 0;
+    // seenVersion: the version the edit started from (TEntryTexts::version); when the stored
+    // texts are another, raises EEditConflict (entryhistory.h) and writes nothing. Empty: replaces
+    // whatever is stored. Raises EEntryDeleted when the entry is gone. The texts replaced are
+    // kept in the history.
     virtual void ReplaceEntry(std::string_view ID, std::string_view problem,
-                              std::string_view solution, TSearchIndex* index) = 0;
+                              std::string_view solution, std::string_view seenVersion,
+                              TSearchIndex* index) = 0;
+    // The texts deleted are kept in the history.
     virtual void DeleteEntry(std::string_view ID, TSearchIndex* index) = 0;
+
+    // --- The history (entryhistory.h) ---
+    // Who writes from now on (a login name, or the name set in Settings), recorded with each
+    // save, edit, delete and restore.
+    virtual void SetWriterName(std::string name) = 0;
+    // The earlier versions of an entry, newest first; empty when none are kept.
+    virtual std::vector<TEntryVersion> History(std::string_view ID) = 0;
+    // The entries deleted and not restored since, each as it was deleted, newest first.
+    virtual std::vector<TEntryVersion> Deleted() = 0;
+    // Brings back version seq of entry ID in one transaction: an entry deleted comes back under
+    // its own ID with that version's texts and created values; a live one is edited to them
+    // (its texts then kept in the history in turn). seq 0: the newest version kept. Raises when
+    // there is no such version.
+    virtual void Restore(std::string_view ID, int64_t seq, TSearchIndex* index) = 0;
+    virtual THistorySize HistorySize() = 0;
+    // Removes the versions replaced before cutoff (seconds since 1970); returns how many.
+    virtual uint64_t PruneHistory(int64_t cutoff) = 0;
 
     // Both texts of an entry; raises EEntryDeleted when it is no longer stored.
     virtual TEntryTexts ReadEntry(std::string_view ID) = 0;

@@ -15,6 +15,7 @@
 #include "core/knowledgebase.h"
 #include "core/searchindex.h"
 #include "core/storedtext.h"
+#include "port/datadir.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ private:
 }  // namespace
 
 TSQLiteStore::TSQLiteStore(std::string file, TOpenMode mode)
-    : ffile(std::move(file)), fmode(mode) {}
+    : ffile(std::move(file)), fmode(mode), fwriter(LoginName()) {}
 
 TSQLiteStore::~TSQLiteStore() = default;
 
@@ -292,8 +293,10 @@ bool TSQLiteStore::Sync(TSearchIndex& index) {
         index.RemoveKey(key);
     const int64_t before = fmaxRowid;
     AddRowsAfter(index, fmaxRowid);
+    const bool added = fmaxRowid != before;
+    FollowTopRowid();
     fdataVersion = dataVersion;
-    return !vanished.empty() || fmaxRowid != before;
+    return !vanished.empty() || added;
 }
 
 void TSQLiteStore::CatchUpOwnWrite(TSearchIndex* index, std::string_view ID) {
@@ -305,40 +308,68 @@ void TSQLiteStore::CatchUpOwnWrite(TSearchIndex* index, std::string_view ID) {
     } else {
         if (!ID.empty()) index->RemoveEntry(ID);
         AddRowsAfter(*index, fmaxRowid);
+        FollowTopRowid();
     }
+}
+
+void TSQLiteStore::FollowTopRowid() {
+    // A file gives a new row the rowid above the highest in use, so once the newest rows are
+    // deleted the next ones come under rowids already taken in: the mark must come down with
+    // them, or those rows would be taken for read.
+    fmaxRowid = MaxRowid();
 }
 
 std::string TSQLiteStore::SaveEntry(std::string_view problem, std::string_view solution,
                                     TSearchIndex* index) {
     Open();  // a first start cut short (a full disk) is finished by the next write
-    const std::string ID = kb::SaveEntry(*fDB, problem, solution);
+    const std::string ID = kb::SaveEntry(*fDB, problem, solution, fwriter);
     CatchUpOwnWrite(index, {});
     return ID;
 }
 
 void TSQLiteStore::ReplaceEntry(std::string_view ID, std::string_view problem,
-                                std::string_view solution, TSearchIndex* index) {
+                                std::string_view solution, std::string_view seenVersion,
+                                TSearchIndex* index) {
     Open();
-    kb::ReplaceEntry(*fDB, ID, problem, solution);
+    kb::ReplaceEntry(*fDB, ID, problem, solution, seenVersion, fwriter);
     CatchUpOwnWrite(index, ID);
 }
 
 void TSQLiteStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
     Open();
-    kb::DeleteEntry(*fDB, ID);
+    kb::DeleteEntry(*fDB, ID, fwriter);
     CatchUpOwnWrite(index, ID);
+}
+
+std::vector<TEntryVersion> TSQLiteStore::History(std::string_view ID) {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::History(*fDB, ID);
+}
+
+std::vector<TEntryVersion> TSQLiteStore::Deleted() {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::Deleted(*fDB);
+}
+
+void TSQLiteStore::Restore(std::string_view ID, int64_t seq, TSearchIndex* index) {
+    Open();
+    kb::Restore(*fDB, ID, seq, fwriter);
+    CatchUpOwnWrite(index, ID);
+}
+
+THistorySize TSQLiteStore::HistorySize() {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::HistorySize(*fDB);
+}
+
+uint64_t TSQLiteStore::PruneHistory(int64_t cutoff) {
+    Open();
+    return kb::PruneHistory(*fDB, cutoff);
 }
 
 TEntryTexts TSQLiteStore::ReadEntry(std::string_view ID) {
     if (!fDB) throw Exception("The knowledge base is not open");
-    TEntryTexts texts;
-    for (auto [type, text] :
-         {std::pair{kb::kProblem, &texts.problem}, std::pair{kb::kSolution, &texts.solution}}) {
-        const auto rows = fDB->GetTable(kb::SelectDescriptionSQL(ID, type));
-        if (rows->Count() == 0) throw EEntryDeleted();
-        *text = rows->FieldAsString(0);
-    }
-    return texts;
+    return kb::ReadEntry(*fDB, ID);
 }
 
 bool TSQLiteStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,

@@ -378,8 +378,69 @@ TEST(KbTool, StatsCountEntriesTextsDistinctTermsAndBytes) {
     }
     const TRun run = Tool({"--file", kbFile, "stats"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "entries: 2\ntexts: 4\nterms: 4\nfile size: " +
-                           std::to_string(fs::file_size(kbFile)) + " bytes\n");
+    EXPECT_EQ(run.out,
+              "entries: 2\ntexts: 4\nterms: 4\nhistory: 0 versions, 0 bytes\ndeleted entries: "
+              "0\nfile size: " +
+                  std::to_string(fs::file_size(kbFile)) + " bytes\n");
+}
+
+// history, deleted, restore and prune-history; the reading ones leave an earlier version's file
+// as it was, without the history table.
+TEST(KbToolHistory, ListsRestoresAndPrunesAndReadingLeavesAnEarlierFileAsItWas) {
+    TTempDir dir;
+    const std::string kbFile = dir.File("kb.dat");
+    {
+        TSQLiteDatabase DB(kbFile);
+        DB.ExecSQL(kb::kCreateTextdata);
+        DB.ExecSQL(kb::kCreateVectors);
+        DB.ExecSQL(kb::kCreateSettings);
+        DB.ExecSQL(kb::kInsertFontSize);
+        kb::SaveEntry(DB, "printer jams\r\nin tray 2", "clean the rollers");
+    }
+    const std::string bytes = FileBytes(kbFile);
+    TSQLiteDatabase look(kbFile, TOpenMode::ReadOnly);
+    const std::string ID = look.GetTableString("select ID from textdata limit 1");
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"history", ID}, {"deleted"}, {"stats"}}) {
+        std::vector<std::string> args{"--file", kbFile};
+        args.insert(args.end(), command.begin(), command.end());
+        EXPECT_EQ(Tool(args).status, 0) << command[0];
+    }
+    EXPECT_EQ(FileBytes(kbFile), bytes);
+    EXPECT_FALSE(look.TableExists("history"));
+
+    {
+        TSQLiteStore store(kbFile);
+        store.Open();
+        store.SetWriterName("ana");
+        store.ReplaceEntry(ID, "printer squeaks", "oil it", {}, nullptr);
+        store.DeleteEntry(ID, nullptr);
+    }
+    auto history = Lines(Tool({"--file", kbFile, "history", ID}).out);
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_TRUE(history[0].ends_with("\tdeleted\tana\tprinter squeaks")) << history[0];
+    EXPECT_TRUE(history[1].ends_with("\tedited\tana\tprinter jams")) << history[1];
+    const auto deleted = Lines(Tool({"--file", kbFile, "deleted"}).out);
+    ASSERT_EQ(deleted.size(), 1u);
+    EXPECT_TRUE(deleted[0].ends_with("\tana\t" + ID + "\tprinter squeaks")) << deleted[0];
+    EXPECT_NE(Tool({"--file", kbFile, "stats"}).out.find("history: 2 versions"), std::string::npos);
+
+    // The first version back, by its number; then a version that is not there.
+    const std::string first = history[1].substr(0, history[1].find('\t'));
+    EXPECT_EQ(Tool({"--file", kbFile, "restore", ID, first}).status, 0);
+    EXPECT_EQ(kb::ReadDescription(look, ID, kb::kProblem), "printer jams\r\nin tray 2");
+    EXPECT_EQ(Tool({"--file", kbFile, "restore", ID, "9999"}).status, kExitFailed);
+    EXPECT_EQ(Tool({"--file", kbFile, "restore", ID, "x"}).status, kExitUsage);
+    // Back from a delete: nothing replaced, no version more; no longer deleted.
+    EXPECT_EQ(Lines(Tool({"--file", kbFile, "history", ID}).out).size(), 2u);
+    EXPECT_EQ(Tool({"--file", kbFile, "deleted"}).out, "");
+    EXPECT_EQ(Tool({"--file", kbFile, "prune-history"}).status, kExitUsage);
+    EXPECT_EQ(Tool({"--file", kbFile, "prune-history", "--older-than", "1"}).out,
+              "removed: 0 versions\n");
+    // The search the program runs finds the entry restored.
+    TKnowledgeEngine engine(std::make_unique<TSQLiteStore>(kbFile), {});
+    ASSERT_EQ(engine.OpenNow().error, "");
+    EXPECT_EQ(engine.LiveTexts(), 2u);
 }
 
 // Starts pelloquin-kb on args with its output thrown away, its files no larger than fileLimit.
