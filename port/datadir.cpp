@@ -63,3 +63,10 @@ std::string ChooseDataDirectory(const std::string& programDir, const std::string
     if (userDir.empty() || (!underUsr && IsWritableDirectory(programDir))) return programDir;
     return userDir;
 }
+
+std::string LoginName() {
+    if (const passwd* user = getpwuid(geteuid()); user && user->pw_name && user->pw_name[0])
+        return user->pw_name;
+    if (const char* env = std::getenv("USER"); env && env[0] != '\0') return env;
+    return {};
+}

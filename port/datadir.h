@@ -27,3 +27,7 @@ bool IsWritableDirectory(const std::string& dir);
 // package manager and may be shared read-only, so a program there never writes beside itself,
 // even when run by root. An empty userDir (no home) leaves the program's folder as the choice.
 std::string ChooseDataDirectory(const std::string& programDir, const std::string& userDir);
+
+// The name the user logged in with: the account of the effective user, else $USER; "" when
+// neither is known.
+std::string LoginName();

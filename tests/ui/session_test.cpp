@@ -62,9 +62,9 @@ public:
         return TSQLiteStore::SaveEntry(problem, solution, index);
     }
     void ReplaceEntry(std::string_view ID, std::string_view problem, std::string_view solution,
-                      TSearchIndex* index) override {
+                      std::string_view seenVersion, TSearchIndex* index) override {
         fgate.Pass();
-        TSQLiteStore::ReplaceEntry(ID, problem, solution, index);
+        TSQLiteStore::ReplaceEntry(ID, problem, solution, seenVersion, index);
     }
     void DeleteEntry(std::string_view ID, TSearchIndex* index) override {
         fgate.Pass();
