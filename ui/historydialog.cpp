@@ -70,8 +70,8 @@ THistoryDialog::THistoryDialog(Kind kind, QWidget* parent) : QDialog(parent), fk
     List->setAccessibleName(deleted ? QStringLiteral("Deleted entries")
                                     : QStringLiteral("Earlier versions"));
     if (deleted) {
-        List->setHeaderLabels({QStringLiteral("Deleted"), QStringLiteral("By"),
-                               QStringLiteral("First line")});
+        List->setHeaderLabels(
+            {QStringLiteral("Deleted"), QStringLiteral("By"), QStringLiteral("First line")});
     } else {
         List->setHeaderLabels({QStringLiteral("Written"), QStringLiteral("By"),
                                QStringLiteral("Replaced"), QStringLiteral("First line")});
@@ -138,10 +138,10 @@ void THistoryDialog::Fill() {
                 item->setText(1, Utf8(LabelUtf8(v.who)));
                 item->setText(2, line);
             } else {
-                const QString written = v.writtenAt > 0 ? When(v.writtenAt)
-                                                        : Utf8(LabelUtf8(v.entry.created));
-                const QString how = v.event == 'D' ? QStringLiteral("deleted %1")
-                                                   : QStringLiteral("edited %1");
+                const QString written =
+                    v.writtenAt > 0 ? When(v.writtenAt) : Utf8(LabelUtf8(v.entry.created));
+                const QString how =
+                    v.event == 'D' ? QStringLiteral("deleted %1") : QStringLiteral("edited %1");
                 QString replaced = how.arg(When(v.at));
                 if (!v.who.empty()) replaced += QStringLiteral(" by ") + Utf8(LabelUtf8(v.who));
                 item->setText(0, written);

@@ -208,7 +208,8 @@ void TKnowledgeBaseMenu::Import1Click() {
 // The entries deleted
 
 void TKnowledgeBaseMenu::RecentlyDeleted1Click() {
-    if (auto* open = fwindow->findChild<THistoryDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
+    for (auto* open : fwindow->findChildren<THistoryDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (!open->isVisible()) continue;  // closed, and going
         open->raise();
         open->activateWindow();
         return;
@@ -228,14 +229,14 @@ void TKnowledgeBaseMenu::RecentlyDeleted1Click() {
         });
         to->SetWaiting(true);
     });
-    fsession.Deleted(dialog, [to](const std::vector<TEntryVersion>& versions,
-                                  std::exception_ptr failure) {
-        if (failure) {
-            to->close();
-            std::rethrow_exception(failure);
-        }
-        to->SetVersions(versions);
-    });
+    fsession.Deleted(dialog,
+                     [to](const std::vector<TEntryVersion>& versions, std::exception_ptr failure) {
+                         if (failure) {
+                             to->close();
+                             std::rethrow_exception(failure);
+                         }
+                         to->SetVersions(versions);
+                     });
     dialog->show();
 }
 

@@ -167,8 +167,7 @@ void TSession::Save(QObject* receiver, std::string problem, std::string solution
         std::move(done));
 }
 
-void TSession::SaveNew(QObject* receiver, std::string problem, std::string solution,
-                       TSaved done) {
+void TSession::SaveNew(QObject* receiver, std::string problem, std::string solution, TSaved done) {
     auto ID = std::make_shared<std::string>();
     Run(
         receiver, false,

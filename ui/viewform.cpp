@@ -199,7 +199,11 @@ void TShowItem::Refresh(const TEntryTexts& texts) {
 }
 
 THistoryDialog* TShowItem::HistoryDialog() const {
-    return findChild<THistoryDialog*>(QString(), Qt::FindDirectChildrenOnly);
+    // One closed goes a moment later: it is no longer the one open.
+    for (THistoryDialog* dialog : findChildren<THistoryDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (dialog->isVisible()) return dialog;
+    }
+    return nullptr;
 }
 
 void TShowItem::Button4Click() {
@@ -221,15 +225,15 @@ void TShowItem::Button4Click() {
         });
         if (to) to->SetWaiting(true);
     });
-    fkeeper.ListHistory(*this, [to](const std::vector<TEntryVersion>& versions,
-                                    std::exception_ptr failure) {
-        if (!to) return;
-        if (failure) {
-            to->close();
-            std::rethrow_exception(failure);
-        }
-        to->SetVersions(versions);
-    });
+    fkeeper.ListHistory(
+        *this, [to](const std::vector<TEntryVersion>& versions, std::exception_ptr failure) {
+            if (!to) return;
+            if (failure) {
+                to->close();
+                std::rethrow_exception(failure);
+            }
+            to->SetVersions(versions);
+        });
     dialog->show();
 }
 
@@ -282,42 +286,43 @@ void TShowItem::SaveEdits(bool closeAfter) {
 void TShowItem::SendEdit(const std::string& problem, const std::string& solution,
                          const std::string& seenVersion, bool closeAfter) {
     Wait([&] {
-        fkeeper.SaveEdit(
-            *this, problem, solution, seenVersion,
-            [this, problem, solution, closeAfter](std::exception_ptr failure) {
-                SetWaiting(false);
-                // Not stored: still editing, the texts as typed, unless the user chooses else.
-                if (failure) {
-                    if (Settle(failure, problem, solution, closeAfter)) return;
-                    std::rethrow_exception(failure);
-                }
-                TEntryTexts saved;
-                saved.problem = problem;
-                saved.solution = solution;
-                saved.version = EntryVersion(problem, solution);
-                // Who and when stay as shown until the keeper's read after the save.
-                const QString record = RecordLabel->text();
-                Execute(fid, saved);
-                RecordLabel->setText(record);
-                RecordLabel->setVisible(!record.isEmpty());
-                if (closeAfter) close();
-            });
+        fkeeper.SaveEdit(*this, problem, solution, seenVersion,
+                         [this, problem, solution, closeAfter](std::exception_ptr failure) {
+                             SetWaiting(false);
+                             // Not stored: still editing, the texts as typed, unless the user
+                             // chooses else.
+                             if (failure) {
+                                 if (Settle(failure, problem, solution, closeAfter)) return;
+                                 std::rethrow_exception(failure);
+                             }
+                             TEntryTexts saved;
+                             saved.problem = problem;
+                             saved.solution = solution;
+                             saved.version = EntryVersion(problem, solution);
+                             // Who and when stay as shown until the keeper's read after the save.
+                             const QString record = RecordLabel->text();
+                             Execute(fid, saved);
+                             RecordLabel->setText(record);
+                             RecordLabel->setVisible(!record.isEmpty());
+                             if (closeAfter) close();
+                         });
     });
 }
 
 void TShowItem::SendAsNew(const std::string& problem, const std::string& solution,
                           std::shared_ptr<TEntryTexts> then, bool closeAfter) {
     Wait([&] {
-        fkeeper.SaveAsNew(*this, problem, solution, [this, then, closeAfter](std::exception_ptr failure) {
-            SetWaiting(false);
-            if (failure) std::rethrow_exception(failure);  // still editing, texts as typed
-            if (!then) {
-                CloseAndForget();  // its entry is gone; the texts have a window of their own
-                return;
-            }
-            Execute(fid, *then);
-            if (closeAfter) close();
-        });
+        fkeeper.SaveAsNew(
+            *this, problem, solution, [this, then, closeAfter](std::exception_ptr failure) {
+                SetWaiting(false);
+                if (failure) std::rethrow_exception(failure);  // still editing, texts as typed
+                if (!then) {
+                    CloseAndForget();  // its entry is gone; the texts have a window of their own
+                    return;
+                }
+                Execute(fid, *then);
+                if (closeAfter) close();
+            });
     });
 }
 

@@ -127,8 +127,8 @@ private:
     void SendAsNew(const std::string& problem, const std::string& solution,
                    std::shared_ptr<TEntryTexts> then, bool closeAfter);
     // What a failed edit leaves to the user; false when it is no conflict nor a delete.
-    bool Settle(std::exception_ptr failure, const std::string& problem,
-                const std::string& solution, bool closeAfter);
+    bool Settle(std::exception_ptr failure, const std::string& problem, const std::string& solution,
+                bool closeAfter);
     void SetWaiting(bool waiting);
     // Waits while ask hands work to the keeper, or not at all when ask raises.
     void Wait(const std::function<void()>& ask);

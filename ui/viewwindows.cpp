@@ -85,10 +85,11 @@ void TViewWindows::SaveEdit(TShowItem& window, const std::string& problem,
                          emit entryWritten();
                          // Who and when the store recorded, and the version to edit next.
                          if (to) {
-                             fsession.ReadEntry(to, to->EntryID(),
-                                                [to](const TEntryTexts& texts, std::exception_ptr f) {
-                                                    if (!f && to) to->Refresh(texts);
-                                                });
+                             fsession.ReadEntry(
+                                 to, to->EntryID(),
+                                 [to](const TEntryTexts& texts, std::exception_ptr f) {
+                                     if (!f && to) to->Refresh(texts);
+                                 });
                          }
                      });
 }

@@ -2,9 +2,8 @@
 // store matches IDs). It owns them and keeps their entries for them (TEntryKeeper) through the
 // session: opening an entry reads it first, off the user-interface thread, and shows its window
 // when the texts arrive; an edit saved, an entry deleted or a version restored is announced
-// (entryWritten) so that the list is searched again; leaving the store closes every window, and is refused while one
-// holds edits not yet saved.
-// User-interface thread only.
+// (entryWritten) so that the list is searched again; leaving the store closes every window, and is
+// refused while one holds edits not yet saved. User-interface thread only.
 #pragma once
 
 #include <QObject>

@@ -14,10 +14,14 @@ namespace {
 // Letters with the ways they may be written; the first of each is the form folded without
 // accents, so two texts match exactly where their letters' places in this table do.
 const std::vector<std::vector<std::string>> kLetters = {
-    {"a", "A", "\u00E1", "\u00C1", "\u00E0"},  {"e", "E", "\u00E9", "\u00C9", "\u00EA"},
-    {"o", "O", "\u00F6", "\u00D6", "\u00F8", "\u00D8"}, {"u", "U", "\u00FC", "\u00DC"},
-    {"c", "C", "\u00E7", "\u00C7"},            {"n", "N", "\u00F1", "\u00D1"},
-    {"\u0436", "\u0416"},                      {"\u03C3", "\u03A3", "\u03C2"},
+    {"a", "A", "\u00E1", "\u00C1", "\u00E0"},
+    {"e", "E", "\u00E9", "\u00C9", "\u00EA"},
+    {"o", "O", "\u00F6", "\u00D6", "\u00F8", "\u00D8"},
+    {"u", "U", "\u00FC", "\u00DC"},
+    {"c", "C", "\u00E7", "\u00C7"},
+    {"n", "N", "\u00F1", "\u00D1"},
+    {"\u0436", "\u0416"},
+    {"\u03C3", "\u03A3", "\u03C2"},
     {"t", "T"}};
 const std::vector<std::string> kSeparators = {" ", ", ", "\r\n", "-", "'", ". ", "\t"};
 
@@ -88,7 +92,8 @@ TEST(DeletedFilter, ListsTheEntriesHoldingEveryWordTypedWhateverTheCaseAccentsAn
             const TWordLetters& w = some[random() % some.size()];
             const size_t from = random() % w.size();
             const size_t length = 1 + random() % (w.size() - from);
-            t.assign(w.begin() + static_cast<long>(from), w.begin() + static_cast<long>(from + length));
+            t.assign(w.begin() + static_cast<long>(from),
+                     w.begin() + static_cast<long>(from + length));
         }
         const std::string query = WrittenText(typed, random);
 
@@ -117,8 +122,8 @@ TEST(HistoryLines, FirstLineAndWhoAndWhen) {
     entry.problem = "  \r\n";
     entry.solution = StoredFromUtf8("\u0416\u0416\u0416\u0416 line");
     EXPECT_EQ(EntryFirstLine(entry), "\u0416\u0416\u0416\u0416 line");  // the solution's
-    EXPECT_EQ(EntryFirstLine(entry, 3), "\u0416\u0416\u0416...");         // cut by characters
-    entry.problem = "\xE9t\xE9";                                          // Windows-1252
+    EXPECT_EQ(EntryFirstLine(entry, 3), "\u0416\u0416\u0416...");       // cut by characters
+    entry.problem = "\xE9t\xE9";                                        // Windows-1252
     EXPECT_EQ(EntryFirstLine(entry), "\u00E9t\u00E9");
 
     TEntryTexts texts;

@@ -176,7 +176,8 @@ TEST_F(HistoryTest, HistoryListsTheEarlierVersionsAndRestoresOneAsAnEdit) {
     TShowItem& window = Window(ID);
     EditAndSave(window, "second");
     EditAndSave(window, "third");
-    EXPECT_TRUE(window.RecordLabel->text().contains("by anna")) << window.RecordLabel->text().toStdString();
+    EXPECT_TRUE(window.RecordLabel->text().contains("by anna"))
+        << window.RecordLabel->text().toStdString();
 
     window.Button4->click();
     QPointer<THistoryDialog> dialog = window.HistoryDialog();

@@ -59,8 +59,8 @@ TConflictDialog::TConflictDialog(const TConflictTexts& theirs, const TConflictTe
 
     auto* buttons = new QDialogButtonBox(this);
     KeepTheirs = buttons->addButton(QStringLiteral("&Keep theirs"), QDialogButtonBox::ActionRole);
-    SaveMine = buttons->addButton(QStringLiteral("&Save yours over it"),
-                                  QDialogButtonBox::ActionRole);
+    SaveMine =
+        buttons->addButton(QStringLiteral("&Save yours over it"), QDialogButtonBox::ActionRole);
     SaveAsNew = buttons->addButton(QStringLiteral("Save yours as a &new entry"),
                                    QDialogButtonBox::ActionRole);
     CancelButton = buttons->addButton(QDialogButtonBox::Cancel);
