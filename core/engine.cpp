@@ -278,9 +278,24 @@ size_t TKnowledgeEngine::LiveTexts() {
 
 // --- Writing -----------------------------------------------------------------------------------
 
+void TKnowledgeEngine::SetWriterName(std::string name) {
+    std::lock_guard<std::mutex> lock(fwriterMutex);
+    fwriterName = std::move(name);
+}
+
+void TKnowledgeEngine::TakeWriterName() {
+    std::optional<std::string> name;
+    {
+        std::lock_guard<std::mutex> lock(fwriterMutex);
+        name.swap(fwriterName);
+    }
+    if (name) fstore->SetWriterName(std::move(*name));
+}
+
 std::string TKnowledgeEngine::Save(std::string_view problem, std::string_view solution) {
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
+    TakeWriterName();
     const std::string ID = fstore->SaveEntry(problem, solution, findex.get());
     Settle();
     LoadIfNeeded();
@@ -288,10 +303,11 @@ std::string TKnowledgeEngine::Save(std::string_view problem, std::string_view so
 }
 
 void TKnowledgeEngine::Replace(std::string_view ID, std::string_view problem,
-                               std::string_view solution) {
+                               std::string_view solution, std::string_view seenVersion) {
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
-    fstore->ReplaceEntry(ID, problem, solution, findex.get());
+    TakeWriterName();
+    fstore->ReplaceEntry(ID, problem, solution, seenVersion, findex.get());
     Settle();
     LoadIfNeeded();
 }
@@ -299,9 +315,47 @@ void TKnowledgeEngine::Replace(std::string_view ID, std::string_view problem,
 void TKnowledgeEngine::Delete(std::string_view ID) {
     TLockGuard lock(fdataLock, fwriteTimeout);
     if (!lock) throw EBusy();
+    TakeWriterName();
     fstore->DeleteEntry(ID, findex.get());
     Settle();
     LoadIfNeeded();
+}
+
+void TKnowledgeEngine::Restore(std::string_view ID, int64_t seq) {
+    {
+        TLockGuard lock(fdataLock, fwriteTimeout);
+        if (!lock) throw EBusy();
+        TakeWriterName();
+        fstore->Restore(ID, seq, findex.get());
+        Settle();
+        LoadIfNeeded();
+    }
+    // The entry back is listed at once where the last text finds it.
+    SearchAgain();
+}
+
+std::vector<TEntryVersion> TKnowledgeEngine::History(std::string_view ID) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return fstore->History(ID);
+}
+
+std::vector<TEntryVersion> TKnowledgeEngine::Deleted() {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return fstore->Deleted();
+}
+
+THistorySize TKnowledgeEngine::HistorySize() {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return fstore->HistorySize();
+}
+
+uint64_t TKnowledgeEngine::PruneHistory(int64_t cutoff) {
+    TLockGuard lock(fdataLock, fwriteTimeout);
+    if (!lock) throw EBusy();
+    return fstore->PruneHistory(cutoff);
 }
 
 TEntryTexts TKnowledgeEngine::ReadEntry(std::string_view ID) {
@@ -321,6 +375,7 @@ TImportSummary TKnowledgeEngine::Import(TEntrySource& source, const TProgress& p
     {
         TLockGuard lock(fdataLock, fwriteTimeout);
         if (!lock) throw EBusy();
+        TakeWriterName();
         summary = fstore->ImportEntries(source, progress, findex.get());
         Settle();
         LoadIfNeeded();

@@ -96,7 +96,11 @@ public:
     std::vector<TEntryVersion> History(std::string_view ID);
     std::vector<TEntryVersion> Deleted();
     void Restore(std::string_view ID, int64_t seq = 0);
-    // Who writes from now on (recorded in the history).
+    THistorySize HistorySize();
+    // Removes the versions replaced before cutoff (seconds since 1970); how many went.
+    uint64_t PruneHistory(int64_t cutoff);
+    // Who writes from now on (recorded in the history). Any thread; never waits: the store
+    // takes the name at the next write.
     void SetWriterName(std::string name);
     // Raises EEntryDeleted when the entry is gone.
     TEntryTexts ReadEntry(std::string_view ID);
@@ -161,6 +165,9 @@ private:
     bool Push(std::unique_ptr<TObject> item);
     // After a write: loads the index when the opening could not (the write finished the opening).
     void LoadIfNeeded();
+    // Before a write: hands the store the writer's name set since the last. REQUIRES: the data
+    // lock.
+    void TakeWriterName();
 
     const std::unique_ptr<TKnowledgeStore> fstore;  // guarded by fdataLock
     const TCallbacks fcallbacks;
@@ -169,6 +176,9 @@ private:
     // prefaulting uses the object outside the lock).
     std::unique_ptr<TSearchIndex> findex;
     int fwriteTimeout = 300000;
+
+    std::mutex fwriterMutex;
+    std::optional<std::string> fwriterName;  // guarded by fwriterMutex: set, not yet handed on
 
     std::mutex fslotMutex;
     std::optional<TQuery> fslot;      // guarded by fslotMutex: the newest text not yet taken

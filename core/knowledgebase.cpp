@@ -4,6 +4,7 @@
 #include "core/knowledgebase.h"
 
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <unordered_set>
@@ -20,7 +21,10 @@ namespace {
 // Rolls back unless committed, so that every error path leaves the file as it was.
 class TTransaction {
 public:
-    explicit TTransaction(TSQLiteDatabase& DB) : fDB(DB) { fDB.ExecSQL("BEGIN"); }
+    // immediate: the write lock from the start, for a write that first reads what it checks.
+    explicit TTransaction(TSQLiteDatabase& DB, bool immediate = false) : fDB(DB) {
+        fDB.ExecSQL(immediate ? "BEGIN IMMEDIATE" : "BEGIN");
+    }
     ~TTransaction() {
         if (fopen) {
             try {
@@ -152,6 +156,10 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
         DB.ExecSQL(kCreateSettings);
         DB.ExecSQL(kInsertFontSize);
     }
+    if (!DB.TableExists("history")) {
+        DB.ExecSQL(kCreateHistory);
+        DB.ExecSQL(kCreateHistoryIndex);
+    }
     transaction.Commit();
 }
 
@@ -190,7 +198,84 @@ std::string WithoutNuls(std::string_view text) {
     return kept;
 }
 
-std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution) {
+namespace {
+
+// Seconds since 1970, UTC: when a history row was written.
+int64_t Now() {
+    return static_cast<int64_t>(std::time(nullptr));
+}
+
+// NULL for no name, so that "who" stays unknown rather than empty.
+std::string NameLiteral(std::string_view who) {
+    return who.empty() ? std::string("NULL") : Literal(who);
+}
+
+void SetCredited(TSQLiteDatabase& DB, std::string_view ID, std::string_view who) {
+    if (who.empty()) return;
+    DB.ExecSQL("update textdata set credited=" + Literal(who) + " where ID=" + Literal(ID));
+}
+
+// The newest edit or restore of an entry: when and by whom its stored texts were written.
+std::string LastWriteSQL(std::string_view column, const std::string& ID) {
+    return "(select " + std::string(column) + " from history where ID=" + ID +
+           " and event in ('E','R') order by seq desc limit 1)";
+}
+
+// Keeps the entry's stored texts in the history as replaced by event, with who wrote them: the
+// newest edit or restore, else the saver in credited. Copied inside the file, byte for byte.
+void KeepVersion(TSQLiteDatabase& DB, std::string_view ID, char event, std::string_view who) {
+    const std::string id = Literal(ID);
+    auto text = [&](std::string_view column, std::string_view type) {
+        return "(select " + std::string(column) + " from textdata where ID=" + id +
+               " and texttype=" + Literal(type) + ")";
+    };
+    DB.ExecSQL(
+        "insert into history (ID,event,at,who,created,problem,solcreated,solution,writtenat,"
+        "writtenby) select " +
+        id + ",'" + std::string(1, event) + "'," + std::to_string(Now()) + "," +
+        NameLiteral(who) + "," + text("created", kProblem) + ",coalesce(" +
+        text("description", kProblem) + ",'')," + text("created", kSolution) + ",coalesce(" +
+        text("description", kSolution) + ",'')," + LastWriteSQL("at", id) +
+        ",case when exists (select 1 from history where ID=" + id +
+        " and event in ('E','R')) then " + LastWriteSQL("who", id) + " else coalesce(" +
+        text("credited", kProblem) + "," + text("credited", kSolution) + ") end");
+}
+
+// The texts of an entry read as ReadEntry reads them; false when either is missing.
+bool ReadTexts(TSQLiteDatabase& DB, std::string_view ID, std::string& problem,
+               std::string& solution) {
+    for (auto [type, text] : {std::pair{kProblem, &problem}, std::pair{kSolution, &solution}}) {
+        const auto rows = DB.GetTable(SelectDescriptionSQL(ID, type));
+        if (rows->Count() == 0) return false;
+        *text = rows->FieldAsString(0);
+    }
+    return true;
+}
+
+// New texts and vectors for a stored entry, its created values kept. The new vectors go above
+// every rowid in use, never into one just freed, so that other programs on the file see the old
+// rows vanish and the new ones arrive.
+void WriteTexts(TSQLiteDatabase& DB, std::string_view ID, const std::string& problem,
+                const std::string& solution) {
+    const std::string problemVector = EncodeCV(problem)->Text();
+    const std::string solutionVector = EncodeCV(solution)->Text();
+    DB.ExecSQL(UpdateTextSQL(ID, kProblem, problem));
+    DB.ExecSQL(UpdateTextSQL(ID, kSolution, solution));
+    const int64_t top =
+        DB.GetTable("select coalesce(max(rowid),0) from vectors")->FieldAsInteger(0);
+    DB.ExecSQL(DeleteVectorsSQL(ID));
+    DB.ExecSQL(InsertVectorAtSQL(top + 1, ID, kProblem, problemVector));
+    DB.ExecSQL(InsertVectorAtSQL(top + 2, ID, kSolution, solutionVector));
+}
+
+bool IsStored(TSQLiteDatabase& DB, std::string_view ID) {
+    return DB.GetTable("select 1 from textdata where ID=" + Literal(ID) + " limit 1")->Count() > 0;
+}
+
+}  // namespace
+
+std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution,
+                      std::string_view who) {
     const std::string ID = GuidToID(NewGuid());
     // A NUL would end the statement's text early; it means nothing in a text box, and the vector
     // leaves it out anyway.
@@ -204,38 +289,179 @@ std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string
     DB.ExecSQL(InsertTextSQL(ID, NowAsText(), kSolution, storedSolution));
     DB.ExecSQL(InsertVectorSQL(ID, kProblem, problemVector));
     DB.ExecSQL(InsertVectorSQL(ID, kSolution, solutionVector));
+    SetCredited(DB, ID, who);
     transaction.Commit();
     return ID;
 }
 
-void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID) {
-    TTransaction transaction(DB);
+void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view who) {
+    TTransaction transaction(DB, true);
+    if (DB.TableExists("history") && IsStored(DB, ID)) KeepVersion(DB, ID, 'D', who);
     DB.ExecSQL(DeleteTextsSQL(ID));
     DB.ExecSQL(DeleteVectorsSQL(ID));
     transaction.Commit();
 }
 
 void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view problem,
-                  std::string_view solution) {
+                  std::string_view solution, std::string_view seenVersion, std::string_view who) {
     const std::string storedProblem = WithoutNuls(problem);
     const std::string storedSolution = WithoutNuls(solution);
-    const std::string problemVector = EncodeCV(storedProblem)->Text();
-    const std::string solutionVector = EncodeCV(storedSolution)->Text();
 
-    TTransaction transaction(DB);
-    if (DB.GetTable("select 1 from textdata where ID=" + Literal(ID))->Count() == 0) {
-        throw EEntryDeleted();
+    TTransaction transaction(DB, true);
+    if (!IsStored(DB, ID)) throw EEntryDeleted();
+    if (!seenVersion.empty()) {
+        std::string p, s;
+        if (!ReadTexts(DB, ID, p, s)) throw EEntryDeleted();
+        if (EntryVersion(p, s) != seenVersion) throw EEditConflict(ReadEntry(DB, ID));
     }
-    DB.ExecSQL(UpdateTextSQL(ID, kProblem, storedProblem));
-    DB.ExecSQL(UpdateTextSQL(ID, kSolution, storedSolution));
-    // The new vectors go above every rowid in use, never into one just freed, so that other
-    // programs on the file see the old rows vanish and the new ones arrive.
-    const int64_t top =
-        DB.GetTable("select coalesce(max(rowid),0) from vectors")->FieldAsInteger(0);
-    DB.ExecSQL(DeleteVectorsSQL(ID));
-    DB.ExecSQL(InsertVectorAtSQL(top + 1, ID, kProblem, problemVector));
-    DB.ExecSQL(InsertVectorAtSQL(top + 2, ID, kSolution, solutionVector));
+    if (DB.TableExists("history")) KeepVersion(DB, ID, 'E', who);
+    WriteTexts(DB, ID, storedProblem, storedSolution);
     transaction.Commit();
+}
+
+TEntryTexts ReadEntry(TSQLiteDatabase& DB, std::string_view ID) {
+    TEntryTexts texts;
+    if (!ReadTexts(DB, ID, texts.problem, texts.solution)) throw EEntryDeleted();
+    texts.version = EntryVersion(texts.problem, texts.solution);
+    const auto saved = DB.GetTable("select coalesce(created,''),coalesce(credited,'') from textdata "
+                                   "where ID=" + Literal(ID) + " order by texttype limit 1");
+    if (saved->Count() > 0) {
+        texts.created = saved->FieldAsString(0);
+        texts.savedBy = saved->FieldAsString(1);
+    }
+    if (DB.TableExists("history")) {
+        TSQLiteCursor changed(DB, "select at,coalesce(who,'') from history where ID=" +
+                                      Literal(ID) +
+                                      " and event in ('E','R') order by seq desc limit 1");
+        if (changed.Next()) {
+            texts.changedAt = changed.Integer(0);
+            texts.changedBy.assign(changed.Text(1));
+        }
+    }
+    return texts;
+}
+
+namespace {
+
+// The columns of a version, in the order VersionAt reads them.
+constexpr std::string_view kVersionColumns =
+    "h.seq,h.event,h.at,coalesce(h.who,''),coalesce(h.writtenat,0),coalesce(h.writtenby,''),"
+    "h.ID,coalesce(h.created,''),coalesce(h.solcreated,h.created,''),"
+    "cast(h.problem as blob),cast(h.solution as blob)";
+
+std::vector<TEntryVersion> Versions(TSQLiteDatabase& DB, const std::string& where) {
+    std::vector<TEntryVersion> versions;
+    if (!DB.TableExists("history")) return versions;
+    TSQLiteCursor rows(DB, "select " + std::string(kVersionColumns) + " from history h where " +
+                               where + " order by h.seq desc");
+    while (rows.Next()) {
+        TEntryVersion v;
+        v.seq = rows.Integer(0);
+        v.event = rows.Text(1).empty() ? 'E' : rows.Text(1)[0];
+        v.at = rows.Integer(2);
+        v.who.assign(rows.Text(3));
+        v.writtenAt = rows.Integer(4);
+        v.writtenBy.assign(rows.Text(5));
+        v.entry.ID.assign(rows.Text(6));
+        v.entry.created.assign(rows.Text(7));
+        v.entry.solutionCreated.assign(rows.Text(8));
+        v.entry.problem.assign(rows.Text(9));
+        v.entry.solution.assign(rows.Text(10));
+        versions.push_back(std::move(v));
+    }
+    return versions;
+}
+
+// Rows that hold texts: edits and deletes not pruned.
+constexpr std::string_view kHasTexts = "h.problem is not null";
+// The newest row of each entry deleted and not back.
+constexpr std::string_view kDeletedRows =
+    "h.event='D' and h.seq=(select max(seq) from history where ID=h.ID) and "
+    "not exists (select 1 from textdata where ID=h.ID)";
+
+}  // namespace
+
+std::vector<TEntryVersion> History(TSQLiteDatabase& DB, std::string_view ID) {
+    return Versions(DB, "h.ID=" + Literal(ID) + " and " + std::string(kHasTexts));
+}
+
+std::vector<TEntryVersion> Deleted(TSQLiteDatabase& DB) {
+    return Versions(DB, std::string(kDeletedRows));
+}
+
+void Restore(TSQLiteDatabase& DB, std::string_view ID, int64_t seq, std::string_view who) {
+    TTransaction transaction(DB, true);
+    const std::string id = Literal(ID);
+    std::vector<TEntryVersion> found;
+    if (DB.TableExists("history")) {
+        // Newest first: the first is the one asked for.
+        found = Versions(DB, "h.ID=" + id + " and " + std::string(kHasTexts) +
+                                 (seq > 0 ? " and h.seq=" + std::to_string(seq) : ""));
+    }
+    if (found.empty()) {
+        throw Exception(seq > 0 ? "Entry " + std::string(ID) + " has no version " +
+                                      std::to_string(seq) + " in its history"
+                                : "No earlier version of entry " + std::string(ID) + " is kept");
+    }
+    const TStoredEntry& version = found.front().entry;
+    if (IsStored(DB, ID)) {
+        // An edit back to that version, which keeps the current texts in turn.
+        KeepVersion(DB, ID, 'E', who);
+        WriteTexts(DB, ID, version.problem, version.solution);
+    } else {
+        // Back under its own ID, as its save wrote it; the saver is the name credited when its
+        // first version was kept (a version whose writer was not recorded by an edit).
+        DB.ExecSQL(InsertTextSQL(ID, version.created, kProblem, version.problem));
+        DB.ExecSQL(InsertTextSQL(ID, version.solutionCreated, kSolution, version.solution));
+        const int64_t top =
+            DB.GetTable("select coalesce(max(rowid),0) from vectors")->FieldAsInteger(0);
+        DB.ExecSQL(InsertVectorAtSQL(top + 1, ID, kProblem, EncodeCV(version.problem)->Text()));
+        DB.ExecSQL(InsertVectorAtSQL(top + 2, ID, kSolution, EncodeCV(version.solution)->Text()));
+        const auto saver = DB.GetTable("select writtenby from history where ID=" + id +
+                                       " and writtenat is null and writtenby is not null "
+                                       "order by seq limit 1");
+        if (saver->Count() > 0) SetCredited(DB, ID, saver->FieldAsString(0));
+        DB.ExecSQL("insert into history (ID,event,at,who) values (" + id + ",'R'," +
+                   std::to_string(Now()) + "," + NameLiteral(who) + ")");
+    }
+    transaction.Commit();
+}
+
+THistorySize HistorySize(TSQLiteDatabase& DB) {
+    THistorySize size;
+    if (!DB.TableExists("history")) return size;
+    const auto kept = DB.GetTable(
+        "select count(*),coalesce(sum(length(cast(problem as blob))+"
+        "length(cast(solution as blob))),0) from history h where " +
+        std::string(kHasTexts));
+    size.versions = static_cast<uint64_t>(kept->FieldAsInteger(0));
+    size.bytes = static_cast<uint64_t>(kept->FieldAsInteger(1));
+    size.deleted = static_cast<uint64_t>(
+        DB.GetTable("select count(*) from history h where " + std::string(kDeletedRows))
+            ->FieldAsInteger(0));
+    return size;
+}
+
+uint64_t PruneHistory(TSQLiteDatabase& DB, int64_t cutoff) {
+    if (!DB.TableExists("history")) return 0;
+    TTransaction transaction(DB, true);
+    const std::string before = "h.at<" + std::to_string(cutoff);
+    // The newest edit or restore of a live entry says when it last changed: its texts go, the
+    // row stays.
+    const std::string lastWrite =
+        "h.event in ('E','R') and h.seq=(select max(seq) from history where ID=h.ID and event "
+        "in ('E','R')) and exists (select 1 from textdata where ID=h.ID)";
+    const uint64_t versions = static_cast<uint64_t>(
+        DB.GetTable("select count(*) from history h where " + before + " and " +
+                    std::string(kHasTexts))
+            ->FieldAsInteger(0));
+    DB.ExecSQL("update history set created=NULL,problem=NULL,solcreated=NULL,solution=NULL "
+               "where seq in (select h.seq from history h where " +
+               before + " and " + lastWrite + ")");
+    DB.ExecSQL("delete from history where seq in (select h.seq from history h where " + before +
+               " and not (" + lastWrite + "))");
+    transaction.Commit();
+    return versions;
 }
 
 std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::string_view texttype) {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/store/entryhistory.h"
 #include "core/store/knowledgestore.h"
 #include "port/guid.h"
 #include "sqlite/sqlitedb.h"
@@ -32,6 +33,13 @@ inline constexpr std::string_view kCreateVectors =
     "primary key (ID,texttype))";
 inline constexpr std::string_view kCreateSettings =
     "create table settings (ID varchar(40) not null,value varchar(40) not null);";
+// The earlier versions of entries (entryhistory.h); made by the first opening that may write.
+inline constexpr std::string_view kCreateHistory =
+    "create table history (seq integer primary key,ID varchar(40) not null,event char(1) not "
+    "null,at integer not null,who varchar(255),created datetime,problem text,solcreated "
+    "datetime,solution text,writtenat integer,writtenby varchar(255))";
+inline constexpr std::string_view kCreateHistoryIndex =
+    "create index history_entry on history (ID,seq)";
 inline constexpr std::string_view kInsertFontSize = "insert into settings values ('FONTSIZE','10')";
 inline constexpr std::string_view kSelectFontSize =
     "select value from settings where ID='FONTSIZE'";
@@ -76,8 +84,8 @@ std::string MakeKnowledgeBaseDirectory();
 std::string GuidToID(const TGUID& guid);
 
 // Creates the tables that the open file lacks, each on its own: settings with its FONTSIZE row,
-// and vectors with the vector of every stored text; all in one transaction, so that nothing
-// half-made stays.
+// vectors with the vector of every stored text, and the history with its index; all in one
+// transaction, so that nothing half-made stays.
 void CreateMissingTables(TSQLiteDatabase& DB);
 // Inserts the vector of every stored text, as saving it would have. REQUIRES: vectors empty.
 void RebuildVectors(TSQLiteDatabase& DB);
@@ -92,18 +100,40 @@ void WriteFontSize(TSQLiteDatabase& DB, int32_t size);
 // Every stored term vector: columns entry ID, text type, vector text.
 std::unique_ptr<TSQLiteTable> LoadVectors(TSQLiteDatabase& DB);
 
+// who, in the writes below: the writer's name, recorded in textdata's credited column (by a save)
+// and in the history ("" records none).
+//
 // Stores one entry (its two texts without NULs, and their term vectors) in one transaction and
-// returns its new ID; on failure nothing of the entry stays and the error propagates.
-std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution);
+// returns its new ID; on failure nothing of the entry stays and the error propagates. The saver's
+// name goes into credited by an update of its own, so that the insert statements stay as they
+// are.
+std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string_view solution,
+                      std::string_view who = {});
 
 // Replaces the two texts of an entry and their vectors in one transaction, keeping its ID and
 // created value; texts are stored as SaveEntry stores them. The new vector rows get rowids above
-// every one in use. Raises EEntryDeleted when the entry has no text.
+// every one in use. Raises EEntryDeleted when the entry has no text, and EEditConflict, writing
+// nothing, when seenVersion is given and the stored texts are another version; the transaction
+// holds the write lock from its start, so no other writer comes between the check and the write.
+// The texts replaced go into the history, when the file has one.
 void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view problem,
-                  std::string_view solution);
+                  std::string_view solution, std::string_view seenVersion = {},
+                  std::string_view who = {});
 
-// Removes the two texts and the two vectors of an entry, in one transaction.
-void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID);
+// Removes the two texts and the two vectors of an entry, in one transaction; the texts go into
+// the history, when the file has one.
+void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view who = {});
+
+// The entry's texts with their version, and who and when as far as the file records it. Raises
+// EEntryDeleted when either text is missing.
+TEntryTexts ReadEntry(TSQLiteDatabase& DB, std::string_view ID);
+
+// The history (see TKnowledgeStore); a file without the history table has an empty one.
+std::vector<TEntryVersion> History(TSQLiteDatabase& DB, std::string_view ID);
+std::vector<TEntryVersion> Deleted(TSQLiteDatabase& DB);
+void Restore(TSQLiteDatabase& DB, std::string_view ID, int64_t seq, std::string_view who = {});
+THistorySize HistorySize(TSQLiteDatabase& DB);
+uint64_t PruneHistory(TSQLiteDatabase& DB, int64_t cutoff);
 
 // The stored text of one entry's problem or solution; raises when there is none.
 std::string ReadDescription(TSQLiteDatabase& DB, std::string_view ID, std::string_view texttype);

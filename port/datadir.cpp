@@ -65,8 +65,16 @@ std::string ChooseDataDirectory(const std::string& programDir, const std::string
 }
 
 std::string LoginName() {
-    if (const passwd* user = getpwuid(geteuid()); user && user->pw_name && user->pw_name[0])
-        return user->pw_name;
-    if (const char* env = std::getenv("USER"); env && env[0] != '\0') return env;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name && found->pw_name[0] != '\0') {
+        return found->pw_name;
+    }
+    for (const char* variable : {"LOGNAME", "USER"}) {
+        if (const char* name = std::getenv(variable); name && name[0] != '\0') return name;
+    }
     return {};
 }

@@ -28,6 +28,6 @@ bool IsWritableDirectory(const std::string& dir);
 // even when run by root. An empty userDir (no home) leaves the program's folder as the choice.
 std::string ChooseDataDirectory(const std::string& programDir, const std::string& userDir);
 
-// The name the user logged in with: the account of the effective user, else $USER; "" when
-// neither is known.
+// The login name of the process's effective user, from the account database; $LOGNAME or $USER
+// when the account has no entry there; "" when neither says.
 std::string LoginName();

@@ -67,7 +67,6 @@ void TSession::MakeEngine() {
     };
     fengine = std::make_shared<TKnowledgeEngine>(fmakeStore(Choice()), std::move(callbacks),
                                                  franking);
-    // Nothing runs on it yet: no write can see the name change.
     fengine->SetWriterName(fwriterName);
     fopeningStarted = false;
     fopened = false;
@@ -221,12 +220,7 @@ void TSession::Restore(QObject* receiver, std::string ID, int64_t seq, TDone don
 
 void TSession::SetWriterName(std::string name) {
     fwriterName = name;
-    // In turn with the writes, on the session's thread, so that none is half under either name.
-    Run(
-        this, false, [name = std::move(name)](TKnowledgeEngine& e) { e.SetWriterName(name); },
-        [](std::exception_ptr failure) {
-            if (failure) std::rethrow_exception(failure);
-        });
+    fengine->SetWriterName(std::move(name));  // taken at the engine's next write
 }
 
 void TSession::WriteFontSize(int32_t size) {

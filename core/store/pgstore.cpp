@@ -11,6 +11,7 @@
 #include "core/knowledgebase.h"
 #include "core/store/storechoice.h"
 #include "pg/pgdb.h"
+#include "port/datadir.h"
 #include "port/guid.h"
 #include "port/localformat.h"
 #include "port/strconv.h"
@@ -55,6 +56,11 @@ constexpr std::string_view kSchema[] = {
     "op varchar(1) not null default 'S')",
     // Change logs made before the kind of change was recorded.
     "alter table changelog add column if not exists op varchar(1) not null default 'E'",
+    // The earlier versions of entries (entryhistory.h), as the file keeps them.
+    "create table if not exists history (seq bigserial primary key, ID varchar(40) not null, "
+    "event varchar(1) not null, at bigint not null, who varchar(255), created text, "
+    "problem bytea, solcreated text, solution bytea, writtenat bigint, writtenby varchar(255))",
+    "create index if not exists history_entry on history (ID, seq)",
 };
 
 // Taken first by every write: the change log's lock makes writers number their rows in commit
@@ -89,6 +95,31 @@ const std::string kDeleteSQL =
     "with t as (delete from textdata where ID = $1::varchar), "
     "v as (delete from vectors where ID = $1::varchar), " +
     RecordChange('D');
+
+// The texts of entry $1 kept in the history as replaced by event $2 (by $3, NULL when ""), with
+// who wrote them: the newest edit or restore, else the saver credited. Nothing for an entry gone.
+constexpr std::string_view kKeepVersionSQL =
+    "insert into history (ID, event, at, who, created, problem, solcreated, solution, writtenat, "
+    "writtenby) select $1::varchar, $2::varchar, extract(epoch from statement_timestamp())::bigint, "
+    "nullif($3::varchar, ''), p.created, coalesce(p.description, ''::bytea), s.created, "
+    "coalesce(s.description, ''::bytea), w.at, case when w.seq is not null then w.who else "
+    "coalesce(p.credited, s.credited) end "
+    "from (select 1) one left join textdata p on p.ID = $1::varchar and p.texttype = 'P' "
+    "left join textdata s on s.ID = $1::varchar and s.texttype = 'S' "
+    "left join lateral (select seq, at, who from history where ID = $1::varchar and event in "
+    "('E', 'R') order by seq desc limit 1) w on true "
+    "where p.ID is not null or s.ID is not null";
+constexpr std::string_view kSetCreditedSQL =
+    "update textdata set credited = $2::varchar where ID = $1::varchar";
+// The columns of a version, as VersionsFrom reads them.
+constexpr std::string_view kVersionColumns =
+    "h.seq, h.event, h.at, coalesce(h.who, ''), coalesce(h.writtenat, 0), "
+    "coalesce(h.writtenby, ''), h.ID, coalesce(h.created, ''), "
+    "coalesce(h.solcreated, h.created, ''), h.problem, h.solution";
+constexpr std::string_view kHasTexts = "h.problem is not null";
+constexpr std::string_view kDeletedRows =
+    "h.event = 'D' and h.seq = (select max(seq) from history where ID = h.ID) and "
+    "not exists (select 1 from textdata where ID = h.ID)";
 
 // The head of a text, as much of it as a hit shows; an index that asks for whole texts (Best
 // match) gets them whole, and no vector texts, which it does not read.
@@ -148,7 +179,9 @@ struct TPgStore::TChanges {
 };
 
 TPgStore::TPgStore(std::string conninfo)
-    : fconninfo(std::move(conninfo)), flocation(WithoutPasswords(fconninfo)) {}
+    : fconninfo(std::move(conninfo)), flocation(WithoutPasswords(fconninfo)) {
+    SetWriterName(LoginName());
+}
 
 TPgStore::~TPgStore() {
     fstopping = true;
@@ -253,7 +286,7 @@ void TPgStore::CreateSchema(TPgConnection& c) {
         "select to_regclass('textdata') is not null and to_regclass('vectors') is not null and "
         "to_regclass('settings') is not null and to_regclass('changelog') is not null and "
         "exists (select 1 from pg_attribute where attrelid = to_regclass('changelog') and "
-        "attname = 'op')");
+        "attname = 'op') and to_regclass('history') is not null");
     if (present.Bool(0, 0)) return;
     c.Exec("BEGIN");
     try {
@@ -516,21 +549,105 @@ std::string TPgStore::SaveEntry(std::string_view problem, std::string_view solut
                                TPgParam::Text(createdSolution), TPgParam::Bytes(storedProblem),
                                TPgParam::Bytes(storedSolution), TPgParam::Bytes(problemVector),
                                TPgParam::Bytes(solutionVector)});
+            if (!fwriter.empty())
+                c.Query(kSetCreditedSQL, {TPgParam::Text(ID), TPgParam::Text(fwriter)});
         },
         index);
     return ID;
 }
 
+namespace {
+
+// The entry as stored now, read on c (inside a write or not). Texts are cut at a NUL, as a text
+// column of the file reads back.
+TEntryTexts ReadEntryWith(TPgConnection& c, std::string_view ID) {
+    const TPgResult rows = c.Query(
+        "select texttype, description, coalesce(created, ''), coalesce(credited, '') from "
+        "textdata where ID = $1::varchar and texttype in ('P', 'S') order by texttype",
+        {TPgParam::Text(ID)});
+    TEntryTexts texts;
+    bool problem = false, solution = false;
+    for (int r = 0; r < rows.Rows(); ++r) {
+        std::string_view text = rows.Bytes(r, 1);
+        text = text.substr(0, text.find('\0'));
+        if (rows.Bytes(r, 0) == kb::kProblem) {
+            texts.problem = text;
+            problem = true;
+        } else {
+            texts.solution = text;
+            solution = true;
+        }
+        if (r == 0) {
+            texts.created = rows.Bytes(r, 2);
+            texts.savedBy = rows.Bytes(r, 3);
+        }
+    }
+    if (!problem || !solution) throw EEntryDeleted();
+    texts.version = EntryVersion(texts.problem, texts.solution);
+    const TPgResult changed = c.Query(
+        "select at, coalesce(who, '') from history where ID = $1::varchar and event in "
+        "('E', 'R') order by seq desc limit 1",
+        {TPgParam::Text(ID)});
+    if (changed.Rows() > 0) {
+        texts.changedAt = changed.Int64(0, 0);
+        texts.changedBy = changed.Bytes(0, 1);
+    }
+    return texts;
+}
+
+std::vector<TEntryVersion> VersionsFrom(const TPgResult& rows) {
+    std::vector<TEntryVersion> versions;
+    for (int r = 0; r < rows.Rows(); ++r) {
+        TEntryVersion v;
+        v.seq = rows.Int64(r, 0);
+        const std::string_view event = rows.Bytes(r, 1);
+        v.event = event.empty() ? 'E' : event[0];
+        v.at = rows.Int64(r, 2);
+        v.who = rows.Bytes(r, 3);
+        v.writtenAt = rows.Int64(r, 4);
+        v.writtenBy = rows.Bytes(r, 5);
+        v.entry.ID = rows.Bytes(r, 6);
+        v.entry.created = rows.Bytes(r, 7);
+        v.entry.solutionCreated = rows.Bytes(r, 8);
+        v.entry.problem = rows.Bytes(r, 9);
+        v.entry.solution = rows.Bytes(r, 10);
+        versions.push_back(std::move(v));
+    }
+    return versions;
+}
+
+}  // namespace
+
+void TPgStore::SetWriterName(std::string name) {
+    std::string utf8 = IsValidUtf8(name) ? std::move(name) : LabelUtf8(name);
+    // At most 255 characters, cut between two.
+    size_t characters = 0, at = 0;
+    for (; at < utf8.size(); ++at) {
+        if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80 && characters++ == 255) break;
+    }
+    utf8.resize(at);
+    fwriter = std::move(utf8);
+}
+
 void TPgStore::ReplaceEntry(std::string_view ID, std::string_view problem,
-                            std::string_view solution, TSearchIndex* index) {
+                            std::string_view solution, std::string_view seenVersion,
+                            TSearchIndex* index) {
     const std::string storedProblem = Stored(problem), storedSolution = Stored(solution);
     const std::string problemVector = EncodeCV(storedProblem)->Text();
     const std::string solutionVector = EncodeCV(storedSolution)->Text();
     Write(
         [&](TPgConnection& c) {
-            const TPgResult texts = c.Query("select count(*) from textdata where ID = $1::varchar",
-                                            {TPgParam::Text(ID)});
-            if (texts.Int64(0, 0) == 0) throw EEntryDeleted();
+            // The rows locked until commit: the version checked is the one replaced.
+            const TPgResult texts = c.Query(
+                "select texttype from textdata where ID = $1::varchar for update",
+                {TPgParam::Text(ID)});
+            if (texts.Rows() == 0) throw EEntryDeleted();
+            if (!seenVersion.empty()) {
+                TEntryTexts theirs = ReadEntryWith(c, ID);
+                if (theirs.version != seenVersion) throw EEditConflict(std::move(theirs));
+            }
+            c.Query(kKeepVersionSQL,
+                    {TPgParam::Text(ID), TPgParam::Text("E"), TPgParam::Text(fwriter)});
             c.Query(kReplaceTextsSQL, {TPgParam::Text(ID), TPgParam::Bytes(storedProblem),
                                        TPgParam::Bytes(storedSolution)});
             c.Query(kReplaceVectorsSQL, {TPgParam::Text(ID), TPgParam::Bytes(problemVector),
@@ -540,7 +657,131 @@ void TPgStore::ReplaceEntry(std::string_view ID, std::string_view problem,
 }
 
 void TPgStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
-    Write([&](TPgConnection& c) { c.Query(kDeleteSQL, {TPgParam::Text(ID)}); }, index);
+    Write(
+        [&](TPgConnection& c) {
+            c.Query(kKeepVersionSQL,
+                    {TPgParam::Text(ID), TPgParam::Text("D"), TPgParam::Text(fwriter)});
+            c.Query(kDeleteSQL, {TPgParam::Text(ID)});
+        },
+        index);
+}
+
+std::vector<TEntryVersion> TPgStore::History(std::string_view ID) {
+    Open();
+    return Read([&](TPgConnection& c) {
+        return VersionsFrom(c.Query("select " + std::string(kVersionColumns) +
+                                        " from history h where h.ID = $1::varchar and " +
+                                        std::string(kHasTexts) + " order by h.seq desc",
+                                    {TPgParam::Text(ID)}));
+    });
+}
+
+std::vector<TEntryVersion> TPgStore::Deleted() {
+    Open();
+    return Read([&](TPgConnection& c) {
+        return VersionsFrom(c.Query("select " + std::string(kVersionColumns) +
+                                    " from history h where " + std::string(kDeletedRows) +
+                                    " order by h.seq desc"));
+    });
+}
+
+void TPgStore::Restore(std::string_view ID, int64_t seq, TSearchIndex* index) {
+    Write(
+        [&](TPgConnection& c) {
+            const bool live =
+                c.Query("select 1 from textdata where ID = $1::varchar for update",
+                        {TPgParam::Text(ID)})
+                    .Rows() > 0;
+            const std::string seqText = std::to_string(seq);
+            const std::vector<TEntryVersion> found = VersionsFrom(
+                c.Query("select " + std::string(kVersionColumns) +
+                            " from history h where h.ID = $1::varchar and " +
+                            std::string(kHasTexts) +
+                            " and ($2::bigint = 0 or h.seq = $2::bigint) order by h.seq desc "
+                            "limit 1",
+                        {TPgParam::Text(ID), TPgParam::Text(seqText)}));
+            if (found.empty()) {
+                throw Exception(seq > 0 ? "Entry " + std::string(ID) + " has no version " +
+                                              seqText + " in its history"
+                                        : "No earlier version of entry " + std::string(ID) +
+                                              " is kept");
+            }
+            const TStoredEntry& version = found.front().entry;
+            const std::string problemVector = EncodeCV(version.problem)->Text();
+            const std::string solutionVector = EncodeCV(version.solution)->Text();
+            if (live) {
+                // An edit back to that version, which keeps the current texts in turn.
+                c.Query(kKeepVersionSQL,
+                        {TPgParam::Text(ID), TPgParam::Text("E"), TPgParam::Text(fwriter)});
+                c.Query(kReplaceTextsSQL, {TPgParam::Text(ID), TPgParam::Bytes(version.problem),
+                                           TPgParam::Bytes(version.solution)});
+            } else {
+                c.Query("insert into textdata values ($1::varchar, $2::text, null, 'P', "
+                        "$4::bytea), ($1::varchar, $3::text, null, 'S', $5::bytea)",
+                        {TPgParam::Text(ID), TPgParam::Text(version.created),
+                         TPgParam::Text(version.solutionCreated),
+                         TPgParam::Bytes(version.problem), TPgParam::Bytes(version.solution)});
+                // The saver: the name credited when its first version was kept.
+                c.Query("update textdata set credited = (select writtenby from history where "
+                        "ID = $1::varchar and writtenat is null and writtenby is not null order "
+                        "by seq limit 1) where ID = $1::varchar",
+                        {TPgParam::Text(ID)});
+                c.Query("insert into history (ID, event, at, who) values ($1::varchar, 'R', "
+                        "extract(epoch from statement_timestamp())::bigint, nullif($2::varchar, "
+                        "''))",
+                        {TPgParam::Text(ID), TPgParam::Text(fwriter)});
+            }
+            // New vector rows, above every key, and the change recorded and announced.
+            c.Query(kReplaceVectorsSQL, {TPgParam::Text(ID), TPgParam::Bytes(problemVector),
+                                         TPgParam::Bytes(solutionVector)});
+        },
+        index);
+}
+
+THistorySize TPgStore::HistorySize() {
+    Open();
+    return Read([&](TPgConnection& c) {
+        const TPgResult kept = c.Query(
+            "select count(*)::bigint, coalesce(sum(length(problem) + length(solution)), 0)::bigint, "
+            "(select count(*) from history h where " +
+            std::string(kDeletedRows) + ")::bigint from history h where " +
+            std::string(kHasTexts));
+        THistorySize size;
+        size.versions = static_cast<uint64_t>(kept.Int64(0, 0));
+        size.bytes = static_cast<uint64_t>(kept.Int64(0, 1));
+        size.deleted = static_cast<uint64_t>(kept.Int64(0, 2));
+        return size;
+    });
+}
+
+uint64_t TPgStore::PruneHistory(int64_t cutoff) {
+    uint64_t versions = 0;
+    const std::string cutoffText = std::to_string(cutoff);
+    Write(
+        [&](TPgConnection& c) {
+            // The newest edit or restore of a live entry says when it last changed: its texts
+            // go, the row stays.
+            const std::string lastWrite =
+                "h.event in ('E', 'R') and h.seq = (select max(seq) from history where ID = "
+                "h.ID and event in ('E', 'R')) and exists (select 1 from textdata where ID = "
+                "h.ID)";
+            versions = static_cast<uint64_t>(
+                c.Query("select count(*)::bigint from history h where h.at < $1::bigint and " +
+                            std::string(kHasTexts),
+                        {TPgParam::Text(cutoffText)})
+                    .Int64(0, 0));
+            c.Query("update history set created = null, problem = null, solcreated = null, "
+                    "solution = null where seq in (select h.seq from history h where h.at < "
+                    "$1::bigint and " +
+                        lastWrite + ")",
+                    {TPgParam::Text(cutoffText)});
+            c.Query("delete from history where seq in (select h.seq from history h where h.at < "
+                    "$1::bigint and not (" +
+                        lastWrite + "))",
+                    {TPgParam::Text(cutoffText)});
+        },
+        nullptr);
+    return versions;
 }
 
 void TPgStore::RecordChanges(TPgConnection& c, const std::vector<std::string>& IDs) {
@@ -696,28 +937,7 @@ TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& pr
 }
 
 TEntryTexts TPgStore::ReadEntry(std::string_view ID) {
-    return Read([&](TPgConnection& c) {
-        const TPgResult rows = c.Query(
-            "select texttype, description from textdata where ID = $1::varchar and "
-            "texttype in ('P', 'S')",
-            {TPgParam::Text(ID)});
-        TEntryTexts texts;
-        bool problem = false, solution = false;
-        for (int r = 0; r < rows.Rows(); ++r) {
-            // Cut at a NUL, as a text column of the file reads back.
-            std::string_view text = rows.Bytes(r, 1);
-            text = text.substr(0, text.find('\0'));
-            if (rows.Bytes(r, 0) == kb::kProblem) {
-                texts.problem = text;
-                problem = true;
-            } else {
-                texts.solution = text;
-                solution = true;
-            }
-        }
-        if (!problem || !solution) throw EEntryDeleted();
-        return texts;
-    });
+    return Read([&](TPgConnection& c) { return ReadEntryWith(c, ID); });
 }
 
 // --- The listener ------------------------------------------------------------------------------

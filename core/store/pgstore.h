@@ -45,6 +45,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/store/entryhistory.h"
 #include "core/store/knowledgestore.h"
 #include "port/socketwait.h"
 
@@ -71,8 +72,18 @@ public:
     std::string SaveEntry(std::string_view problem, std::string_view solution,
                           TSearchIndex* index) override;
     void ReplaceEntry(std::string_view ID, std::string_view problem, std::string_view solution,
-                      TSearchIndex* index) override;
+                      std::string_view seenVersion, TSearchIndex* index) override;
     void DeleteEntry(std::string_view ID, TSearchIndex* index) override;
+    // As the server's columns hold it: UTF-8 (other bytes read as Windows-1252), at most 255
+    // characters.
+    void SetWriterName(std::string name) override;
+    std::vector<TEntryVersion> History(std::string_view ID) override;
+    std::vector<TEntryVersion> Deleted() override;
+    // A deleted entry comes back as a write of the entry, recorded in the change log and
+    // announced, so that every program lists it at once.
+    void Restore(std::string_view ID, int64_t seq, TSearchIndex* index) override;
+    THistorySize HistorySize() override;
+    uint64_t PruneHistory(int64_t cutoff) override;
     TEntryTexts ReadEntry(std::string_view ID) override;
     // Every entry in the order of its first save (or copy); the texts without NULs, as a save
     // stores them.
@@ -154,6 +165,7 @@ private:
 
     const std::string fconninfo;
     const std::string flocation;
+    std::string fwriter;  // who writes: the login name unless set
     bool fopen = false;
     std::chrono::milliseconds flockWait{20000};
     std::chrono::milliseconds fidleLimit{60000};

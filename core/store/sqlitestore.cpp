@@ -15,6 +15,7 @@
 #include "core/knowledgebase.h"
 #include "core/searchindex.h"
 #include "core/storedtext.h"
+#include "port/datadir.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ private:
 }  // namespace
 
 TSQLiteStore::TSQLiteStore(std::string file, TOpenMode mode)
-    : ffile(std::move(file)), fmode(mode) {}
+    : ffile(std::move(file)), fmode(mode), fwriter(LoginName()) {}
 
 TSQLiteStore::~TSQLiteStore() = default;
 
@@ -309,34 +310,54 @@ void TSQLiteStore::CatchUpOwnWrite(TSearchIndex* index, std::string_view ID) {
 std::string TSQLiteStore::SaveEntry(std::string_view problem, std::string_view solution,
                                     TSearchIndex* index) {
     Open();  // a first start cut short (a full disk) is finished by the next write
-    const std::string ID = kb::SaveEntry(*fDB, problem, solution);
+    const std::string ID = kb::SaveEntry(*fDB, problem, solution, fwriter);
     CatchUpOwnWrite(index, {});
     return ID;
 }
 
 void TSQLiteStore::ReplaceEntry(std::string_view ID, std::string_view problem,
-                                std::string_view solution, TSearchIndex* index) {
+                                std::string_view solution, std::string_view seenVersion,
+                                TSearchIndex* index) {
     Open();
-    kb::ReplaceEntry(*fDB, ID, problem, solution);
+    kb::ReplaceEntry(*fDB, ID, problem, solution, seenVersion, fwriter);
     CatchUpOwnWrite(index, ID);
 }
 
 void TSQLiteStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
     Open();
-    kb::DeleteEntry(*fDB, ID);
+    kb::DeleteEntry(*fDB, ID, fwriter);
     CatchUpOwnWrite(index, ID);
+}
+
+std::vector<TEntryVersion> TSQLiteStore::History(std::string_view ID) {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::History(*fDB, ID);
+}
+
+std::vector<TEntryVersion> TSQLiteStore::Deleted() {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::Deleted(*fDB);
+}
+
+void TSQLiteStore::Restore(std::string_view ID, int64_t seq, TSearchIndex* index) {
+    Open();
+    kb::Restore(*fDB, ID, seq, fwriter);
+    CatchUpOwnWrite(index, ID);
+}
+
+THistorySize TSQLiteStore::HistorySize() {
+    if (!fDB) throw Exception("The knowledge base is not open");
+    return kb::HistorySize(*fDB);
+}
+
+uint64_t TSQLiteStore::PruneHistory(int64_t cutoff) {
+    Open();
+    return kb::PruneHistory(*fDB, cutoff);
 }
 
 TEntryTexts TSQLiteStore::ReadEntry(std::string_view ID) {
     if (!fDB) throw Exception("The knowledge base is not open");
-    TEntryTexts texts;
-    for (auto [type, text] :
-         {std::pair{kb::kProblem, &texts.problem}, std::pair{kb::kSolution, &texts.solution}}) {
-        const auto rows = fDB->GetTable(kb::SelectDescriptionSQL(ID, type));
-        if (rows->Count() == 0) throw EEntryDeleted();
-        *text = rows->FieldAsString(0);
-    }
-    return texts;
+    return kb::ReadEntry(*fDB, ID);
 }
 
 bool TSQLiteStore::ForEachEntry(const std::function<void(const TStoredEntry&)>& each,

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "core/store/entryhistory.h"
 #include "core/store/knowledgestore.h"
 #include "sqlite/sqlitedb.h"
 
@@ -39,8 +40,15 @@ public:
     std::string SaveEntry(std::string_view problem, std::string_view solution,
                           TSearchIndex* index) override;
     void ReplaceEntry(std::string_view ID, std::string_view problem, std::string_view solution,
-                      TSearchIndex* index) override;
+                      std::string_view seenVersion, TSearchIndex* index) override;
     void DeleteEntry(std::string_view ID, TSearchIndex* index) override;
+    void SetWriterName(std::string name) override { fwriter = std::move(name); }
+    // Empty on a file without the history table (opened for reading alone, of an earlier version).
+    std::vector<TEntryVersion> History(std::string_view ID) override;
+    std::vector<TEntryVersion> Deleted() override;
+    void Restore(std::string_view ID, int64_t seq, TSearchIndex* index) override;
+    THistorySize HistorySize() override;
+    uint64_t PruneHistory(int64_t cutoff) override;
     TEntryTexts ReadEntry(std::string_view ID) override;
     bool ForEachEntry(const std::function<void(const TStoredEntry&)>& each,
                       const TProgress& progress) override;
@@ -66,4 +74,5 @@ private:
     bool funiqueKeys = false;   // both tables have the key this program gives them
     int64_t fmaxRowid = 0;      // highest vector rowid the index has taken in
     int64_t fdataVersion = -1;  // data_version when the index was last in step; -1: never
+    std::string fwriter;        // who writes: the login name unless set
 };

@@ -80,7 +80,7 @@ TEST(BestSearch, WritesHereAndElsewhereRankAsAFreshLoadDoes) {
         if (IDs.empty() || op % 7 < 3) {
             IDs.push_back(store.SaveEntry(RandomText(random), RandomText(random), own));
         } else if (op % 7 < 5) {
-            store.ReplaceEntry(IDs[pick], RandomText(random), RandomText(random), own);
+            store.ReplaceEntry(IDs[pick], RandomText(random), RandomText(random), {}, own);
         } else {
             store.DeleteEntry(IDs[pick], own);
             IDs.erase(IDs.begin() + static_cast<ptrdiff_t>(pick));

@@ -107,7 +107,7 @@ TEST(SearchIndex, StaysExactAcrossOwnAndOtherProgramsWrites) {
             ids.erase(std::find(ids.begin(), ids.end(), ID));
         } else if (what == 1 && !ids.empty()) {
             const std::string ID = pick(), p = RandomText(rng, 10), s = RandomText(rng, 10);
-            mine ? kb.store.ReplaceEntry(ID, p, s, &kb.index) : kb::ReplaceEntry(other, ID, p, s);
+            mine ? kb.store.ReplaceEntry(ID, p, s, {}, &kb.index) : kb::ReplaceEntry(other, ID, p, s);
         } else if (what == 2 && !ids.empty() && !mine) {
             // Deleting the newest entry and saving again reuses its rowids: a full load.
             other.ExecSQL("delete from vectors where rowid>=(select max(rowid)-1 from vectors)");

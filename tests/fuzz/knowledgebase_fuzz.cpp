@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!pass->hits.empty()) {
             const std::string ID(pass->hits.front().ID);
             Try([&] { store.ReadEntry(ID); });
-            Try([&] { store.ReplaceEntry(ID, "printer edited", "ok", &index); });
+            Try([&] { store.ReplaceEntry(ID, "printer edited", "ok", {}, &index); });
             Try([&] { store.DeleteEntry(ID, &index); });
             CheckPass(*index.Search(*query));
         }

@@ -142,7 +142,7 @@ TEST_F(PgStoreTest, AFilesEntriesCopiedToTheServerGiveTheSameHitsInTheSameOrder)
 
     // A second copy leaves what the server holds alone, an entry edited there included.
     const std::string edited(IDs->CellView(0, 0));
-    server.ReplaceEntry(edited, "edited on the server", "", nullptr);
+    server.ReplaceEntry(edited, "edited on the server", "", {}, nullptr);
     const TCopyResult second = CopyEntriesToServer(file, server);
     EXPECT_EQ(second.copied, 0u);
     EXPECT_EQ(second.alreadyThere, first.copied);
@@ -245,7 +245,7 @@ TEST_F(PgStoreTest, AStatementKeptWaitingEndsAfterTheLimitSayingSoAndAWriteStore
     };
     for (const std::string& message :
          {slow([&] { store.SaveEntry("scanner cable", "replace it", &index); }),
-          slow([&] { store.ReplaceEntry(ID, "printer jams again", "restart", &index); }),
+          slow([&] { store.ReplaceEntry(ID, "printer jams again", "restart", {}, &index); }),
           slow([&] { store.DeleteEntry(ID, &index); }), slow([&] { store.ReadEntry(ID); })}) {
         EXPECT_TRUE(message.starts_with("The office server did not answer within a second; "))
             << message;
