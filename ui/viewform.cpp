@@ -317,7 +317,9 @@ void TShowItem::SendAsNew(const std::string& problem, const std::string& solutio
                 SetWaiting(false);
                 if (failure) std::rethrow_exception(failure);  // still editing, texts as typed
                 if (!then) {
-                    CloseAndForget();  // its entry is gone; the texts have a window of their own
+                    // Its entry is gone; the texts typed are stored and have a window of their own.
+                SetEditing(false);
+                CloseAndForget();
                     return;
                 }
                 Execute(fid, *then);

@@ -211,7 +211,7 @@ TEST_F(HistoryTest, HistoryListsTheEarlierVersionsAndRestoresOneAsAnEdit) {
 }
 
 TEST_F(HistoryTest, RecentlyDeletedFindsAnEntryByItsWordsAndBringsItBackSearchable) {
-    TForm1& f = OpenWith({{"printer jams", "clean the rollers"}, {"monitor flickers", "replug"}});
+    TForm1& f = OpenWith({{"printer jams", "clean the rollers"}, {"monitor flickers", "replug"}, {"keyboard", "x"}});
     DeleteNow(*session, ids[0]);
     DeleteNow(*session, ids[1]);
     f.ProblemText->setPlainText("printer");
