@@ -120,7 +120,11 @@ void THistoryDialog::SetVersions(std::vector<TEntryVersion> versions) {
     fversions = std::move(versions);
     floaded = true;
     Fill();
-    List->setFocus();
+    // The deleted ones are found by typing; an entry's few versions are chosen in the list.
+    if (Find)
+        Find->setFocus();
+    else
+        List->setFocus();
 }
 
 void THistoryDialog::Fill() {
@@ -168,7 +172,9 @@ void THistoryDialog::Fill() {
                      .arg(List->topLevelItemCount())
                      .arg(fversions.size());
     } else {
-        status = QStringLiteral("%1 earlier versions, newest first.").arg(fversions.size());
+        status = fversions.size() == 1
+                     ? QStringLiteral("1 earlier version.")
+                     : QStringLiteral("%1 earlier versions, newest first.").arg(fversions.size());
     }
     Status->setText(status);
     if (List->topLevelItemCount() > 0) Select(0);

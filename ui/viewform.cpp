@@ -98,7 +98,7 @@ TShowItem::TShowItem(TEntryKeeper& keeper, QWidget* parent)
     ButtonBar->Place(Button3, QRect(97, 8, 75, 25));
     Button4 = new QPushButton(QStringLiteral("&History..."), ButtonBar);
     Button4->setFont(TahomaFont(19));
-    ButtonBar->Place(Button4, QRect(180, 8, 81, 25));
+    ButtonBar->Place(Button4, QRect(180, 8, 92, 25));
     Button2 = new QPushButton(QStringLiteral("Close"), ButtonBar);
     Button2->setFont(TahomaFont(19));
     ButtonBar->Place(Button2, QRect(329, 8, 75, 25), akTop | akRight);
@@ -107,6 +107,8 @@ TShowItem::TShowItem(TEntryKeeper& keeper, QWidget* parent)
     solutionLayout->addWidget(ButtonBar);
     RecordLabel = new QLabel(solutionArea);
     RecordLabel->setFont(TahomaFont(16));
+    RecordLabel->setWordWrap(true);  // a long line wraps instead of widening the window
+    RecordLabel->setMinimumWidth(1);
     RecordLabel->setContentsMargins(8, 1, 8, 3);
     RecordLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     RecordLabel->setAutoFillBackground(true);
