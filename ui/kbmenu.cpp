@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMenu>
+#include <QPointer>
 #include <QUrl>
 #include <filesystem>
 
@@ -14,6 +15,7 @@
 #include "core/transfer/entryexport.h"
 #include "core/transfer/entryimport.h"
 #include "ui/application.h"
+#include "ui/historydialog.h"
 #include "ui/session.h"
 #include "ui/widgets/dialogs.h"
 #include "ui/widgets/longtask.h"
@@ -88,6 +90,7 @@ TKnowledgeBaseMenu::TKnowledgeBaseMenu(TSession& session, QWidget* window, QMenu
     BackUp1 = menu->addAction(QStringLiteral("&Back up now..."));
     Export1 = menu->addAction(QStringLiteral("&Export..."));
     Import1 = menu->addAction(QStringLiteral("&Import..."));
+    RecentlyDeleted1 = menu->addAction(QStringLiteral("&Recently deleted..."));
     ShowDataFolder1 = menu->addAction(QStringLiteral("Show data &folder"));
     menu->addSeparator();
     ConnectToServer1 = menu->addAction(QStringLiteral("&Connect to office server..."));
@@ -97,6 +100,7 @@ TKnowledgeBaseMenu::TKnowledgeBaseMenu(TSession& session, QWidget* window, QMenu
         {BackUp1, &TKnowledgeBaseMenu::BackUp1Click},
         {Export1, &TKnowledgeBaseMenu::Export1Click},
         {Import1, &TKnowledgeBaseMenu::Import1Click},
+        {RecentlyDeleted1, &TKnowledgeBaseMenu::RecentlyDeleted1Click},
         {ShowDataFolder1, &TKnowledgeBaseMenu::ShowDataFolder1Click},
         {ConnectToServer1, &TKnowledgeBaseMenu::ConnectToServer1Click},
         {UseThisComputer1, &TKnowledgeBaseMenu::UseThisComputer1Click}};
@@ -198,6 +202,42 @@ void TKnowledgeBaseMenu::Import1Click() {
                     summary = engine->Import(*source, progress);
                 });
     Dialogs().ShowInformation(fwindow, Title(), ImportSummary(summary));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The entries deleted
+
+void TKnowledgeBaseMenu::RecentlyDeleted1Click() {
+    for (auto* open : fwindow->findChildren<THistoryDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (!open->isVisible()) continue;  // closed, and going
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new THistoryDialog(THistoryDialog::Kind::Deleted, fwindow);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    // Another store in use lists other entries: the dialog goes with the one it read.
+    connect(&fsession, &TSession::storeChanged, dialog, &QWidget::close);
+    const QPointer<THistoryDialog> to(dialog);
+    dialog->SetRestore([this, to](const TEntryVersion& version) {
+        const std::string ID = version.entry.ID;
+        fsession.Restore(to, ID, version.seq, [this, to, ID](std::exception_ptr failure) {
+            to->SetWaiting(false);
+            if (failure) std::rethrow_exception(failure);
+            to->close();
+            emit entryRestored(ID);
+        });
+        to->SetWaiting(true);
+    });
+    fsession.Deleted(dialog,
+                     [to](const std::vector<TEntryVersion>& versions, std::exception_ptr failure) {
+                         if (failure) {
+                             to->close();
+                             std::rethrow_exception(failure);
+                         }
+                         to->SetVersions(versions);
+                     });
+    dialog->show();
 }
 
 void TKnowledgeBaseMenu::ShowDataFolder1Click() {

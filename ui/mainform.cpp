@@ -13,6 +13,8 @@
 #include <algorithm>
 
 #include "core/ranking.h"
+#include "core/store/usersettings.h"
+#include "port/datadir.h"
 #include "textsearch/renderpanel/colors.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "ui/application.h"
@@ -62,6 +64,11 @@ void TForm1::FormCreate() {
     fviews = new TViewWindows(fsession, this);
     connect(fviews, &TViewWindows::entryWritten, this, [this] { Requery(); });
     fkbMenu = new TKnowledgeBaseMenu(fsession, this, KnowledgeBase1);
+    // A deleted entry brought back is listed and opened at once.
+    connect(fkbMenu, &TKnowledgeBaseMenu::entryRestored, this, [this](const std::string& ID) {
+        Requery();
+        RunHandler([&] { fviews->Open(ID); });
+    });
     // Opening and loading run on the engine's worker, behind the splash; a change typed meanwhile
     // is searched once they end, and a save waits for them. They start once the window has first
     // painted (the list's first paint, below): loading a large knowledge base keeps both
@@ -312,6 +319,18 @@ void TForm1::ProblemTextCaretMove() {
     if (fsession.Ranking() != TRanking::BestMatch || CaretAtWordEnd() == fsearchedAtWordEnd)
         return;
     if (!IsBlankText(ProblemBytes())) SearchProblem();
+}
+
+void TForm1::YourName1Click() {
+    const auto name = Dialogs().AskText(
+        this, QStringLiteral("Your name"),
+        QStringLiteral("The name recorded with your saves and edits.\nLeave it empty for your "
+                       "login name (%1).")
+            .arg(QString::fromStdString(LoginName())),
+        QString::fromStdString(ChosenWriterName()));
+    if (!name) return;
+    SaveWriterName(name->toStdString());
+    fsession.SetWriterName(WriterName());
 }
 
 void TForm1::RankingClick(TRanking ranking) {

@@ -51,6 +51,7 @@ public:
     QMenu* Ranking1 = nullptr;
     QAction* BestMatch1 = nullptr;
     QAction* Classic1 = nullptr;
+    QAction* YourName1 = nullptr;
     QAction* Exit1 = nullptr;
     TPanel* Panel1 = nullptr;
     TPanel* Panel2 = nullptr;
@@ -110,6 +111,8 @@ public:
     void Smaller1Click();
     // Settings > Ranking: the list's order from now on, kept for the next starts.
     void RankingClick(TRanking ranking);
+    // Settings > Your name: the name recorded with this user's writes, kept for the next starts.
+    void YourName1Click();
     // The caret moved: Best match completes the last word only while the caret stands after it.
     void ProblemTextCaretMove();
     void Label5Click();

@@ -83,6 +83,9 @@ void TForm1::BuildLayout() {
         BestMatch1->setChecked(fsession.Ranking() == TRanking::BestMatch);
         Classic1->setChecked(fsession.Ranking() == TRanking::Classic);
     });
+    YourName1 = Configure1->addAction(QStringLiteral("Your &name..."));
+    connect(YourName1, &QAction::triggered, this,
+            [this] { RunHandler([this] { YourName1Click(); }); });
     KnowledgeBase1 = menuBar()->addMenu(QStringLiteral("&Knowledge base"));  // kbmenu.h fills it
     Exit1 = menuBar()->addAction(QStringLiteral("E&xit"));
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <utility>
 
+#include "core/store/usersettings.h"
 #include "textsearch/helix.h"
 #include "ui/application.h"
 #include "ui/widgets/appcursor.h"
@@ -24,6 +25,7 @@ TSession::TSession(const TStoreChoice& choice, TStoreMaker makeStore, QObject* p
     : QObject(parent),
       fmakeStore(std::move(makeStore)),
       fswitch(choice),
+      fwriterName(::WriterName()),
       fwriter(std::make_unique<THelix>()) {
     fwriter->SetOnProcessWorkItem([](THelix&, TObject*& item) {
         std::unique_ptr<TObject> job(std::exchange(item, nullptr));
@@ -65,6 +67,7 @@ void TSession::MakeEngine() {
     };
     fengine = std::make_shared<TKnowledgeEngine>(fmakeStore(Choice()), std::move(callbacks),
                                                  franking);
+    fengine->SetWriterName(fwriterName);
     fopeningStarted = false;
     fopened = false;
 }
@@ -163,12 +166,24 @@ void TSession::Save(QObject* receiver, std::string problem, std::string solution
         std::move(done));
 }
 
-void TSession::Replace(QObject* receiver, std::string ID, std::string problem, std::string solution,
-                       TDone done) {
+void TSession::SaveNew(QObject* receiver, std::string problem, std::string solution, TSaved done) {
+    auto ID = std::make_shared<std::string>();
     Run(
         receiver, false,
-        [ID = std::move(ID), problem = std::move(problem),
-         solution = std::move(solution)](TKnowledgeEngine& e) { e.Replace(ID, problem, solution); },
+        [problem = std::move(problem), solution = std::move(solution), ID](TKnowledgeEngine& e) {
+            *ID = e.Save(problem, solution);
+        },
+        [ID, done = std::move(done)](std::exception_ptr failure) { done(*ID, failure); });
+}
+
+void TSession::Replace(QObject* receiver, std::string ID, std::string problem, std::string solution,
+                       std::string seenVersion, TDone done) {
+    Run(
+        receiver, false,
+        [ID = std::move(ID), problem = std::move(problem), solution = std::move(solution),
+         seenVersion = std::move(seenVersion)](TKnowledgeEngine& e) {
+            e.Replace(ID, problem, solution, seenVersion);
+        },
         std::move(done));
 }
 
@@ -176,6 +191,36 @@ void TSession::Delete(QObject* receiver, std::string ID, TDone done) {
     Run(
         receiver, false, [ID = std::move(ID)](TKnowledgeEngine& e) { e.Delete(ID); },
         std::move(done));
+}
+
+void TSession::History(QObject* receiver, std::string ID, TVersions done) {
+    auto versions = std::make_shared<std::vector<TEntryVersion>>();
+    Run(
+        receiver, true,
+        [ID = std::move(ID), versions](TKnowledgeEngine& e) { *versions = e.History(ID); },
+        [versions, done = std::move(done)](std::exception_ptr failure) {
+            done(*versions, failure);
+        });
+}
+
+void TSession::Deleted(QObject* receiver, TVersions done) {
+    auto versions = std::make_shared<std::vector<TEntryVersion>>();
+    Run(
+        receiver, true, [versions](TKnowledgeEngine& e) { *versions = e.Deleted(); },
+        [versions, done = std::move(done)](std::exception_ptr failure) {
+            done(*versions, failure);
+        });
+}
+
+void TSession::Restore(QObject* receiver, std::string ID, int64_t seq, TDone done) {
+    Run(
+        receiver, false, [ID = std::move(ID), seq](TKnowledgeEngine& e) { e.Restore(ID, seq); },
+        std::move(done));
+}
+
+void TSession::SetWriterName(std::string name) {
+    fwriterName = name;
+    fengine->SetWriterName(std::move(name));  // taken at the engine's next write
 }
 
 void TSession::WriteFontSize(int32_t size) {
@@ -186,6 +231,10 @@ std::exception_ptr NotSaved(std::exception_ptr failure) {
     if (!failure) return nullptr;
     try {
         std::rethrow_exception(failure);
+    } catch (const EEditConflict&) {
+        return failure;  // the window offers the choices
+    } catch (const EEntryDeleted&) {
+        return failure;
     } catch (const EBusy&) {
         return std::make_exception_ptr(Exception(
             "The entry was not saved: the knowledge base stayed busy. Your texts are still here; "

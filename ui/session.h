@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/engine.h"
 #include "core/store/storeswitch.h"
@@ -37,6 +38,9 @@ public:
     // (EBusy when the store stayed busy past the write time-out). Nothing was written then.
     using TDone = std::function<void(std::exception_ptr failure)>;
     using TRead = std::function<void(const TEntryTexts& texts, std::exception_ptr failure)>;
+    using TSaved = std::function<void(const std::string& ID, std::exception_ptr failure)>;
+    using TVersions =
+        std::function<void(const std::vector<TEntryVersion>& versions, std::exception_ptr failure)>;
 
     // Makes the store a choice names (storechoice.h's MakeStore; tests give stores of their own).
     using TStoreMaker = std::function<std::unique_ptr<TKnowledgeStore>(const TStoreChoice&)>;
@@ -76,11 +80,24 @@ public:
     void SetRanking(TRanking ranking);
 
     // --- Reading and writing entries, on the session's thread ---
+    // A read reports the version it read (TEntryTexts::version); an edit hands back the version
+    // it started from, and fails with EEditConflict when the entry was changed since.
     void ReadEntry(QObject* receiver, std::string ID, TRead done);
     void Save(QObject* receiver, std::string problem, std::string solution, TDone done);
+    // The same, reporting the new entry's ID.
+    void SaveNew(QObject* receiver, std::string problem, std::string solution, TSaved done);
     void Replace(QObject* receiver, std::string ID, std::string problem, std::string solution,
-                 TDone done);
+                 std::string seenVersion, TDone done);
     void Delete(QObject* receiver, std::string ID, TDone done);
+    // The history (entryhistory.h): an entry's earlier versions, the entries deleted, each newest
+    // first, and bringing version seq of entry ID back (0: its newest).
+    void History(QObject* receiver, std::string ID, TVersions done);
+    void Deleted(QObject* receiver, TVersions done);
+    void Restore(QObject* receiver, std::string ID, int64_t seq, TDone done);
+    // The name recorded with this program's writes, from the next write on, here and in the
+    // engines made for other stores (usersettings.h's WriterName at first).
+    void SetWriterName(std::string name);
+    const std::string& WriterName() const { return fwriterName; }
     // Raises when the size was not stored. On this thread: the text size is the user's own and
     // never waits on a server (usersettings.h keeps it while the entries are on one).
     void WriteFontSize(int32_t size);
@@ -116,6 +133,7 @@ private:
     std::shared_ptr<TKnowledgeEngine> fengine;
     int fgeneration = 0;
     TRanking franking = TRanking::Classic;
+    std::string fwriterName;
     bool fopeningStarted = false;
     bool fopened = false;
     int fworking = 0;
@@ -124,6 +142,7 @@ private:
 };
 
 // What a failed write says to the user: that the entry was not saved (or not deleted), and why.
-// Null for null.
+// Null for null. An edit conflict and a delete meanwhile stay as they are, for the window to offer
+// the choices.
 std::exception_ptr NotSaved(std::exception_ptr failure);
 std::exception_ptr NotDeleted(std::exception_ptr failure);

@@ -8,12 +8,15 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "core/historylist.h"
 #include "ui/application.h"
+#include "ui/historydialog.h"
 #include "ui/widgets/dialogs.h"
 #include "ui/widgets/fonts.h"
 #include "ui/widgets/qtext.h"
@@ -93,12 +96,28 @@ TShowItem::TShowItem(TEntryKeeper& keeper, QWidget* parent)
     Button3 = new QPushButton(QStringLiteral("Edit"), ButtonBar);
     Button3->setFont(TahomaFont(19));
     ButtonBar->Place(Button3, QRect(97, 8, 75, 25));
+    Button4 = new QPushButton(QStringLiteral("&History..."), ButtonBar);
+    Button4->setFont(TahomaFont(19));
+    ButtonBar->Place(Button4, QRect(180, 8, 92, 25));
     Button2 = new QPushButton(QStringLiteral("Close"), ButtonBar);
     Button2->setFont(TahomaFont(19));
     ButtonBar->Place(Button2, QRect(329, 8, 75, 25), akTop | akRight);
     solutionLayout->addWidget(SolutionLabel);
     solutionLayout->addWidget(SolutionText, 1);
     solutionLayout->addWidget(ButtonBar);
+    RecordLabel = new QLabel(solutionArea);
+    RecordLabel->setFont(TahomaFont(16));
+    RecordLabel->setWordWrap(true);  // a long line wraps instead of widening the window
+    RecordLabel->setMinimumWidth(1);
+    RecordLabel->setContentsMargins(8, 1, 8, 3);
+    RecordLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    RecordLabel->setAutoFillBackground(true);
+    QPalette recordColors = RecordLabel->palette();
+    recordColors.setColor(QPalette::Window, kLightGrey);
+    RecordLabel->setPalette(recordColors);
+    RecordLabel->setAccessibleName(QStringLiteral("Saved and changed"));
+    RecordLabel->hide();
+    solutionLayout->addWidget(RecordLabel);
 
     SetUpPanes(Splitter1, problemArea, solutionArea, 209, 466 - 209 - 3);
 
@@ -108,6 +127,8 @@ TShowItem::TShowItem(TEntryKeeper& keeper, QWidget* parent)
             [this] { RunHandler([this] { Button2Click(); }); });
     connect(Button3, &QPushButton::clicked, this,
             [this] { RunHandler([this] { Button3Click(); }); });
+    connect(Button4, &QPushButton::clicked, this,
+            [this] { RunHandler([this] { Button4Click(); }); });
 
     // Esc closes as Close does, the Delete key deletes as Delete does (with its question).
     auto* close = new QAction(this);
@@ -125,6 +146,14 @@ TShowItem::TShowItem(TEntryKeeper& keeper, QWidget* parent)
     Button2->setAccessibleName(QStringLiteral("Close"));
     Button3->setAccessibleName(QStringLiteral("Edit"));
     Button3->setAccessibleDescription(QStringLiteral("Change this entry's texts"));
+    Button4->setAccessibleName(QStringLiteral("History"));
+    Button4->setAccessibleDescription(
+        QStringLiteral("The earlier versions of this entry, to look at or restore"));
+    setTabOrder(ProblemText, SolutionText);
+    setTabOrder(SolutionText, Button1);
+    setTabOrder(Button1, Button3);
+    setTabOrder(Button3, Button4);
+    setTabOrder(Button4, Button2);
     SetTextSize(8);
 }
 
@@ -147,12 +176,67 @@ void TShowItem::showEvent(QShowEvent* event) {
 
 void TShowItem::Execute(const std::string& ID, const std::string& Problem,
                         const std::string& Solution) {
+    TEntryTexts texts;
+    texts.problem = Problem;
+    texts.solution = Solution;
+    Execute(ID, texts);
+}
+
+void TShowItem::Execute(const std::string& ID, const TEntryTexts& texts) {
     fid = ID;
-    fproblem = Problem;
-    fsolution = Solution;
+    fproblem = texts.problem;
+    fsolution = texts.solution;
+    fversion = texts.version;
     SetEditing(false);
-    ProblemText->setPlainText(ToEditorText(Problem));
-    SolutionText->setPlainText(ToEditorText(Solution));
+    ProblemText->setPlainText(ToEditorText(texts.problem));
+    SolutionText->setPlainText(ToEditorText(texts.solution));
+    const std::string record = SavedAndChangedLine(texts);
+    RecordLabel->setText(QString::fromStdString(record));
+    RecordLabel->setVisible(!record.empty());
+}
+
+void TShowItem::Refresh(const TEntryTexts& texts) {
+    if (fediting || fwaiting || texts.problem != fproblem || texts.solution != fsolution) return;
+    Execute(fid, texts);
+}
+
+THistoryDialog* TShowItem::HistoryDialog() const {
+    // One closed goes a moment later: it is no longer the one open.
+    for (THistoryDialog* dialog : findChildren<THistoryDialog*>(Qt::FindDirectChildrenOnly)) {
+        if (dialog->isVisible()) return dialog;
+    }
+    return nullptr;
+}
+
+void TShowItem::Button4Click() {
+    if (fediting || fwaiting) return;
+    if (THistoryDialog* open = HistoryDialog()) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new THistoryDialog(THistoryDialog::Kind::EntryHistory, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    const QPointer<THistoryDialog> to(dialog);
+    dialog->SetRestore([this, to](const TEntryVersion& version) {
+        fkeeper.RestoreVersion(*this, version.seq, [to](std::exception_ptr failure) {
+            if (to) to->SetWaiting(false);
+            if (failure) std::rethrow_exception(failure);
+            if (to) to->close();  // the window shows the version restored
+        });
+        if (to) to->SetWaiting(true);
+    });
+    fkeeper.ListHistory(
+        *this, [to](const std::vector<TEntryVersion>& versions, std::exception_ptr failure) {
+            if (!to) return;
+            if (failure) {
+                to->close();
+                std::rethrow_exception(failure);
+            }
+            to->SetVersions(versions);
+        });
+    dialog->show();
 }
 
 void TShowItem::SetEditing(bool editing) {
@@ -162,6 +246,7 @@ void TShowItem::SetEditing(bool editing) {
     Button3->setText(editing ? QStringLiteral("Save") : QStringLiteral("Edit"));
     Button2->setText(editing ? QStringLiteral("Cancel") : QStringLiteral("Close"));
     Button1->setEnabled(!editing && !fwaiting);
+    Button4->setEnabled(!editing && !fwaiting);
     if (editing) ProblemText->setFocus();
 }
 
@@ -170,6 +255,7 @@ void TShowItem::SetWaiting(bool waiting) {
     for (QPushButton* button : {Button1, Button2, Button3})
         button->setEnabled(!waiting);
     Button1->setEnabled(!waiting && !fediting);
+    Button4->setEnabled(!waiting && !fediting);
     ProblemText->setReadOnly(waiting || !fediting);
     SolutionText->setReadOnly(waiting || !fediting);
 }
@@ -195,18 +281,89 @@ void TShowItem::Button3Click() {
 }
 
 void TShowItem::SaveEdits(bool closeAfter) {
-    const std::string problem = FromEditorText(ProblemText->toPlainText());
-    const std::string solution = FromEditorText(SolutionText->toPlainText());
+    SendEdit(FromEditorText(ProblemText->toPlainText()),
+             FromEditorText(SolutionText->toPlainText()), fversion, closeAfter);
+}
+
+void TShowItem::SendEdit(const std::string& problem, const std::string& solution,
+                         const std::string& seenVersion, bool closeAfter) {
     Wait([&] {
-        fkeeper.SaveEdit(*this, problem, solution,
+        fkeeper.SaveEdit(*this, problem, solution, seenVersion,
                          [this, problem, solution, closeAfter](std::exception_ptr failure) {
                              SetWaiting(false);
-                             // Not stored: still editing, the texts as typed.
-                             if (failure) std::rethrow_exception(failure);
-                             Execute(fid, problem, solution);
+                             // Not stored: still editing, the texts as typed, unless the user
+                             // chooses else.
+                             if (failure) {
+                                 if (Settle(failure, problem, solution, closeAfter)) return;
+                                 std::rethrow_exception(failure);
+                             }
+                             TEntryTexts saved;
+                             saved.problem = problem;
+                             saved.solution = solution;
+                             saved.version = EntryVersion(problem, solution);
+                             // Who and when stay as shown until the keeper's read after the save.
+                             const QString record = RecordLabel->text();
+                             Execute(fid, saved);
+                             RecordLabel->setText(record);
+                             RecordLabel->setVisible(!record.isEmpty());
                              if (closeAfter) close();
                          });
     });
+}
+
+void TShowItem::SendAsNew(const std::string& problem, const std::string& solution,
+                          std::shared_ptr<TEntryTexts> then, bool closeAfter) {
+    Wait([&] {
+        fkeeper.SaveAsNew(
+            *this, problem, solution, [this, then, closeAfter](std::exception_ptr failure) {
+                SetWaiting(false);
+                if (failure) std::rethrow_exception(failure);  // still editing, texts as typed
+                if (!then) {
+                    // Its entry is gone; the texts typed are stored and have a window of their own.
+                SetEditing(false);
+                CloseAndForget();
+                    return;
+                }
+                Execute(fid, *then);
+                if (closeAfter) close();
+            });
+    });
+}
+
+bool TShowItem::Settle(std::exception_ptr failure, const std::string& problem,
+                       const std::string& solution, bool closeAfter) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EEditConflict& conflict) {
+        const TEntryTexts& theirs = conflict.Theirs();
+        switch (Dialogs().ResolveConflict(
+            this, {ToEditorText(theirs.problem), ToEditorText(theirs.solution)},
+            {ToEditorText(problem), ToEditorText(solution)})) {
+            case TConflictChoice::KeepTheirs:
+                Execute(fid, theirs);
+                if (closeAfter) close();
+                break;
+            case TConflictChoice::SaveMine:
+                SendEdit(problem, solution, theirs.version, closeAfter);
+                break;
+            case TConflictChoice::SaveAsNew:
+                SendAsNew(problem, solution, std::make_shared<TEntryTexts>(theirs), closeAfter);
+                break;
+            case TConflictChoice::Cancel:
+                break;  // still editing, the texts as typed
+        }
+        return true;
+    } catch (const EEntryDeleted&) {
+        if (Dialogs().Ask(this, QStringLiteral("Entry deleted"),
+                          QStringLiteral("This entry was deleted on another computer after you "
+                                         "opened it. Save your texts as a new entry?"),
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+            SendAsNew(problem, solution, nullptr, closeAfter);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void TShowItem::Wait(const std::function<void()>& ask) {

@@ -1,5 +1,7 @@
 #include "ui/viewwindows.h"
 
+#include <QPointer>
+
 #include "port/errors.h"
 #include "ui/session.h"
 #include "ui/widgets/qtext.h"
@@ -27,7 +29,7 @@ void TViewWindows::Open(const std::string& ID) {
         if (failure) std::rethrow_exception(failure);
         auto created = std::make_unique<TShowItem>(*this);
         created->SetTextSize(ftextSize);
-        created->Execute(ID, texts.problem, texts.solution);
+        created->Execute(ID, texts);
         TShowItem& window = *created;
         fshown.emplace_back(ID, std::move(created));
         Show(window);
@@ -70,15 +72,61 @@ void TViewWindows::CloseAll() {
 }
 
 void TViewWindows::SaveEdit(TShowItem& window, const std::string& problem,
-                            const std::string& solution, TDone done) {
+                            const std::string& solution, const std::string& seenVersion,
+                            TDone done) {
     if (IsBlankText(problem) && IsBlankText(solution)) {
         throw Exception("The entry was not saved: both texts are empty. To remove it, use Delete");
     }
-    fsession.Replace(&window, window.EntryID(), problem, solution,
-                     [this, done](std::exception_ptr failure) {
+    const QPointer<TShowItem> to(&window);
+    fsession.Replace(&window, window.EntryID(), problem, solution, seenVersion,
+                     [this, to, done](std::exception_ptr failure) {
                          done(NotSaved(failure));
-                         if (!failure) emit entryWritten();
+                         if (failure) return;
+                         emit entryWritten();
+                         // Who and when the store recorded, and the version to edit next.
+                         if (to) {
+                             fsession.ReadEntry(
+                                 to, to->EntryID(),
+                                 [to](const TEntryTexts& texts, std::exception_ptr f) {
+                                     if (!f && to) to->Refresh(texts);
+                                 });
+                         }
                      });
+}
+
+void TViewWindows::SaveAsNew(TShowItem& window, const std::string& problem,
+                             const std::string& solution, TDone done) {
+    if (IsBlankText(problem) && IsBlankText(solution)) {
+        throw Exception("The entry was not saved: both texts are empty");
+    }
+    fsession.SaveNew(&window, problem, solution,
+                     [this, done](const std::string& ID, std::exception_ptr failure) {
+                         done(NotSaved(failure));
+                         if (failure) return;
+                         emit entryWritten();
+                         Open(ID);
+                     });
+}
+
+void TViewWindows::ListHistory(TShowItem& window, TVersions done) {
+    fsession.History(&window, window.EntryID(), std::move(done));
+}
+
+void TViewWindows::RestoreVersion(TShowItem& window, int64_t seq, TDone done) {
+    const QPointer<TShowItem> to(&window);
+    fsession.Restore(&window, window.EntryID(), seq, [this, to, done](std::exception_ptr failure) {
+        if (failure) {
+            done(failure);
+            return;
+        }
+        emit entryWritten();
+        if (!to) return;
+        fsession.ReadEntry(to, to->EntryID(),
+                           [to, done](const TEntryTexts& texts, std::exception_ptr f) {
+                               if (!f && to) to->Execute(to->EntryID(), texts);
+                               done(f);
+                           });
+    });
 }
 
 void TViewWindows::DeleteEntry(TShowItem& window, TDone done) {

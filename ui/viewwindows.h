@@ -1,10 +1,9 @@
 // TViewWindows: the view windows open, one per entry, found by entry ID (matched exactly, as the
 // store matches IDs). It owns them and keeps their entries for them (TEntryKeeper) through the
 // session: opening an entry reads it first, off the user-interface thread, and shows its window
-// when the texts arrive; an edit saved or an entry deleted is announced (entryWritten) so that
-// the list is searched again; leaving the store closes every window, and is refused while one
-// holds edits not yet saved.
-// User-interface thread only.
+// when the texts arrive; an edit saved, an entry deleted or a version restored is announced
+// (entryWritten) so that the list is searched again; leaving the store closes every window, and is
+// refused while one holds edits not yet saved. User-interface thread only.
 #pragma once
 
 #include <QObject>
@@ -40,8 +39,12 @@ public:
     void CloseAll();
 
     void SaveEdit(TShowItem& window, const std::string& problem, const std::string& solution,
-                  TDone done) override;
+                  const std::string& seenVersion, TDone done) override;
+    void SaveAsNew(TShowItem& window, const std::string& problem, const std::string& solution,
+                   TDone done) override;
     void DeleteEntry(TShowItem& window, TDone done) override;
+    void ListHistory(TShowItem& window, TVersions done) override;
+    void RestoreVersion(TShowItem& window, int64_t seq, TDone done) override;
     void Forget(TShowItem& window) override;
 
 signals:

@@ -12,6 +12,15 @@
 namespace {
 
 constexpr std::string_view kFolder = "Pelloquin";
+constexpr std::string_view kWriterName = "writer-name";
+
+// A name without the blanks and line breaks around it, which no one means as part of it.
+std::string_view Trimmed(std::string_view text) {
+    constexpr std::string_view blanks = " \t\r\n";
+    const size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
 
 }  // namespace
 
@@ -53,4 +62,18 @@ void WriteUserSetting(std::string_view name, std::string_view value) {
         std::filesystem::remove(temporary, error);
         throw Exception("Cannot write the setting file " + path);
     }
+}
+
+std::string ChosenWriterName() {
+    const auto name = ReadUserSetting(kWriterName);
+    return name ? std::string(Trimmed(*name)) : std::string();
+}
+
+void SaveWriterName(std::string_view name) {
+    WriteUserSetting(kWriterName, Trimmed(name));
+}
+
+std::string WriterName() {
+    std::string name = ChosenWriterName();
+    return name.empty() ? LoginName() : name;
 }

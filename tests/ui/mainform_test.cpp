@@ -93,8 +93,9 @@ TEST_F(MainWindowTest, MenuHoldsSettingsKnowledgeBaseAndExitEachItemWithItsOwnMn
     QStringList items;
     for (QAction* item : f.KnowledgeBase1->actions())
         if (!item->isSeparator()) items << caption(item->text());
-    EXPECT_EQ(items, QStringList({"Back up now...", "Export...", "Import...", "Show data folder",
-                                  "Connect to office server...", "Use this computer's file"}));
+    EXPECT_EQ(items, QStringList({"Back up now...", "Export...", "Import...", "Recently deleted...",
+                                  "Show data folder", "Connect to office server...",
+                                  "Use this computer's file"}));
 }
 
 TEST_F(MainWindowTest, FirstStartCreatesTheKnowledgeBase) {

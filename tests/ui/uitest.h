@@ -67,6 +67,20 @@ public:
         texts.pop_front();
         return text;
     }
+    // Edit conflicts are answered from conflicts; each is recorded with both versions, and
+    // onConflict, when set, runs first (as another program's write while the user reads).
+    TConflictChoice ResolveConflict(QWidget*, const TConflictTexts& theirs,
+                                    const TConflictTexts& yours) override {
+        conflictsShown.push_back({theirs, yours});
+        if (onConflict) onConflict();
+        if (conflicts.empty()) {
+            ADD_FAILURE() << "unexpected edit conflict";
+            return TConflictChoice::Cancel;
+        }
+        const auto choice = conflicts.front();
+        conflicts.pop_front();
+        return choice;
+    }
     QString NextFile() {
         if (files.empty()) {
             ADD_FAILURE() << "unexpected file dialog";
@@ -88,6 +102,9 @@ public:
     std::deque<std::optional<QString>> texts;
     QString filter;
     std::vector<TShown> shown;
+    std::deque<TConflictChoice> conflicts;
+    std::vector<std::pair<TConflictTexts, TConflictTexts>> conflictsShown;  // theirs, yours
+    std::function<void()> onConflict;
 };
 
 // A connection of the test's own to the knowledge base file of the running test, opened when first

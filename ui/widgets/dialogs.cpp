@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QInputDialog>
 
+#include "ui/widgets/conflictdialog.h"
+
 namespace {
 std::unique_ptr<TDialogs>& Current() {
     static std::unique_ptr<TDialogs> dialogs = std::make_unique<TDialogs>();
@@ -50,6 +52,13 @@ std::optional<QString> TDialogs::AskText(QWidget* parent, const QString& title,
         QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, &ok);
     if (!ok) return std::nullopt;
     return answer;
+}
+
+TConflictChoice TDialogs::ResolveConflict(QWidget* parent, const TConflictTexts& theirs,
+                                          const TConflictTexts& yours) {
+    TConflictDialog dialog(theirs, yours, parent);
+    dialog.exec();
+    return dialog.Choice();
 }
 
 TDialogs& Dialogs() {

@@ -10,6 +10,20 @@
 
 class QWidget;
 
+// What the user chose when an edit met another version saved meanwhile.
+enum class TConflictChoice {
+    Cancel,      // decide later: still editing, the texts as typed
+    KeepTheirs,  // the other version stays; this edit is dropped
+    SaveMine,    // this edit replaces the other version (which the history keeps)
+    SaveAsNew,   // this edit becomes a new entry; the other version stays
+};
+
+// The two texts of one version, as a text box shows them.
+struct TConflictTexts {
+    QString problem;
+    QString solution;
+};
+
 class TDialogs {
 public:
     virtual ~TDialogs() = default;
@@ -30,6 +44,9 @@ public:
     // One line of text; nothing when the user cancelled.
     virtual std::optional<QString> AskText(QWidget* parent, const QString& title,
                                            const QString& label, const QString& text);
+    // An edit conflict (conflictdialog.h): the other version beside the user's, and the choice.
+    virtual TConflictChoice ResolveConflict(QWidget* parent, const TConflictTexts& theirs,
+                                            const TConflictTexts& yours);
 };
 
 // The dialogs in use. Never null.
