@@ -141,7 +141,9 @@ TEST_P(HistoryTest, TwoWritersInEveryOrderLoseNothingAndTheSecondIsShownTheFirst
                 EXPECT_EQ((TTexts{v.entry.problem, v.entry.solution}), replaced[i]) << tag;
                 EXPECT_EQ(v.event, 'E');
                 EXPECT_EQ(v.entry.ID, ID);
-                if (i > 0) EXPECT_EQ(v.writtenBy, history[history.size() - i].who);
+                if (i > 0) {
+                    EXPECT_EQ(v.writtenBy, history[history.size() - i].who);
+                }
             }
             EXPECT_EQ(history.back().writtenBy, "alice");  // the first version, by its saver
             EXPECT_GT(history.back().writtenAt, 0);
