@@ -52,6 +52,14 @@ public:
     TSQLiteDatabase* Database() const { return fDB.get(); }
 
 private:
+    // Whether Best match's terms come from the file's terms table for this index.
+    bool UsesTerms(const TSearchIndex& index) const;
+    // The vector rows of Best match with their terms where the table has them for the text, and
+    // the text where not: keys, IDs, types, whether the text exists, terms, text.
+    std::string BestRowsSQL(std::string_view where) const;
+    void AddBestRows(TSearchIndex& index, std::string_view where);
+    // Gives a Best match index the reader of this file's texts.
+    void GiveTextReader(TSearchIndex& index);
     int64_t DataVersion();
     int64_t MaxRowid();
     // Indexes the vector rows above rowid `after`, with their texts.
@@ -64,6 +72,7 @@ private:
     std::unique_ptr<TSQLiteDatabase> fDB;
     bool fopen = false;         // the file is open and has its tables
     bool funiqueKeys = false;   // both tables have the key this program gives them
+    bool fhasTerms = false;     // the file has Best match's terms table
     int64_t fmaxRowid = 0;      // highest vector rowid the index has taken in
     int64_t fdataVersion = -1;  // data_version when the index was last in step; -1: never
 };

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "textsearch/helperthread.h"
 #include "textsearch/vectorindex/termdictionary.h"
@@ -450,6 +451,131 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     AddCounted(impl, fstats, flive, counted, lengths, words.problem.language,
                words.solution.language);
     return doc;
+}
+
+void CountTextTerms(TWordReader reader, std::string_view utf8, bool problem, TTextTerms& out) {
+    // Counted as the entry's counter counts this text beside an empty other one.
+    TEntryWords words;
+    reader(utf8, problem ? words.problem : words.solution);
+    words.titleEnd = problem ? FirstLineEnd(utf8) : 0;
+    TTermCounter counter;
+    TFieldCounts lengths;
+    std::vector<TCounted> counted;
+    counter.Count(words, lengths, counted);
+    out.terms.clear();
+    out.terms.reserve(counted.size());
+    for (const TCounted& c : counted)
+        out.terms.push_back(TTextTerms::TTerm{std::string(c.key.name),
+                                              problem ? c.tf.title : 0,
+                                              problem ? c.tf.problem : c.tf.solution});
+    out.titleWords = problem ? lengths.title : 0;
+    out.bodyWords = problem ? lengths.problem : lengths.solution;
+    out.language = (problem ? words.problem : words.solution).language;
+}
+
+namespace {
+
+bool ParseCount(std::string_view s, uint32_t& out) {
+    if (s.empty() || s.size() > 9) return false;
+    uint32_t v = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    out = v;
+    return true;
+}
+
+// The fields of a line between tabs.
+std::vector<std::string_view> Fields(std::string_view line) {
+    std::vector<std::string_view> fields;
+    for (size_t at = 0;;) {
+        const size_t tab = line.find('\t', at);
+        fields.push_back(line.substr(at, tab == std::string_view::npos ? tab : tab - at));
+        if (tab == std::string_view::npos) return fields;
+        at = tab + 1;
+    }
+}
+
+}  // namespace
+
+// A term's line is the term, then its body count when not 1, then its title count when not 0:
+// most terms stand once in the body.
+std::string EncodeTextTerms(const TTextTerms& terms) {
+    std::string out;
+    out.reserve(16 + terms.terms.size() * 10);
+    out.append(kTextTermsForm).append("\t").append(terms.language).append("\t");
+    out.append(std::to_string(terms.titleWords)).append("\t");
+    out.append(std::to_string(terms.bodyWords)).append("\n");
+    for (const TTextTerms::TTerm& t : terms.terms) {
+        out += t.text;
+        if (t.body != 1 || t.title != 0) out.append("\t").append(std::to_string(t.body));
+        if (t.title != 0) out.append("\t").append(std::to_string(t.title));
+        out += '\n';
+    }
+    return out;
+}
+
+bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
+    out.terms.clear();
+    const size_t firstEnd = encoded.find('\n');
+    if (firstEnd == std::string_view::npos) return false;
+    const std::vector<std::string_view> head = Fields(encoded.substr(0, firstEnd));
+    if (head.size() != 4 || head[0] != kTextTermsForm || !ParseCount(head[2], out.titleWords) ||
+        !ParseCount(head[3], out.bodyWords))
+        return false;
+    out.language.assign(head[1]);
+    for (size_t at = firstEnd + 1; at < encoded.size();) {
+        const size_t end = encoded.find('\n', at);
+        if (end == std::string_view::npos) return false;
+        const std::vector<std::string_view> f = Fields(encoded.substr(at, end - at));
+        TTextTerms::TTerm t;
+        t.body = 1;
+        if (f[0].empty() || f.size() > 3 || (f.size() > 1 && !ParseCount(f[1], t.body)) ||
+            (f.size() > 2 && !ParseCount(f[2], t.title)))
+            return false;
+        t.text.assign(f[0]);
+        out.terms.push_back(std::move(t));
+        at = end + 1;
+    }
+    return true;
+}
+
+TBestMatchIndex::DocId TBestMatchIndex::AddTermsBatch(std::span<const TEntryTerms> entries) {
+    TImpl& impl = *fimpl;
+    const uint32_t first = static_cast<uint32_t>(impl.docs.size());
+    static const TTextTerms kNone;
+    std::vector<TCounted> counted;
+    // The problem's terms in their order, then the solution's that the problem lacks, as the
+    // entry's counter meets them.
+    std::unordered_map<std::string_view, size_t> place;
+    for (const TEntryTerms& e : entries) {
+        const TTextTerms& p = e.problem ? *e.problem : kNone;
+        const TTextTerms& s = e.solution ? *e.solution : kNone;
+        counted.clear();
+        place.clear();
+        for (const TTextTerms::TTerm& t : p.terms) {
+            place.emplace(t.text, counted.size());
+            counted.push_back(TCounted{TNameKey(t.text), {t.title, t.body, 0}, kNoDoc});
+        }
+        for (const TTextTerms::TTerm& t : s.terms) {
+            if (const auto it = place.find(t.text); it != place.end()) {
+                counted[it->second].tf.solution = t.body;
+            } else {
+                counted.push_back(TCounted{TNameKey(t.text), {0, 0, t.body}, kNoDoc});
+            }
+        }
+        Intern(impl, counted);
+        impl.MergeUnsortedWhenFull();
+        AddCounted(impl, fstats, flive, counted, {p.titleWords, p.bodyWords, s.bodyWords},
+                   p.language, s.language);
+    }
+    return first;
+}
+
+void TBestMatchIndex::Trim() {
+    for (TImpl::TTerm& t : fimpl->terms)
+        t.postings.shrink_to_fit();
 }
 
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
