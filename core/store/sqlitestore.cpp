@@ -217,6 +217,7 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
     const int64_t top = MaxRowid();
     index.Clear();
     fdataVersion = -1;
+    if (index.WholeTexts()) GiveTextReader(index);
     if (UsesTerms(index)) {
         // The terms of texts that had none that belong to them are written back once loaded, by
         // an opening that may write.
