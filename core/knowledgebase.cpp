@@ -188,7 +188,8 @@ void WriteBestTerms(TSQLiteDatabase& DB, std::string_view ID) {
     TTextTerms terms;
     for (const TRow& row : rows) {
         CountTextTerms(ReadWords, Utf8FromStored(row.stored), row.texttype == kProblem, terms);
-        DB.ExecSQL("insert into bestterms values (" + std::to_string(row.rowid) + "," +
+        // A stale row may hold the rowid: an earlier version's delete freed it for this save.
+        DB.ExecSQL("insert or replace into bestterms values (" + std::to_string(row.rowid) + "," +
                    Literal(ID) + "," + Literal(row.texttype) + "," +
                    std::to_string(row.stored.size()) + "," + Literal(EncodeTextTerms(terms)) +
                    ")");

@@ -102,7 +102,8 @@ public:
 
     // Best match: how passes read the texts of their rows back (see bestsearch.h); set by the
     // store before it adds texts, and called by SearchBest and Settle, which the owner calls as
-    // the store requires (holding what guards it). Without one, whole texts are kept.
+    // the store requires (holding what guards it). REQUIRES: the store outlives the index's
+    // searches. Without one, whole texts are kept.
     void SetTextReader(TEntryTextReader reader);
     // Best match: keep the terms of the texts read from their words, for the store to write.
     void CollectReadTerms(bool collect);

@@ -8,6 +8,11 @@
 // deleted, rows above the highest rowid loaded were added (saves, and edits, which give an entry's
 // vectors new rowids), and anything else (an old rowid reused) forces a full load.
 //
+// Best match: the file's bestterms table (knowledgebase.h) gives each text's terms, so a load
+// reads no words but those of texts whose row is missing or stale (written by an earlier
+// version); an opening that may write writes those rows back after the load. The rows a pass
+// lists read their texts back through the index's reader, one query per pass.
+//
 // Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
 // tools, only a file that exists and holds the tables of entries, either for writing or for
 // reading alone (then nothing is ever written to it, and writes fail). A tool's connection waits

@@ -541,33 +541,89 @@ bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
     return true;
 }
 
+namespace {
+
+// Merges an entry's two texts' terms into the entry's counted terms: the problem's in their
+// order, then the solution's that the problem lacks, as the entry's counter meets them. A table
+// of its own by the terms' hashes, kept from entry to entry, as TTermCounter keeps one.
+class TTermMerger {
+public:
+    void Merge(const TTextTerms& p, const TTextTerms& s, std::vector<TCounted>& out) {
+        out.clear();
+        const size_t terms = p.terms.size() + s.terms.size();
+        if (fslots.size() < 2 * terms || ++fstamp == 0) {
+            size_t size = 64;
+            while (size < 2 * terms)
+                size *= 2;
+            fslots.assign(std::max(size, fslots.size()), TSlot{});
+            fstamp = 1;
+        }
+        const size_t mask = fslots.size() - 1;
+        auto add = [&](const std::string& text, const TFieldCounts& tf, bool solution) {
+            const TNameKey key(text);
+            for (size_t at = key.hash & mask;; at = (at + 1) & mask) {
+                TSlot& slot = fslots[at];
+                if (slot.stamp != fstamp) {
+                    slot = {fstamp, static_cast<uint32_t>(out.size())};
+                    out.push_back(TCounted{key, tf, kNoDoc});
+                    return;
+                }
+                TCounted& other = out[slot.index];
+                if (other.key.hash == key.hash && other.key.name == key.name) {
+                    if (solution) other.tf.solution = tf.solution;
+                    return;
+                }
+            }
+        };
+        for (const TTextTerms::TTerm& t : p.terms)
+            add(t.text, {t.title, t.body, 0}, false);
+        for (const TTextTerms::TTerm& t : s.terms)
+            add(t.text, {0, 0, t.body}, true);
+    }
+
+private:
+    struct TSlot {
+        uint32_t stamp = 0;
+        uint32_t index = 0;
+    };
+    std::vector<TSlot> fslots;
+    uint32_t fstamp = 0;
+};
+
+}  // namespace
+
 TBestMatchIndex::DocId TBestMatchIndex::AddTermsBatch(std::span<const TEntryTerms> entries) {
     TImpl& impl = *fimpl;
     const uint32_t first = static_cast<uint32_t>(impl.docs.size());
     static const TTextTerms kNone;
-    std::vector<TCounted> counted;
-    // The problem's terms in their order, then the solution's that the problem lacks, as the
-    // entry's counter meets them.
-    std::unordered_map<std::string_view, size_t> place;
-    for (const TEntryTerms& e : entries) {
-        const TTextTerms& p = e.problem ? *e.problem : kNone;
-        const TTextTerms& s = e.solution ? *e.solution : kNone;
-        counted.clear();
-        place.clear();
-        for (const TTextTerms::TTerm& t : p.terms) {
-            place.emplace(t.text, counted.size());
-            counted.push_back(TCounted{TNameKey(t.text), {t.title, t.body, 0}, kNoDoc});
+    auto problemOf = [&](size_t i) -> const TTextTerms& {
+        return entries[i].problem ? *entries[i].problem : kNone;
+    };
+    auto solutionOf = [&](size_t i) -> const TTextTerms& {
+        return entries[i].solution ? *entries[i].solution : kNone;
+    };
+    // Both threads merge and look up the entries' terms (the dictionary does not change
+    // meanwhile); this one then adds the new terms and posts, in order.
+    std::vector<std::vector<TCounted>> counted(entries.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        TTermMerger merger;
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < entries.size();) {
+            merger.Merge(problemOf(i), solutionOf(i), counted[i]);
+            LookUp(impl, counted[i]);
         }
-        for (const TTextTerms::TTerm& t : s.terms) {
-            if (const auto it = place.find(t.text); it != place.end()) {
-                counted[it->second].tf.solution = t.body;
-            } else {
-                counted.push_back(TCounted{TNameKey(t.text), {0, 0, t.body}, kNoDoc});
-            }
-        }
-        Intern(impl, counted);
+    };
+    {
+        THelperThread helper(work);
+        work();
+        helper.Join();
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        Intern(impl, counted[i]);
         impl.MergeUnsortedWhenFull();
-        AddCounted(impl, fstats, flive, counted, {p.titleWords, p.bodyWords, s.bodyWords},
+        const TTextTerms& p = problemOf(i);
+        const TTextTerms& s = solutionOf(i);
+        AddCounted(impl, fstats, flive, counted[i], {p.titleWords, p.bodyWords, s.bodyWords},
                    p.language, s.language);
     }
     return first;
