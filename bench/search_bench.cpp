@@ -214,8 +214,9 @@ struct TReal {
     std::unique_ptr<TForm1> form;
     int paintedPasses = 0;  // the passes shown when the panel last painted
 
-    explicit TReal(const std::string& dir) {
+    explicit TReal(const std::string& dir, TRanking ranking = TRanking::Classic) {
         session = std::make_unique<TSession>(FileChoice(kb::KnowledgeBaseFile(dir)));
+        session->SetRanking(ranking);  // before the window opens the file, as the program does
         form = std::make_unique<TForm1>(*session);
         // The window may paint while it is being destroyed, when form is already null.
         QObject::connect(form->Results, &vRenderPanel::OnPaint,
@@ -534,6 +535,7 @@ void BM_Startup(benchmark::State& state) {
         const auto start = Clock::now();
         std::optional<Clock::time_point> painted;
         TSession session(FileChoice(kb::KnowledgeBaseFile(dir)));
+        session.SetRanking(SavedRanking());
         auto form = std::make_unique<TForm1>(session);
         QObject::connect(form->Results, &vRenderPanel::OnPaint, [&] {
             if (!painted) painted = Clock::now();
@@ -588,7 +590,7 @@ int PeakMemoryChild(const std::string& mode, const std::string& dir) {
     const long before = StatusKB("VmHWM");
     int rows = 0, hits = 0;
     if (mode == "real") {
-        TReal w(dir);
+        TReal w(dir, SavedRanking());
         w.SetProblem(QueryText(kCommonWord));
         rows = w.Rows();
         hits = w.Hits();

@@ -235,6 +235,7 @@ public:
     mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
 
     TTermCounter counter;  // for the entries added one by one
+    std::vector<std::vector<TCounted>> countedRoom;  // AddTermsBatch's, kept from batch to batch
 
     // Of the terms and their counts, whatever their order.
     static uint32_t Signature(std::span<const TCounted> counted) {
@@ -454,13 +455,16 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
 }
 
 void CountTextTerms(TWordReader reader, std::string_view utf8, bool problem, TTextTerms& out) {
-    // Counted as the entry's counter counts this text beside an empty other one.
-    TEntryWords words;
+    // Counted as the entry's counter counts this text beside an empty other one; the words,
+    // the counter and its output keep their room from text to text on each thread.
+    thread_local TEntryWords words;
+    thread_local TTermCounter counter;
+    thread_local std::vector<TCounted> counted;
+    words.problem.words.clear();
+    words.solution.words.clear();
     reader(utf8, problem ? words.problem : words.solution);
     words.titleEnd = problem ? FirstLineEnd(utf8) : 0;
-    TTermCounter counter;
     TFieldCounts lengths;
-    std::vector<TCounted> counted;
     counter.Count(words, lengths, counted);
     out.terms.clear();
     out.terms.reserve(counted.size());
@@ -486,15 +490,13 @@ bool ParseCount(std::string_view s, uint32_t& out) {
     return true;
 }
 
-// The fields of a line between tabs.
-std::vector<std::string_view> Fields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    for (size_t at = 0;;) {
-        const size_t tab = line.find('\t', at);
-        fields.push_back(line.substr(at, tab == std::string_view::npos ? tab : tab - at));
-        if (tab == std::string_view::npos) return fields;
-        at = tab + 1;
-    }
+// Splits off the field before the next tab (or the rest of the line).
+std::string_view NextField(std::string_view& line, bool& more) {
+    const size_t tab = line.find('\t');
+    more = tab != std::string_view::npos;
+    const std::string_view field = line.substr(0, tab);
+    line.remove_prefix(more ? tab + 1 : line.size());
+    return field;
 }
 
 }  // namespace
@@ -517,27 +519,34 @@ std::string EncodeTextTerms(const TTextTerms& terms) {
 }
 
 bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
-    out.terms.clear();
     const size_t firstEnd = encoded.find('\n');
     if (firstEnd == std::string_view::npos) return false;
-    const std::vector<std::string_view> head = Fields(encoded.substr(0, firstEnd));
-    if (head.size() != 4 || head[0] != kTextTermsForm || !ParseCount(head[2], out.titleWords) ||
-        !ParseCount(head[3], out.bodyWords))
+    std::string_view head = encoded.substr(0, firstEnd);
+    bool more = false;
+    if (NextField(head, more) != kTextTermsForm || !more) return false;
+    const std::string_view language = NextField(head, more);
+    if (!more || !ParseCount(NextField(head, more), out.titleWords) || !more ||
+        !ParseCount(NextField(head, more), out.bodyWords) || more)
         return false;
-    out.language.assign(head[1]);
+    out.language.assign(language);
+    size_t used = 0;  // the terms kept from an earlier decode are filled again
     for (size_t at = firstEnd + 1; at < encoded.size();) {
         const size_t end = encoded.find('\n', at);
         if (end == std::string_view::npos) return false;
-        const std::vector<std::string_view> f = Fields(encoded.substr(at, end - at));
-        TTextTerms::TTerm t;
-        t.body = 1;
-        if (f[0].empty() || f.size() > 3 || (f.size() > 1 && !ParseCount(f[1], t.body)) ||
-            (f.size() > 2 && !ParseCount(f[2], t.title)))
+        std::string_view line = encoded.substr(at, end - at);
+        const std::string_view text = NextField(line, more);
+        uint32_t body = 1, title = 0;
+        if (text.empty() || (more && !ParseCount(NextField(line, more), body)) ||
+            (more && !ParseCount(NextField(line, more), title)) || more)
             return false;
-        t.text.assign(f[0]);
-        out.terms.push_back(std::move(t));
+        if (used == out.terms.size()) out.terms.emplace_back();
+        TTextTerms::TTerm& t = out.terms[used++];
+        t.text.assign(text);
+        t.body = body;
+        t.title = title;
         at = end + 1;
     }
+    out.terms.resize(used);
     return true;
 }
 
@@ -604,7 +613,8 @@ TBestMatchIndex::DocId TBestMatchIndex::AddTermsBatch(std::span<const TEntryTerm
     };
     // Both threads merge and look up the entries' terms (the dictionary does not change
     // meanwhile); this one then adds the new terms and posts, in order.
-    std::vector<std::vector<TCounted>> counted(entries.size());
+    std::vector<std::vector<TCounted>>& counted = fimpl->countedRoom;
+    if (counted.size() < entries.size()) counted.resize(entries.size());
     std::atomic<size_t> next{0};
     auto work = [&] {
         TTermMerger merger;
