@@ -42,7 +42,7 @@ public:
             for (const bool problem : {true, false}) {
                 if ((problem ? entries[e].problem : entries[e].solution).empty()) continue;
                 texts.push_back(TStoredText{static_cast<int64_t>(v + 1), fids[e],
-                                            problem ? "P" : "S", fvectors[v], fheads[v]});
+                                            problem ? "P" : "S", fvectors[v], fheads[v], {}});
                 ++v;
             }
         findex.Add(texts);
@@ -196,9 +196,10 @@ public:
                 fentry[writer.SaveEntry(StoredFromUtf8(entries[e].problem),
                                         StoredFromUtf8(entries[e].solution), nullptr)] = e;
         }
-        TSQLiteStore reader(file, TOpenMode::ReadOnly);
-        reader.Open();
-        reader.LoadAll(findex);
+        // Kept open: Best match's passes read their rows' texts back through it.
+        fstore = std::make_unique<TSQLiteStore>(file, TOpenMode::ReadOnly);
+        fstore->Open();
+        fstore->LoadAll(findex);
         findex.Settle();
     }
     ~TProgramRanker() override {
@@ -222,6 +223,7 @@ public:
 
 private:
     std::filesystem::path fdir;
+    std::unique_ptr<TSQLiteStore> fstore;  // outlives the index, which reads through it
     TSearchIndex findex;
     std::unordered_map<std::string, size_t> fentry;  // entry ID -> entry
 };

@@ -46,6 +46,7 @@
 #include "bench/kbgen.h"
 #include "bench/literalsearch.h"
 #include "core/knowledgebase.h"
+#include "core/ranking.h"
 #include "tests/textsearch/renderpanel/referencedraw.h"
 #include "textsearch/renderpanel/vrenderpanel.h"
 #include "ui/application.h"
@@ -213,8 +214,9 @@ struct TReal {
     std::unique_ptr<TForm1> form;
     int paintedPasses = 0;  // the passes shown when the panel last painted
 
-    explicit TReal(const std::string& dir) {
+    explicit TReal(const std::string& dir, TRanking ranking = TRanking::Classic) {
         session = std::make_unique<TSession>(FileChoice(kb::KnowledgeBaseFile(dir)));
+        session->SetRanking(ranking);  // before the window opens the file, as the program does
         form = std::make_unique<TForm1>(*session);
         // The window may paint while it is being destroyed, when form is already null.
         QObject::connect(form->Results, &vRenderPanel::OnPaint,
@@ -497,12 +499,34 @@ void BM_SaveBaseline(benchmark::State& state) {
     }
 }
 
+// The user's ranking for the cases that take it as their second argument (0 Classic, 1 Best
+// match), as the window and the processes it starts read it; the earlier choice comes back after.
+class TRankingFor {
+public:
+    explicit TRankingFor(int64_t ranking) : fbefore(SavedRanking()) {
+        SaveRanking(ranking ? TRanking::BestMatch : TRanking::Classic);
+    }
+    ~TRankingFor() {
+        try {
+            SaveRanking(fbefore);
+        } catch (const std::exception&) {
+            // Left as measured; the user's settings file cannot be written.
+        }
+    }
+    TRankingFor(const TRankingFor&) = delete;
+    TRankingFor& operator=(const TRankingFor&) = delete;
+
+private:
+    TRanking fbefore;
+};
+
 // Start-up in two figures: the main window's first paint (the window comes before the knowledge
 // base is loaded), and the time until the first search can run (opened, every vector loaded).
 // The splash's waits are off.
 void BM_Startup(benchmark::State& state) {
     CloseWindows();
     const auto entries = static_cast<size_t>(state.range(0));
+    const TRankingFor ranking(state.range(1));
     const std::string dir =
         entries ? Workspace().Copy(entries, "startup") : Workspace().Empty("startup-empty");
     double firstPaint = 0, roomReady = 0;
@@ -511,6 +535,7 @@ void BM_Startup(benchmark::State& state) {
         const auto start = Clock::now();
         std::optional<Clock::time_point> painted;
         TSession session(FileChoice(kb::KnowledgeBaseFile(dir)));
+        session.SetRanking(SavedRanking());
         auto form = std::make_unique<TForm1>(session);
         QObject::connect(form->Results, &vRenderPanel::OnPaint, [&] {
             if (!painted) painted = Clock::now();
@@ -565,7 +590,7 @@ int PeakMemoryChild(const std::string& mode, const std::string& dir) {
     const long before = StatusKB("VmHWM");
     int rows = 0, hits = 0;
     if (mode == "real") {
-        TReal w(dir);
+        TReal w(dir, SavedRanking());
         w.SetProblem(QueryText(kCommonWord));
         rows = w.Rows();
         hits = w.Hits();
@@ -603,6 +628,7 @@ std::optional<TPeak> RunPeakChild(const std::string& mode, const std::string& di
 void BM_PeakMemory(benchmark::State& state) {
     CloseWindows();
     const auto entries = static_cast<size_t>(state.range(0));
+    const TRankingFor ranking(state.range(1));
     const std::string dir = Workspace().Copy(entries, "memory");
     // The baseline holds every vector text twice over: past 100,000 entries it is left out.
     const bool withBaseline = entries <= kLarge;
@@ -664,13 +690,14 @@ void RegisterAll() {
             ->Iterations(2)
             ->Unit(benchmark::kMillisecond);
     }
-    for (const int64_t entries : {int64_t{0}, int64_t{100000}}) {
-        benchmark::RegisterBenchmark("BM_Startup", BM_Startup)
-            ->Arg(entries)
-            ->UseManualTime()
-            ->Iterations(5)
-            ->Unit(benchmark::kMillisecond);
-    }
+    for (const int64_t entries : {int64_t{0}, int64_t{100000}})
+        for (const int64_t ranking : {0, 1}) {
+            benchmark::RegisterBenchmark("BM_Startup", BM_Startup)
+                ->Args({entries, ranking})
+                ->UseManualTime()
+                ->Iterations(5)
+                ->Unit(benchmark::kMillisecond);
+        }
     benchmark::RegisterBenchmark("BM_StartupBaseline", BM_StartupBaseline)
         ->UseManualTime()
         ->Iterations(5)
@@ -683,11 +710,13 @@ void RegisterAll() {
         ->UseManualTime()
         ->Iterations(5)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("BM_PeakMemory", BM_PeakMemory)
-        ->Arg(100000)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Unit(benchmark::kSecond);
+    for (const int64_t ranking : {0, 1}) {
+        benchmark::RegisterBenchmark("BM_PeakMemory", BM_PeakMemory)
+            ->Args({100000, ranking})
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
+    }
     if (!gMillion) return;
     // How the cost grows: a million entries (a 4 GB file; the baselines would take hours).
     for (int q = 0; q < 3; ++q) {
@@ -697,16 +726,18 @@ void RegisterAll() {
             ->Iterations(5)
             ->Unit(benchmark::kMillisecond);
     }
-    benchmark::RegisterBenchmark("BM_Startup", BM_Startup)
-        ->Arg(1000000)
-        ->UseManualTime()
-        ->Iterations(2)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("BM_PeakMemory", BM_PeakMemory)
-        ->Arg(1000000)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Unit(benchmark::kSecond);
+    for (const int64_t ranking : {0, 1}) {
+        benchmark::RegisterBenchmark("BM_Startup", BM_Startup)
+            ->Args({1000000, ranking})
+            ->UseManualTime()
+            ->Iterations(2)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_PeakMemory", BM_PeakMemory)
+            ->Args({1000000, ranking})
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Unit(benchmark::kSecond);
+    }
 }
 
 // --- The summary table ---
@@ -786,23 +817,29 @@ public:
             Row(what, real, Find("BM_UiThreadBaseline" + args), 2.0, "ms");
         }
         Row("Save, 100,000 entries", Find("BM_Save"), Find("BM_SaveBaseline"), 20.0, "ms");
-        const TFigure* emptyStartup = Find("BM_Startup/0");
+        for (const int ranking : {0, 1}) {
+        const std::string named = ranking ? " (Best match)" : " (Classic)";
+        const std::string arg = "/" + std::to_string(ranking);
+        const TFigure* emptyStartup = Find("BM_Startup/0" + arg);
         for (const char* size : {"0", "100000", "1000000"}) {
-            const TFigure* startup = Find(std::string("BM_Startup/") + size);
+            const TFigure* startup = Find(std::string("BM_Startup/") + size + arg);
             if (!startup) continue;
             TFigure paint, emptyPaint;
             paint.ms = startup->counters.at("first_paint_ms");
             if (emptyStartup) emptyPaint.ms = emptyStartup->counters.at("first_paint_ms");
-            const std::string what = std::string("main window's first paint, ") + size + " entries";
+            const std::string what =
+                std::string("main window's first paint, ") + size + " entries" + named;
             if (std::string(size) == "0" || !emptyStartup) {
                 Row(what, &paint, nullptr, std::nullopt, "ms");
             } else {
                 // Within 1.3 times the first paint on an empty file: the "baseline" column.
                 RatioRow(what + " (baseline: the empty file)", &paint, &emptyPaint, 1 / 1.3, "ms");
             }
-            Row(std::string("start-up until the first search can run, ") + size + " entries",
+            Row(std::string("start-up until the first search can run, ") + size + " entries" +
+                    named,
                 startup, std::string(size) == "100000" ? Find("BM_StartupBaseline") : nullptr,
                 std::string(size) == "100000" ? std::optional<double>(1000) : std::nullopt, "ms");
+        }
         }
         for (int where = 0; where < 2; ++where) {
             const std::string args = "/" + std::to_string(where);
@@ -811,14 +848,16 @@ public:
                     (where == 0 ? "top" : "middle"),
                 real, Find("BM_RepaintBaseline" + args), 4.0, "ms");
         }
+        for (const int ranking : {0, 1})
         for (const char* size : {"100000", "1000000"}) {
-            const TFigure* memory = Find(std::string("BM_PeakMemory/") + size);
+            const TFigure* memory =
+                Find(std::string("BM_PeakMemory/") + size + "/" + std::to_string(ranking));
             if (!memory) continue;
             TFigure real, literal;
             real.ms = memory->counters.at("peak_MB");
             literal.ms = memory->counters.at("baseline_peak_MB");
-            Row(std::string("peak resident memory, ") + size +
-                    " entries (Qt alone: " + Count(memory, "before_load_MB") + " MB)",
+            Row(std::string("peak resident memory, ") + size + " entries" +
+                    (ranking ? ", Best match" : ", Classic") + " (Qt alone: " + Count(memory, "before_load_MB") + " MB)",
                 &real, literal.ms > 0 ? &literal : nullptr,
                 std::string(size) == "100000" ? 220.0 : 2048.0, "MB");
         }

@@ -1,18 +1,30 @@
 // Texts are paired into entries as they come; an entry whose texts changed leaves the index at
-// once and waits, with every other new or changed entry, for Settle, which adds them in one batch
-// (a full load comes in many small batches of texts, and an entry's two texts may lie in two).
+// once and waits, with every other new or changed entry, to be indexed. Entries go into the index
+// in the order first seen (a full load's order, which ties are broken by), so an entry is indexed
+// early (during a load, a batch at a time, which keeps what waits small) only once every entry
+// waiting before it can be too; Settle indexes the rest.
 #include "core/bestsearch.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
 
 #include "core/searchindex.h"
 #include "core/storedtext.h"
 #include "textsearch/bestmatch/bestrow.h"
+#include "textsearch/helperthread.h"
 
 namespace {
 
+// Entries indexed at a time: their terms are held decoded meanwhile.
+constexpr size_t kChunk = 256;
+
 std::unique_ptr<TBestMatchIndex> NewIndex() {
     return std::make_unique<TBestMatchIndex>(TWordReader{ReadWords});
+}
+
+int TypeIndex(std::string_view texttype) {
+    return texttype == "P" ? 0 : 1;
 }
 
 }  // namespace
@@ -26,18 +38,33 @@ void TBestSearch::Clear() {
     fbyID.clear();
     fentryOfDoc.clear();
     fdirty.clear();
+    fread.clear();
 }
 
 void TBestSearch::Unindex(size_t place) {
     TEntry& entry = *fentries[place];
     if (entry.doc != kNoEntryDoc) {
-        findex->Remove(entry.doc, TEntryText{entry.problem, entry.solution});
+        // Kept texts find the entry's terms at once; otherwise every list is looked through.
+        if (freader) {
+            findex->Remove(entry.doc);
+        } else {
+            findex->Remove(entry.doc, TEntryText{entry.problem, entry.solution});
+        }
         entry.doc = kNoEntryDoc;
     }
     if (!entry.dirty) {
         entry.dirty = true;
         fdirty.push_back(place);
     }
+}
+
+bool TBestSearch::Complete(const TEntry& entry) const {
+    if (!freader) return true;
+    for (int type = 0; type < 2; ++type) {
+        const bool has = type == 0 ? entry.hasProblem : entry.hasSolution;
+        if (has && !entry.pending[type]) return false;
+    }
+    return true;
 }
 
 void TBestSearch::Add(std::span<const TText> texts) {
@@ -50,24 +77,63 @@ void TBestSearch::Add(std::span<const TText> texts) {
         }
         Unindex(it->second);
         TEntry& entry = *fentries[it->second];
-        const bool problem = t.texttype == "P";
-        // Kept for the life of the entry: without the room the conversion reserved.
-        std::string& text = problem ? entry.problem : entry.solution;
-        text = Utf8FromStored(t.stored);
-        text.shrink_to_fit();
-        (problem ? entry.hasProblem : entry.hasSolution) = true;
+        const int type = TypeIndex(t.texttype);
+        auto pending = std::make_unique<TPending>();
+        pending->key = t.key;
+        pending->bytes = t.stored.size();
+        if (t.terms) {
+            pending->terms.assign(*t.terms);
+            pending->hasTerms = true;
+        }
+        if (!freader) {
+            // Kept for the life of the entry: without the room the conversion reserved.
+            std::string& text = type == 0 ? entry.problem : entry.solution;
+            text = Utf8FromStored(t.stored);
+            text.shrink_to_fit();
+        } else if (!t.terms) {
+            pending->utf8 = Utf8FromStored(t.stored);
+            pending->hasText = true;
+        }
+        entry.pending[type] = std::move(pending);
+        (type == 0 ? entry.hasProblem : entry.hasSolution) = true;
     }
+
+    // The entries waiting that can go now: a prefix of them in increasing order, each complete,
+    // all first seen before any entry still waiting.
+    size_t ready = 0;
+    while (ready < fdirty.size() && (ready == 0 || fdirty[ready] > fdirty[ready - 1]) &&
+           (!fentries[fdirty[ready]] || Complete(*fentries[fdirty[ready]])))
+        ++ready;
+    if (ready == 0) return;
+    size_t firstLeft = SIZE_MAX;
+    for (size_t i = ready; i < fdirty.size(); ++i)
+        firstLeft = std::min(firstLeft, fdirty[i]);
+    ready = static_cast<size_t>(
+        std::lower_bound(fdirty.begin(), fdirty.begin() + static_cast<ptrdiff_t>(ready),
+                         firstLeft) -
+        fdirty.begin());
+    if (ready == 0) return;
+    std::vector<size_t> places;
+    for (size_t i = 0; i < ready; ++i) {
+        TEntry* entry = fentries[fdirty[i]].get();
+        if (!entry) continue;
+        entry->dirty = false;
+        if (entry->hasProblem || entry->hasSolution) places.push_back(fdirty[i]);
+    }
+    fdirty.erase(fdirty.begin(), fdirty.begin() + static_cast<ptrdiff_t>(ready));
+    IndexEntries(places);
 }
 
 void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
     const auto it = fbyID.find(ID);
     if (it == fbyID.end()) return;
     TEntry& entry = *fentries[it->second];
-    const bool problem = texttype == "P";
-    if (!(problem ? entry.hasProblem : entry.hasSolution)) return;
+    const int type = TypeIndex(texttype);
+    if (!(type == 0 ? entry.hasProblem : entry.hasSolution)) return;
     Unindex(it->second);
-    (problem ? entry.problem : entry.solution).clear();
-    (problem ? entry.hasProblem : entry.hasSolution) = false;
+    (type == 0 ? entry.problem : entry.solution).clear();
+    entry.pending[type].reset();
+    (type == 0 ? entry.hasProblem : entry.hasSolution) = false;
 }
 
 void TBestSearch::RemoveEntry(std::string_view ID) {
@@ -76,7 +142,166 @@ void TBestSearch::RemoveEntry(std::string_view ID) {
     const size_t place = it->second;
     Unindex(place);
     fbyID.erase(it);          // before the entry that holds its key
-    fentries[place].reset();  // Settle passes over it
+    fentries[place].reset();  // indexing passes over it
+}
+
+void TBestSearch::IndexEntries(std::span<const size_t> places) {
+    struct TJob {
+        const TPending* pending = nullptr;
+        std::string_view kept;  // the kept text, without a reader
+        bool problem = true;
+        TTextTerms* out = nullptr;
+        std::string record;  // the terms read, for the store to keep
+        bool undecoded = false;  // its terms were not of this version's making
+    };
+    std::vector<TTextTerms> terms(2 * kChunk);
+    std::vector<TJob> jobs;
+    std::vector<TEntryTerms> batch;
+    for (size_t from = 0; from < places.size(); from += kChunk) {
+        const std::span<const size_t> chunk =
+            places.subspan(from, std::min(kChunk, places.size() - from));
+        // Texts neither handed over nor kept (an entry indexed again with a text it had before)
+        // are read back from the store, whose text stands for the row now.
+        std::vector<std::string_view> missing;
+        for (const size_t place : chunk) {
+            const TEntry& e = *fentries[place];
+            if ((e.hasProblem && !e.pending[0]) || (e.hasSolution && !e.pending[1]))
+                missing.push_back(e.ID);
+        }
+        if (freader && !missing.empty()) {
+            for (const size_t place : chunk) {
+                TEntry& e = *fentries[place];
+                for (int type = 0; type < 2; ++type)
+                    if ((type == 0 ? e.hasProblem : e.hasSolution) && !e.pending[type]) {
+                        e.pending[type] = std::make_unique<TPending>();
+                        e.pending[type]->hasText = true;  // empty unless the store has it
+                        e.pending[type]->key = -1;        // not one to keep terms for
+                    }
+            }
+            std::vector<uint8_t> seen(2 * chunk.size(), 0);
+            std::unordered_map<std::string_view, size_t> at;
+            for (size_t i = 0; i < chunk.size(); ++i)
+                at.emplace(fentries[chunk[i]]->ID, i);
+            try {
+                freader(missing, [&](std::string_view ID, std::string_view texttype,
+                                     std::string_view stored) {
+                    const auto it = at.find(ID);
+                    if (it == at.end()) return;
+                    const int type = TypeIndex(texttype);
+                    TPending* p = fentries[chunk[it->second]]->pending[type].get();
+                    if (seen[2 * it->second + type]++ || !p || p->key != -1) return;
+                    p->utf8 = Utf8FromStored(stored);
+                });
+            } catch (const std::exception&) {
+                // Indexed with what is at hand; the next load reads them again.
+            }
+        }
+
+        jobs.clear();
+        batch.clear();
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            const TEntry& e = *fentries[chunk[i]];
+            TEntryTerms entryTerms;
+            for (int type = 0; type < 2; ++type) {
+                if (!(type == 0 ? e.hasProblem : e.hasSolution)) continue;
+                TJob job;
+                job.pending = e.pending[type].get();
+                if (!freader) job.kept = type == 0 ? e.problem : e.solution;
+                job.problem = type == 0;
+                job.out = &terms[2 * i + type];
+                (type == 0 ? entryTerms.problem : entryTerms.solution) = job.out;
+                jobs.push_back(std::move(job));
+            }
+            batch.push_back(entryTerms);
+        }
+        // The words are read on both processors.
+        std::atomic<size_t> next{0};
+        auto work = [&] {
+            for (size_t j; (j = next.fetch_add(1, std::memory_order_relaxed)) < jobs.size();) {
+                TJob& job = jobs[j];
+                const TPending* p = job.pending;
+                if (p && p->hasTerms) {
+                    if (DecodeTextTerms(p->terms, *job.out)) continue;
+                    if (freader) {
+                        job.undecoded = true;  // read from the text below
+                        continue;
+                    }
+                }
+                const std::string_view text = p && p->hasText ? std::string_view(p->utf8)
+                                                              : job.kept;
+                CountTextTerms(ReadWords, text, job.problem, *job.out);
+                if (fcollect && p && p->key >= 0) job.record = EncodeTextTerms(*job.out);
+            }
+        };
+        {
+            THelperThread helper(work);
+            work();
+            helper.Join();
+        }
+        // Terms the store kept that this version cannot read: the texts are read instead.
+        std::vector<std::string_view> undecoded;
+        for (size_t i = 0, j = 0; i < chunk.size(); ++i) {
+            const TEntry& e = *fentries[chunk[i]];
+            for (int type = 0; type < 2; ++type)
+                if ((type == 0 ? e.hasProblem : e.hasSolution) && jobs[j++].undecoded &&
+                    (undecoded.empty() || undecoded.back() != e.ID))
+                    undecoded.push_back(e.ID);
+        }
+        if (!undecoded.empty()) {
+            std::unordered_map<std::string_view, size_t> at;
+            for (size_t i = 0; i < chunk.size(); ++i)
+                at.emplace(fentries[chunk[i]]->ID, i);
+            std::vector<size_t> jobOf(2 * chunk.size(), SIZE_MAX);
+            for (size_t i = 0, j = 0; i < chunk.size(); ++i) {
+                const TEntry& e = *fentries[chunk[i]];
+                for (int type = 0; type < 2; ++type)
+                    if (type == 0 ? e.hasProblem : e.hasSolution) jobOf[2 * i + type] = j++;
+            }
+            std::vector<uint8_t> seen(2 * chunk.size(), 0);
+            auto count = [&](TJob& job, std::string_view stored) {
+                CountTextTerms(ReadWords, Utf8FromStored(stored), job.problem, *job.out);
+                if (fcollect && job.pending->key >= 0) {
+                    job.record = EncodeTextTerms(*job.out);
+                    const_cast<TPending*>(job.pending)->bytes = stored.size();
+                }
+                job.undecoded = false;
+            };
+            try {
+                freader(undecoded, [&](std::string_view ID, std::string_view texttype,
+                                       std::string_view stored) {
+                    const auto it = at.find(ID);
+                    if (it == at.end()) return;
+                    const size_t slot = 2 * it->second + TypeIndex(texttype);
+                    if (seen[slot]++ || jobOf[slot] == SIZE_MAX) return;
+                    if (jobs[jobOf[slot]].undecoded) count(jobs[jobOf[slot]], stored);
+                });
+            } catch (const std::exception&) {
+                // Indexed with what is at hand; the next load reads them again.
+            }
+            for (TJob& job : jobs)
+                if (job.undecoded) count(job, {});
+        }
+        for (size_t i = 0, j = 0; i < chunk.size(); ++i) {
+            TEntry& e = *fentries[chunk[i]];
+            for (int type = 0; type < 2; ++type) {
+                if (!(type == 0 ? e.hasProblem : e.hasSolution)) continue;
+                TJob& job = jobs[j++];
+                if (!job.record.empty())
+                    fread.push_back(TReadTerms{job.pending->key, e.ID, type == 0 ? "P" : "S",
+                                               job.pending->bytes, std::move(job.record)});
+            }
+        }
+        const uint32_t first = findex->AddTermsBatch(batch);
+        fentryOfDoc.resize(first + chunk.size());
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            TEntry& e = *fentries[chunk[i]];
+            e.doc = first + static_cast<uint32_t>(i);
+            fentryOfDoc[first + i] = chunk[i];
+            e.pending[0].reset();
+            e.pending[1].reset();
+        }
+    }
+    if (!places.empty()) findex->Trim();
 }
 
 void TBestSearch::Settle() {
@@ -89,19 +314,9 @@ void TBestSearch::Settle() {
         if (entry->hasProblem || entry->hasSolution) places.push_back(place);
     }
     fdirty.clear();
-    // In the order entries were first seen, which is load order for a full load. The index
-    // reads their words on both processors, a slice at a time.
+    // In the order entries were first seen, which is load order for a full load.
     std::sort(places.begin(), places.end());
-    std::vector<TEntryText> texts;
-    texts.reserve(places.size());
-    for (const size_t place : places)
-        texts.push_back(TEntryText{fentries[place]->problem, fentries[place]->solution});
-    const uint32_t first = findex->AddBatch(texts);
-    fentryOfDoc.resize(first + places.size());
-    for (size_t i = 0; i < places.size(); ++i) {
-        fentries[places[i]]->doc = first + static_cast<uint32_t>(i);
-        fentryOfDoc[first + i] = places[i];
-    }
+    IndexEntries(places);
 }
 
 std::vector<std::string> TBestSearch::Languages() const {
@@ -115,6 +330,8 @@ size_t TBestSearch::MemoryUsage() const {
         if (!entry) continue;
         bytes += sizeof(TEntry) + entry->problem.capacity() + entry->solution.capacity() +
                  entry->ID.capacity();
+        for (const auto& p : entry->pending)
+            if (p) bytes += sizeof(TPending) + p->terms.capacity() + p->utf8.capacity();
     }
     return bytes;
 }
@@ -128,6 +345,32 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     const std::vector<TQueryWord> words = ReadQueryWords(query, languages, caretAtEnd);
     const std::vector<TBestMatchHit> found = findex->Search(words);
 
+    // The listed entries' texts, read back from the store in one go (the first row of each
+    // type, and only the types the entry has); a text it no longer has shows as empty.
+    std::vector<std::string> texts;
+    if (freader) {
+        texts.resize(2 * found.size());
+        std::vector<std::string_view> IDs;
+        std::unordered_map<std::string_view, size_t> at;
+        for (size_t i = 0; i < found.size(); ++i) {
+            const TEntry& entry = *fentries[fentryOfDoc[found[i].doc]];
+            if (at.emplace(entry.ID, i).second) IDs.push_back(entry.ID);
+        }
+        std::vector<uint8_t> seen(texts.size(), 0);
+        try {
+            if (!IDs.empty())
+                freader(IDs, [&](std::string_view ID, std::string_view texttype,
+                                 std::string_view stored) {
+                    const auto it = at.find(ID);
+                    if (it == at.end()) return;
+                    const size_t slot = 2 * it->second + TypeIndex(texttype);
+                    if (!seen[slot]++) texts[slot] = Utf8FromStored(stored);
+                });
+        } catch (const std::exception&) {
+            // The rows show their scores without texts; the next pass reads them again.
+        }
+    }
+
     // Each row's ID, text type, title and excerpt lie back to back in one chunk, as the index
     // lays out Classic's, so that a hit knows its text type the same way.
     struct TPlaced {
@@ -137,10 +380,16 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     placed.reserve(found.size());
     auto chunk = std::make_shared<std::string>();
     pass->bold.reserve(found.size());
-    for (const TBestMatchHit& hit : found) {
+    for (size_t i = 0; i < found.size(); ++i) {
+        const TBestMatchHit& hit = found[i];
         const TEntry& entry = *fentries[fentryOfDoc[hit.doc]];
-        TBestRow row =
-            MakeBestRow(ReadWords, TEntryText{entry.problem, entry.solution}, words, hit.text);
+        TEntryText text{entry.problem, entry.solution};
+        if (freader) {
+            text.problem = entry.hasProblem ? std::string_view(texts[2 * i]) : std::string_view();
+            text.solution =
+                entry.hasSolution ? std::string_view(texts[2 * i + 1]) : std::string_view();
+        }
+        TBestRow row = MakeBestRow(ReadWords, text, words, hit.text);
         TPlaced p{};
         p.id = chunk->size();
         chunk->append(entry.ID);

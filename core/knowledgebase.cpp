@@ -13,6 +13,8 @@
 #include "port/datadir.h"
 #include "port/localformat.h"
 #include "port/strconv.h"
+#include "core/storedtext.h"
+#include "textsearch/bestmatch/bestmatchindex.h"
 #include "textsearch/cvvector.h"
 
 namespace kb {
@@ -170,6 +172,56 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
         DB.ExecSQL(kCreateHistory);
         DB.ExecSQL(kCreateHistoryIndex);
     }
+    // Empty: the first load reads the texts and fills it.
+    if (!DB.TableExists("bestterms")) {
+        DB.ExecSQL(kCreateBestTerms);
+        DB.ExecSQL(kCreateBestTermsIndex);
+    }
+    transaction.Commit();
+}
+
+void WriteBestTerms(TSQLiteDatabase& DB, std::string_view ID) {
+    if (!DB.TableExists("bestterms")) return;
+    DB.ExecSQL("delete from bestterms where ID=" + Literal(ID));
+    // As a load pairs them: each vector row with its text row (the first of its key, as the
+    // lookup finds it); read as blobs, as loads read them.
+    struct TRow {
+        int64_t rowid;
+        std::string texttype, stored;
+    };
+    std::vector<TRow> rows;
+    {
+        TSQLiteCursor cursor(
+            DB,
+            "select vectors.rowid,vectors.texttype,cast(textdata.description as blob) from "
+            "vectors join textdata on textdata.ID=vectors.ID and "
+            "textdata.texttype=vectors.texttype where vectors.ID=" +
+                Literal(ID) + " order by vectors.rowid,textdata.rowid");
+        while (cursor.Next()) {
+            if (!rows.empty() && rows.back().rowid == cursor.Integer(0)) continue;
+            rows.push_back(TRow{cursor.Integer(0), std::string(cursor.Text(1)),
+                                std::string(cursor.Text(2))});
+        }
+    }
+    TTextTerms terms;
+    for (const TRow& row : rows) {
+        CountTextTerms(ReadWords, Utf8FromStored(row.stored), row.texttype == kProblem, terms);
+        // A stale row may hold the rowid: an earlier version's delete freed it for this save.
+        DB.ExecSQL("insert or replace into bestterms values (" + std::to_string(row.rowid) + "," +
+                   Literal(ID) + "," + Literal(row.texttype) + "," +
+                   std::to_string(row.stored.size()) + "," + Literal(EncodeTextTerms(terms)) +
+                   ")");
+    }
+}
+
+void KeepBestTerms(TSQLiteDatabase& DB, const std::vector<TReadTerms>& terms) {
+    if (terms.empty() || !DB.TableExists("bestterms")) return;
+    TTransaction transaction(DB);
+    DB.ExecSQL("delete from bestterms where vectorrow not in (select rowid from vectors)");
+    for (const TReadTerms& t : terms)
+        DB.ExecSQL("insert or replace into bestterms values (" + std::to_string(t.key) + "," +
+                   Literal(t.ID) + "," + Literal(t.texttype) + "," + std::to_string(t.bytes) +
+                   "," + Literal(t.terms) + ")");
     transaction.Commit();
 }
 
@@ -301,6 +353,7 @@ std::string SaveEntry(TSQLiteDatabase& DB, std::string_view problem, std::string
     DB.ExecSQL(InsertVectorSQL(ID, kProblem, problemVector));
     DB.ExecSQL(InsertVectorSQL(ID, kSolution, solutionVector));
     RecordSave(DB, ID, who);
+    WriteBestTerms(DB, ID);
     transaction.Commit();
     return ID;
 }
@@ -310,6 +363,7 @@ void DeleteEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view who)
     if (DB.TableExists("history") && IsStored(DB, ID)) KeepVersion(DB, ID, 'D', who);
     DB.ExecSQL(DeleteTextsSQL(ID));
     DB.ExecSQL(DeleteVectorsSQL(ID));
+    WriteBestTerms(DB, ID);
     transaction.Commit();
 }
 
@@ -327,6 +381,7 @@ void ReplaceEntry(TSQLiteDatabase& DB, std::string_view ID, std::string_view pro
     }
     if (DB.TableExists("history")) KeepVersion(DB, ID, 'E', who);
     WriteTexts(DB, ID, storedProblem, storedSolution);
+    WriteBestTerms(DB, ID);
     transaction.Commit();
 }
 
@@ -429,6 +484,7 @@ void Restore(TSQLiteDatabase& DB, std::string_view ID, int64_t seq, std::string_
         DB.ExecSQL("insert into history (ID,event,at,who) values (" + id + ",'R'," +
                    std::to_string(Now()) + "," + NameLiteral(who) + ")");
     }
+    WriteBestTerms(DB, ID);
     transaction.Commit();
 }
 
@@ -620,6 +676,7 @@ TImportSummary ImportEntries(TSQLiteDatabase& DB, TEntrySource& source, const TP
                 kSolution, solution));
             DB.ExecSQL(InsertVectorSQL(entry.ID, kProblem, EncodeCV(problem)->Text()));
             DB.ExecSQL(InsertVectorSQL(entry.ID, kSolution, EncodeCV(solution)->Text()));
+            WriteBestTerms(DB, entry.ID);
             ++summary.imported;
         }
         if (progress && rows % kProgressRows == 0) goOn = progress(source.Done(), source.Total());

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/store/entryhistory.h"
+#include "core/bestsearch.h"
 #include "core/store/knowledgestore.h"
 #include "port/guid.h"
 #include "sqlite/sqlitedb.h"
@@ -46,6 +47,16 @@ inline constexpr std::string_view kSelectFontSize =
 inline constexpr std::string_view kLoadVectors =
     "select vectors.ID,vectors.texttype,vectordata from vectors  left join textdata on "
     "textdata.ID=vectors.ID and textdata.texttype=vectors.texttype";
+
+// Best match's terms of each stored text (bestmatchindex.h, TTextTerms), so that loading needs
+// no word reader. Earlier versions do not know the table and may change texts beside it: a row
+// belongs to the text whose vector row has its rowid (every edit gives the vectors new rowids
+// above all in use) and has its entry ID, text type and size in bytes; any other row is stale.
+inline constexpr std::string_view kCreateBestTerms =
+    "create table bestterms (vectorrow integer primary key, ID varchar(40) not null, "
+    "texttype char(1) not null, bytes integer not null, terms text not null)";
+inline constexpr std::string_view kCreateBestTermsIndex =
+    "create index bestterms_ID on bestterms (ID)";
 
 // Text types of the two texts of an entry.
 inline constexpr std::string_view kProblem = "P";
@@ -87,6 +98,13 @@ std::string GuidToID(const TGUID& guid);
 // vectors with the vector of every stored text, and the history with its index; all in one
 // transaction, so that nothing half-made stays.
 void CreateMissingTables(TSQLiteDatabase& DB);
+// Replaces the terms rows of the entry by those of its texts as stored now (none once it is
+// deleted); every write of an entry calls it inside its transaction. Nothing when the file has no
+// terms table (opened by nothing that may write since it was made).
+void WriteBestTerms(TSQLiteDatabase& DB, std::string_view ID);
+// Writes the terms read from texts that had none (or only stale ones) in one transaction, and
+// drops the rows of vector rows that are gone.
+void KeepBestTerms(TSQLiteDatabase& DB, const std::vector<TReadTerms>& terms);
 // Inserts the vector of every stored text, as saving it would have. REQUIRES: vectors empty.
 void RebuildVectors(TSQLiteDatabase& DB);
 

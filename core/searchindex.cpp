@@ -102,6 +102,18 @@ TSearchIndex::TSearchIndex(TRanking ranking)
       fbuffers(std::make_shared<TPassBuffers>()) {}
 TSearchIndex::~TSearchIndex() = default;
 
+void TSearchIndex::SetTextReader(TEntryTextReader reader) {
+    if (fbest) fbest->SetTextReader(std::move(reader));
+}
+
+void TSearchIndex::CollectReadTerms(bool collect) {
+    if (fbest) fbest->CollectReadTerms(collect);
+}
+
+std::vector<TReadTerms> TSearchIndex::TakeReadTerms() {
+    return fbest ? fbest->TakeReadTerms() : std::vector<TReadTerms>{};
+}
+
 void TSearchIndex::Clear() {
     fvectors = TVectorIndex();
     if (fbest) fbest->Clear();
@@ -150,7 +162,7 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
         std::vector<TBestSearch::TText> whole;
         whole.reserve(texts.size());
         for (const TStoredText& t : texts) {
-            if (t.head) whole.push_back(TBestSearch::TText{t.ID, t.texttype, *t.head});
+            if (t.head) whole.push_back(TBestSearch::TText{t.key, t.ID, t.texttype, *t.head, t.terms});
         }
         fbest->Add(whole);
         fliveDocs += texts.size();

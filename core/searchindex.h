@@ -5,9 +5,11 @@
 // parse vector texts nor to ask the store anything. Scores and the order of hits are exactly
 // those of scoring every stored vector in load order with Proximity.
 //
-// Best match: the stores hand over whole texts (WholeTexts), which TBestSearch pairs into entries
-// and ranks by their words (bestsearch.h); vector texts are neither needed nor kept. Changes
-// reach its searches once the owner calls Settle.
+// Best match: the stores hand over each text's terms as they keep them beside it, or the whole
+// text when they have none that belong to it (WholeTexts), which TBestSearch pairs into entries
+// and ranks by their words (bestsearch.h); vector texts are neither needed nor kept. The texts
+// of the rows a pass lists are read back through the store's reader. Changes reach its searches
+// once the owner calls Settle.
 //
 // The index knows nothing of where texts are stored. A store hands it texts in load order, each
 // under a key of its own (a row number, a change sequence) that grows with every text added, and
@@ -30,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/bestsearch.h"
 #include "core/ranking.h"
 #include "port/largeroom.h"
 #include "textsearch/bestmatch/bestrow.h"
@@ -38,7 +41,6 @@
 #include "textsearch/scoretree.h"
 #include "textsearch/vectorindex.h"
 
-class TBestSearch;
 class TPassBuffers;
 
 // The outcome of one search pass, handed whole to whoever shows it.
@@ -78,6 +80,9 @@ struct TStoredText {
     // that asks for WholeTexts; none when the text row is missing and the vector can therefore
     // never be shown.
     std::optional<std::string_view> head;
+    // Best match: the text's terms (EncodeTextTerms) when the store keeps them for this version
+    // of the text; the head may then be left empty (it only says that the text row exists).
+    std::optional<std::string_view> terms;
 };
 
 class TSearchIndex {
@@ -94,6 +99,15 @@ public:
     // Whether stores must hand over whole texts; such an index reads no vector texts (a store
     // may leave them empty).
     bool WholeTexts() const { return franking == TRanking::BestMatch; }
+
+    // Best match: how passes read the texts of their rows back (see bestsearch.h); set by the
+    // store before it adds texts, and called by SearchBest and Settle, which the owner calls as
+    // the store requires (holding what guards it). REQUIRES: the store outlives the index's
+    // searches. Without one, whole texts are kept.
+    void SetTextReader(TEntryTextReader reader);
+    // Best match: keep the terms of the texts read from their words, for the store to write.
+    void CollectReadTerms(bool collect);
+    std::vector<TReadTerms> TakeReadTerms();
 
     // Forgets every text.
     void Clear();

@@ -17,6 +17,7 @@
 #include "port/strconv.h"
 #include "core/searchindex.h"
 #include "core/storedtext.h"
+#include "textsearch/bestmatch/bestmatchindex.h"
 #include "textsearch/cvvector.h"
 #include "core/store/usersettings.h"
 
@@ -61,6 +62,12 @@ constexpr std::string_view kSchema[] = {
     "event varchar(1) not null, at bigint not null, who varchar(255), created text, "
     "problem bytea, solcreated text, solution bytea, writtenat bigint, writtenby varchar(255))",
     "create index if not exists history_entry on history (ID, seq)",
+    // Best match's terms of each text (bestmatchindex.h, TTextTerms), kept by every writer of
+    // this version; a row belongs to the text of the vector row of its seq with its ID, text
+    // type and size in bytes (earlier versions write beside it and every edit gives new seqs).
+    "create table if not exists bestterms (seq bigint primary key, ID varchar(40) not null, "
+    "texttype varchar(1) not null, bytes bigint not null, terms bytea not null)",
+    "create index if not exists bestterms_id on bestterms (ID)",
 };
 
 // Taken first by every write: the change log's lock makes writers number their rows in commit
@@ -125,10 +132,21 @@ constexpr std::string_view kDeletedRows =
 
 // The head of a text, as much of it as a hit shows; an index that asks for whole texts (Best
 // match) gets them whole, and no vector texts, which it does not read.
+// Best match gets a text whole only when it has no terms that belong to it.
 std::string HeadOf(const TSearchIndex& index) {
     return index.WholeTexts()
-               ? "t.description"
+               ? "case when b.seq is null then t.description end"
                : "substring(t.description from 1 for " + std::to_string(kHitTextBytes) + ")";
+}
+// Best match's terms of the text (the last column), from the table's row that belongs to it.
+std::string TermsOf(const TSearchIndex& index) {
+    return index.WholeTexts() ? "b.terms" : "null::bytea";
+}
+std::string TermsJoin(const TSearchIndex& index) {
+    return index.WholeTexts()
+               ? " left join bestterms b on b.seq = v.seq and b.ID = v.ID and b.texttype = "
+                 "v.texttype and b.bytes = coalesce(octet_length(t.description), 0)"
+               : "";
 }
 std::string VectorOf(const TSearchIndex& index) {
     return index.WholeTexts() ? "''::bytea" : "v.vectordata";
@@ -137,9 +155,9 @@ std::string VectorOf(const TSearchIndex& index) {
 // Every vector row with its text's head, in key order.
 std::string LoadSQL(const TSearchIndex& index) {
     return "select v.seq, v.ID, v.texttype, " + VectorOf(index) + ", t.ID is not null, " +
-           HeadOf(index) +
-           " from vectors v left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
-           "order by v.seq";
+           HeadOf(index) + ", " + TermsOf(index) +
+           " from vectors v left join textdata t on t.ID = v.ID and t.texttype = v.texttype" +
+           TermsJoin(index) + " order by v.seq";
 }
 
 // In one snapshot: the last change number, how many changes came after $1, and, when they are
@@ -152,10 +170,11 @@ std::string ChangesSQL(const TSearchIndex& index) {
            "c as (select ID, bool_or(op <> 'S') as known from changelog where seq > $1::bigint "
            "and (select n from m) <= $2::bigint group by ID) "
            "select m.last, m.n, c.ID, v.seq, v.texttype, " +
-           VectorOf(index) + ", t.ID is not null, " + HeadOf(index) +
-           ", c.known from m left join c on true left join vectors v on v.ID = c.ID "
-           "left join textdata t on t.ID = v.ID and t.texttype = v.texttype "
-           "order by v.seq nulls first";
+           VectorOf(index) + ", t.ID is not null, " + HeadOf(index) + ", c.known, " +
+           TermsOf(index) +
+           " from m left join c on true left join vectors v on v.ID = c.ID "
+           "left join textdata t on t.ID = v.ID and t.texttype = v.texttype" +
+           TermsJoin(index) + " order by v.seq nulls first";
 }
 
 // The stored text with its NULs left out, as the file stores it.
@@ -163,6 +182,37 @@ std::string Stored(std::string_view text) {
     return kb::WithoutNuls(text);
 }
 
+
+TEntryTexts TextsOf(std::string_view problem, std::string_view solution) {
+    TEntryTexts texts;
+    texts.problem = problem;
+    texts.solution = solution;
+    return texts;
+}
+
+// Replaces the terms rows of entry ID by those of its texts as this write stores them (none for a
+// delete); every write of an entry calls it inside its transaction.
+void WriteBestTerms(TPgConnection& c, std::string_view ID, const TEntryTexts* stored) {
+    if (!stored) {
+        c.Query("delete from bestterms where ID = $1::varchar", {TPgParam::Text(ID)});
+        return;
+    }
+    TTextTerms terms;
+    CountTextTerms(ReadWords, Utf8FromStored(stored->problem), true, terms);
+    const std::string problem = EncodeTextTerms(terms);
+    CountTextTerms(ReadWords, Utf8FromStored(stored->solution), false, terms);
+    const std::string solution = EncodeTextTerms(terms);
+    const std::string problemBytes = std::to_string(stored->problem.size());
+    const std::string solutionBytes = std::to_string(stored->solution.size());
+    c.Query(
+        "with d as (delete from bestterms where ID = $1::varchar) insert into bestterms "
+        "select v.seq, v.ID, v.texttype, case when v.texttype = 'P' then $2::bigint else "
+        "$4::bigint end, case when v.texttype = 'P' then $3::bytea else $5::bytea end "
+        "from vectors v where v.ID = $1::varchar and v.texttype in ('P', 'S') "
+        "on conflict (seq) do update set bytes = excluded.bytes, terms = excluded.terms",
+        {TPgParam::Text(ID), TPgParam::Text(problemBytes), TPgParam::Bytes(problem),
+         TPgParam::Text(solutionBytes), TPgParam::Bytes(solution)});
+}
 
 void Rollback(TPgConnection& c) {
     try {
@@ -287,6 +337,7 @@ void TPgStore::CreateSchema(TPgConnection& c) {
     const TPgResult present = c.Query(
         "select to_regclass('textdata') is not null and to_regclass('vectors') is not null and "
         "to_regclass('settings') is not null and to_regclass('changelog') is not null and "
+        "to_regclass('bestterms') is not null and "
         "exists (select 1 from pg_attribute where attrelid = to_regclass('changelog') and "
         "attname = 'op') and to_regclass('history') is not null");
     if (present.Bool(0, 0)) return;
@@ -307,7 +358,7 @@ namespace {
 // Where a result holds a stored text: its key, ID, text type and vector, then whether it has a
 // head, then the head.
 struct TTextColumns {
-    int key, ID, texttype, vector;
+    int key, ID, texttype, vector, terms;
 };
 
 // The text of row r, its views into rows.
@@ -318,6 +369,7 @@ TStoredText TextAt(const TPgResult& rows, int r, const TTextColumns& at) {
     t.texttype = rows.Bytes(r, at.texttype);
     t.vector = rows.Bytes(r, at.vector);
     if (rows.Bool(r, at.vector + 1)) t.head = rows.Bytes(r, at.vector + 2);
+    if (!rows.IsNull(r, at.terms)) t.terms = rows.Bytes(r, at.terms);
     return t;
 }
 
@@ -351,16 +403,92 @@ void TPgStore::WriteFontSize(int32_t size) {
 
 void TPgStore::LoadAll(TSearchIndex& index) {
     if (!fopen) throw Exception("The knowledge base is not open");
+    index.CollectReadTerms(true);
     Read([&](TPgConnection& c) {
         LoadWith(c, index);
         return 0;
     });
+    KeepBestTerms(index);
+}
+
+void TPgStore::GiveTextReader(TSearchIndex& index) {
+    index.SetTextReader([this](std::span<const std::string_view> IDs,
+                               const TStoredTextVisit& each) {
+        std::string array = "{";
+        for (size_t i = 0; i < IDs.size(); ++i) {
+            array += i ? ",\"" : "\"";
+            for (const char ch : IDs[i]) {
+                if (ch == '"' || ch == '\\') array += '\\';
+                array += ch;
+            }
+            array += '"';
+        }
+        array += '}';
+        Read([&](TPgConnection& c) {
+            const TPgResult rows = c.Query(
+                "select ID, texttype, description from textdata where ID = any($1::varchar[])",
+                {TPgParam::Text(array)});
+            for (int r = 0; r < rows.Rows(); ++r)
+                each(rows.Bytes(r, 0), rows.Bytes(r, 1), rows.Bytes(r, 2));
+            return 0;
+        });
+    });
+}
+
+void TPgStore::KeepBestTerms(TSearchIndex& index) {
+    index.Settle();
+    index.CollectReadTerms(false);
+    const std::vector<TReadTerms> terms = index.TakeReadTerms();
+    if (terms.empty()) return;
+    // Only rows of vector rows still there: an edit meanwhile leaves none of its old ones.
+    try {
+        Read([&](TPgConnection& c) {
+            c.Exec("BEGIN");
+            try {
+                c.Exec(
+                    "create temp table pelloquin_terms (seq bigint, ID varchar(40), texttype "
+                    "varchar(1), bytes bigint, terms bytea) on commit drop");
+                c.StartCopy("copy pelloquin_terms from stdin");
+                std::string data;
+                for (const TReadTerms& t : terms) {
+                    data += std::to_string(t.key) + '\t';
+                    AppendCopyText(data, t.ID);
+                    data += '\t';
+                    AppendCopyText(data, t.texttype);
+                    data += '\t' + std::to_string(t.bytes) + '\t';
+                    AppendCopyBytes(data, t.terms);
+                    data += '\n';
+                    if (data.size() > (1 << 20)) {
+                        c.PutCopyData(data);
+                        data.clear();
+                    }
+                }
+                c.PutCopyData(data);
+                c.EndCopy();
+                c.Exec(
+                    "delete from bestterms b where not exists (select 1 from vectors v where "
+                    "v.seq = b.seq)");
+                c.Exec(
+                    "insert into bestterms select * from pelloquin_terms where seq in (select "
+                    "seq from vectors) on conflict (seq) do update set ID = excluded.ID, "
+                    "texttype = excluded.texttype, bytes = excluded.bytes, terms = excluded.terms");
+                c.Exec("COMMIT");
+            } catch (const std::exception&) {
+                Rollback(c);
+                throw;
+            }
+            return 0;
+        });
+    } catch (const std::exception&) {
+        // The server is busy or gone: the next load writes them.
+    }
 }
 
 void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
     fapplied = -1;
     freload = true;
     index.Clear();
+    if (index.WholeTexts()) GiveTextReader(index);
     // One snapshot for the last change number and the rows, read through a cursor so that no
     // more than a batch is held at a time.
     c.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
@@ -378,7 +506,7 @@ void TPgStore::LoadWith(TPgConnection& c, TSearchIndex& index) {
             c.Send(fetch);
             texts.clear();
             for (int r = 0; r < rows.Rows(); ++r) {
-                texts.push_back(TextAt(rows, r, {.key = 0, .ID = 1, .texttype = 2, .vector = 3}));
+                texts.push_back(TextAt(rows, r, {.key = 0, .ID = 1, .texttype = 2, .vector = 3, .terms = 6}));
             }
             index.Add(texts);
         }
@@ -433,7 +561,7 @@ bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection
     std::vector<TStoredText> texts;
     for (int r = 0; r < rows.Rows(); ++r) {
         if (rows.IsNull(r, 3)) continue;  // an entry deleted, or a row of no entry
-        texts.push_back(TextAt(rows, r, {.key = 3, .ID = 2, .texttype = 4, .vector = 5}));
+        texts.push_back(TextAt(rows, r, {.key = 3, .ID = 2, .texttype = 4, .vector = 5, .terms = 9}));
     }
     index.Add(texts);
     fapplied = changes.last;
@@ -552,6 +680,8 @@ std::string TPgStore::SaveEntry(std::string_view problem, std::string_view solut
                                TPgParam::Bytes(storedSolution), TPgParam::Bytes(problemVector),
                                TPgParam::Bytes(solutionVector)});
             c.Query(kRecordSaveSQL, {TPgParam::Text(ID), TPgParam::Text(fwriter)});
+            const TEntryTexts stored = TextsOf(storedProblem, storedSolution);
+            WriteBestTerms(c, ID, &stored);
         },
         index);
     return ID;
@@ -655,6 +785,8 @@ void TPgStore::ReplaceEntry(std::string_view ID, std::string_view problem,
                                        TPgParam::Bytes(storedSolution)});
             c.Query(kReplaceVectorsSQL, {TPgParam::Text(ID), TPgParam::Bytes(problemVector),
                                          TPgParam::Bytes(solutionVector)});
+            const TEntryTexts stored = TextsOf(storedProblem, storedSolution);
+            WriteBestTerms(c, ID, &stored);
         },
         index);
 }
@@ -665,6 +797,7 @@ void TPgStore::DeleteEntry(std::string_view ID, TSearchIndex* index) {
             c.Query(kKeepVersionSQL,
                     {TPgParam::Text(ID), TPgParam::Text("D"), TPgParam::Text(fwriter)});
             c.Query(kDeleteSQL, {TPgParam::Text(ID)});
+            WriteBestTerms(c, ID, nullptr);
         },
         index);
 }
@@ -732,6 +865,8 @@ void TPgStore::Restore(std::string_view ID, int64_t seq, TSearchIndex* index) {
             // New vector rows, above every key, and the change recorded and announced.
             c.Query(kReplaceVectorsSQL, {TPgParam::Text(ID), TPgParam::Bytes(problemVector),
                                          TPgParam::Bytes(solutionVector)});
+            const TEntryTexts stored = TextsOf(version.problem, version.solution);
+            WriteBestTerms(c, ID, &stored);
         },
         index);
 }
@@ -916,6 +1051,8 @@ TImportSummary TPgStore::ImportEntries(TEntrySource& source, const TProgress& pr
                                  TPgParam::Text(solutionCreated), TPgParam::Bytes(problem),
                                  TPgParam::Bytes(solution), TPgParam::Bytes(problemVector),
                                  TPgParam::Bytes(solutionVector)});
+                        const TEntryTexts stored = TextsOf(problem, solution);
+                        WriteBestTerms(c, entry.ID, &stored);
                         imported.push_back(entry.ID);
                     }
                     if (progress && rows % kProgressRows == 0)

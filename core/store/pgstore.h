@@ -157,6 +157,10 @@ private:
     // could not (the caller's connection is used for that load).
     bool Apply(TSearchIndex& index, const TChanges& changes, TPgConnection& c);
     void LoadWith(TPgConnection& c, TSearchIndex& index);
+    // Gives a Best match index the reader of the server's texts.
+    void GiveTextReader(TSearchIndex& index);
+    // Writes the terms a load read from texts that had none that belong to them.
+    void KeepBestTerms(TSearchIndex& index);
 
     void StartListener();
     void Listen();

@@ -72,8 +72,12 @@ public:
     explicit TBatch(TSearchIndex& index) : findex(index) {}
 
     void Add(int64_t key, std::string_view ID, std::string_view texttype, std::string_view vector,
-             const std::string* head) {
-        TRow row{key, Put(ID), Put(texttype), Put(vector), 0, 0, head != nullptr};
+             const std::string* head, const std::string* terms = nullptr) {
+        TRow row{key, Put(ID), Put(texttype), Put(vector), 0, 0, head != nullptr, {}, false};
+        if (terms) {
+            row.terms = Put(*terms);
+            row.hasTerms = true;
+        }
         if (head) {
             row.head = fbytes.size();
             fbytes += *head;
@@ -95,6 +99,7 @@ public:
             t.texttype = all.substr(r.texttype.first, r.texttype.second);
             t.vector = all.substr(r.vector.first, r.vector.second);
             if (r.hasHead) t.head = all.substr(r.head, r.headEnd - r.head);
+            if (r.hasTerms) t.terms = all.substr(r.terms.first, r.terms.second);
             texts.push_back(t);
         }
         findex.Add(texts);
@@ -109,6 +114,8 @@ private:
         TPlace ID, texttype, vector;
         size_t head, headEnd;
         bool hasHead;
+        TPlace terms;
+        bool hasTerms;
     };
     TPlace Put(std::string_view s) {
         const TPlace place{fbytes.size(), s.size()};
@@ -143,6 +150,7 @@ void TSQLiteStore::Open() {
     if (fmode != TOpenMode::ReadOnly) kb::CreateMissingTables(*fDB);
     funiqueKeys = SchemaIs(*fDB, "textdata", kb::kCreateTextdata) &&
                   SchemaIs(*fDB, "vectors", kb::kCreateVectors);
+    fhasTerms = SchemaIs(*fDB, "bestterms", kb::kCreateBestTerms);
     fopen = true;
 }
 
@@ -163,6 +171,48 @@ int64_t TSQLiteStore::MaxRowid() {
     return fDB->GetTable("select max(rowid) from vectors")->FieldAsInteger(0);
 }
 
+bool TSQLiteStore::UsesTerms(const TSearchIndex& index) const {
+    // Without unique keys a vector row may pair with several text rows; those loads read texts.
+    return index.WholeTexts() && funiqueKeys && fhasTerms;
+}
+
+std::string TSQLiteStore::BestRowsSQL(std::string_view where) const {
+    return "select v.rowid,v.ID,v.texttype,t.rowid is not null,b.terms,case when b.terms is "
+           "null then cast(t.description as blob) end from vectors v left join textdata t on "
+           "t.ID=v.ID and t.texttype=v.texttype left join bestterms b on b.vectorrow=v.rowid and "
+           "b.ID=v.ID and b.texttype=v.texttype and "
+           "b.bytes=coalesce(length(cast(t.description as blob)),0) where " +
+           std::string(where) + " order by v.rowid";
+}
+
+void TSQLiteStore::AddBestRows(TSearchIndex& index, std::string_view where) {
+    TBatch batch(index);
+    std::string head, terms;
+    TSQLiteCursor rows(*fDB, BestRowsSQL(where));
+    while (rows.Next()) {
+        const bool hasText = rows.Integer(3) != 0, hasTerms = !rows.IsNull(4);
+        head.assign(hasTerms ? std::string_view() : rows.Text(5));
+        if (hasTerms) terms.assign(rows.Text(4));
+        batch.Add(rows.Integer(0), rows.Text(1), rows.Text(2), {}, hasText ? &head : nullptr,
+                  hasText && hasTerms ? &terms : nullptr);
+        fmaxRowid = std::max(fmaxRowid, rows.Integer(0));
+    }
+    batch.Flush();
+}
+
+void TSQLiteStore::GiveTextReader(TSearchIndex& index) {
+    index.SetTextReader([this](std::span<const std::string_view> IDs,
+                               const TStoredTextVisit& each) {
+        std::string sql = "select ID,texttype,cast(description as blob) from textdata where ID in (";
+        for (size_t i = 0; i < IDs.size(); ++i)
+            sql += (i ? ",'" : "'") + kb::DoubleApostrophes(IDs[i]) + "'";
+        sql += ") order by rowid";
+        TSQLiteCursor rows(*fDB, sql);
+        while (rows.Next())
+            each(rows.Text(0), rows.Text(1), rows.Text(2));
+    });
+}
+
 void TSQLiteStore::LoadAll(TSearchIndex& index) {
     if (!fopen) throw Exception("The knowledge base is not open");
     // Taken first: rows written by others after it are left to the next sync.
@@ -170,6 +220,25 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
     const int64_t top = MaxRowid();
     index.Clear();
     fdataVersion = -1;
+    if (index.WholeTexts()) GiveTextReader(index);
+    if (UsesTerms(index)) {
+        // The terms of texts that had none that belong to them are written back once loaded, by
+        // an opening that may write.
+        const bool keep = fmode != TOpenMode::ReadOnly;
+        index.CollectReadTerms(keep);
+        AddBestRows(index, "v.rowid<=" + std::to_string(top));
+        fmaxRowid = top;
+        fdataVersion = dataVersion;
+        if (!keep) return;
+        index.Settle();
+        index.CollectReadTerms(false);
+        try {
+            kb::KeepBestTerms(*fDB, index.TakeReadTerms());
+        } catch (const std::exception&) {
+            // The file is busy or full: the next opening writes them.
+        }
+        return;
+    }
 
     const std::string textsSQL =
         "select ID,texttype," + HeadColumn("", index) + " from textdata order by rowid";
@@ -233,6 +302,7 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
 }
 
 void TSQLiteStore::AddRowsAfter(TSearchIndex& index, int64_t after) {
+    if (UsesTerms(index)) return AddBestRows(index, "v.rowid>" + std::to_string(after));
     // Only rows this program's loads could miss: a few, so the join's lookups cost nothing.
     TSQLiteCursor rows(*fDB,
                        "select vectors.rowid,vectors.ID,vectors.texttype," +

@@ -8,6 +8,11 @@
 // deleted, rows above the highest rowid loaded were added (saves, and edits, which give an entry's
 // vectors new rowids), and anything else (an old rowid reused) forces a full load.
 //
+// Best match: the file's bestterms table (knowledgebase.h) gives each text's terms, so a load
+// reads no words but those of texts whose row is missing or stale (written by an earlier
+// version); an opening that may write writes those rows back after the load. The rows a pass
+// lists read their texts back through the index's reader, one query per pass.
+//
 // Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
 // tools, only a file that exists and holds the tables of entries, either for writing or for
 // reading alone (then nothing is ever written to it, and writes fail). A tool's connection waits
@@ -60,6 +65,14 @@ public:
     TSQLiteDatabase* Database() const { return fDB.get(); }
 
 private:
+    // Whether Best match's terms come from the file's terms table for this index.
+    bool UsesTerms(const TSearchIndex& index) const;
+    // The vector rows of Best match with their terms where the table has them for the text, and
+    // the text where not: keys, IDs, types, whether the text exists, terms, text.
+    std::string BestRowsSQL(std::string_view where) const;
+    void AddBestRows(TSearchIndex& index, std::string_view where);
+    // Gives a Best match index the reader of this file's texts.
+    void GiveTextReader(TSearchIndex& index);
     int64_t DataVersion();
     int64_t MaxRowid();
     // Indexes the vector rows above rowid `after`, with their texts.
@@ -74,6 +87,7 @@ private:
     std::unique_ptr<TSQLiteDatabase> fDB;
     bool fopen = false;         // the file is open and has its tables
     bool funiqueKeys = false;   // both tables have the key this program gives them
+    bool fhasTerms = false;     // the file has Best match's terms table
     int64_t fmaxRowid = 0;      // highest vector rowid the index has taken in
     int64_t fdataVersion = -1;  // data_version when the index was last in step; -1: never
     std::string fwriter;        // who writes: the login name unless set

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "core/engine.h"
@@ -13,6 +14,8 @@
 #include "core/store/sqlitestore.h"
 #include "core/storedtext.h"
 #include "tempdir.h"
+#include "textsearch/bestmatch/bestrow.h"
+#include "textsearch/cvvector.h"
 
 namespace {
 
@@ -94,6 +97,143 @@ TEST(BestSearch, WritesHereAndElsewhereRankAsAFreshLoadDoes) {
     }
     EXPECT_GT(listed, 200);
     EXPECT_EQ(index.LiveCount(), 2 * IDs.size());
+}
+
+// What a Best match pass of the file must list, made the way it was before the terms table: the
+// entries' texts read whole (each vector row paired with its text, in rowid order), indexed from
+// their words, and the rows made from the texts in memory.
+std::vector<std::string> RowsFromTexts(const std::string& file, const std::string& query) {
+    TSQLiteDatabase DB(file, TOpenMode::ReadOnly);
+    struct TEntry {
+        std::string ID, problem, solution;
+        bool hasProblem = false, hasSolution = false;
+    };
+    std::vector<TEntry> entries;
+    std::map<std::string, size_t> place;
+    {
+        TSQLiteCursor rows(DB,
+                           "select v.ID,v.texttype,cast(t.description as blob) from vectors v "
+                           "join textdata t on t.ID=v.ID and t.texttype=v.texttype order by "
+                           "v.rowid");
+        while (rows.Next()) {
+            const auto [it, added] = place.try_emplace(std::string(rows.Text(0)), entries.size());
+            if (added) entries.push_back(TEntry{std::string(rows.Text(0)), "", "", false, false});
+            TEntry& e = entries[it->second];
+            const bool problem = rows.Text(1) == "P";
+            (problem ? e.problem : e.solution) = Utf8FromStored(rows.Text(2));
+            (problem ? e.hasProblem : e.hasSolution) = true;
+        }
+    }
+    TBestMatchIndex index(ReadWords);
+    std::vector<TEntryText> texts;
+    for (const TEntry& e : entries)
+        texts.push_back(TEntryText{e.problem, e.solution});
+    index.AddBatch(texts);
+    const std::vector<std::string> languages = index.Languages();
+    const std::vector<TQueryWord> words =
+        ReadQueryWords(Utf8FromStored(query), languages, true);
+    std::vector<std::string> rows;
+    for (const TBestMatchHit& hit : index.Search(words)) {
+        const TEntry& e = entries[hit.doc];
+        const TBestRow r = MakeBestRow(ReadWords, texts[hit.doc], words, hit.text);
+        std::string row = e.ID + '|' + std::string(1, hit.text) + '|' +
+                          std::to_string(hit.percent / 100.0f) + '|' + r.title + '|' + r.excerpt;
+        for (const TBoldRange& b : r.bold)
+            row += '|' + std::to_string(b.begin) + '-' + std::to_string(b.end);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> LoadedRows(const std::string& file, TOpenMode mode,
+                                    const std::string& query) {
+    TSQLiteStore store(file, mode);
+    store.Open();
+    TSearchIndex index(TRanking::BestMatch);
+    store.LoadAll(index);
+    index.Settle();
+    return Rows(*index.SearchBest(query, true));
+}
+
+int64_t Count(TSQLiteDatabase& DB, const std::string& sql) {
+    return DB.GetTable(sql)->FieldAsInteger(0);
+}
+
+// The terms rows kept beside the texts change nothing that a pass shows: a file whose rows are
+// all there, missing (an earlier version's saves), stale (its edits, deletes and saves into freed
+// rowids) or unreadable ranks, titles, cuts and bolds as one read from its texts, whether opened
+// read-only (rows built in memory) or for writing (rows written back, so that the next opening
+// reads none of the texts' words).
+TEST(BestSearch, TermsRowsMissingStaleOrPresentListWhatTheTextsDo) {
+    TTempDir dir;
+    const std::string file = kb::KnowledgeBaseFile(dir.Path());
+    TSQLiteDatabase DB(file);
+    kb::CreateMissingTables(DB);
+    std::mt19937 random(20261210);
+    std::vector<std::string> IDs;
+    int fresh = 0, listed = 0;
+    auto earlierSave = [&](const std::string& ID) {
+        const std::string p = RandomText(random), s = RandomText(random);
+        DB.ExecSQL(kb::InsertTextSQL(ID, "today", kb::kProblem, p));
+        DB.ExecSQL(kb::InsertTextSQL(ID, "today", kb::kSolution, s));
+        DB.ExecSQL(kb::InsertVectorSQL(ID, kb::kProblem, EncodeCV(p)->Text()));
+        DB.ExecSQL(kb::InsertVectorSQL(ID, kb::kSolution, EncodeCV(s)->Text()));
+    };
+    for (int round = 0; round < 40; ++round) {
+        for (int step = 0; step < 6; ++step) {
+            const int op = std::uniform_int_distribution<int>(0, 7)(random);
+            const size_t pick = IDs.empty() ? 0 : random() % IDs.size();
+            if (IDs.empty() || op == 0) {
+                IDs.push_back(kb::SaveEntry(DB, RandomText(random), RandomText(random)));
+            } else if (op == 1) {
+                kb::ReplaceEntry(DB, IDs[pick], RandomText(random), RandomText(random));
+            } else if (op == 2) {
+                kb::DeleteEntry(DB, IDs[pick]);
+                IDs.erase(IDs.begin() + static_cast<ptrdiff_t>(pick));
+            } else if (op == 3) {  // an earlier version's save
+                IDs.push_back("old" + std::to_string(fresh++));
+                earlierSave(IDs.back());
+            } else if (op == 4) {  // an earlier version's edit: new vector rows above all
+                const std::string p = RandomText(random), s = RandomText(random);
+                const int64_t top = Count(DB, "select coalesce(max(rowid),0) from vectors");
+                DB.ExecSQL(kb::UpdateTextSQL(IDs[pick], kb::kProblem, p));
+                DB.ExecSQL(kb::UpdateTextSQL(IDs[pick], kb::kSolution, s));
+                DB.ExecSQL(kb::DeleteVectorsSQL(IDs[pick]));
+                DB.ExecSQL(kb::InsertVectorAtSQL(top + 1, IDs[pick], kb::kProblem,
+                                                 EncodeCV(p)->Text()));
+                DB.ExecSQL(kb::InsertVectorAtSQL(top + 2, IDs[pick], kb::kSolution,
+                                                 EncodeCV(s)->Text()));
+            } else if (op == 5) {  // an earlier version deletes the newest entry and saves
+                const std::string newest = DB.GetTableString(
+                    "select ID from vectors where rowid=(select max(rowid) from vectors)");
+                DB.ExecSQL(kb::DeleteTextsSQL(newest));
+                DB.ExecSQL(kb::DeleteVectorsSQL(newest));
+                IDs.erase(std::find(IDs.begin(), IDs.end(), newest));
+                IDs.push_back("old" + std::to_string(fresh++));
+                earlierSave(IDs.back());  // into the rowids just freed
+            } else if (op == 6) {  // a row this version cannot read
+                DB.ExecSQL("update bestterms set terms='bm0' where vectorrow=(select "
+                           "min(vectorrow) from bestterms)");
+            } else {  // an earlier version deletes an entry
+                DB.ExecSQL(kb::DeleteTextsSQL(IDs[pick]));
+                DB.ExecSQL(kb::DeleteVectorsSQL(IDs[pick]));
+                IDs.erase(IDs.begin() + static_cast<ptrdiff_t>(pick));
+            }
+        }
+        const std::string query = RandomText(random);
+        const std::vector<std::string> expected = RowsFromTexts(file, query);
+        ASSERT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), expected)
+            << "round " << round << ", query " << query;
+        if (round % 2 == 0) {  // written back every other round, so that stale rows pile up too
+            ASSERT_EQ(LoadedRows(file, TOpenMode::Existing, query), expected) << "round " << round;
+            EXPECT_EQ(Count(DB, "select count(*) from bestterms b join vectors v on "
+                                "v.rowid=b.vectorrow and v.ID=b.ID and v.texttype=b.texttype"),
+                      Count(DB, "select count(*) from vectors"));
+            ASSERT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), expected) << "round " << round;
+        }
+        listed += expected.empty() ? 0 : 1;
+    }
+    EXPECT_GT(listed, 25);
 }
 
 // The engine's passes follow the ranking asked for, and a change of ranking searches the last

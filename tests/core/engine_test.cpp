@@ -226,7 +226,7 @@ TEST(SearchIndexRoom, IsMadeBesideReloadsAndSearches) {
         IDs.push_back("entry" + std::to_string(i));
     std::vector<TStoredText> texts;
     for (size_t i = 0; i < IDs.size(); ++i)
-        texts.push_back(TStoredText{static_cast<int64_t>(i + 1), IDs[i], "P", vector, head});
+        texts.push_back(TStoredText{static_cast<int64_t>(i + 1), IDs[i], "P", vector, head, {}});
     TSearchIndex index;
     auto reload = [&] {
         index.Clear();

@@ -23,7 +23,7 @@ int CountOf(TSQLiteDatabase& DB, const std::string& sql) {
     return static_cast<int>(DB.GetTable(sql)->FieldAsInteger(0));
 }
 
-TEST(KnowledgeBaseOpening, NewFileGetsTheThreeTablesAndTheDefaultTextSize) {
+TEST(KnowledgeBaseOpening, NewFileGetsItsTablesAndTheDefaultTextSize) {
     TTempDir dir;
     const std::string file = kb::KnowledgeBaseFile(dir.Path());
     EXPECT_EQ(file, dir.Path() + "/pelloquin.dat");
@@ -41,6 +41,7 @@ TEST(KnowledgeBaseOpening, NewFileGetsTheThreeTablesAndTheDefaultTextSize) {
         EXPECT_EQ(SchemaOf(DB, "textdata"), stored(kb::kCreateTextdata));
         EXPECT_EQ(SchemaOf(DB, "vectors"), stored(kb::kCreateVectors));
         EXPECT_EQ(SchemaOf(DB, "settings"), stored(kb::kCreateSettings));
+        EXPECT_EQ(SchemaOf(DB, "bestterms"), stored(kb::kCreateBestTerms));
         EXPECT_EQ(kb::ReadFontSize(DB), 10);
     }
     // A later start finds everything and creates nothing.

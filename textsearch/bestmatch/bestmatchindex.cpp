@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "textsearch/helperthread.h"
 #include "textsearch/vectorindex/termdictionary.h"
@@ -234,6 +235,7 @@ public:
     mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
 
     TTermCounter counter;  // for the entries added one by one
+    std::vector<std::vector<TCounted>> countedRoom;  // AddTermsBatch's, kept from batch to batch
 
     // Of the terms and their counts, whatever their order.
     static uint32_t Signature(std::span<const TCounted> counted) {
@@ -450,6 +452,196 @@ TBestMatchIndex::DocId TBestMatchIndex::AddWords(const TEntryWords& words) {
     AddCounted(impl, fstats, flive, counted, lengths, words.problem.language,
                words.solution.language);
     return doc;
+}
+
+void CountTextTerms(TWordReader reader, std::string_view utf8, bool problem, TTextTerms& out) {
+    // Counted as the entry's counter counts this text beside an empty other one; the words,
+    // the counter and its output keep their room from text to text on each thread.
+    thread_local TEntryWords words;
+    thread_local TTermCounter counter;
+    thread_local std::vector<TCounted> counted;
+    words.problem.words.clear();
+    words.solution.words.clear();
+    reader(utf8, problem ? words.problem : words.solution);
+    words.titleEnd = problem ? FirstLineEnd(utf8) : 0;
+    TFieldCounts lengths;
+    counter.Count(words, lengths, counted);
+    out.terms.clear();
+    out.terms.reserve(counted.size());
+    for (const TCounted& c : counted)
+        out.terms.push_back(TTextTerms::TTerm{std::string(c.key.name),
+                                              problem ? c.tf.title : 0,
+                                              problem ? c.tf.problem : c.tf.solution});
+    out.titleWords = problem ? lengths.title : 0;
+    out.bodyWords = problem ? lengths.problem : lengths.solution;
+    out.language = (problem ? words.problem : words.solution).language;
+}
+
+namespace {
+
+bool ParseCount(std::string_view s, uint32_t& out) {
+    if (s.empty() || s.size() > 9) return false;
+    uint32_t v = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    out = v;
+    return true;
+}
+
+// Splits off the field before the next tab (or the rest of the line).
+std::string_view NextField(std::string_view& line, bool& more) {
+    const size_t tab = line.find('\t');
+    more = tab != std::string_view::npos;
+    const std::string_view field = line.substr(0, tab);
+    line.remove_prefix(more ? tab + 1 : line.size());
+    return field;
+}
+
+}  // namespace
+
+// A term's line is the term, then its body count when not 1, then its title count when not 0:
+// most terms stand once in the body.
+std::string EncodeTextTerms(const TTextTerms& terms) {
+    std::string out;
+    out.reserve(16 + terms.terms.size() * 10);
+    out.append(kTextTermsForm).append("\t").append(terms.language).append("\t");
+    out.append(std::to_string(terms.titleWords)).append("\t");
+    out.append(std::to_string(terms.bodyWords)).append("\n");
+    for (const TTextTerms::TTerm& t : terms.terms) {
+        out += t.text;
+        if (t.body != 1 || t.title != 0) out.append("\t").append(std::to_string(t.body));
+        if (t.title != 0) out.append("\t").append(std::to_string(t.title));
+        out += '\n';
+    }
+    return out;
+}
+
+bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
+    const size_t firstEnd = encoded.find('\n');
+    if (firstEnd == std::string_view::npos) return false;
+    std::string_view head = encoded.substr(0, firstEnd);
+    bool more = false;
+    if (NextField(head, more) != kTextTermsForm || !more) return false;
+    const std::string_view language = NextField(head, more);
+    if (!more || !ParseCount(NextField(head, more), out.titleWords) || !more ||
+        !ParseCount(NextField(head, more), out.bodyWords) || more)
+        return false;
+    out.language.assign(language);
+    size_t used = 0;  // the terms kept from an earlier decode are filled again
+    for (size_t at = firstEnd + 1; at < encoded.size();) {
+        const size_t end = encoded.find('\n', at);
+        if (end == std::string_view::npos) return false;
+        std::string_view line = encoded.substr(at, end - at);
+        const std::string_view text = NextField(line, more);
+        uint32_t body = 1, title = 0;
+        if (text.empty() || (more && !ParseCount(NextField(line, more), body)) ||
+            (more && !ParseCount(NextField(line, more), title)) || more)
+            return false;
+        if (used == out.terms.size()) out.terms.emplace_back();
+        TTextTerms::TTerm& t = out.terms[used++];
+        t.text.assign(text);
+        t.body = body;
+        t.title = title;
+        at = end + 1;
+    }
+    out.terms.resize(used);
+    return true;
+}
+
+namespace {
+
+// Merges an entry's two texts' terms into the entry's counted terms: the problem's in their
+// order, then the solution's that the problem lacks, as the entry's counter meets them. A table
+// of its own by the terms' hashes, kept from entry to entry, as TTermCounter keeps one.
+class TTermMerger {
+public:
+    void Merge(const TTextTerms& p, const TTextTerms& s, std::vector<TCounted>& out) {
+        out.clear();
+        const size_t terms = p.terms.size() + s.terms.size();
+        if (fslots.size() < 2 * terms || ++fstamp == 0) {
+            size_t size = 64;
+            while (size < 2 * terms)
+                size *= 2;
+            fslots.assign(std::max(size, fslots.size()), TSlot{});
+            fstamp = 1;
+        }
+        const size_t mask = fslots.size() - 1;
+        auto add = [&](const std::string& text, const TFieldCounts& tf, bool solution) {
+            const TNameKey key(text);
+            for (size_t at = key.hash & mask;; at = (at + 1) & mask) {
+                TSlot& slot = fslots[at];
+                if (slot.stamp != fstamp) {
+                    slot = {fstamp, static_cast<uint32_t>(out.size())};
+                    out.push_back(TCounted{key, tf, kNoDoc});
+                    return;
+                }
+                TCounted& other = out[slot.index];
+                if (other.key.hash == key.hash && other.key.name == key.name) {
+                    if (solution) other.tf.solution = tf.solution;
+                    return;
+                }
+            }
+        };
+        for (const TTextTerms::TTerm& t : p.terms)
+            add(t.text, {t.title, t.body, 0}, false);
+        for (const TTextTerms::TTerm& t : s.terms)
+            add(t.text, {0, 0, t.body}, true);
+    }
+
+private:
+    struct TSlot {
+        uint32_t stamp = 0;
+        uint32_t index = 0;
+    };
+    std::vector<TSlot> fslots;
+    uint32_t fstamp = 0;
+};
+
+}  // namespace
+
+TBestMatchIndex::DocId TBestMatchIndex::AddTermsBatch(std::span<const TEntryTerms> entries) {
+    TImpl& impl = *fimpl;
+    const uint32_t first = static_cast<uint32_t>(impl.docs.size());
+    static const TTextTerms kNone;
+    auto problemOf = [&](size_t i) -> const TTextTerms& {
+        return entries[i].problem ? *entries[i].problem : kNone;
+    };
+    auto solutionOf = [&](size_t i) -> const TTextTerms& {
+        return entries[i].solution ? *entries[i].solution : kNone;
+    };
+    // Both threads merge and look up the entries' terms (the dictionary does not change
+    // meanwhile); this one then adds the new terms and posts, in order.
+    std::vector<std::vector<TCounted>>& counted = fimpl->countedRoom;
+    if (counted.size() < entries.size()) counted.resize(entries.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        TTermMerger merger;
+        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < entries.size();) {
+            merger.Merge(problemOf(i), solutionOf(i), counted[i]);
+            LookUp(impl, counted[i]);
+        }
+    };
+    {
+        THelperThread helper(work);
+        work();
+        helper.Join();
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        Intern(impl, counted[i]);
+        impl.MergeUnsortedWhenFull();
+        const TTextTerms& p = problemOf(i);
+        const TTextTerms& s = solutionOf(i);
+        AddCounted(impl, fstats, flive, counted[i], {p.titleWords, p.bodyWords, s.bodyWords},
+                   p.language, s.language);
+    }
+    return first;
+}
+
+void TBestMatchIndex::Trim() {
+    for (TImpl::TTerm& t : fimpl->terms)
+        t.postings.shrink_to_fit();
 }
 
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {

@@ -52,6 +52,35 @@ void ReadEntryWords(TWordReader reader, const TEntryText& entry, TEntryWords& ou
 // The byte where the first line of text ends (its first CR or LF, or its end).
 uint32_t FirstLineEnd(std::string_view text);
 
+// One text's terms as the index counts them, read once and kept beside the text in the store, so
+// that loading needs no word reader: each distinct term (and accented form) in the order first
+// met, with its counts in the text's two fields (a problem: its title and the rest; a solution:
+// none and its words), the fields' lengths in words, and the text's language.
+struct TTextTerms {
+    struct TTerm {
+        std::string text;
+        uint32_t title = 0, body = 0;
+    };
+    std::vector<TTerm> terms;
+    uint32_t titleWords = 0, bodyWords = 0;
+    std::string language;
+};
+
+// The terms of a text (UTF-8), a problem or a solution, as adding its entry counts them.
+void CountTextTerms(TWordReader reader, std::string_view utf8, bool problem, TTextTerms& out);
+// The terms as text, for the store: a first line naming the form (kTextTermsForm), the language
+// and the lengths, then a line per term. Decode gives false for anything else, which the caller
+// then reads from the text again; a reader whose words change must change the form's name.
+inline constexpr std::string_view kTextTermsForm = "bm1";
+std::string EncodeTextTerms(const TTextTerms& terms);
+bool DecodeTextTerms(std::string_view encoded, TTextTerms& out);
+
+// An entry's two texts' terms; a text the entry lacks counts as an empty one.
+struct TEntryTerms {
+    const TTextTerms* problem = nullptr;
+    const TTextTerms* solution = nullptr;
+};
+
 struct TBestMatchHit {
     uint32_t doc = 0;
     float score = 0;
@@ -73,6 +102,10 @@ public:
     // Adds the entries in order, as that many calls of Add would, reading their words on two
     // threads. Returns the id of the first.
     DocId AddBatch(std::span<const TEntryText> entries);
+    // Adds the entries in order from their texts' terms, as AddBatch would from their texts.
+    // The lists keep the room they grew with until Trim.
+    DocId AddTermsBatch(std::span<const TEntryTerms> entries);
+    void Trim();
 
     // Takes the entry out of every statistic and every later search. Given the texts it was
     // added with, only its own terms are visited; otherwise (or given other texts) every posting

@@ -206,6 +206,80 @@ TEST_F(PgStoreTest, AFileImportedToTheServerExportsAsTheFileDoesAndIsSearchedAli
     EXPECT_EQ(again.skipped, 300u);
 }
 
+// Best match's terms on the server: saves, edits and deletes of this version keep them, an
+// earlier version's writes (which leave them alone) make rows missing or stale, and a load lists
+// what a load from the texts alone lists, whether the rows are there, stale or all gone; the
+// first load writes back the rows it had to read from the texts.
+TEST_F(PgStoreTest, BestMatchListsAlikeWithItsTermsRowsPresentStaleOrGone) {
+    auto rows = [&](const std::string& query) {
+        TPgStore store(db->Conninfo());
+        store.Open();
+        TSearchIndex index(TRanking::BestMatch);
+        store.LoadAll(index);
+        index.Settle();
+        return HitsOf(*index.SearchBest(StoredFromUtf8(query), true));
+    };
+    const char* const words[] = {"printer", "jams", "paper", "café", "réseau", "Zähler",
+                                 "принтеры", "打印机", "driver", "drivers", "the", "monitor",
+                                 "scanner", "network", "email", "outlook", "reboot", "cable",
+                                 "toner", "wifi", "login", "password", "vpn", "flickers"};
+    std::mt19937 rng(28);
+    auto text = [&] {
+        std::string t;
+        for (int i = std::uniform_int_distribution<int>(1, 8)(rng); i > 0; --i)
+            t += std::string(words[rng() % std::size(words)]) + (i == 5 ? "\n" : " ");
+        return StoredFromUtf8(t);
+    };
+    TPgStore writer(db->Conninfo());
+    writer.Open();
+    std::vector<std::string> IDs;
+    for (int i = 0; i < 60; ++i)
+        IDs.push_back(writer.SaveEntry(text(), text(), nullptr));
+    for (int i = 0; i < 10; ++i)
+        writer.ReplaceEntry(IDs[rng() % IDs.size()], text(), text(), {}, nullptr);
+    writer.DeleteEntry(IDs.back(), nullptr);
+    IDs.pop_back();
+    TPgConnection& c = db->Look();
+    // An earlier version's edits (new vector rows, the terms left as they were) and saves.
+    for (int i = 0; i < 8; ++i) {
+        const std::string& ID = IDs[rng() % IDs.size()];
+        const std::string p = text(), s = text();
+        c.Query("update textdata set description = $2::bytea where ID = $1::varchar and "
+                "texttype = 'P'",
+                {TPgParam::Text(ID), TPgParam::Bytes(p)});
+        c.Query("delete from vectors where ID = $1::varchar", {TPgParam::Text(ID)});
+        c.Query("insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', "
+                "$2::bytea), ($1::varchar, 'S', $3::bytea)",
+                {TPgParam::Text(ID), TPgParam::Bytes(EncodeCV(p)->Text()),
+                 TPgParam::Bytes(EncodeCV(s)->Text())});
+    }
+    for (int i = 0; i < 5; ++i) {
+        const std::string ID = "old" + std::to_string(i), p = text(), s = text();
+        c.Query("insert into textdata values ($1::varchar, 'today', null, 'P', $2::bytea), "
+                "($1::varchar, 'today', null, 'S', $3::bytea)",
+                {TPgParam::Text(ID), TPgParam::Bytes(p), TPgParam::Bytes(s)});
+        c.Query("insert into vectors (ID, texttype, vectordata) values ($1::varchar, 'P', "
+                "$2::bytea), ($1::varchar, 'S', $3::bytea)",
+                {TPgParam::Text(ID), TPgParam::Bytes(EncodeCV(p)->Text()),
+                 TPgParam::Bytes(EncodeCV(s)->Text())});
+    }
+    const std::string kBelonging =
+        "select count(*) from bestterms b join vectors v on v.seq = b.seq and v.ID = b.ID and "
+        "v.texttype = b.texttype";
+    EXPECT_LT(c.Query(kBelonging).Int64(0, 0), c.Query("select count(*) from vectors").Int64(0, 0));
+    size_t listed = 0;
+    for (const std::string query : {"printer jams", "cafe", "принтер", "打印", "drive"}) {
+        const std::vector<THit> first = rows(query);  // rows missing and stale: written back
+        EXPECT_EQ(c.Query(kBelonging).Int64(0, 0),
+                  c.Query("select count(*) from vectors").Int64(0, 0));
+        EXPECT_EQ(rows(query), first) << query;  // every row there
+        c.Exec("delete from bestterms");
+        EXPECT_EQ(rows(query), first) << query;  // every text read
+        listed += first.size();
+    }
+    EXPECT_GT(listed, 20u);
+}
+
 TEST_F(PgStoreTest, TheTextSizeIsTheUsersOwnAndNeverOnTheServer) {
     TPgStore mine(db->Conninfo());
     mine.Open();
