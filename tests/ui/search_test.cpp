@@ -22,12 +22,7 @@ std::vector<std::string> ShownTitles(TForm1& f) {
 class SearchTest : public MainWindowTest {
 protected:
     TForm1& OpenWith(std::initializer_list<std::pair<const char*, const char*>> entries) {
-        {
-            TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-            kb::CreateMissingTables(DB);
-            for (const auto& [problem, solution] : entries)
-                kb::SaveEntry(DB, problem, solution);
-        }
+        StoreEntries(entries);
         return Open();
     }
 };

@@ -77,6 +77,16 @@ void MainWindowTest::TearDown() {
     dialogs = nullptr;
 }
 
+std::vector<std::string> MainWindowTest::StoreEntries(
+    std::initializer_list<std::pair<const char*, const char*>> entries) {
+    TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
+    kb::CreateMissingTables(DB);
+    std::vector<std::string> IDs;
+    for (const auto& [problem, solution] : entries)
+        IDs.push_back(kb::SaveEntry(DB, problem, solution));
+    return IDs;
+}
+
 TForm1& MainWindowTest::Open() {
     Make(FileChoice(kb::KnowledgeBaseFile(dir.Path())));
     WaitForOpening();

@@ -132,6 +132,10 @@ protected:
     // any, closed first); Open waits for the opening, Make does not.
     TForm1& Open();
     TForm1& Make(const TStoreChoice& choice);
+    // Stores entries (problem, solution) in the knowledge base file in dir, as a save does,
+    // before a window opens it; their IDs, in order.
+    std::vector<std::string> StoreEntries(
+        std::initializer_list<std::pair<const char*, const char*>> entries);
     // Closes the window, then its session.
     void Close();
     // Types text into the problem box as a user would, one character at a time.

@@ -18,12 +18,8 @@ namespace {
 class ViewWindowTest : public MainWindowTest {
 protected:
     TForm1& OpenWith(std::initializer_list<std::pair<const char*, const char*>> entries) {
-        {
-            TSQLiteDatabase DB(kb::KnowledgeBaseFile(dir.Path()));
-            kb::CreateMissingTables(DB);
-            for (const auto& [problem, solution] : entries)
-                ids.push_back(kb::SaveEntry(DB, problem, solution));
-        }
+        for (std::string& ID : StoreEntries(entries))
+            ids.push_back(std::move(ID));
         TForm1& f = Open();
         f.show();
         return f;

@@ -90,8 +90,49 @@ uint32_t Mix(uint32_t h, uint32_t v) {
     return h;
 }
 
-// Counts an entry's distinct terms in one pass over its words, by the terms' hashes: a table of
-// its own, kept from entry to entry (a slot is in use when it carries the current entry's stamp).
+// An entry's distinct terms by their hashes, in an open-addressing table kept from entry to entry:
+// a slot is in use when it carries the current entry's stamp, so starting an entry clears nothing.
+class TEntryTermTable {
+public:
+    // Before each entry, which has at most `terms` distinct terms.
+    void Start(size_t terms) {
+        if (fslots.size() < 2 * terms || ++fstamp == 0) {
+            size_t size = 64;
+            while (size < 2 * terms)
+                size *= 2;
+            fslots.assign(std::max(size, fslots.size()), TSlot{});
+            fstamp = 1;
+        }
+    }
+    // The entry's counted term of fresh's key: fresh, appended to out, when the entry had none.
+    TCounted& Place(const TCounted& fresh, std::vector<TCounted>& out, bool& added) {
+        const size_t mask = fslots.size() - 1;
+        for (size_t at = fresh.key.hash & mask;; at = (at + 1) & mask) {
+            TSlot& slot = fslots[at];
+            if (slot.stamp != fstamp) {
+                slot = {fstamp, static_cast<uint32_t>(out.size())};
+                out.push_back(fresh);
+                added = true;
+                return out.back();
+            }
+            TCounted& other = out[slot.index];
+            if (other.key.hash == fresh.key.hash && other.key.name == fresh.key.name) {
+                added = false;
+                return other;
+            }
+        }
+    }
+
+private:
+    struct TSlot {
+        uint32_t stamp = 0;
+        uint32_t index = 0;
+    };
+    std::vector<TSlot> fslots;
+    uint32_t fstamp = 0;
+};
+
+// Counts an entry's distinct terms in one pass over its words.
 class TTermCounter {
 public:
     // out: the distinct terms (and accented forms) in the order first met, with their counts,
@@ -99,29 +140,10 @@ public:
     void Count(const TEntryWords& words, TFieldCounts& lengths, std::vector<TCounted>& out) {
         out.clear();
         lengths = {};
-        const size_t forms = 2 * (words.problem.words.size() + words.solution.words.size());
-        if (fslots.size() < 2 * forms || ++fstamp == 0) {
-            size_t size = 64;
-            while (size < 2 * forms)
-                size *= 2;
-            fslots.assign(std::max(size, fslots.size()), TSlot{});
-            fstamp = 1;
-        }
-        const size_t mask = fslots.size() - 1;
+        ftable.Start(2 * (words.problem.words.size() + words.solution.words.size()));
         auto add = [&](std::string_view text, int field) {
-            const TNameKey key(text);
-            size_t s = key.hash & mask;
-            for (;; s = (s + 1) & mask) {
-                TSlot& slot = fslots[s];
-                if (slot.stamp != fstamp) {
-                    slot = {fstamp, static_cast<uint32_t>(out.size())};
-                    out.push_back(TCounted{key, {}, 0});
-                    break;
-                }
-                const TNameKey& other = out[slot.index].key;
-                if (other.hash == key.hash && other.name == text) break;
-            }
-            TFieldCounts& tf = out[fslots[s].index].tf;
+            bool added;
+            TFieldCounts& tf = ftable.Place(TCounted{TNameKey(text), {}, 0}, out, added).tf;
             (field == 0 ? tf.title : field == 1 ? tf.problem : tf.solution)++;
         };
         auto collect = [&](const TTextWords& text, bool problem) {
@@ -137,12 +159,7 @@ public:
     }
 
 private:
-    struct TSlot {
-        uint32_t stamp = 0;
-        uint32_t index = 0;
-    };
-    std::vector<TSlot> fslots;
-    uint32_t fstamp = 0;
+    TEntryTermTable ftable;
 };
 
 }  // namespace
@@ -553,50 +570,24 @@ bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
 namespace {
 
 // Merges an entry's two texts' terms into the entry's counted terms: the problem's in their
-// order, then the solution's that the problem lacks, as the entry's counter meets them. A table
-// of its own by the terms' hashes, kept from entry to entry, as TTermCounter keeps one.
+// order, then the solution's that the problem lacks, as the entry's counter meets them.
 class TTermMerger {
 public:
     void Merge(const TTextTerms& p, const TTextTerms& s, std::vector<TCounted>& out) {
         out.clear();
-        const size_t terms = p.terms.size() + s.terms.size();
-        if (fslots.size() < 2 * terms || ++fstamp == 0) {
-            size_t size = 64;
-            while (size < 2 * terms)
-                size *= 2;
-            fslots.assign(std::max(size, fslots.size()), TSlot{});
-            fstamp = 1;
-        }
-        const size_t mask = fslots.size() - 1;
-        auto add = [&](const std::string& text, const TFieldCounts& tf, bool solution) {
-            const TNameKey key(text);
-            for (size_t at = key.hash & mask;; at = (at + 1) & mask) {
-                TSlot& slot = fslots[at];
-                if (slot.stamp != fstamp) {
-                    slot = {fstamp, static_cast<uint32_t>(out.size())};
-                    out.push_back(TCounted{key, tf, kNoDoc});
-                    return;
-                }
-                TCounted& other = out[slot.index];
-                if (other.key.hash == key.hash && other.key.name == key.name) {
-                    if (solution) other.tf.solution = tf.solution;
-                    return;
-                }
-            }
-        };
+        ftable.Start(p.terms.size() + s.terms.size());
+        bool added;
         for (const TTextTerms::TTerm& t : p.terms)
-            add(t.text, {t.title, t.body, 0}, false);
-        for (const TTextTerms::TTerm& t : s.terms)
-            add(t.text, {0, 0, t.body}, true);
+            ftable.Place(TCounted{TNameKey(t.text), {t.title, t.body, 0}, kNoDoc}, out, added);
+        for (const TTextTerms::TTerm& t : s.terms) {
+            TCounted& c =
+                ftable.Place(TCounted{TNameKey(t.text), {0, 0, t.body}, kNoDoc}, out, added);
+            if (!added) c.tf.solution = t.body;
+        }
     }
 
 private:
-    struct TSlot {
-        uint32_t stamp = 0;
-        uint32_t index = 0;
-    };
-    std::vector<TSlot> fslots;
-    uint32_t fstamp = 0;
+    TEntryTermTable ftable;
 };
 
 }  // namespace
