@@ -16,8 +16,11 @@
 
 namespace {
 
-// Entries indexed at a time: their terms are held decoded meanwhile.
-constexpr size_t kChunk = 256;
+// Entries indexed at a time: their terms are held decoded meanwhile, as views of the rows; enough
+// for the index to post one slice while it merges the next.
+constexpr size_t kChunk = 2048;
+// Entries indexed after which Settle trims the index's lists.
+constexpr size_t kTrimAfter = 1024;
 
 std::unique_ptr<TBestMatchIndex> NewIndex() {
     return std::make_unique<TBestMatchIndex>(TWordReader{ReadWords});
@@ -39,6 +42,7 @@ void TBestSearch::Clear() {
     fentryOfDoc.clear();
     fdirty.clear();
     fread.clear();
+    funtrimmed = 0;
 }
 
 void TBestSearch::Unindex(size_t place) {
@@ -150,11 +154,15 @@ void TBestSearch::IndexEntries(std::span<const size_t> places) {
         const TPending* pending = nullptr;
         std::string_view kept;  // the kept text, without a reader
         bool problem = true;
-        TTextTerms* out = nullptr;
+        TTextTerms* owned = nullptr;  // the terms counted from the text
+        TTextTermsView* out = nullptr;
         std::string record;  // the terms read, for the store to keep
         bool undecoded = false;  // its terms were not of this version's making
     };
-    std::vector<TTextTerms> terms(2 * kChunk);
+    std::vector<TTextTerms>& terms = fcounted;
+    std::vector<TTextTermsView>& views = fviews;
+    terms.resize(std::min(2 * kChunk, 2 * places.size()));
+    views.resize(terms.size());
     std::vector<TJob> jobs;
     std::vector<TEntryTerms> batch;
     for (size_t from = 0; from < places.size(); from += kChunk) {
@@ -208,7 +216,8 @@ void TBestSearch::IndexEntries(std::span<const size_t> places) {
                 job.pending = e.pending[type].get();
                 if (!freader) job.kept = type == 0 ? e.problem : e.solution;
                 job.problem = type == 0;
-                job.out = &terms[2 * i + type];
+                job.owned = &terms[2 * i + type];
+                job.out = &views[2 * i + type];
                 (type == 0 ? entryTerms.problem : entryTerms.solution) = job.out;
                 jobs.push_back(std::move(job));
             }
@@ -229,8 +238,9 @@ void TBestSearch::IndexEntries(std::span<const size_t> places) {
                 }
                 const std::string_view text = p && p->hasText ? std::string_view(p->utf8)
                                                               : job.kept;
-                CountTextTerms(ReadWords, text, job.problem, *job.out);
-                if (fcollect && p && p->key >= 0) job.record = EncodeTextTerms(*job.out);
+                CountTextTerms(ReadWords, text, job.problem, *job.owned);
+                job.out->View(*job.owned);
+                if (fcollect && p && p->key >= 0) job.record = EncodeTextTerms(*job.owned);
             }
         };
         {
@@ -259,9 +269,10 @@ void TBestSearch::IndexEntries(std::span<const size_t> places) {
             }
             std::vector<uint8_t> seen(2 * chunk.size(), 0);
             auto count = [&](TJob& job, std::string_view stored) {
-                CountTextTerms(ReadWords, Utf8FromStored(stored), job.problem, *job.out);
+                CountTextTerms(ReadWords, Utf8FromStored(stored), job.problem, *job.owned);
+                job.out->View(*job.owned);
                 if (fcollect && job.pending->key >= 0) {
-                    job.record = EncodeTextTerms(*job.out);
+                    job.record = EncodeTextTerms(*job.owned);
                     const_cast<TPending*>(job.pending)->bytes = stored.size();
                 }
                 job.undecoded = false;
@@ -301,22 +312,30 @@ void TBestSearch::IndexEntries(std::span<const size_t> places) {
             e.pending[1].reset();
         }
     }
-    if (!places.empty()) findex->Trim();
+    funtrimmed += places.size();
 }
 
 void TBestSearch::Settle() {
-    if (fdirty.empty()) return;
-    std::vector<size_t> places;
-    for (const size_t place : fdirty) {
-        TEntry* entry = fentries[place].get();
-        if (!entry) continue;
-        entry->dirty = false;
-        if (entry->hasProblem || entry->hasSolution) places.push_back(place);
+    if (!fdirty.empty()) {
+        std::vector<size_t> places;
+        for (const size_t place : fdirty) {
+            TEntry* entry = fentries[place].get();
+            if (!entry) continue;
+            entry->dirty = false;
+            if (entry->hasProblem || entry->hasSolution) places.push_back(place);
+        }
+        fdirty.clear();
+        // In the order entries were first seen, which is load order for a full load.
+        std::sort(places.begin(), places.end());
+        IndexEntries(places);
     }
-    fdirty.clear();
-    // In the order entries were first seen, which is load order for a full load.
-    std::sort(places.begin(), places.end());
-    IndexEntries(places);
+    // The lists give back the room they grew with once a load or a large sync is in: trimming
+    // after every batch would copy every list once a batch, and after every save the lists that
+    // save grew.
+    if (funtrimmed >= kTrimAfter) {
+        findex->Trim();
+        funtrimmed = 0;
+    }
 }
 
 std::vector<std::string> TBestSearch::Languages() const {

@@ -135,4 +135,9 @@ private:
     std::unordered_map<std::string_view, size_t> fbyID;
     std::vector<size_t> fentryOfDoc;  // index doc id -> place in fentries
     std::vector<size_t> fdirty;       // places of the entries waiting, in the order they became so
+    // IndexEntries' room, kept from call to call: terms counted from texts, and every text's
+    // terms as the index takes them.
+    std::vector<TTextTerms> fcounted;
+    std::vector<TTextTermsView> fviews;
+    size_t funtrimmed = 0;  // entries indexed since the index's lists were last trimmed
 };

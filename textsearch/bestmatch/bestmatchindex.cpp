@@ -132,6 +132,19 @@ private:
     uint32_t fstamp = 0;
 };
 
+// What merging an entry's two texts' terms works in (see MergeTerms), kept from entry to entry
+// by each thread that merges.
+struct TMergeRoom {
+    struct TMark {
+        uint32_t stamp = 0;
+        uint32_t index = 0;
+    };
+    std::vector<TCounted> keys;  // both texts' terms, looked up
+    std::vector<TMark> marks;    // per term id: where the current entry holds it
+    uint32_t stamp = 0;
+    TEntryTermTable table;
+};
+
 // Counts an entry's distinct terms in one pass over its words.
 class TTermCounter {
 public:
@@ -232,7 +245,7 @@ public:
     // The languages the texts were stemmed in, with how many live texts each holds.
     std::vector<std::pair<std::string, uint32_t>> languages;
 
-    uint8_t CountLanguage(const std::string& language) {
+    uint8_t CountLanguage(std::string_view language) {
         if (language.empty()) return 0;
         for (size_t i = 0; i < languages.size(); ++i)
             if (languages[i].first == language) {
@@ -240,7 +253,7 @@ public:
                 return static_cast<uint8_t>(i + 1);
             }
         if (languages.size() >= 255) return 0;
-        languages.emplace_back(language, 1);
+        languages.emplace_back(std::string(language), 1);
         return static_cast<uint8_t>(languages.size());
     }
     void Uncount(const TDoc& doc) {
@@ -253,6 +266,7 @@ public:
 
     TTermCounter counter;  // for the entries added one by one
     std::vector<std::vector<TCounted>> countedRoom;  // AddTermsBatch's, kept from batch to batch
+    TMergeRoom mergeRoom[2];                         // ... and of its two threads
 
     // Of the terms and their counts, whatever their order.
     static uint32_t Signature(std::span<const TCounted> counted) {
@@ -371,6 +385,9 @@ uint32_t Post(TBestMatchIndex::TImpl& impl, const std::vector<TCounted>& counted
         }
         const TCounted& c = counted[i];
         auto& term = impl.terms[c.id];
+        // As much as the smallest block the allocator gives anyway: most lists stay within it,
+        // and the others skip the growths below it.
+        if (term.postings.capacity() == 0) term.postings.reserve(24);
         PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
         term.lastDoc = doc;
         ++term.df;
@@ -439,7 +456,7 @@ private:
 // Adds an entry counted, its terms' ids known, as the next doc.
 void AddCounted(TBestMatchIndex::TImpl& impl, TBestMatchStats& stats, std::vector<uint8_t>& live,
                 const std::vector<TCounted>& counted, const TFieldCounts& lengths,
-                const std::string& problemLanguage, const std::string& solutionLanguage) {
+                std::string_view problemLanguage, std::string_view solutionLanguage) {
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
     TBestMatchIndex::TImpl::TDoc record;
     record.lengths = lengths;
@@ -535,7 +552,7 @@ std::string EncodeTextTerms(const TTextTerms& terms) {
     return out;
 }
 
-bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
+bool DecodeTextTerms(std::string_view encoded, TTextTermsView& out) {
     const size_t firstEnd = encoded.find('\n');
     if (firstEnd == std::string_view::npos) return false;
     std::string_view head = encoded.substr(0, firstEnd);
@@ -545,8 +562,8 @@ bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
     if (!more || !ParseCount(NextField(head, more), out.titleWords) || !more ||
         !ParseCount(NextField(head, more), out.bodyWords) || more)
         return false;
-    out.language.assign(language);
-    size_t used = 0;  // the terms kept from an earlier decode are filled again
+    out.language = language;
+    out.terms.clear();
     for (size_t at = firstEnd + 1; at < encoded.size();) {
         const size_t end = encoded.find('\n', at);
         if (end == std::string_view::npos) return false;
@@ -556,76 +573,129 @@ bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
         if (text.empty() || (more && !ParseCount(NextField(line, more), body)) ||
             (more && !ParseCount(NextField(line, more), title)) || more)
             return false;
-        if (used == out.terms.size()) out.terms.emplace_back();
-        TTextTerms::TTerm& t = out.terms[used++];
-        t.text.assign(text);
-        t.body = body;
-        t.title = title;
+        out.terms.push_back(TTextTermsView::TTerm{text, title, body});
         at = end + 1;
     }
-    out.terms.resize(used);
     return true;
+}
+
+bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
+    thread_local TTextTermsView view;
+    if (!DecodeTextTerms(encoded, view)) return false;
+    out.titleWords = view.titleWords;
+    out.bodyWords = view.bodyWords;
+    out.language.assign(view.language);
+    out.terms.resize(view.terms.size());
+    for (size_t i = 0; i < view.terms.size(); ++i) {
+        out.terms[i].text.assign(view.terms[i].text);
+        out.terms[i].title = view.terms[i].title;
+        out.terms[i].body = view.terms[i].body;
+    }
+    return true;
+}
+
+void TTextTermsView::View(const TTextTerms& owned) {
+    terms.clear();
+    for (const TTextTerms::TTerm& t : owned.terms)
+        terms.push_back(TTerm{t.text, t.title, t.body});
+    titleWords = owned.titleWords;
+    bodyWords = owned.bodyWords;
+    language = owned.language;
 }
 
 namespace {
 
-// Merges an entry's two texts' terms into the entry's counted terms: the problem's in their
-// order, then the solution's that the problem lacks, as the entry's counter meets them.
-class TTermMerger {
-public:
-    void Merge(const TTextTerms& p, const TTextTerms& s, std::vector<TCounted>& out) {
-        out.clear();
-        ftable.Start(p.terms.size() + s.terms.size());
+// Merges an entry's two texts' terms into the entry's counted terms, looked up: the problem's in
+// their order, then the solution's that the problem lacks, as the entry's counter meets them.
+// A term met again is found by its id when the dictionary has every term of the entry, which
+// spares hashing the terms into a table of their own but for the few entries that bring new ones.
+void MergeTerms(const TBestMatchIndex::TImpl& impl, TMergeRoom& room, const TTextTermsView& p,
+                const TTextTermsView& s, std::vector<TCounted>& out) {
+    std::vector<TCounted>& keys = room.keys;
+    keys.clear();
+    for (const TTextTermsView::TTerm& t : p.terms)
+        keys.push_back(TCounted{TNameKey(t.text), {t.title, t.body, 0}, kNoDoc});
+    for (const TTextTermsView::TTerm& t : s.terms)
+        keys.push_back(TCounted{TNameKey(t.text), {0, 0, t.body}, kNoDoc});
+    LookUp(impl, keys);
+    out.clear();
+    if (std::any_of(keys.begin(), keys.end(), [](const TCounted& c) { return c.id == kNoDoc; })) {
+        room.table.Start(keys.size());
         bool added;
-        for (const TTextTerms::TTerm& t : p.terms)
-            ftable.Place(TCounted{TNameKey(t.text), {t.title, t.body, 0}, kNoDoc}, out, added);
-        for (const TTextTerms::TTerm& t : s.terms) {
-            TCounted& c =
-                ftable.Place(TCounted{TNameKey(t.text), {0, 0, t.body}, kNoDoc}, out, added);
-            if (!added) c.tf.solution = t.body;
+        for (const TCounted& key : keys) {
+            TCounted& c = room.table.Place(key, out, added);
+            if (!added) c.tf.solution = key.tf.solution;
+        }
+        return;
+    }
+    if (room.marks.size() < impl.terms.size()) room.marks.resize(impl.terms.size() * 2);
+    if (++room.stamp == 0) {
+        std::fill(room.marks.begin(), room.marks.end(), TMergeRoom::TMark{});
+        room.stamp = 1;
+    }
+    // A term twice in one text (a row not of this program's making) counts as the table counts
+    // it: a problem's first counts, a solution's last.
+    const size_t problemTerms = p.terms.size();
+    for (size_t i = 0; i < keys.size(); ++i) {
+        TMergeRoom::TMark& mark = room.marks[keys[i].id];
+        if (mark.stamp != room.stamp) {
+            mark = TMergeRoom::TMark{room.stamp, static_cast<uint32_t>(out.size())};
+            out.push_back(keys[i]);
+        } else if (i >= problemTerms) {
+            out[mark.index].tf.solution = keys[i].tf.solution;
         }
     }
-
-private:
-    TEntryTermTable ftable;
-};
+}
 
 }  // namespace
 
 TBestMatchIndex::DocId TBestMatchIndex::AddTermsBatch(std::span<const TEntryTerms> entries) {
     TImpl& impl = *fimpl;
     const uint32_t first = static_cast<uint32_t>(impl.docs.size());
-    static const TTextTerms kNone;
-    auto problemOf = [&](size_t i) -> const TTextTerms& {
+    static const TTextTermsView kNone;
+    auto problemOf = [&](size_t i) -> const TTextTermsView& {
         return entries[i].problem ? *entries[i].problem : kNone;
     };
-    auto solutionOf = [&](size_t i) -> const TTextTerms& {
+    auto solutionOf = [&](size_t i) -> const TTextTermsView& {
         return entries[i].solution ? *entries[i].solution : kNone;
     };
-    // Both threads merge and look up the entries' terms (the dictionary does not change
-    // meanwhile); this one then adds the new terms and posts, in order.
     std::vector<std::vector<TCounted>>& counted = fimpl->countedRoom;
     if (counted.size() < entries.size()) counted.resize(entries.size());
+    // The dictionary only changes while no one looks terms up: a slice's new terms are added
+    // before the helper starts on the next slice, which posting the slice leaves alone.
+    constexpr size_t kSlice = 256;
+    const size_t slices = (entries.size() + kSlice - 1) / kSlice;
     std::atomic<size_t> next{0};
-    auto work = [&] {
-        TTermMerger merger;
-        for (size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < entries.size();) {
-            merger.Merge(problemOf(i), solutionOf(i), counted[i]);
-            LookUp(impl, counted[i]);
-        }
+    auto prepare = [&](size_t k, TMergeRoom& room) {
+        const size_t begin = k * kSlice, end = std::min(entries.size(), begin + kSlice);
+        for (size_t i; (i = begin + next.fetch_add(1, std::memory_order_relaxed)) < end;)
+            MergeTerms(impl, room, problemOf(i), solutionOf(i), counted[i]);
     };
-    {
-        THelperThread helper(work);
-        work();
+    if (slices > 0) {
+        THelperThread helper([&] { prepare(0, impl.mergeRoom[1]); });
+        prepare(0, impl.mergeRoom[0]);
         helper.Join();
     }
-    for (size_t i = 0; i < entries.size(); ++i) {
-        Intern(impl, counted[i]);
+    for (size_t k = 0; k < slices; ++k) {
+        const size_t begin = k * kSlice, end = std::min(entries.size(), begin + kSlice);
+        for (size_t i = begin; i < end; ++i)
+            Intern(impl, counted[i]);
         impl.MergeUnsortedWhenFull();
-        const TTextTerms& p = problemOf(i);
-        const TTextTerms& s = solutionOf(i);
-        AddCounted(impl, fstats, flive, counted[i], {p.titleWords, p.bodyWords, s.bodyWords},
-                   p.language, s.language);
+        std::optional<THelperThread> helper;
+        if (k + 1 < slices) {
+            next.store(0, std::memory_order_relaxed);
+            helper.emplace([&, k] { prepare(k + 1, impl.mergeRoom[1]); });
+        }
+        for (size_t i = begin; i < end; ++i) {
+            const TTextTermsView& p = problemOf(i);
+            const TTextTermsView& s = solutionOf(i);
+            AddCounted(impl, fstats, flive, counted[i], {p.titleWords, p.bodyWords, s.bodyWords},
+                       p.language, s.language);
+        }
+        if (helper) {
+            prepare(k + 1, impl.mergeRoom[0]);
+            helper->Join();
+        }
     }
     return first;
 }

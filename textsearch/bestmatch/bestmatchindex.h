@@ -75,10 +75,26 @@ inline constexpr std::string_view kTextTermsForm = "bm1";
 std::string EncodeTextTerms(const TTextTerms& terms);
 bool DecodeTextTerms(std::string_view encoded, TTextTerms& out);
 
+// A text's terms as adding an entry takes them: views of a TTextTerms, or of its encoded form,
+// which must outlive the view.
+struct TTextTermsView {
+    struct TTerm {
+        std::string_view text;
+        uint32_t title = 0, body = 0;
+    };
+    std::vector<TTerm> terms;
+    uint32_t titleWords = 0, bodyWords = 0;
+    std::string_view language;
+
+    void View(const TTextTerms& owned);
+};
+// Decode without copying a term: out views `encoded`.
+bool DecodeTextTerms(std::string_view encoded, TTextTermsView& out);
+
 // An entry's two texts' terms; a text the entry lacks counts as an empty one.
 struct TEntryTerms {
-    const TTextTerms* problem = nullptr;
-    const TTextTerms* solution = nullptr;
+    const TTextTermsView* problem = nullptr;
+    const TTextTermsView* solution = nullptr;
 };
 
 struct TBestMatchHit {
@@ -102,8 +118,10 @@ public:
     // Adds the entries in order, as that many calls of Add would, reading their words on two
     // threads. Returns the id of the first.
     DocId AddBatch(std::span<const TEntryText> entries);
-    // Adds the entries in order from their texts' terms, as AddBatch would from their texts.
-    // The lists keep the room they grew with until Trim.
+    // Adds the entries in order from their texts' terms, as AddBatch would from their texts,
+    // a slice at a time: both threads merge a slice's two texts and look its terms up, then this
+    // one adds its new terms and posts it while the helper starts on the next. The lists keep
+    // the room they grew with until Trim.
     DocId AddTermsBatch(std::span<const TEntryTerms> entries);
     void Trim();
 
