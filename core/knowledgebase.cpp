@@ -153,6 +153,60 @@ std::string GuidToID(const TGUID& guid) {
     return id;
 }
 
+bool SchemaObjectIs(TSQLiteDatabase& DB, std::string_view type, std::string_view name,
+                    std::string_view create) {
+    const auto schema = DB.GetTable("select sql from sqlite_master where type=" + Literal(type) +
+                                    " and name=" + Literal(name));
+    if (schema->Count() != 1) return false;
+    const std::string_view stored = schema->CellView(0, 0);
+    if (create.ends_with(';')) create.remove_suffix(1);
+    const std::string prefix = "create " + std::string(type);
+    if (stored.size() != create.size() || !create.starts_with(prefix)) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(stored[i])) != prefix[i]) return false;
+    }
+    return stored.substr(prefix.size()) == create.substr(prefix.size());
+}
+
+namespace {
+
+// The name a trigger's create statement gives it.
+std::string_view TriggerName(std::string_view create) {
+    constexpr std::string_view kPrefix = "create trigger ";
+    create.remove_prefix(kPrefix.size());
+    return create.substr(0, create.find(' '));
+}
+
+// Makes the terms table's triggers that are missing. A file whose table went without one of
+// them (written by the version before the triggers, or a trigger dropped with its table) may
+// hold stale rows: those are dropped first, by the check a load without the triggers makes.
+void KeepBestTermsByTriggers(TSQLiteDatabase& DB) {
+    std::vector<std::string_view> missing;
+    for (const std::string_view create : kBestTermsTriggers) {
+        const std::string_view name = TriggerName(create);
+        if (SchemaObjectIs(DB, "trigger", name, create)) continue;
+        DB.ExecSQL("drop trigger if exists " + std::string(name));
+        missing.push_back(create);
+    }
+    if (missing.empty()) return;
+    DB.ExecSQL(
+        "delete from bestterms where not exists (select 1 from vectors v join textdata t on "
+        "t.ID=v.ID and t.texttype=v.texttype where v.rowid=bestterms.vectorrow and "
+        "v.ID=bestterms.ID and v.texttype=bestterms.texttype and "
+        "bestterms.bytes=coalesce(length(cast(t.description as blob)),0))");
+    for (const std::string_view create : missing)
+        DB.ExecSQL(create);
+}
+
+}  // namespace
+
+bool BestTermsKept(TSQLiteDatabase& DB) {
+    if (!SchemaObjectIs(DB, "table", "bestterms", kCreateBestTerms)) return false;
+    for (const std::string_view create : kBestTermsTriggers)
+        if (!SchemaObjectIs(DB, "trigger", TriggerName(create), create)) return false;
+    return true;
+}
+
 void CreateMissingTables(TSQLiteDatabase& DB) {
     // One transaction: a first start cut short must not leave textdata without vectors, or
     // settings without its row. Each table is tested on its own, so that a file that lost one
@@ -177,6 +231,7 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
         DB.ExecSQL(kCreateBestTerms);
         DB.ExecSQL(kCreateBestTermsIndex);
     }
+    if (SchemaObjectIs(DB, "table", "bestterms", kCreateBestTerms)) KeepBestTermsByTriggers(DB);
     transaction.Commit();
 }
 

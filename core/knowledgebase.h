@@ -10,6 +10,7 @@
 // may run on any thread (the connection is serialized).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,6 +58,23 @@ inline constexpr std::string_view kCreateBestTerms =
     "texttype char(1) not null, bytes integer not null, terms text not null)";
 inline constexpr std::string_view kCreateBestTermsIndex =
     "create index bestterms_ID on bestterms (ID)";
+// Whatever writes a text or a vector row, an earlier version or another program too, drops the
+// terms rows it makes stale, so that a file that has all of these needs no check of its rows
+// against the texts (see BestTermsKept). This version writes the terms after the rows.
+inline constexpr std::array<std::string_view, 6> kBestTermsTriggers = {
+    "create trigger bestterms_text_added after insert on textdata begin delete from bestterms "
+    "where ID=new.ID and texttype=new.texttype; end",
+    "create trigger bestterms_text_changed after update on textdata begin delete from bestterms "
+    "where (ID=old.ID and texttype=old.texttype) or (ID=new.ID and texttype=new.texttype); end",
+    "create trigger bestterms_text_gone after delete on textdata begin delete from bestterms "
+    "where ID=old.ID and texttype=old.texttype; end",
+    "create trigger bestterms_vector_added after insert on vectors begin delete from bestterms "
+    "where vectorrow=new.rowid; end",
+    "create trigger bestterms_vector_changed after update on vectors begin delete from bestterms "
+    "where vectorrow in (old.rowid,new.rowid); end",
+    "create trigger bestterms_vector_gone after delete on vectors begin delete from bestterms "
+    "where vectorrow=old.rowid; end",
+};
 
 // Text types of the two texts of an entry.
 inline constexpr std::string_view kProblem = "P";
@@ -102,6 +120,14 @@ void CreateMissingTables(TSQLiteDatabase& DB);
 // deleted); every write of an entry calls it inside its transaction. Nothing when the file has no
 // terms table (opened by nothing that may write since it was made).
 void WriteBestTerms(TSQLiteDatabase& DB, std::string_view ID);
+// Whether the file has the terms table and every trigger that keeps it (kBestTermsTriggers), as
+// this version makes them: then every terms row whose vector row has its rowid, entry ID and text
+// type belongs to that row's text as stored now.
+bool BestTermsKept(TSQLiteDatabase& DB);
+// Whether the schema object of that type and name was made by the create statement given
+// (SQLite keeps a statement as written but for its first two words, which it upper-cases).
+bool SchemaObjectIs(TSQLiteDatabase& DB, std::string_view type, std::string_view name,
+                    std::string_view create);
 // Writes the terms read from texts that had none (or only stale ones) in one transaction, and
 // drops the rows of vector rows that are gone.
 void KeepBestTerms(TSQLiteDatabase& DB, const std::vector<TReadTerms>& terms);

@@ -37,22 +37,6 @@ std::string_view VectorColumn(const TSearchIndex& index) {
     return index.WholeTexts() ? "''" : "vectordata";
 }
 
-// Whether table was made by the create statement given. SQLite keeps a statement as written but
-// for its first two words, which it upper-cases.
-bool SchemaIs(TSQLiteDatabase& DB, std::string_view table, std::string_view create) {
-    const auto schema = DB.GetTable("select sql from sqlite_master where type='table' and name='" +
-                                    std::string(table) + "'");
-    if (schema->Count() != 1) return false;
-    std::string_view stored = schema->CellView(0, 0);
-    if (create.ends_with(';')) create.remove_suffix(1);
-    constexpr std::string_view kPrefix = "create table";
-    if (stored.size() != create.size() || !create.starts_with(kPrefix)) return false;
-    for (size_t i = 0; i < kPrefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(stored[i])) != kPrefix[i]) return false;
-    }
-    return stored.substr(kPrefix.size()) == create.substr(kPrefix.size());
-}
-
 struct TKey {
     std::string ID;
     std::string texttype;
@@ -148,9 +132,10 @@ void TSQLiteStore::Open() {
         throw kb::ENotAKnowledgeBase(ffile);
     }
     if (fmode != TOpenMode::ReadOnly) kb::CreateMissingTables(*fDB);
-    funiqueKeys = SchemaIs(*fDB, "textdata", kb::kCreateTextdata) &&
-                  SchemaIs(*fDB, "vectors", kb::kCreateVectors);
-    fhasTerms = SchemaIs(*fDB, "bestterms", kb::kCreateBestTerms);
+    funiqueKeys = kb::SchemaObjectIs(*fDB, "table", "textdata", kb::kCreateTextdata) &&
+                  kb::SchemaObjectIs(*fDB, "table", "vectors", kb::kCreateVectors);
+    fhasTerms = kb::SchemaObjectIs(*fDB, "table", "bestterms", kb::kCreateBestTerms);
+    ftermsKept = fhasTerms && kb::BestTermsKept(*fDB);
     fopen = true;
 }
 
@@ -200,6 +185,65 @@ void TSQLiteStore::AddBestRows(TSearchIndex& index, std::string_view where) {
     batch.Flush();
 }
 
+bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
+    // The vector rows' keys come from the primary key's index, which holds no vector text.
+    struct TVectorRow {
+        int64_t rowid;
+        size_t ID, texttype, end;  // places in keys
+    };
+    std::vector<TVectorRow> vectors;
+    std::string keys;
+    {
+        TSQLiteCursor rows(*fDB, "select rowid,ID,texttype from vectors where rowid<=" +
+                                     std::to_string(top));
+        while (rows.Next()) {
+            TVectorRow row{rows.Integer(0), keys.size(), 0, 0};
+            keys += rows.Text(1);
+            row.texttype = keys.size();
+            keys += rows.Text(2);
+            row.end = keys.size();
+            vectors.push_back(row);
+        }
+    }
+    std::sort(vectors.begin(), vectors.end(),
+              [](const TVectorRow& a, const TVectorRow& b) { return a.rowid < b.rowid; });
+    // Rows without terms read their texts one by one; past a few, one pass over the texts is
+    // cheaper.
+    const int64_t withTerms =
+        fDB->GetTable("select count(*) from bestterms where vectorrow<=" + std::to_string(top))
+            ->FieldAsInteger(0);
+    if (static_cast<int64_t>(vectors.size()) - withTerms > kBatchRows) return false;
+
+    TBatch batch(index);
+    const std::string none;
+    std::string terms, head;
+    TSQLiteCursor kept(*fDB, "select vectorrow,ID,texttype,terms from bestterms where "
+                             "vectorrow<=" + std::to_string(top) + " order by vectorrow");
+    bool more = kept.Next();
+    for (const TVectorRow& v : vectors) {
+        const std::string_view ID = std::string_view(keys).substr(v.ID, v.texttype - v.ID);
+        const std::string_view texttype =
+            std::string_view(keys).substr(v.texttype, v.end - v.texttype);
+        while (more && kept.Integer(0) < v.rowid)
+            more = kept.Next();
+        if (more && kept.Integer(0) == v.rowid && kept.Text(1) == ID && kept.Text(2) == texttype) {
+            terms.assign(kept.Text(3));
+            batch.Add(v.rowid, ID, texttype, {}, &none, &terms);
+        } else {
+            const auto text = fDB->GetTable("select cast(description as blob) from textdata where "
+                                            "ID='" + kb::DoubleApostrophes(ID) +
+                                            "' and texttype='" +
+                                            kb::DoubleApostrophes(texttype) + "'");
+            const bool hasText = text->Count() > 0;
+            if (hasText) head.assign(text->CellView(0, 0));
+            batch.Add(v.rowid, ID, texttype, {}, hasText ? &head : nullptr);
+        }
+        fmaxRowid = std::max(fmaxRowid, v.rowid);
+    }
+    batch.Flush();
+    return true;
+}
+
 void TSQLiteStore::GiveTextReader(TSearchIndex& index) {
     index.SetTextReader([this](std::span<const std::string_view> IDs,
                                const TStoredTextVisit& each) {
@@ -226,7 +270,8 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
         // an opening that may write.
         const bool keep = fmode != TOpenMode::ReadOnly;
         index.CollectReadTerms(keep);
-        AddBestRows(index, "v.rowid<=" + std::to_string(top));
+        if (!ftermsKept || !AddKeptBestRows(index, top))
+            AddBestRows(index, "v.rowid<=" + std::to_string(top));
         fmaxRowid = top;
         fdataVersion = dataVersion;
         if (!keep) return;

@@ -71,6 +71,10 @@ private:
     // the text where not: keys, IDs, types, whether the text exists, terms, text.
     std::string BestRowsSQL(std::string_view where) const;
     void AddBestRows(TSearchIndex& index, std::string_view where);
+    // AddBestRows for the vector rows up to rowid top of a file whose triggers keep its terms
+    // rows (kb::BestTermsKept): the rows are paired by rowid alone, and no text is read but those
+    // of the few rows without terms. False, having added nothing, when too many lack them.
+    bool AddKeptBestRows(TSearchIndex& index, int64_t top);
     // Gives a Best match index the reader of this file's texts.
     void GiveTextReader(TSearchIndex& index);
     int64_t DataVersion();
@@ -88,6 +92,7 @@ private:
     bool fopen = false;         // the file is open and has its tables
     bool funiqueKeys = false;   // both tables have the key this program gives them
     bool fhasTerms = false;     // the file has Best match's terms table
+    bool ftermsKept = false;    // ... and the triggers that keep its rows in step
     int64_t fmaxRowid = 0;      // highest vector rowid the index has taken in
     int64_t fdataVersion = -1;  // data_version when the index was last in step; -1: never
     std::string fwriter;        // who writes: the login name unless set
