@@ -18,7 +18,7 @@ namespace {
 
 // Entries indexed at a time: their terms are held decoded meanwhile, as views of the rows; enough
 // for the index to post one slice while it merges the next.
-constexpr size_t kChunk = 2048;
+constexpr size_t kChunk = 1024;
 // Entries indexed after which Settle trims the index's lists.
 constexpr size_t kTrimAfter = 1024;
 

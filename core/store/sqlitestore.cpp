@@ -186,24 +186,22 @@ void TSQLiteStore::AddBestRows(TSearchIndex& index, std::string_view where) {
 }
 
 bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
-    // The vector rows' keys come from the primary key's index, which holds no vector text.
+    // The vector rows' keys come from the primary key's index, which holds no vector text; held
+    // as a hash of the key beside the rowid, which is all the pairing needs.
+    auto keyHash = [](std::string_view ID, std::string_view texttype) {
+        const size_t h = std::hash<std::string_view>()(ID);
+        return h ^ (std::hash<std::string_view>()(texttype) + 0x9e3779b97f4a7c15ULL + (h << 6));
+    };
     struct TVectorRow {
         int64_t rowid;
-        size_t ID, texttype, end;  // places in keys
+        size_t key;
     };
     std::vector<TVectorRow> vectors;
-    std::string keys;
     {
         TSQLiteCursor rows(*fDB, "select rowid,ID,texttype from vectors where rowid<=" +
                                      std::to_string(top));
-        while (rows.Next()) {
-            TVectorRow row{rows.Integer(0), keys.size(), 0, 0};
-            keys += rows.Text(1);
-            row.texttype = keys.size();
-            keys += rows.Text(2);
-            row.end = keys.size();
-            vectors.push_back(row);
-        }
+        while (rows.Next())
+            vectors.push_back(TVectorRow{rows.Integer(0), keyHash(rows.Text(1), rows.Text(2))});
     }
     std::sort(vectors.begin(), vectors.end(),
               [](const TVectorRow& a, const TVectorRow& b) { return a.rowid < b.rowid; });
@@ -221,22 +219,21 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
                              "vectorrow<=" + std::to_string(top) + " order by vectorrow");
     bool more = kept.Next();
     for (const TVectorRow& v : vectors) {
-        const std::string_view ID = std::string_view(keys).substr(v.ID, v.texttype - v.ID);
-        const std::string_view texttype =
-            std::string_view(keys).substr(v.texttype, v.end - v.texttype);
         while (more && kept.Integer(0) < v.rowid)
             more = kept.Next();
-        if (more && kept.Integer(0) == v.rowid && kept.Text(1) == ID && kept.Text(2) == texttype) {
+        if (more && kept.Integer(0) == v.rowid && keyHash(kept.Text(1), kept.Text(2)) == v.key) {
             terms.assign(kept.Text(3));
-            batch.Add(v.rowid, ID, texttype, {}, &none, &terms);
+            batch.Add(v.rowid, kept.Text(1), kept.Text(2), {}, &none, &terms);
         } else {
-            const auto text = fDB->GetTable("select cast(description as blob) from textdata where "
-                                            "ID='" + kb::DoubleApostrophes(ID) +
-                                            "' and texttype='" +
-                                            kb::DoubleApostrophes(texttype) + "'");
-            const bool hasText = text->Count() > 0;
-            if (hasText) head.assign(text->CellView(0, 0));
-            batch.Add(v.rowid, ID, texttype, {}, hasText ? &head : nullptr);
+            // A row without terms: its key and its text, the vector row looked up by its rowid.
+            TSQLiteCursor text(
+                *fDB, "select v.ID,v.texttype,t.rowid is not null,cast(t.description as blob) "
+                      "from vectors v left join textdata t on t.ID=v.ID and "
+                      "t.texttype=v.texttype where v.rowid=" + std::to_string(v.rowid));
+            if (!text.Next()) continue;  // gone since: the next sync sees it
+            const bool hasText = text.Integer(2) != 0;
+            if (hasText) head.assign(text.Text(3));
+            batch.Add(v.rowid, text.Text(0), text.Text(1), {}, hasText ? &head : nullptr);
         }
         fmaxRowid = std::max(fmaxRowid, v.rowid);
     }
