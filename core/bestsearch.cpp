@@ -399,6 +399,7 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     placed.reserve(found.size());
     auto chunk = std::make_shared<std::string>();
     pass->bold.reserve(found.size());
+    const TBestRowQuery rowQuery(words);  // once for every row: a paste has hundreds of words
     for (size_t i = 0; i < found.size(); ++i) {
         const TBestMatchHit& hit = found[i];
         const TEntry& entry = *fentries[fentryOfDoc[hit.doc]];
@@ -408,7 +409,7 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
             text.solution =
                 entry.hasSolution ? std::string_view(texts[2 * i + 1]) : std::string_view();
         }
-        TBestRow row = MakeBestRow(ReadWords, text, words, hit.text);
+        TBestRow row = MakeBestRow(ReadWords, text, rowQuery, hit.text);
         TPlaced p{};
         p.id = chunk->size();
         chunk->append(entry.ID);

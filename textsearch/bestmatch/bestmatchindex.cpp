@@ -5,7 +5,8 @@
 // may still be among the listed (see Search). The third scores those, query word by query word in
 // the query's order: each word keeps, per entry, the best of its forms (stems, accented form,
 // completions of the word being typed), and adds that to the entry's score, so that a word with
-// two stems still counts once.
+// two stems still counts once. Once the entries followed are fewer than a long list's blocks, the
+// later readings seek their postings block by block instead of reading the whole list.
 //
 // Adding a batch reads the entries' words on two threads a slice at a time (AddBatch).
 #include "textsearch/bestmatch/bestmatchindex.h"
@@ -74,6 +75,72 @@ inline void ForEachPosting(const std::vector<uint8_t>& list, Visit visit) {
         visit(doc, tf);
     }
 }
+
+// A list is cut into blocks of about kBlockBytes: a block ends with the first posting that
+// reaches past a multiple of kBlockBytes. Each block of a list longer than one is known by its
+// last doc id and where it ends, so that a search following a few entries reads only their blocks
+// of a long list. (About 4% more than the postings: 8 bytes a block of some 60 postings.)
+constexpr size_t kBlockBytes = 128;
+struct TSkip {
+    uint32_t lastDoc;  // of the block
+    uint32_t end;      // the byte after it
+};
+
+// Finds the postings of ascending doc ids in a list, passing over the blocks that end before.
+class TPostingCursor {
+public:
+    TPostingCursor(const std::vector<uint8_t>& list, const std::vector<TSkip>* skips)
+        : fbegin(list.data()), fp(list.data()), fend(list.data() + list.size()) {
+        if (skips) {
+            fskip = skips->data();
+            fskipEnd = fskip + skips->size();
+        }
+    }
+    // The counts of doc's posting, if the list has one; the docs asked for must ascend.
+    bool Find(uint32_t doc, TFieldCounts& tf) {
+        if (fread && fdoc >= doc) {
+            tf = ftf;
+            return fdoc == doc;
+        }
+        if (fskip != fskipEnd && fskip->lastDoc < doc) {
+            do
+                ++fskip;
+            while (fskip != fskipEnd && fskip->lastDoc < doc);
+            // Read on from where the block before doc's ends, unless already past it.
+            if (fbegin + fskip[-1].end > fp) {
+                fp = fbegin + fskip[-1].end;
+                fdoc = fskip[-1].lastDoc;  // the base of the next gap; its posting is not read
+                fread = false;
+            }
+        }
+        while (fp < fend) {
+            fdoc += 1 + GetVarint(fp);
+            const uint32_t c = *fp++;
+            ftf = TFieldCounts{c >> 6, (c >> 3) & 7, c & 7};
+            if (ftf.title == kTitleEscape) ftf.title += GetVarint(fp);
+            if (ftf.problem == kFieldEscape) ftf.problem += GetVarint(fp);
+            if (ftf.solution == kFieldEscape) ftf.solution += GetVarint(fp);
+            fread = true;
+            if (fdoc >= doc) {
+                tf = ftf;
+                return fdoc == doc;
+            }
+        }
+        fread = false;
+        fdoc = 0;
+        return false;
+    }
+
+private:
+    const uint8_t* fbegin;
+    const uint8_t* fp;
+    const uint8_t* fend;
+    const TSkip* fskip = nullptr;
+    const TSkip* fskipEnd = nullptr;
+    uint32_t fdoc = kNoDoc;  // of the posting last read, or the base of the next one
+    bool fread = false;      // fdoc's posting was read (ftf holds its counts)
+    TFieldCounts ftf;
+};
 
 using vindex::TNameKey;
 
@@ -201,6 +268,7 @@ struct TBestMatchIndex::TScratch {
     std::vector<uint8_t> candidate, state;   // per doc: shares a term that is not common; its state
     // docs marked as candidates, scored, bounded, of the current word
     std::vector<uint32_t> marked, candidates, touched, words;
+    std::vector<uint32_t> followed;  // docs followed when the bounding closed, ascending
     std::vector<float> values;
 
     void Fit(size_t docs) {
@@ -213,7 +281,7 @@ struct TBestMatchIndex::TScratch {
     size_t Bytes() const {
         return acc.capacity() * sizeof(float) * 7 + candidate.capacity() + state.capacity() +
                (marked.capacity() + candidates.capacity() + touched.capacity() + words.capacity() +
-                values.capacity()) *
+                followed.capacity() + values.capacity()) *
                    sizeof(uint32_t);
     }
 };
@@ -235,6 +303,9 @@ public:
     // joins two of them.
     vindex::TTermDictionary dict;
     std::vector<TTerm> terms;
+    // The blocks of the lists longer than one, by term id (empty for the others): one vector
+    // per term, so that two threads posting different terms never touch one container.
+    std::vector<std::vector<TSkip>> skips;
     // Term ids in the order of their texts, for the terms a typed word begins; the newest few
     // wait in unsorted (searched one by one) until there are enough to merge at once.
     std::vector<uint32_t> sorted;
@@ -282,6 +353,7 @@ public:
         const uint32_t id = dict.FindOrAdd(key);
         if (id == terms.size()) {
             terms.emplace_back();
+            skips.emplace_back();
             unsorted.push_back(id);
         }
         return id;
@@ -305,31 +377,53 @@ public:
     // The id of a known term, or kNoDoc.
     uint32_t Find(std::string_view text) const { return dict.Find(TNameKey(text)); }
 
+    // Appends doc's posting to a list, after every doc it holds, with the block it ends, if any.
+    void Append(uint32_t id, TTerm& term, uint32_t doc, const TFieldCounts& tf) {
+        // As much as the smallest block the allocator gives anyway: most lists stay within it,
+        // and the others skip the growths below it.
+        if (term.postings.capacity() == 0) term.postings.reserve(24);
+        const size_t before = term.postings.size();
+        PutPosting(term.postings, doc - (term.lastDoc + 1), tf);
+        term.lastDoc = doc;
+        if (term.postings.size() / kBlockBytes != before / kBlockBytes) {
+            // Grown by an eighth, not doubled: the blocks of a loaded index are not trimmed.
+            std::vector<TSkip>& blocks = skips[id];
+            if (blocks.size() == blocks.capacity()) blocks.reserve(blocks.size() * 9 / 8 + 4);
+            blocks.push_back(TSkip{doc, static_cast<uint32_t>(term.postings.size())});
+        }
+    }
+
+    const std::vector<TSkip>* SkipsOf(uint32_t id) const {
+        return id < skips.size() && !skips[id].empty() ? &skips[id] : nullptr;
+    }
+
     std::vector<TCounted> PostedTerms(uint32_t doc) const {
         std::vector<TCounted> out;
         for (uint32_t id = 0; id < terms.size(); ++id) {
             const TTerm& t = terms[id];
             if (t.lastDoc == kNoDoc || t.lastDoc < doc) continue;
-            ForEachPosting(t.postings, [&](uint32_t d, const TFieldCounts& tf) {
-                if (d == doc) out.push_back(TCounted{TNameKey(Text(id)), tf, id});
-            });
+            TFieldCounts tf;
+            if (TPostingCursor(t.postings, SkipsOf(id)).Find(doc, tf))
+                out.push_back(TCounted{TNameKey(Text(id)), tf, id});
         }
         return out;
     }
 
     void Compact(const std::vector<uint8_t>& live) {
-        for (TTerm& t : terms) {
-            std::vector<uint8_t> kept;
-            uint32_t last = kNoDoc;
-            ForEachPosting(t.postings, [&](uint32_t d, const TFieldCounts& tf) {
-                if (!live[d]) return;
-                PutPosting(kept, d - (last + 1), tf);
-                last = d;
+        for (std::vector<TSkip>& blocks : skips)
+            blocks.clear();
+        for (uint32_t id = 0; id < terms.size(); ++id) {
+            TTerm& t = terms[id];
+            std::vector<uint8_t> old;
+            old.swap(t.postings);
+            t.lastDoc = kNoDoc;
+            ForEachPosting(old, [&](uint32_t d, const TFieldCounts& tf) {
+                if (live[d]) Append(id, t, d, tf);
             });
-            kept.shrink_to_fit();
-            t.postings.swap(kept);
-            t.lastDoc = last;
+            t.postings.shrink_to_fit();
         }
+        for (std::vector<TSkip>& blocks : skips)
+            blocks.shrink_to_fit();
         dead = 0;
     }
 };
@@ -395,11 +489,7 @@ void Post(TBestMatchIndex::TImpl& impl, const std::vector<TCounted>& counted, ui
         if (!mine(i)) continue;
         const TCounted& c = counted[i];
         auto& term = impl.terms[c.id];
-        // As much as the smallest block the allocator gives anyway: most lists stay within it,
-        // and the others skip the growths below it.
-        if (term.postings.capacity() == 0) term.postings.reserve(24);
-        PutPosting(term.postings, doc - (term.lastDoc + 1), c.tf);
-        term.lastDoc = doc;
+        impl.Append(c.id, term, doc, c.tf);
         ++term.df;
     }
 }
@@ -871,7 +961,7 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
                                   : static_cast<float>(fstats.entries);
 
     // The distinct words in the order first typed, with how often each was typed.
-    std::map<std::string, size_t> seen;
+    std::unordered_map<std::string, size_t> seen;
     std::vector<const TQueryWord*> distinct;
     std::vector<uint32_t> typed;
     for (const TQueryWord& w : query) {
@@ -1000,21 +1090,33 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         left += m;
     enum : uint8_t { kUntouched = 0, kFollowed = 1, kDropped = 2, kKept = 3 };
     const size_t limit = std::max<size_t>(fparams.limit, 1);
-    // A lower bound of the limit-th best score of the entries that can be listed (0 while fewer).
-    auto floorOfBest = [&]() {
+    double floor = 0;
+    float highest = 0;
+    bool closed = false;  // no entry untouched so far can be listed any more
+    // A lower bound of the limit-th best score of the entries that can be listed, when above
+    // `floor` (0 otherwise): only the bounds that could raise it are gathered, which after the
+    // first time are few.
+    auto floorOfBest = [&](double floor) {
         s.values.clear();
-        for (const uint32_t d : s.touched)
-            if (s.state[d] == kFollowed) s.values.push_back(s.bound[d]);
+        for (const uint32_t d : closed ? s.followed : s.touched)
+            if (s.state[d] == kFollowed && static_cast<double>(s.bound[d]) * (1 - kSlack) > floor)
+                s.values.push_back(s.bound[d]);
         if (s.values.size() < limit) return 0.0;
         std::nth_element(s.values.begin(), s.values.begin() + static_cast<ptrdiff_t>(limit - 1),
                          s.values.end(), std::greater<>());
         return static_cast<double>(s.values[limit - 1]) * (1 - kSlack);
     };
     // Only an entry that shares a term that is not common can be listed: those are marked first,
-    // so that the common terms' long lists are followed for them alone.
+    // so that the common terms' long lists are followed for them alone. Without a common term,
+    // every live entry reached is one.
+    bool anyCommon = false;
+    for (const TQueryTerm& q : words)
+        for (const TForm& f : q.forms)
+            anyCommon = anyCommon || f.common;
+    const std::vector<uint8_t>& listable = anyCommon ? s.candidate : flive;
     for (const TQueryTerm& q : words)
         for (const TForm& f : q.forms) {
-            if (f.common) continue;
+            if (f.common || !anyCommon) continue;
             ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts&) {
                 if (!s.candidate[d] && flive[d]) {
                     s.candidate[d] = 1;
@@ -1022,19 +1124,47 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
                 }
             });
         }
-    double floor = 0;
-    float highest = 0;
-    bool closed = false;  // no entry untouched so far can be listed any more
+    if (anyCommon && s.marked.empty()) {  // no entry shares a term that is not common
+        GiveScratch(std::move(scratch));
+        return hits;
+    }
+    // Reads a form's list for a pass whose visit passes over every doc but those of `docs`
+    // (ascending, or null for any): only their postings when they are fewer than the list's
+    // blocks, the whole list otherwise.
+    auto follow = [&](uint32_t term, const std::vector<uint32_t>* docs, auto&& visit) {
+        const TImpl::TTerm& t = impl.terms[term];
+        const std::vector<TSkip>* blocks = impl.SkipsOf(term);
+        if (!docs || !blocks || docs->size() >= blocks->size())
+            return ForEachPosting(t.postings, visit);
+        TPostingCursor cursor(t.postings, blocks);
+        TFieldCounts tf;
+        for (const uint32_t d : *docs) {
+            if (d > t.lastDoc) break;
+            if (cursor.Find(d, tf)) visit(d, tf);
+        }
+    };
+    // The docs the bounding may still follow, ascending: the marked until closed (sorted when
+    // first needed), then those followed when it closed.
+    bool markedSorted = false;
+    auto stillFollowed = [&](uint32_t term) -> const std::vector<uint32_t>* {
+        if (closed) return &s.followed;
+        if (!anyCommon) return nullptr;
+        const std::vector<TSkip>* blocks = impl.SkipsOf(term);
+        if (!blocks || s.marked.size() >= blocks->size()) return nullptr;
+        if (!markedSorted) std::sort(s.marked.begin(), s.marked.end());
+        markedSorted = true;
+        return &s.marked;
+    };
     for (size_t k = 0; k < order.size(); ++k) {
         const size_t w = order[k];
         const TQueryTerm& q = words[w];
         left -= most[w];
         const bool single = q.forms.size() == 1;
         for (const TForm& f : q.forms) {
-            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
+            follow(f.term, stillFollowed(f.term), [&](uint32_t d, const TFieldCounts& tf) {
                 uint8_t& state = s.state[d];
                 if (state != kFollowed) {
-                    if (closed || state == kDropped || !s.candidate[d]) return;
+                    if (closed || state == kDropped || !listable[d]) return;
                     state = kFollowed;
                     s.touched.push_back(d);
                 }
@@ -1058,15 +1188,25 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         s.words.clear();
         // Worth a look only when an entry already beats what the words left can add.
         if (k + 1 == order.size() || (!closed && static_cast<double>(highest) <= left)) continue;
-        floor = std::max(floor, floorOfBest());
-        if (left < floor) closed = true;
-        if (closed)
-            for (const uint32_t d : s.touched)
+        floor = std::max(floor, floorOfBest(floor));
+        if (left < floor) {
+            // The entries still followed, once closed, are those left of the followed then.
+            const bool closing = !closed;
+            closed = true;
+            for (const uint32_t d : closing ? s.touched : s.followed)
                 if (s.state[d] == kFollowed &&
                     static_cast<double>(s.bound[d]) * (1 + kSlack) + left <= floor)
                     s.state[d] = kDropped;
+            if (closing) {
+                for (const uint32_t d : s.touched)
+                    if (s.state[d] == kFollowed) s.followed.push_back(d);
+                std::sort(s.followed.begin(), s.followed.end());
+            } else {
+                std::erase_if(s.followed, [&](uint32_t d) { return s.state[d] != kFollowed; });
+            }
+        }
     }
-    floor = std::max(floor, floorOfBest());
+    floor = std::max(floor, floorOfBest(floor));
 
     // Then the exact scores of the entries that may be listed, word by word in the query's
     // order as the formula adds them: each word keeps, per entry, the best of its forms.
@@ -1076,9 +1216,10 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
             s.state[d] = kKept;
             s.candidates.push_back(d);
         }
+    std::sort(s.candidates.begin(), s.candidates.end());
     for (const TQueryTerm& q : words) {
         for (const TForm& f : q.forms) {
-            ForEachPosting(impl.terms[f.term].postings, [&](uint32_t d, const TFieldCounts& tf) {
+            follow(f.term, &s.candidates, [&](uint32_t d, const TFieldCounts& tf) {
                 if (s.state[d] != kKept) return;
                 float p, sol;
                 blend(d, tf, p, sol);
@@ -1121,6 +1262,7 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     s.touched.clear();
     s.marked.clear();
     s.candidates.clear();
+    s.followed.clear();
     GiveScratch(std::move(scratch));
 
     auto better = [](const TBestMatchHit& a, const TBestMatchHit& b) {
@@ -1143,6 +1285,8 @@ size_t TBestMatchIndex::MemoryUsage() const {
                    impl.dict.MemoryUsage();
     for (const TImpl::TTerm& t : impl.terms)
         bytes += t.postings.capacity();
+    for (const std::vector<TSkip>& blocks : impl.skips)
+        bytes += sizeof(blocks) + blocks.capacity() * sizeof(TSkip);
     std::lock_guard lock(impl.scratchLock);
     for (const auto& s : impl.scratchPool)
         bytes += s->Bytes();

@@ -50,20 +50,6 @@ uint32_t CutBefore(const TTextWords& words, uint32_t from, uint32_t limit) {
     return best > 0 ? best : limit;
 }
 
-bool Matches(const TWord& w, std::span<const TQueryWord> query, size_t& which) {
-    for (size_t q = 0; q < query.size(); ++q) {
-        const TQueryWord& word = query[q];
-        bool hit = std::find(word.terms.begin(), word.terms.end(), w.term) != word.terms.end() ||
-                   (!word.exact.empty() && word.exact == w.exact) ||
-                   (!word.prefix.empty() && w.term.starts_with(word.prefix));
-        if (hit) {
-            which = q;
-            return true;
-        }
-    }
-    return false;
-}
-
 std::string Title(TWordReader reader, std::string_view problem) {
     const std::string_view line = TrimBlanks(problem.substr(0, FirstLineEnd(problem)));
     const std::vector<uint32_t> starts = CharStarts(line);
@@ -78,7 +64,37 @@ std::string Title(TWordReader reader, std::string_view problem) {
 
 }  // namespace
 
+TBestRowQuery::TBestRowQuery(std::span<const TQueryWord> query) {
+    for (size_t q = 0; q < query.size(); ++q) {
+        const TQueryWord& word = query[q];
+        for (const std::string& t : word.terms)
+            fterms.try_emplace(t, q);
+        if (!word.exact.empty()) fexact.try_emplace(word.exact, q);
+        if (!word.prefix.empty()) fprefixes.emplace_back(word.prefix, q);
+    }
+}
+
+bool TBestRowQuery::Match(const TWord& w, size_t& which) const {
+    size_t first = SIZE_MAX;
+    if (const auto it = fterms.find(w.term); it != fterms.end()) first = it->second;
+    if (!w.exact.empty())
+        if (const auto it = fexact.find(w.exact); it != fexact.end())
+            first = std::min(first, it->second);
+    for (const auto& [prefix, q] : fprefixes) {
+        if (q >= first) break;
+        if (w.term.starts_with(prefix)) first = q;
+    }
+    if (first == SIZE_MAX) return false;
+    which = first;
+    return true;
+}
+
 TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, std::span<const TQueryWord> query,
+                     char text) {
+    return MakeBestRow(reader, entry, TBestRowQuery(query), text);
+}
+
+TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, const TBestRowQuery& query,
                      char text) {
     TBestRow row;
     row.title = Title(reader, entry.problem);
@@ -103,7 +119,7 @@ TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, std::span<cons
     std::vector<TMatched> matched;
     for (const TWord& w : words.words) {
         size_t q = 0;
-        if (Matches(w, query, q))
+        if (query.Match(w, q))
             matched.push_back(TMatched{w.place.begin, w.place.end, CharAt(starts, w.place.begin),
                                        CharAt(starts, w.place.end), q});
     }

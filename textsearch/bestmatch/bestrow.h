@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "textsearch/bestmatch/bestmatchindex.h"
@@ -29,8 +30,25 @@ struct TBestRow {
     std::vector<TBoldRange> bold;  // in order, not overlapping
 };
 
+// A query's words made ready for matching the words of many texts: a pasted text has hundreds,
+// which a row would otherwise compare every word of its text with. It views the query's strings,
+// which must outlive it.
+class TBestRowQuery {
+public:
+    explicit TBestRowQuery(std::span<const TQueryWord> query);
+    // Whether a text's word is one of the query's (its term, accented form or, for the word being
+    // typed, beginning), and then the first query word it stands for.
+    bool Match(const TWord& w, size_t& which) const;
+
+private:
+    std::unordered_map<std::string_view, size_t> fterms, fexact;  // the first word of each
+    std::vector<std::pair<std::string_view, size_t>> fprefixes;    // in the query's order
+};
+
 // The row of an entry with these texts (UTF-8) for the query; text is the hit's 'P' or 'S'.
 // The matched words are those whose term, accented form or (for the word being typed) beginning
 // is the query's.
 TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, std::span<const TQueryWord> query,
+                     char text);
+TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, const TBestRowQuery& query,
                      char text);

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <random>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "textsearch/bestmatch/bestmatchindex.h"
@@ -71,13 +73,20 @@ public:
         const TBm25f bm(p, stats);
         const float n = static_cast<float>(stats.entries);
         const float commonAbove = stats.entries >= kCommonFromEntries ? p.commonShare * n : n;
-        std::vector<std::string> vocabulary;
+        // The live terms' document frequencies, counted once, and the terms in order.
+        std::unordered_map<std::string, uint32_t> dfs;
         for (const TRefEntry& e : entries)
             if (e.live)
                 for (const auto& [t, c] : e.terms)
-                    vocabulary.push_back(t);
+                    ++dfs[t];
+        std::vector<std::string> vocabulary;
+        for (const auto& [t, df] : dfs)
+            vocabulary.push_back(t);
         std::sort(vocabulary.begin(), vocabulary.end());
-        vocabulary.erase(std::unique(vocabulary.begin(), vocabulary.end()), vocabulary.end());
+        auto Df = [&](const std::string& t) -> uint32_t {
+            const auto it = dfs.find(t);
+            return it == dfs.end() ? 0 : it->second;
+        };
 
         struct TForm {
             std::string term;
@@ -299,6 +308,81 @@ TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
     // The cases compared held real lists, not only empty ones.
     EXPECT_GT(compared, 500u);
     EXPECT_GT(listed, 2 * compared);
+}
+
+// Long lists read in blocks: knowledge bases of a few thousand entries whose common words are in
+// most of them, searched for long pasted texts (hundreds of words, the common ones typed many
+// times), single common words being typed and short queries, while entries are removed until the
+// lists are rewritten and after: the same hits as the formula's, scores bit for bit.
+TEST(BestMatchIndex, LongQueriesOverLongListsRankAsTheFormulaSays) {
+    std::mt19937 rng(20261211);
+    // Ranks drawn about as often as 1 / rank: the first words are in most entries.
+    auto word = [&]() -> std::string {
+        const double u = std::uniform_real_distribution<double>(0, 1)(rng);
+        const auto rank = static_cast<size_t>(std::pow(600.0, u)) - 1;
+        if (rank < std::size(kWords) && rng() % 2 == 0) return kWords[rank];
+        return "w" + std::to_string(rank) + (rank % 5 == 0 ? "ing" : "");
+    };
+    auto text = [&](size_t minWords, size_t maxWords) {
+        std::string t;
+        for (size_t n = minWords + rng() % (maxWords - minWords + 1); n > 0; --n)
+            t += word() + (rng() % 9 == 0 ? "\n" : " ");
+        return t;
+    };
+    const std::string languages[] = {"english"};
+    size_t listed = 0, compared = 0;
+    for (int kb = 0; kb < 3; ++kb) {
+        TBestMatchParams params;
+        params.limit = std::vector<uint32_t>{1, 8, 40}[kb];
+        params.minPercent = kb == 2 ? 0.0f : params.minPercent;
+        TBestMatchIndex index(ReadWords, params);
+        TReference ref;
+        std::vector<TRefEntry> batch;
+        for (int i = 0; i < 1500; ++i)
+            batch.push_back(MakeEntry(text(3, 30), text(5, 60)));
+        std::vector<TEntryText> texts;
+        for (const TRefEntry& e : batch)
+            texts.push_back({e.problem, e.solution});
+        index.AddBatch(std::span(texts).first(1200));
+        for (size_t i = 1200; i < texts.size(); ++i)
+            index.Add(texts[i]);
+        ref.entries = batch;
+        for (int round = 0; round < 40; ++round) {
+            // A third of the entries go over the rounds: the lists are rewritten halfway.
+            for (int r = 0; r < 12; ++r) {
+                const auto d = static_cast<uint32_t>(rng() % ref.entries.size());
+                if (rng() % 2 == 0)
+                    index.Remove(d);
+                else
+                    index.Remove(d, {ref.entries[d].problem, ref.entries[d].solution});
+                ref.entries[d].live = false;
+            }
+            std::string typed;
+            const unsigned kind = round % 4;
+            if (kind == 0) typed = text(100, 600);
+            if (kind == 1) typed = std::string(kWords[rng() % 3]).substr(0, 2 + rng() % 3);
+            if (kind == 2) typed = text(1, 5) + "w" + std::to_string(rng() % 30);
+            // A rare word beside commoner ones: their lists are read for the few entries left.
+            if (kind == 3) {
+                const std::string usual = "w" + std::to_string(8 + rng() % 12);
+                typed = "w" + std::to_string(200 + rng() % 400) + " " + usual + " " + usual + " " +
+                        kWords[rng() % 3] + " " + std::string(kWords[rng() % 3]).substr(0, 3);
+            }
+            const std::vector<TQueryWord> query = ReadQueryWords(typed, languages, kind != 0);
+            const std::vector<TBestMatchHit> got = index.Search(query);
+            const std::vector<TBestMatchHit> want = ref.Search(query, params);
+            ASSERT_EQ(got.size(), want.size()) << "kb " << kb << " round " << round;
+            for (size_t i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(got[i].doc, want[i].doc) << "kb " << kb << " round " << round;
+                EXPECT_EQ(got[i].score, want[i].score);
+                EXPECT_EQ(got[i].percent, want[i].percent);
+                EXPECT_EQ(got[i].text, want[i].text);
+            }
+            listed += got.size();
+            ++compared;
+        }
+    }
+    EXPECT_GT(listed, 10 * compared);
 }
 
 // A batch of many entries, read on two threads a slice at a time with new words in every slice,
