@@ -303,8 +303,7 @@ public:
     // joins two of them.
     vindex::TTermDictionary dict;
     std::vector<TTerm> terms;
-    // The blocks of the lists longer than one, by term id (empty for the others): one vector
-    // per term, so that two threads posting different terms never touch one container.
+    // The blocks of the lists longer than one, by term id (empty for the others).
     std::vector<std::vector<TSkip>> skips;
     // Term ids in the order of their texts, for the terms a typed word begins; the newest few
     // wait in unsorted (searched one by one) until there are enough to merge at once.
@@ -464,29 +463,19 @@ void LookUp(const TBestMatchIndex::TImpl& impl, std::vector<TCounted>& counted) 
     }
 }
 
-// Posts one entry's terms, their ids known, as doc `doc`: all of them, or those of one part
-// (PartOf), which another thread may post the other part of meanwhile. The terms' records are
-// asked for two strides ahead and the ends of their lists one stride ahead: most of the time goes
-// in waiting for them otherwise.
-constexpr int kEveryPart = -1;
-// Terms by fours, so that the two parts' records (32 bytes) seldom share a cache line.
-inline int PartOf(uint32_t id) {
-    return static_cast<int>((id >> 2) & 1);
-}
-
-void Post(TBestMatchIndex::TImpl& impl, const std::vector<TCounted>& counted, uint32_t doc,
-          int part = kEveryPart) {
+// Posts one entry's terms, their ids known, as doc `doc`. The terms' records are asked for two
+// strides ahead and the ends of their lists one stride ahead: most of the time goes in waiting
+// for them otherwise.
+void Post(TBestMatchIndex::TImpl& impl, const std::vector<TCounted>& counted, uint32_t doc) {
     const size_t n = counted.size();
-    auto mine = [&](size_t i) { return part == kEveryPart || PartOf(counted[i].id) == part; };
     for (size_t i = 0; i < std::min(n, 2 * kAhead); ++i)
         __builtin_prefetch(&impl.terms[counted[i].id]);
     for (size_t i = 0; i < n; ++i) {
         if (i + 2 * kAhead < n) __builtin_prefetch(&impl.terms[counted[i + 2 * kAhead].id]);
-        if (i + kAhead < n && mine(i + kAhead)) {
+        if (i + kAhead < n) {
             const auto& ahead = impl.terms[counted[i + kAhead].id].postings;
             if (!ahead.empty()) __builtin_prefetch(ahead.data() + ahead.size() - 1, 1);
         }
-        if (!mine(i)) continue;
         const TCounted& c = counted[i];
         auto& term = impl.terms[c.id];
         impl.Append(c.id, term, doc, c.tf);
@@ -552,15 +541,14 @@ private:
     std::atomic<size_t>& fnext;
 };
 
-// Adds an entry counted, its terms' ids known, as the next doc; posts the part given of its terms.
+// Adds an entry counted, its terms' ids known, as the next doc.
 void AddCounted(TBestMatchIndex::TImpl& impl, TBestMatchStats& stats, std::vector<uint8_t>& live,
                 const std::vector<TCounted>& counted, const TFieldCounts& lengths,
-                std::string_view problemLanguage, std::string_view solutionLanguage,
-                int part = kEveryPart) {
+                std::string_view problemLanguage, std::string_view solutionLanguage) {
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
     TBestMatchIndex::TImpl::TDoc record;
     record.lengths = lengths;
-    Post(impl, counted, doc, part);
+    Post(impl, counted, doc);
     record.signature = TBestMatchIndex::TImpl::Signature(counted);
     record.languages[0] = impl.CountLanguage(problemLanguage);
     record.languages[1] = impl.CountLanguage(solutionLanguage);
@@ -782,19 +770,17 @@ TBestMatchIndex::DocId TBestMatchIndex::AddTermsBatch(std::span<const TEntryTerm
         for (size_t i = begin; i < end; ++i)
             Intern(impl, counted[i]);
         impl.MergeUnsortedWhenFull();
-        // The helper posts the slice's second part of terms, then both merge the next slice.
+        // The helper merges the next slice while this thread posts this one, then joins it.
         const bool more = k + 1 < slices;
         next.store(0, std::memory_order_relaxed);
-        THelperThread helper([&, begin, end, more, k] {
-            for (size_t i = begin; i < end; ++i)
-                Post(impl, counted[i], first + static_cast<uint32_t>(i), 1);
+        THelperThread helper([&, more, k] {
             if (more) prepare(k + 1, impl.mergeRoom[1]);
         });
         for (size_t i = begin; i < end; ++i) {
             const TTextTermsView& p = problemOf(i);
             const TTextTermsView& s = solutionOf(i);
             AddCounted(impl, fstats, flive, counted[i], {p.titleWords, p.bodyWords, s.bodyWords},
-                       p.language, s.language, 0);
+                       p.language, s.language);
         }
         if (more) prepare(k + 1, impl.mergeRoom[0]);
         helper.Join();
