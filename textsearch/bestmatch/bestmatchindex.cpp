@@ -668,21 +668,6 @@ bool DecodeTextTerms(std::string_view encoded, TTextTermsView& out) {
     return true;
 }
 
-bool DecodeTextTerms(std::string_view encoded, TTextTerms& out) {
-    thread_local TTextTermsView view;
-    if (!DecodeTextTerms(encoded, view)) return false;
-    out.titleWords = view.titleWords;
-    out.bodyWords = view.bodyWords;
-    out.language.assign(view.language);
-    out.terms.resize(view.terms.size());
-    for (size_t i = 0; i < view.terms.size(); ++i) {
-        out.terms[i].text.assign(view.terms[i].text);
-        out.terms[i].title = view.terms[i].title;
-        out.terms[i].body = view.terms[i].body;
-    }
-    return true;
-}
-
 void TTextTermsView::View(const TTextTerms& owned) {
     terms.clear();
     for (const TTextTerms::TTerm& t : owned.terms)

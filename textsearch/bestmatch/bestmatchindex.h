@@ -73,7 +73,6 @@ void CountTextTerms(TWordReader reader, std::string_view utf8, bool problem, TTe
 // then reads from the text again; a reader whose words change must change the form's name.
 inline constexpr std::string_view kTextTermsForm = "bm1";
 std::string EncodeTextTerms(const TTextTerms& terms);
-bool DecodeTextTerms(std::string_view encoded, TTextTerms& out);
 
 // A text's terms as adding an entry takes them: views of a TTextTerms, or of its encoded form,
 // which must outlive the view.
@@ -88,7 +87,7 @@ struct TTextTermsView {
 
     void View(const TTextTerms& owned);
 };
-// Decode without copying a term: out views `encoded`.
+// EncodeTextTerms undone without copying a term: out views `encoded`.
 bool DecodeTextTerms(std::string_view encoded, TTextTermsView& out);
 
 // An entry's two texts' terms; a text the entry lacks counts as an empty one.
