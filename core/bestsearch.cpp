@@ -21,6 +21,8 @@ namespace {
 constexpr size_t kChunk = 1024;
 // Entries indexed after which Settle trims the index's lists.
 constexpr size_t kTrimAfter = 1024;
+// Rows a pass makes on its own thread alone; more are shared with a helper.
+constexpr size_t kRowsAlone = 16;
 
 std::unique_ptr<TBestMatchIndex> NewIndex() {
     return std::make_unique<TBestMatchIndex>(TWordReader{ReadWords});
@@ -400,16 +402,37 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     auto chunk = std::make_shared<std::string>();
     pass->bold.reserve(found.size());
     const TBestRowQuery rowQuery(words);  // once for every row: a paste has hundreds of words
+    // The rows are made on both processors, each taking the next few: each reads its texts'
+    // words again.
+    std::vector<TBestRow> rows(found.size());
+    std::atomic<size_t> nextRow{0};
+    auto makeRows = [&] {
+        constexpr size_t kTake = 4;
+        for (size_t from; (from = nextRow.fetch_add(kTake, std::memory_order_relaxed)) <
+                          found.size();)
+            for (size_t i = from; i < std::min(found.size(), from + kTake); ++i) {
+                const TEntry& entry = *fentries[fentryOfDoc[found[i].doc]];
+                TEntryText text{entry.problem, entry.solution};
+                if (freader) {
+                    text.problem =
+                        entry.hasProblem ? std::string_view(texts[2 * i]) : std::string_view();
+                    text.solution = entry.hasSolution ? std::string_view(texts[2 * i + 1])
+                                                      : std::string_view();
+                }
+                rows[i] = MakeBestRow(ReadWords, text, rowQuery, found[i].text);
+            }
+    };
+    if (found.size() > kRowsAlone) {
+        THelperThread helper(makeRows);
+        makeRows();
+        helper.Join();
+    } else {
+        makeRows();
+    }
     for (size_t i = 0; i < found.size(); ++i) {
         const TBestMatchHit& hit = found[i];
         const TEntry& entry = *fentries[fentryOfDoc[hit.doc]];
-        TEntryText text{entry.problem, entry.solution};
-        if (freader) {
-            text.problem = entry.hasProblem ? std::string_view(texts[2 * i]) : std::string_view();
-            text.solution =
-                entry.hasSolution ? std::string_view(texts[2 * i + 1]) : std::string_view();
-        }
-        TBestRow row = MakeBestRow(ReadWords, text, rowQuery, hit.text);
+        TBestRow& row = rows[i];
         TPlaced p{};
         p.id = chunk->size();
         chunk->append(entry.ID);

@@ -125,24 +125,28 @@ TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, const TBestRow
     }
 
     // The window of kBestExcerptChars holding the most distinct query words, then the most
-    // matches, the earliest of those.
+    // matches, the earliest of those. The window's end only moves on as its start does, so the
+    // words in it are counted as they come in and go out.
     const size_t room = kBestExcerptChars - 2 * kEllipsis.size();
     size_t bestStart = 0, bestDistinct = 0, bestCount = 0, bestSpan = 0;
+    size_t queries = 0;
+    for (const TMatched& m : matched)
+        queries = std::max(queries, m.query + 1);
+    std::vector<uint32_t> inWindow(queries, 0);
+    size_t last = 0;  // one past the window's last match
+    size_t distinct = 0;
     for (size_t i = 0; i < matched.size(); ++i) {
-        std::vector<size_t> seen;
-        size_t count = 0, span = 0;
-        for (size_t j = i; j < matched.size() && matched[j].last - matched[i].first <= room; ++j) {
-            if (std::find(seen.begin(), seen.end(), matched[j].query) == seen.end())
-                seen.push_back(matched[j].query);
-            ++count;
-            span = matched[j].last - matched[i].first;
-        }
-        if (seen.size() > bestDistinct || (seen.size() == bestDistinct && count > bestCount)) {
+        last = std::max(last, i);
+        for (; last < matched.size() && matched[last].last - matched[i].first <= room; ++last)
+            if (inWindow[matched[last].query]++ == 0) ++distinct;
+        const size_t count = last - i;
+        if (distinct > bestDistinct || (distinct == bestDistinct && count > bestCount)) {
             bestStart = i;
-            bestDistinct = seen.size();
+            bestDistinct = distinct;
             bestCount = count;
-            bestSpan = span;
+            bestSpan = count > 0 ? matched[last - 1].last - matched[i].first : 0;
         }
+        if (count > 0 && --inWindow[matched[i].query] == 0) --distinct;
     }
 
     const size_t chars = starts.size() - 1;
