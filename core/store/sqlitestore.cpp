@@ -210,7 +210,8 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
     const int64_t withTerms =
         fDB->GetTable("select count(*) from bestterms where vectorrow<=" + std::to_string(top))
             ->FieldAsInteger(0);
-    if (static_cast<int64_t>(vectors.size()) - withTerms > kBatchRows) return false;
+    if (static_cast<int64_t>(vectors.size()) - withTerms > static_cast<int64_t>(kBatchRows))
+        return false;
 
     TBatch batch(index);
     const std::string none;
