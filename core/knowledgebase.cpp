@@ -168,14 +168,19 @@ bool SchemaObjectIs(TSQLiteDatabase& DB, std::string_view type, std::string_view
     return stored.substr(prefix.size()) == create.substr(prefix.size());
 }
 
-namespace {
-
-// The name a trigger's create statement gives it.
 std::string_view TriggerName(std::string_view create) {
     constexpr std::string_view kPrefix = "create trigger ";
     create.remove_prefix(kPrefix.size());
     return create.substr(0, create.find(' '));
 }
+
+bool IsBestTermsTrigger(TSQLiteDatabase& DB, std::string_view name) {
+    for (const std::string_view create : kBestTermsTriggers)
+        if (TriggerName(create) == name) return SchemaObjectIs(DB, "trigger", name, create);
+    return false;
+}
+
+namespace {
 
 // Makes the terms table's triggers that are missing. A file whose table went without one of
 // them (written by the version before the triggers, or a trigger dropped with its table) may

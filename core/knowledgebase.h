@@ -128,6 +128,10 @@ bool BestTermsKept(TSQLiteDatabase& DB);
 // (SQLite keeps a statement as written but for its first two words, which it upper-cases).
 bool SchemaObjectIs(TSQLiteDatabase& DB, std::string_view type, std::string_view name,
                     std::string_view create);
+// The name a trigger's create statement (one of kBestTermsTriggers) gives it.
+std::string_view TriggerName(std::string_view create);
+// Whether the file's trigger of that name is one of kBestTermsTriggers, as this version makes it.
+bool IsBestTermsTrigger(TSQLiteDatabase& DB, std::string_view name);
 // Writes the terms read from texts that had none (or only stale ones) in one transaction, and
 // drops the rows of vector rows that are gone.
 void KeepBestTerms(TSQLiteDatabase& DB, const std::vector<TReadTerms>& terms);

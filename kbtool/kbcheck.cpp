@@ -27,14 +27,10 @@ void CheckSchema(TSQLiteDatabase& DB, std::vector<std::string>& findings) {
     const auto objects = DB.GetTable(
         "select type,name,tbl_name from sqlite_master where type in ('trigger','view') "
         "order by type,name");
-    auto ours = [&](const std::string& type, const std::string& name) {
-        if (type != "trigger") return false;
-        for (const std::string_view create : kb::kBestTermsTriggers)
-            if (kb::SchemaObjectIs(DB, type, name, create)) return true;
-        return false;
-    };
     for (bool more = objects->MoveFirst(); more && !objects->Eof(); objects->Next()) {
-        if (ours(objects->FieldAsString(0), objects->FieldAsString(1))) continue;
+        if (objects->FieldAsString(0) == "trigger" &&
+            kb::IsBestTermsTrigger(DB, objects->FieldAsString(1)))
+            continue;
         std::string finding = "schema: a " + objects->FieldAsString(0) + " " +
                               OutputField(LabelUtf8(objects->FieldAsString(1)));
         if (objects->FieldAsString(0) == "trigger") {

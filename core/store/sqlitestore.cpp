@@ -8,8 +8,8 @@
 #include "core/store/sqlitestore.h"
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
+#include <optional>
 #include <unordered_map>
 
 #include "core/knowledgebase.h"
@@ -43,11 +43,13 @@ struct TKey {
     bool operator==(const TKey&) const = default;
 };
 
+size_t KeyHash(std::string_view ID, std::string_view texttype) {
+    const size_t h = std::hash<std::string_view>()(ID);
+    return h ^ (std::hash<std::string_view>()(texttype) + 0x9e3779b97f4a7c15ULL + (h << 6));
+}
+
 struct TKeyHash {
-    size_t operator()(const TKey& key) const noexcept {
-        const size_t h = std::hash<std::string>()(key.ID);
-        return h ^ (std::hash<std::string>()(key.texttype) + 0x9e3779b97f4a7c15ULL + (h << 6));
-    }
+    size_t operator()(const TKey& key) const noexcept { return KeyHash(key.ID, key.texttype); }
 };
 
 // Stored texts gathered for the index, copied out of the cursors' rows (which a step invalidates).
@@ -55,9 +57,11 @@ class TBatch {
 public:
     explicit TBatch(TSearchIndex& index) : findex(index) {}
 
+    // The views are copied at once: they may be of a cursor's row.
     void Add(int64_t key, std::string_view ID, std::string_view texttype, std::string_view vector,
-             const std::string* head, const std::string* terms = nullptr) {
-        TRow row{key, Put(ID), Put(texttype), Put(vector), 0, 0, head != nullptr, {}, false};
+             std::optional<std::string_view> head,
+             std::optional<std::string_view> terms = std::nullopt) {
+        TRow row{key, Put(ID), Put(texttype), Put(vector), 0, 0, head.has_value(), {}, false};
         if (terms) {
             row.terms = Put(*terms);
             row.hasTerms = true;
@@ -172,14 +176,13 @@ std::string TSQLiteStore::BestRowsSQL(std::string_view where) const {
 
 void TSQLiteStore::AddBestRows(TSearchIndex& index, std::string_view where) {
     TBatch batch(index);
-    std::string head, terms;
     TSQLiteCursor rows(*fDB, BestRowsSQL(where));
     while (rows.Next()) {
         const bool hasText = rows.Integer(3) != 0, hasTerms = !rows.IsNull(4);
-        head.assign(hasTerms ? std::string_view() : rows.Text(5));
-        if (hasTerms) terms.assign(rows.Text(4));
-        batch.Add(rows.Integer(0), rows.Text(1), rows.Text(2), {}, hasText ? &head : nullptr,
-                  hasText && hasTerms ? &terms : nullptr);
+        std::optional<std::string_view> head, terms;
+        if (hasText) head = hasTerms ? std::string_view() : rows.Text(5);
+        if (hasText && hasTerms) terms = rows.Text(4);
+        batch.Add(rows.Integer(0), rows.Text(1), rows.Text(2), {}, head, terms);
         fmaxRowid = std::max(fmaxRowid, rows.Integer(0));
     }
     batch.Flush();
@@ -188,10 +191,6 @@ void TSQLiteStore::AddBestRows(TSearchIndex& index, std::string_view where) {
 bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
     // The vector rows' keys come from the primary key's index, which holds no vector text; held
     // as a hash of the key beside the rowid, which is all the pairing needs.
-    auto keyHash = [](std::string_view ID, std::string_view texttype) {
-        const size_t h = std::hash<std::string_view>()(ID);
-        return h ^ (std::hash<std::string_view>()(texttype) + 0x9e3779b97f4a7c15ULL + (h << 6));
-    };
     struct TVectorRow {
         int64_t rowid;
         size_t key;
@@ -201,7 +200,7 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
         TSQLiteCursor rows(*fDB, "select rowid,ID,texttype from vectors where rowid<=" +
                                      std::to_string(top));
         while (rows.Next())
-            vectors.push_back(TVectorRow{rows.Integer(0), keyHash(rows.Text(1), rows.Text(2))});
+            vectors.push_back(TVectorRow{rows.Integer(0), KeyHash(rows.Text(1), rows.Text(2))});
     }
     std::sort(vectors.begin(), vectors.end(),
               [](const TVectorRow& a, const TVectorRow& b) { return a.rowid < b.rowid; });
@@ -214,17 +213,14 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
         return false;
 
     TBatch batch(index);
-    const std::string none;
-    std::string terms, head;
     TSQLiteCursor kept(*fDB, "select vectorrow,ID,texttype,terms from bestterms where "
                              "vectorrow<=" + std::to_string(top) + " order by vectorrow");
     bool more = kept.Next();
     for (const TVectorRow& v : vectors) {
         while (more && kept.Integer(0) < v.rowid)
             more = kept.Next();
-        if (more && kept.Integer(0) == v.rowid && keyHash(kept.Text(1), kept.Text(2)) == v.key) {
-            terms.assign(kept.Text(3));
-            batch.Add(v.rowid, kept.Text(1), kept.Text(2), {}, &none, &terms);
+        if (more && kept.Integer(0) == v.rowid && KeyHash(kept.Text(1), kept.Text(2)) == v.key) {
+            batch.Add(v.rowid, kept.Text(1), kept.Text(2), {}, std::string_view(), kept.Text(3));
         } else {
             // A row without terms: its key and its text, the vector row looked up by its rowid.
             TSQLiteCursor text(
@@ -233,8 +229,8 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
                       "t.texttype=v.texttype where v.rowid=" + std::to_string(v.rowid));
             if (!text.Next()) continue;  // gone since: the next sync sees it
             const bool hasText = text.Integer(2) != 0;
-            if (hasText) head.assign(text.Text(3));
-            batch.Add(v.rowid, text.Text(0), text.Text(1), {}, hasText ? &head : nullptr);
+            batch.Add(v.rowid, text.Text(0), text.Text(1), {},
+                      hasText ? std::optional(text.Text(3)) : std::nullopt);
         }
         fmaxRowid = std::max(fmaxRowid, v.rowid);
     }
@@ -337,7 +333,8 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
             }
         }
         for (int c = 0; c < std::max(copies, 1); ++c)
-            batch.Add(vectors.Integer(0), ID, texttype, vectors.Text(3), copies ? &head : nullptr);
+            batch.Add(vectors.Integer(0), ID, texttype, vectors.Text(3),
+                      copies ? std::optional<std::string_view>(head) : std::nullopt);
     }
     batch.Flush();
     fmaxRowid = top;
@@ -355,12 +352,10 @@ void TSQLiteStore::AddRowsAfter(TSearchIndex& index, int64_t after) {
                            "textdata.texttype=vectors.texttype where vectors.rowid>" +
                            std::to_string(after) + " order by vectors.rowid");
     TBatch batch(index);
-    std::string head;
     while (rows.Next()) {
         const bool hasText = rows.Integer(4) != 0;
-        if (hasText) head.assign(rows.Text(5));
         batch.Add(rows.Integer(0), rows.Text(1), rows.Text(2), rows.Text(3),
-                  hasText ? &head : nullptr);
+                  hasText ? std::optional(rows.Text(5)) : std::nullopt);
         fmaxRowid = std::max(fmaxRowid, rows.Integer(0));
     }
     batch.Flush();

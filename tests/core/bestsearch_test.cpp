@@ -225,11 +225,8 @@ TEST(BestSearch, TermsRowsMissingStaleOrPresentListWhatTheTextsDo) {
                 DB.ExecSQL("update bestterms set terms=terms||substr(terms,instr(terms,char(10))+1) "
                            "where vectorrow=(select max(vectorrow) from bestterms)");
             } else if (op == 6) {  // the version before the triggers: nothing marks its rows stale
-                for (std::string_view create : kb::kBestTermsTriggers) {
-                    create.remove_prefix(std::string_view("create trigger ").size());
-                    DB.ExecSQL("drop trigger if exists " +
-                               std::string(create.substr(0, create.find(' '))));
-                }
+                for (const std::string_view create : kb::kBestTermsTriggers)
+                    DB.ExecSQL("drop trigger if exists " + std::string(kb::TriggerName(create)));
             } else {  // an earlier version deletes an entry
                 DB.ExecSQL(kb::DeleteTextsSQL(IDs[pick]));
                 DB.ExecSQL(kb::DeleteVectorsSQL(IDs[pick]));

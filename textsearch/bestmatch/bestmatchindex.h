@@ -56,15 +56,18 @@ uint32_t FirstLineEnd(std::string_view text);
 // that loading needs no word reader: each distinct term (and accented form) in the order first
 // met, with its counts in the text's two fields (a problem: its title and the rest; a solution:
 // none and its words), the fields' lengths in words, and the text's language.
-struct TTextTerms {
+// Text is std::string for terms owned, std::string_view for terms viewed.
+template <class Text>
+struct TTextTermsOf {
     struct TTerm {
-        std::string text;
+        Text text;
         uint32_t title = 0, body = 0;
     };
     std::vector<TTerm> terms;
     uint32_t titleWords = 0, bodyWords = 0;
-    std::string language;
+    Text language;
 };
+using TTextTerms = TTextTermsOf<std::string>;
 
 // The terms of a text (UTF-8), a problem or a solution, as adding its entry counts them.
 void CountTextTerms(TWordReader reader, std::string_view utf8, bool problem, TTextTerms& out);
@@ -76,15 +79,7 @@ std::string EncodeTextTerms(const TTextTerms& terms);
 
 // A text's terms as adding an entry takes them: views of a TTextTerms, or of its encoded form,
 // which must outlive the view.
-struct TTextTermsView {
-    struct TTerm {
-        std::string_view text;
-        uint32_t title = 0, body = 0;
-    };
-    std::vector<TTerm> terms;
-    uint32_t titleWords = 0, bodyWords = 0;
-    std::string_view language;
-
+struct TTextTermsView : TTextTermsOf<std::string_view> {
     void View(const TTextTerms& owned);
 };
 // EncodeTextTerms undone without copying a term: out views `encoded`.
