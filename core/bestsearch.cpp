@@ -317,6 +317,50 @@ void TBestSearch::IndexEntries(std::span<const size_t> places) {
     funtrimmed += places.size();
 }
 
+bool TBestSearch::Save(TImageWriter& out) const {
+    if (!freader || !fdirty.empty()) return false;
+    uint64_t entries = 0;
+    for (const auto& entry : fentries)
+        entries += entry != nullptr;
+    out.Put(entries);
+    for (const auto& entry : fentries) {
+        if (!entry) continue;
+        out.PutString(entry->ID);
+        out.Put<uint8_t>((entry->hasProblem ? 1 : 0) | (entry->hasSolution ? 2 : 0));
+        out.Put<uint32_t>(entry->doc);
+    }
+    findex->Save(out);
+    return true;
+}
+
+bool TBestSearch::Restore(TImageReader& in) {
+    Clear();
+    uint64_t entries = 0;
+    bool ok = in.Get(entries) && entries <= in.Left();
+    for (uint64_t i = 0; ok && i < entries; ++i) {
+        auto entry = std::make_unique<TEntry>();
+        uint8_t texts = 0;
+        ok = in.GetString(entry->ID) && in.Get(texts) && in.Get(entry->doc) && texts <= 3;
+        entry->hasProblem = texts & 1;
+        entry->hasSolution = texts & 2;
+        fentries.push_back(std::move(entry));
+        ok = ok && fbyID.emplace(fentries.back()->ID, fentries.size() - 1).second;
+    }
+    ok = ok && findex->Restore(in);
+    // Every live doc is one entry's, and every entry's doc is live.
+    if (ok) fentryOfDoc.assign(findex->DocCount(), SIZE_MAX);
+    for (size_t place = 0; ok && place < fentries.size(); ++place) {
+        const uint32_t doc = fentries[place]->doc;
+        if (doc == kNoEntryDoc) continue;
+        ok = findex->IsLive(doc) && fentryOfDoc[doc] == SIZE_MAX;
+        if (ok) fentryOfDoc[doc] = place;
+    }
+    for (size_t doc = 0; ok && doc < fentryOfDoc.size(); ++doc)
+        ok = !findex->IsLive(static_cast<uint32_t>(doc)) || fentryOfDoc[doc] != SIZE_MAX;
+    if (!ok) Clear();
+    return ok;
+}
+
 void TBestSearch::Settle() {
     if (!fdirty.empty()) {
         std::vector<size_t> places;

@@ -86,6 +86,13 @@ public:
     // a sync or a write is complete.
     void Settle();
 
+    // Everything indexed, for Restore in a later run (TBestMatchIndex::Save); false, writing
+    // nothing, while changes wait for Settle or when texts are kept (no reader).
+    bool Save(TImageWriter& out) const;
+    // Replaces everything by what Save wrote. REQUIRES: the reader is set. False, leaving
+    // nothing, when the bytes are not such an image.
+    bool Restore(TImageReader& in);
+
     // Entries that later searches visit.
     size_t LiveCount() const { return findex->LiveCount(); }
     // The languages of the entries held (Snowball algorithm names), most entries first.

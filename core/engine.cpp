@@ -271,6 +271,18 @@ void TKnowledgeEngine::Sync() {
     if (changed) SearchAgain();
 }
 
+void TKnowledgeEngine::KeepIndex() {
+    TLockGuard lock(fdataLock, kQueueTimeout);
+    if (!lock || !findex) return;
+    try {
+        fstore->Sync(*findex);
+        findex->Settle();
+        fstore->KeepIndex(*findex);
+    } catch (const std::exception&) {
+        // The file is busy, full or gone: nothing is kept.
+    }
+}
+
 size_t TKnowledgeEngine::LiveTexts() {
     TLockGuard lock(fdataLock, fwriteTimeout);
     return lock && findex ? findex->LiveCount() : 0;

@@ -69,6 +69,11 @@ public:
     // result is also returned.
     TOpened OpenNow();
 
+    // As the program closes: keeps the index in the store for the next start to read instead of
+    // every text (TKnowledgeStore::KeepIndex), after taking in what others wrote. Waits a little
+    // for the item in hand; whatever fails is let go (the next start reads the texts).
+    void KeepIndex();
+
     // Searches text (stored form) soon, unless a newer text comes first. Any thread. caretAtEnd:
     // the caret stands right after the text's last word, which Best match then takes as a word
     // still being typed (it also matches the stored words it begins).

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <unordered_set>
 
@@ -174,9 +175,10 @@ std::string_view TriggerName(std::string_view create) {
     return create.substr(0, create.find(' '));
 }
 
-bool IsBestTermsTrigger(TSQLiteDatabase& DB, std::string_view name) {
-    for (const std::string_view create : kBestTermsTriggers)
-        if (TriggerName(create) == name) return SchemaObjectIs(DB, "trigger", name, create);
+bool IsOwnTrigger(TSQLiteDatabase& DB, std::string_view name) {
+    for (const auto* triggers : {&kBestTermsTriggers, &kBestSavedTriggers})
+        for (const std::string_view create : *triggers)
+            if (TriggerName(create) == name) return SchemaObjectIs(DB, "trigger", name, create);
     return false;
 }
 
@@ -203,7 +205,124 @@ void KeepBestTermsByTriggers(TSQLiteDatabase& DB) {
         DB.ExecSQL(create);
 }
 
+// Makes the saved index's triggers that are missing. Without one of them the file may have been
+// written under an image that then stayed: it is dropped first.
+void KeepBestSavedByTriggers(TSQLiteDatabase& DB) {
+    std::vector<std::string_view> missing;
+    for (const std::string_view create : kBestSavedTriggers) {
+        const std::string_view name = TriggerName(create);
+        if (SchemaObjectIs(DB, "trigger", name, create)) continue;
+        DB.ExecSQL("drop trigger if exists " + std::string(name));
+        missing.push_back(create);
+    }
+    if (missing.empty()) return;
+    DB.ExecSQL("delete from bestsaved");
+    for (const std::string_view create : missing)
+        DB.ExecSQL(create);
+}
+
+// What the head row of a saved index says.
+struct TSavedHead {
+    std::string form;
+    int64_t top = 0;
+    uint64_t bytes = 0;
+    std::vector<uint64_t> parts;  // each part's size and checksum
+};
+
+std::string WriteHead(const TSavedHead& head) {
+    std::string bytes;
+    TImageWriter out(size_t{1} << 16, [&](std::string_view part) { bytes.append(part); });
+    out.PutString(head.form);
+    out.Put(head.top);
+    out.Put(head.bytes);
+    out.PutVector(head.parts);
+    out.Finish();
+    return bytes;
+}
+
+bool ReadHead(std::string_view bytes, TSavedHead& head) {
+    bool given = false;
+    TImageReader in(bytes.size(), [&](std::string_view& part) {
+        if (given) return false;
+        part = bytes;
+        return given = true;
+    });
+    return in.GetString(head.form) && in.Get(head.top) && in.Get(head.bytes) &&
+           in.GetVector(head.parts) && in.Left() == 0 && head.parts.size() % 2 == 0;
+}
+
+// The head row of the saved index, when the file has one.
+std::optional<TSavedHead> SavedHead(TSQLiteDatabase& DB) {
+    TSQLiteCursor rows(DB, "select image from bestsaved where part=0");
+    TSavedHead head;
+    if (!rows.Next() || !ReadHead(rows.Text(0), head)) return std::nullopt;
+    return head;
+}
+
+// The size of the parts a saved index is written in: small beside the index, so that neither
+// writing nor reading holds much more than the index.
+constexpr size_t kSavedPartBytes = size_t{4} << 20;
+
 }  // namespace
+
+bool BestSavedKept(TSQLiteDatabase& DB) {
+    if (!SchemaObjectIs(DB, "table", "bestsaved", kCreateBestSaved)) return false;
+    for (const std::string_view create : kBestSavedTriggers)
+        if (!SchemaObjectIs(DB, "trigger", TriggerName(create), create)) return false;
+    return true;
+}
+
+bool HasBestSaved(TSQLiteDatabase& DB, std::string_view form) {
+    const std::optional<TSavedHead> head = SavedHead(DB);
+    return head && head->form == form;
+}
+
+bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
+                   const std::function<bool(TImageReader&)>& restore) {
+    // One read transaction: the head and the parts are of one writing.
+    TTransaction transaction(DB);
+    bool restored = false;
+    {
+        const std::optional<TSavedHead> head = SavedHead(DB);
+        if (!head || head->form != form || head->top != top) return false;
+        TSQLiteCursor rows(DB, "select part,image from bestsaved where part>0 order by part");
+        size_t next = 0;
+        TImageReader in(head->bytes, [&](std::string_view& part) {
+            if (2 * next >= head->parts.size() || !rows.Next() ||
+                rows.Integer(0) != static_cast<int64_t>(next + 1))
+                return false;
+            part = rows.Text(1);
+            if (part.size() != head->parts[2 * next] ||
+                ImageChecksum(part) != head->parts[2 * next + 1])
+                return false;
+            ++next;
+            return true;
+        });
+        restored = restore(in) && in.Ok() && in.Left() == 0;
+    }
+    transaction.Commit();
+    return restored;
+}
+
+void WriteBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
+                    const std::function<bool()>& inStep,
+                    const std::function<bool(TImageWriter&)>& save) {
+    TTransaction transaction(DB, true);
+    if (!inStep()) return;
+    DB.ExecSQL("delete from bestsaved");
+    TSavedHead head{std::string(form), top, 0, {}};
+    int64_t part = 0;
+    TImageWriter out(kSavedPartBytes, [&](std::string_view bytes) {
+        DB.ExecSQL("insert into bestsaved values (" + std::to_string(++part) + ",?1)", bytes);
+        head.parts.push_back(bytes.size());
+        head.parts.push_back(ImageChecksum(bytes));
+    });
+    if (!save(out)) return;
+    out.Finish();
+    head.bytes = out.Size();
+    DB.ExecSQL("insert into bestsaved values (0,?1)", WriteHead(head));
+    transaction.Commit();
+}
 
 bool BestTermsKept(TSQLiteDatabase& DB) {
     if (!SchemaObjectIs(DB, "table", "bestterms", kCreateBestTerms)) return false;
@@ -237,6 +356,8 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
         DB.ExecSQL(kCreateBestTermsIndex);
     }
     if (SchemaObjectIs(DB, "table", "bestterms", kCreateBestTerms)) KeepBestTermsByTriggers(DB);
+    if (!DB.TableExists("bestsaved")) DB.ExecSQL(kCreateBestSaved);
+    if (SchemaObjectIs(DB, "table", "bestsaved", kCreateBestSaved)) KeepBestSavedByTriggers(DB);
     transaction.Commit();
 }
 

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -76,6 +77,28 @@ inline constexpr std::array<std::string_view, 6> kBestTermsTriggers = {
     "where vectorrow=old.rowid; end",
 };
 
+// Best match's index as a program last held it, so that the next start reads one image instead of
+// every text's terms: in parts (rows 1, 2, ...), named by a head row (part 0) that says which
+// index form and rowids it is of, the parts' sizes and checksums. Whatever writes a text or a
+// vector row (an earlier version too) drops the head with the triggers below, so an image with
+// its head is of the texts as they are now. A program writes one as it closes when there is none.
+inline constexpr std::string_view kCreateBestSaved =
+    "create table bestsaved (part integer primary key, image blob not null)";
+inline constexpr std::array<std::string_view, 6> kBestSavedTriggers = {
+    "create trigger bestsaved_text_added after insert on textdata begin delete from bestsaved "
+    "where part=0; end",
+    "create trigger bestsaved_text_changed after update on textdata begin delete from bestsaved "
+    "where part=0; end",
+    "create trigger bestsaved_text_gone after delete on textdata begin delete from bestsaved "
+    "where part=0; end",
+    "create trigger bestsaved_vector_added after insert on vectors begin delete from bestsaved "
+    "where part=0; end",
+    "create trigger bestsaved_vector_changed after update on vectors begin delete from bestsaved "
+    "where part=0; end",
+    "create trigger bestsaved_vector_gone after delete on vectors begin delete from bestsaved "
+    "where part=0; end",
+};
+
 // Text types of the two texts of an entry.
 inline constexpr std::string_view kProblem = "P";
 inline constexpr std::string_view kSolution = "S";
@@ -130,8 +153,25 @@ bool SchemaObjectIs(TSQLiteDatabase& DB, std::string_view type, std::string_view
                     std::string_view create);
 // The name a trigger's create statement (one of kBestTermsTriggers) gives it.
 std::string_view TriggerName(std::string_view create);
-// Whether the file's trigger of that name is one of kBestTermsTriggers, as this version makes it.
-bool IsBestTermsTrigger(TSQLiteDatabase& DB, std::string_view name);
+// Whether the file's trigger of that name is one of kBestTermsTriggers or kBestSavedTriggers, as
+// this version makes it.
+bool IsOwnTrigger(TSQLiteDatabase& DB, std::string_view name);
+// Whether the file has the saved index's table and every trigger that keeps it current.
+bool BestSavedKept(TSQLiteDatabase& DB);
+// The saved index of the given form (the index's version and this machine's), when the file has
+// one of the vector rows up to rowid top: calls restore once, in a read transaction, with a
+// reader of its parts, which checks their checksums as it goes. False when there is none, or
+// restore said false.
+bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
+                   const std::function<bool(TImageReader&)>& restore);
+// Whether the file has a saved index of the form, whatever rows it is of.
+bool HasBestSaved(TSQLiteDatabase& DB, std::string_view form);
+// Replaces the saved index by what save writes, of the vector rows up to rowid top, in one
+// transaction that holds the write lock from its start; nothing is written when inStep, asked
+// once the lock is held, says the index no longer is of the file as it is, or save says false.
+void WriteBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
+                    const std::function<bool()>& inStep,
+                    const std::function<bool(TImageWriter&)>& save);
 // Writes the terms read from texts that had none (or only stale ones) in one transaction, and
 // drops the rows of vector rows that are gone.
 void KeepBestTerms(TSQLiteDatabase& DB, const std::vector<TReadTerms>& terms);

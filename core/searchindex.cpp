@@ -180,6 +180,71 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
     }
 }
 
+std::string TSearchIndex::BestImageForm() {
+    // Named anew whenever what an image holds, or how, changes.
+    constexpr uint32_t kOrder = 0x01020304;
+    return "best index 1, terms " + std::string(kTextTermsForm) + ", " +
+           std::to_string(sizeof(size_t)) + "-byte sizes, order " +
+           std::to_string(*reinterpret_cast<const uint8_t*>(&kOrder));
+}
+
+bool TSearchIndex::SaveBest(TImageWriter& out) const {
+    if (!fbest) return false;
+    // The texts that are gone are left out: only the live ones are found by key.
+    std::vector<int64_t> keys;
+    std::vector<uint8_t> hasText;
+    keys.reserve(fliveDocs);
+    hasText.reserve(fliveDocs);
+    for (size_t i = 0; i < fdocs.size(); ++i) {
+        if (!fdocs[i].live) continue;
+        keys.push_back(fkeys[i]);
+        hasText.push_back(fhasText[i]);
+    }
+    out.PutVector(keys);
+    out.PutVector(hasText);
+    for (size_t i = 0; i < fdocs.size(); ++i) {
+        if (!fdocs[i].live) continue;
+        out.PutString(fdocs[i].ID);
+        out.PutString(TSearchPass::TextTypeBetween(fdocs[i].ID, fdocs[i].Title));
+    }
+    return fbest->Save(out);
+}
+
+bool TSearchIndex::RestoreBest(TImageReader& in) {
+    Clear();
+    if (!fbest) return false;
+    bool ok = in.GetVector(fkeys) && in.GetVector(fhasText) && fhasText.size() == fkeys.size();
+    for (size_t i = 1; ok && i < fkeys.size(); ++i)
+        ok = fkeys[i - 1] < fkeys[i];
+    // Each text's ID and type back to back in one chunk, as Add lays them out.
+    auto chunk = std::make_shared<std::string>();
+    std::vector<size_t> ends;  // of each ID and each type
+    std::string piece;
+    for (size_t i = 0; ok && i < fkeys.size(); ++i) {
+        for (int part = 0; ok && part < 2; ++part) {
+            ok = in.GetString(piece);
+            chunk->append(piece);
+            ends.push_back(chunk->size());
+        }
+    }
+    ok = ok && fbest->Restore(in);
+    if (!ok) {
+        Clear();
+        return false;
+    }
+    chunk->shrink_to_fit();
+    fchunks.push_back(chunk);
+    const std::string_view all = *chunk;
+    fdocs.reserve(fkeys.size());
+    for (size_t i = 0, begin = 0; i < fkeys.size(); ++i) {
+        const size_t IDEnd = ends[2 * i], typeEnd = ends[2 * i + 1];
+        fdocs.push_back(TDoc{all.substr(begin, IDEnd - begin), all.substr(typeEnd, 0), {}, true});
+        begin = typeEnd;
+    }
+    fliveDocs = fkeys.size();
+    return true;
+}
+
 size_t TSearchIndex::Find(int64_t key) const {
     const auto it = std::lower_bound(fkeys.begin(), fkeys.end(), key);
     if (it == fkeys.end() || *it != key) return std::string_view::npos;

@@ -109,6 +109,15 @@ public:
     void CollectReadTerms(bool collect);
     std::vector<TReadTerms> TakeReadTerms();
 
+    // The form of SaveBest's images: this version's, and this machine's sizes and byte order.
+    static std::string BestImageForm();
+    // Best match: everything held, for RestoreBest in a later run (imagestream.h); false, writing
+    // nothing, for Classic, or while changes wait for Settle.
+    bool SaveBest(TImageWriter& out) const;
+    // Best match: replaces everything held by what SaveBest wrote. REQUIRES: the text reader is
+    // set. False, leaving the index empty, when the bytes are not such an image.
+    bool RestoreBest(TImageReader& in);
+
     // Forgets every text.
     void Clear();
     // Adds texts after those held, in the order a full load gives them. REQUIRES: their keys are

@@ -22,14 +22,15 @@ struct TRows {
 };
 
 // The program makes no views or generated columns, and no triggers but those that keep Best
-// match's terms: any other came from elsewhere, and would act (or read) unseen on every save.
+// match's terms and its saved index: any other came from elsewhere, and would act (or read)
+// unseen on every save.
 void CheckSchema(TSQLiteDatabase& DB, std::vector<std::string>& findings) {
     const auto objects = DB.GetTable(
         "select type,name,tbl_name from sqlite_master where type in ('trigger','view') "
         "order by type,name");
     for (bool more = objects->MoveFirst(); more && !objects->Eof(); objects->Next()) {
         if (objects->FieldAsString(0) == "trigger" &&
-            kb::IsBestTermsTrigger(DB, objects->FieldAsString(1)))
+            kb::IsOwnTrigger(DB, objects->FieldAsString(1)))
             continue;
         std::string finding = "schema: a " + objects->FieldAsString(0) + " " +
                               OutputField(LabelUtf8(objects->FieldAsString(1)));

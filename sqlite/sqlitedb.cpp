@@ -391,6 +391,16 @@ void TSQLiteDatabase::ExecSQL(std::string_view SQL) {
     }
 }
 
+void TSQLiteDatabase::ExecSQL(std::string_view SQL, std::string_view blob) {
+    TConnectionLock lock(fDB.get());
+    const TStatement statement = Prepare(SQL);
+    if (sqlite3_bind_blob64(statement.get(), 1, blob.data(), blob.size(), SQLITE_STATIC) !=
+            SQLITE_OK ||
+        sqlite3_step(statement.get()) != SQLITE_DONE) {
+        RaiseError("Error executing SQL statement", SQL);
+    }
+}
+
 std::unique_ptr<TSQLiteTable> TSQLiteDatabase::GetTable(std::string_view SQL) {
     return std::make_unique<TSQLiteTable>(*this, SQL);
 }

@@ -76,6 +76,9 @@ public:
     // Executes the first statement of SQL; whatever follows it is ignored. A statement that
     // yields a row fails.
     void ExecSQL(std::string_view SQL);
+    // The same with the bytes given as the statement's one parameter (?1), a blob: for bytes
+    // that no literal should carry (a large binary value).
+    void ExecSQL(std::string_view SQL, std::string_view blob);
     // The whole result of a query; the caller owns it.
     std::unique_ptr<TSQLiteTable> GetTable(std::string_view SQL);
     // FieldAsString(0) of the query's first row; raises "Table is at End of File" when the

@@ -38,6 +38,7 @@ TSession::~TSession() {
     fwriter->Stop();
     for (TObject* job : fwriter->TakeQueued())
         delete job;
+    fengine->KeepIndex();  // for the next start
     // What will never report lets the hourglass go now.
     for (; fworking > 0; --fworking)
         AppCursor::EndWait();
@@ -89,6 +90,7 @@ void TSession::UseStore(const TStoreChoice& choice) {
     CheckMayLeave();
     TWaitCursor hourglass;
     fswitch.Use(choice);
+    fengine->KeepIndex();
     // Its worker stops now; a write of it still running lets it go when done.
     fengine.reset();
     MakeEngine();

@@ -110,6 +110,10 @@ public:
 
     // Replaces the index's contents by every stored text, in load order.
     virtual void LoadAll(TSearchIndex& index) = 0;
+    // Keeps what the index holds in the store, when the store can, for the next LoadAll to read
+    // instead of every text: called as the program closes. REQUIRES: the index is in step with
+    // the store. Raises the store's error (nothing is kept then).
+    virtual void KeepIndex(TSearchIndex&) {}
     // Brings the index up to date with what others wrote since the last load or sync; true when
     // the index changed.
     virtual bool Sync(TSearchIndex& index) = 0;

@@ -140,6 +140,7 @@ void TSQLiteStore::Open() {
                   kb::SchemaObjectIs(*fDB, "table", "vectors", kb::kCreateVectors);
     fhasTerms = kb::SchemaObjectIs(*fDB, "table", "bestterms", kb::kCreateBestTerms);
     ftermsKept = fhasTerms && kb::BestTermsKept(*fDB);
+    fsavedKept = kb::BestSavedKept(*fDB);
     fopen = true;
 }
 
@@ -238,6 +239,34 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
     return true;
 }
 
+bool TSQLiteStore::RestoreSaved(TSearchIndex& index, int64_t top) {
+    if (!fsavedKept) return false;
+    try {
+        if (kb::ReadBestSaved(*fDB, TSearchIndex::BestImageForm(), top,
+                              [&](TImageReader& in) { return index.RestoreBest(in); }))
+            return true;
+    } catch (const std::exception&) {
+        // Unreadable: the texts' terms are read instead.
+    }
+    index.Clear();
+    return false;
+}
+
+void TSQLiteStore::KeepIndex(TSearchIndex& index) {
+    if (!fopen || fmode == TOpenMode::ReadOnly || !fsavedKept || !UsesTerms(index) ||
+        fdataVersion < 0 || !fexact)
+        return;
+    const std::string form = TSearchIndex::BestImageForm();
+    // An image that is there is of the file as it is, which the index is in step with.
+    if (kb::HasBestSaved(*fDB, form)) return;
+    // In step: nothing written by others since the index last took their writes in (the
+    // program's own leave data_version as it is), and no rows since the newest it holds.
+    kb::WriteBestSaved(
+        *fDB, form, fmaxRowid,
+        [&] { return DataVersion() == fdataVersion && MaxRowid() == fmaxRowid; },
+        [&](TImageWriter& out) { return index.SaveBest(out); });
+}
+
 void TSQLiteStore::GiveTextReader(TSearchIndex& index) {
     index.SetTextReader([this](std::span<const std::string_view> IDs,
                                const TStoredTextVisit& each) {
@@ -259,6 +288,12 @@ void TSQLiteStore::LoadAll(TSearchIndex& index) {
     index.Clear();
     fdataVersion = -1;
     if (index.WholeTexts()) GiveTextReader(index);
+    fexact = true;
+    if (UsesTerms(index) && RestoreSaved(index, top)) {
+        fmaxRowid = top;
+        fdataVersion = dataVersion;
+        return;
+    }
     if (UsesTerms(index)) {
         // The terms of texts that had none that belong to them are written back once loaded, by
         // an opening that may write.
@@ -365,6 +400,7 @@ bool TSQLiteStore::Sync(TSearchIndex& index) {
     if (!fopen || fdataVersion < 0) return false;
     const int64_t dataVersion = DataVersion();
     if (dataVersion == fdataVersion) return false;
+    fexact = false;
     // Without unique keys a new row could pair with another text than a full load pairs it with.
     if (!funiqueKeys) {
         LoadAll(index);

@@ -10,8 +10,10 @@
 //
 // Best match: the file's bestterms table (knowledgebase.h) gives each text's terms, so a load
 // reads no words but those of texts whose row is missing or stale (written by an earlier
-// version); an opening that may write writes those rows back after the load. The rows a pass
-// lists read their texts back through the index's reader, one query per pass.
+// version); an opening that may write writes those rows back after the load. Quicker still, a
+// load restores the whole index from the file's saved one when that is current, which KeepIndex
+// writes as the program closes when there is none. The rows a pass lists read their texts back
+// through the index's reader, one query per pass.
 //
 // Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
 // tools, only a file that exists and holds the tables of entries, either for writing or for
@@ -41,6 +43,7 @@ public:
     int32_t ReadFontSize() override;
     void WriteFontSize(int32_t size) override;
     void LoadAll(TSearchIndex& index) override;
+    void KeepIndex(TSearchIndex& index) override;
     bool Sync(TSearchIndex& index) override;
     std::string SaveEntry(std::string_view problem, std::string_view solution,
                           TSearchIndex* index) override;
@@ -75,6 +78,9 @@ private:
     // rows (kb::BestTermsKept): the rows are paired by rowid alone, and no text is read but those
     // of the few rows without terms. False, having added nothing, when too many lack them.
     bool AddKeptBestRows(TSearchIndex& index, int64_t top);
+    // A Best match index restored from the file's saved index of the rows up to rowid top; false,
+    // the index left empty, when the file has none that is current.
+    bool RestoreSaved(TSearchIndex& index, int64_t top);
     // Gives a Best match index the reader of this file's texts.
     void GiveTextReader(TSearchIndex& index);
     int64_t DataVersion();
@@ -93,7 +99,12 @@ private:
     bool funiqueKeys = false;   // both tables have the key this program gives them
     bool fhasTerms = false;     // the file has Best match's terms table
     bool ftermsKept = false;    // ... and the triggers that keep its rows in step
+    bool fsavedKept = false;    // the file has the saved index's table and triggers
     int64_t fmaxRowid = 0;      // highest vector rowid the index has taken in
     int64_t fdataVersion = -1;  // data_version when the index was last in step; -1: never
+    // The index holds what the file does, as a load reads it: loaded, and changed since by this
+    // connection's writes alone. A sync takes in others' new and deleted rows but cannot see a
+    // text they changed in place, so an index that took in others' writes is not kept.
+    bool fexact = false;
     std::string fwriter;        // who writes: the login name unless set
 };

@@ -250,6 +250,83 @@ TEST(BestSearch, TermsRowsMissingStaleOrPresentListWhatTheTextsDo) {
     EXPECT_GT(listed, 25);
 }
 
+// The index kept as the program closes lists what reading every text lists, until any write to the
+// texts (this version's, another program's or an earlier version's) drops it; a damaged image is
+// passed over, and a load reads the image rather than the terms rows when it is current.
+TEST(BestSearch, AKeptIndexListsWhatTheTextsDoUntilAWriteDropsIt) {
+    TTempDir dir;
+    const std::string file = kb::KnowledgeBaseFile(dir.Path());
+    TSQLiteStore here(file), elsewhere(file);
+    here.Open();
+    elsewhere.Open();
+    TSQLiteDatabase DB(file);  // an earlier version's writes, and what the file holds
+    TSearchIndex index(TRanking::BestMatch);
+    here.LoadAll(index);
+    index.Settle();
+    const std::string form = TSearchIndex::BestImageForm();
+    auto restorable = [&] {
+        TSearchIndex restored(TRanking::BestMatch);
+        restored.SetTextReader([](std::span<const std::string_view>, const TStoredTextVisit&) {});
+        const int64_t top = Count(DB, "select coalesce(max(rowid),0) from vectors");
+        return kb::ReadBestSaved(DB, form, top, [&](TImageReader& in) {
+                   return restored.RestoreBest(in);
+               }) &&
+               restored.LiveCount() == index.LiveCount();
+    };
+    std::mt19937 random(20261211);
+    std::vector<std::string> IDs;
+    int listed = 0;
+    for (int round = 0; round < 60; ++round) {
+        const int op = std::uniform_int_distribution<int>(0, 5)(random);
+        const size_t pick = IDs.empty() ? 0 : random() % IDs.size();
+        TKnowledgeStore& store = op == 4 ? elsewhere : here;
+        TSearchIndex* const own = op == 4 ? nullptr : &index;
+        if (IDs.empty() || op < 2 || op == 4) {
+            for (int i = 0; i < 1 + round % 5; ++i)
+                IDs.push_back(store.SaveEntry(RandomText(random), RandomText(random), own));
+        } else if (op == 2) {
+            here.ReplaceEntry(IDs[pick], RandomText(random), RandomText(random), {}, &index);
+        } else if (op == 3) {
+            here.DeleteEntry(IDs[pick], &index);
+            IDs.erase(IDs.begin() + static_cast<ptrdiff_t>(pick));
+        } else {  // an earlier version's edit, in place
+            DB.ExecSQL(kb::UpdateTextSQL(IDs[pick], kb::kSolution, RandomText(random)));
+        }
+        EXPECT_FALSE(kb::HasBestSaved(DB, form)) << "round " << round;
+        here.Sync(index);
+        index.Settle();
+        here.KeepIndex(index);
+        // Others' writes may have changed a text in place, which a sync cannot see: an index
+        // that took them in is not kept, and the next start reads the file.
+        const bool others = op >= 4;
+        ASSERT_EQ(kb::HasBestSaved(DB, form), !others) << "round " << round;
+        if (others) {
+            here.LoadAll(index);
+            index.Settle();
+            here.KeepIndex(index);
+            ASSERT_TRUE(kb::HasBestSaved(DB, form)) << "round " << round;
+        }
+        ASSERT_TRUE(restorable()) << "round " << round;
+        const std::string query = RandomText(random);
+        const std::vector<std::string> expected = RowsFromTexts(file, query);
+        ASSERT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), expected) << "round " << round;
+        ASSERT_EQ(Rows(*index.SearchBest(query, true)), expected) << "round " << round;
+        listed += expected.empty() ? 0 : 1;
+    }
+    EXPECT_GT(listed, 30);
+
+    // Every terms row made to say one text's terms: a load that read them would list other rows.
+    const std::string query = "printer paper";
+    const std::vector<std::string> expected = RowsFromTexts(file, query);
+    ASSERT_FALSE(expected.empty());
+    DB.ExecSQL("update bestterms set terms=(select terms from bestterms order by vectorrow limit 1)");
+    EXPECT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), expected);
+    // A damaged part: the image is passed over, and the texts' terms (now the wrong ones) read.
+    DB.ExecSQL("update bestsaved set image=cast(zeroblob(length(image)) as blob) where part=1");
+    EXPECT_FALSE(restorable());
+    EXPECT_NE(LoadedRows(file, TOpenMode::ReadOnly, query), expected);
+}
+
 // The engine's passes follow the ranking asked for, and a change of ranking searches the last
 // text again in the new one.
 TEST(BestSearch, TheEngineRebuildsItsIndexWhenTheRankingChanges) {

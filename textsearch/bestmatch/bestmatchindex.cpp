@@ -778,6 +778,114 @@ void TBestMatchIndex::Trim() {
         t.postings.shrink_to_fit();
 }
 
+namespace {
+
+// A term's list as an image holds it: its postings' and blocks' bytes follow all of these.
+struct TSavedList {
+    uint32_t lastDoc = 0, df = 0;
+    uint64_t bytes = 0;   // of postings
+    uint64_t blocks = 0;  // TSkips
+};
+
+}  // namespace
+
+void TBestMatchIndex::Save(TImageWriter& out) const {
+    const TImpl& impl = *fimpl;
+    out.Put(fstats);
+    out.PutVector(flive);
+    out.PutVector(impl.docs);
+    out.Put(impl.dead);
+    out.Put<uint64_t>(impl.languages.size());
+    for (const auto& [language, texts] : impl.languages) {
+        out.PutString(language);
+        out.Put(texts);
+    }
+    out.PutString(impl.dict.Names());
+    out.PutVector(impl.dict.Starts());
+    std::vector<TSavedList> lists(impl.terms.size());
+    for (size_t id = 0; id < lists.size(); ++id)
+        lists[id] = {impl.terms[id].lastDoc, impl.terms[id].df, impl.terms[id].postings.size(),
+                     impl.skips[id].size()};
+    out.PutVector(lists);
+    for (const TImpl::TTerm& t : impl.terms)
+        out.Append(t.postings.data(), t.postings.size());
+    for (const std::vector<TSkip>& blocks : impl.skips)
+        out.Append(blocks.data(), blocks.size() * sizeof(TSkip));
+    out.PutVector(impl.sorted);
+    out.PutVector(impl.unsorted);
+}
+
+bool TBestMatchIndex::Restore(TImageReader& in) {
+    auto impl = std::make_unique<TImpl>();
+    TBestMatchStats stats;
+    std::vector<uint8_t> live;
+    uint64_t languages = 0;
+    if (!in.Get(stats) || !in.GetVector(live) || !in.GetVector(impl->docs) ||
+        !in.Get(impl->dead) || !in.Get(languages) || languages > 255 ||
+        live.size() != impl->docs.size() || live.size() >= kNoDoc)
+        return false;
+    for (uint64_t i = 0; i < languages; ++i) {
+        std::string language;
+        uint32_t texts = 0;
+        if (!in.GetString(language) || !in.Get(texts)) return false;
+        impl->languages.emplace_back(std::move(language), texts);
+    }
+    uint32_t liveDocs = 0;
+    for (size_t d = 0; d < live.size(); ++d) {
+        liveDocs += live[d] != 0;
+        for (const uint8_t l : impl->docs[d].languages)
+            if (l > impl->languages.size()) return false;
+    }
+    if (liveDocs != stats.entries) return false;
+
+    // The dictionary is made again from the names, so that its slots follow this version's hash.
+    std::string names;
+    std::vector<size_t> starts;
+    if (!in.GetString(names) || !in.GetVector(starts) || starts.size() >= kNoDoc) return false;
+    impl->dict.Reserve(starts.size(), names.size());
+    for (size_t id = 0; id < starts.size(); ++id) {
+        const size_t end = id + 1 < starts.size() ? starts[id + 1] : names.size();
+        if (starts[id] > end || end > names.size()) return false;
+        const std::string_view name = std::string_view(names).substr(starts[id], end - starts[id]);
+        if (impl->dict.FindOrAdd(vindex::TNameKey(name)) != id) return false;  // a name twice
+    }
+    std::vector<TSavedList> lists;
+    if (!in.GetVector(lists) || lists.size() != starts.size()) return false;
+    impl->terms.resize(lists.size());
+    impl->skips.resize(lists.size());
+    for (size_t id = 0; id < lists.size(); ++id) {
+        TImpl::TTerm& t = impl->terms[id];
+        const TSavedList& l = lists[id];
+        if (l.bytes > in.Left() || (l.lastDoc != kNoDoc && l.lastDoc >= live.size()) ||
+            (l.bytes == 0) != (l.lastDoc == kNoDoc))
+            return false;
+        t.lastDoc = l.lastDoc;
+        t.df = l.df;
+        t.postings.resize(l.bytes);
+        if (!in.Read(t.postings.data(), l.bytes)) return false;
+    }
+    for (size_t id = 0; id < lists.size(); ++id) {
+        std::vector<TSkip>& blocks = impl->skips[id];
+        if (lists[id].blocks > in.Left() / sizeof(TSkip)) return false;
+        blocks.resize(lists[id].blocks);
+        if (!in.Read(blocks.data(), blocks.size() * sizeof(TSkip))) return false;
+        for (const TSkip& b : blocks)
+            if (b.end > impl->terms[id].postings.size() || b.lastDoc > lists[id].lastDoc)
+                return false;
+    }
+    if (!in.GetVector(impl->sorted) || !in.GetVector(impl->unsorted) ||
+        impl->sorted.size() + impl->unsorted.size() != lists.size())
+        return false;
+    for (const auto* ids : {&impl->sorted, &impl->unsorted})
+        for (const uint32_t id : *ids)
+            if (id >= lists.size()) return false;
+    if (impl->dead > live.size()) return false;
+    fimpl = std::move(impl);
+    fstats = stats;
+    flive = std::move(live);
+    return true;
+}
+
 TBestMatchIndex::DocId TBestMatchIndex::AddBatch(std::span<const TEntryText> entries) {
     TImpl& impl = *fimpl;
     const uint32_t first = static_cast<uint32_t>(impl.docs.size());

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "textsearch/bestmatch/bm25f.h"
+#include "textsearch/imagestream.h"
 #include "textsearch/words/words.h"
 
 // An entry's two texts, UTF-8.
@@ -126,6 +127,8 @@ public:
     void Remove(DocId id);
 
     size_t LiveCount() const { return fstats.entries; }
+    // Ids given so far, live or not.
+    size_t DocCount() const { return flive.size(); }
     bool IsLive(DocId id) const { return id < flive.size() && flive[id] != 0; }
     const TBestMatchStats& Stats() const { return fstats; }
     // The number of live entries holding the term, 0 for an unknown one.
@@ -140,6 +143,13 @@ public:
 
     // The best entries for the query's words (ReadQueryWords), best first.
     std::vector<TBestMatchHit> Search(std::span<const TQueryWord> query) const;
+
+    // Everything the index holds, for Restore in a later run (the working room of searches is
+    // left out). The form is this version's: an image's keeper names the version beside it.
+    void Save(TImageWriter& out) const;
+    // Replaces the index by what Save wrote. False, leaving the index as it was, when the bytes
+    // are not such an image (short, or not fitting together).
+    bool Restore(TImageReader& in);
 
     // Bytes held, for measurements (the working room of searches included).
     size_t MemoryUsage() const;

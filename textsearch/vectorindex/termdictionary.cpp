@@ -2,8 +2,8 @@
 
 namespace vindex {
 
-void TTermDictionary::Grow() {
-    std::vector<TSlot> slots(fslots.empty() ? 1024 : 2 * fslots.size());
+void TTermDictionary::Grow(size_t size) {
+    std::vector<TSlot> slots(size);
     const size_t mask = slots.size() - 1;
     for (uint32_t id = 0; id < Count(); ++id) {
         const TNameKey key(Key(id));

@@ -115,6 +115,19 @@ public:
         return std::string_view(fchars).substr(begin, end - begin);
     }
 
+    // Room for this many names of this many bytes in all, so that adding them never regrows.
+    void Reserve(size_t names, size_t chars) {
+        fchars.reserve(chars);
+        fstarts.reserve(names);
+        size_t slots = fslots.empty() ? 1024 : fslots.size();
+        while (2 * names > slots)
+            slots *= 2;
+        if (slots > fslots.size()) Grow(slots);
+    }
+    // The folded names in id order, back to back, and where each begins.
+    std::string_view Names() const { return fchars; }
+    const std::vector<size_t>& Starts() const { return fstarts; }
+
     size_t MemoryUsage() const {
         return fslots.capacity() * sizeof(TSlot) + fchars.capacity() +
                fstarts.capacity() * sizeof(size_t);
@@ -150,7 +163,8 @@ private:
         return true;
     }
 
-    void Grow();
+    void Grow() { Grow(fslots.empty() ? 1024 : 2 * fslots.size()); }
+    void Grow(size_t slots);
 
     std::vector<TSlot> fslots;
     std::string fchars;  // the folded names, one after another
