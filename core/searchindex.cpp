@@ -183,9 +183,13 @@ void TSearchIndex::Add(std::span<const TStoredText> texts) {
 std::string TSearchIndex::BestImageForm() {
     // Named anew whenever what an image holds, or how, changes.
     constexpr uint32_t kOrder = 0x01020304;
-    return "best index 1, terms " + std::string(kTextTermsForm) + ", " +
-           std::to_string(sizeof(size_t)) + "-byte sizes, order " +
-           std::to_string(*reinterpret_cast<const uint8_t*>(&kOrder));
+    std::string form = "best index 1, terms ";
+    form += kTextTermsForm;
+    form += ", sizes of ";
+    form += std::to_string(sizeof(size_t));
+    form += " bytes, first byte ";
+    form += std::to_string(*reinterpret_cast<const uint8_t*>(&kOrder));
+    return form;
 }
 
 bool TSearchIndex::SaveBest(TImageWriter& out) const {

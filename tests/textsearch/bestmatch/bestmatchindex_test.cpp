@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <random>
 #include <span>
@@ -242,6 +243,33 @@ TBestMatchParams RandomParams(std::mt19937& rng) {
     return p;
 }
 
+// An index's image in parts of an odd few bytes, so that values lie across parts.
+std::vector<std::string> ImageOf(const TBestMatchIndex& index) {
+    std::vector<std::string> parts;
+    TImageWriter out(61, [&](std::string_view part) { parts.emplace_back(part); });
+    index.Save(out);
+    out.Finish();
+    return parts;
+}
+
+// Restores the image's first `size` bytes (all of them by default).
+bool RestoreFrom(TBestMatchIndex& index, const std::vector<std::string>& parts,
+                 uint64_t size = UINT64_MAX) {
+    uint64_t whole = 0;
+    for (const std::string& part : parts)
+        whole += part.size();
+    size = std::min(size, whole);
+    size_t next = 0;
+    uint64_t given = 0;
+    TImageReader in(size, [&](std::string_view& part) {
+        if (next == parts.size() || given == size) return false;
+        part = std::string_view(parts[next++]).substr(0, size - given);
+        given += part.size();
+        return true;
+    });
+    return index.Restore(in) && in.Left() == 0;
+}
+
 TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
     std::mt19937 rng(20261209);
     size_t listed = 0, compared = 0;
@@ -283,6 +311,14 @@ TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
                 const std::vector<TBestMatchHit> got = index.Search(query);
                 const std::vector<TBestMatchHit> want = ref.Search(query, params);
                 ASSERT_EQ(got.size(), want.size()) << "kb " << kb << " step " << step;
+                // The index read back from its image, removed entries and rewritten lists
+                // included, searches as the index does.
+                TBestMatchIndex restored(ReadWords, params);
+                ASSERT_TRUE(RestoreFrom(restored, ImageOf(index)));
+                const std::vector<TBestMatchHit> again = restored.Search(query);
+                ASSERT_EQ(again.size(), got.size());
+                for (size_t i = 0; i < got.size(); ++i)
+                    ASSERT_TRUE(again[i].doc == got[i].doc && again[i].score == got[i].score);
                 for (size_t i = 0; i < got.size(); ++i) {
                     EXPECT_EQ(got[i].doc, want[i].doc) << "kb " << kb << " step " << step;
                     EXPECT_EQ(got[i].score, want[i].score);
@@ -304,6 +340,21 @@ TEST(BestMatchIndex, RanksAsTheFormulaSaysThroughAddsAndRemoves) {
             for (const TWord& read : ReadWords(w).words)
                 for (const std::string& term : {read.term, read.exact})
                     EXPECT_EQ(index.DocumentFrequency(term), ref.Df(term)) << w;
+        // An image cut short anywhere is refused, and leaves the index it was read into as it
+        // was.
+        const std::vector<std::string> image = ImageOf(index);
+        const uint64_t size = [&] {
+            uint64_t n = 0;
+            for (const std::string& part : image)
+                n += part.size();
+            return n;
+        }();
+        const std::vector<TQueryWord> query = RandomQuery(rng);
+        const size_t before = index.Search(query).size();
+        for (int cut = 0; cut < 20; ++cut)
+            ASSERT_FALSE(RestoreFrom(index, image, rng() % size)) << "kb " << kb;
+        EXPECT_EQ(index.Search(query).size(), before);
+        EXPECT_EQ(index.LiveCount(), ref.Stats().entries);
     }
     // The cases compared held real lists, not only empty ones.
     EXPECT_GT(compared, 500u);
