@@ -49,7 +49,7 @@ struct TCorpus {
                 const std::string& text = t == 0 ? problems[e] : solutions[e];
                 stored.push_back(TStoredText{static_cast<int64_t>(2 * e + t + 1), ids[e],
                                              t == 0 ? "P" : "S", vectors[2 * e + t],
-                                             std::string_view(text).substr(0, kHitTextBytes)});
+                                             std::string_view(text).substr(0, kHitTextBytes), std::nullopt});
             }
             texts.push_back(TEntryText{problems[e], solutions[e]});
         }

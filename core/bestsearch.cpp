@@ -45,10 +45,26 @@ void TBestSearch::Clear() {
     fdirty.clear();
     fread.clear();
     funtrimmed = 0;
+    std::lock_guard lock(fsourcesLock);
+    fsources.clear();
+}
+
+std::string TBestSearch::SourceKey(std::string_view ID, char text) {
+    std::string key(ID);
+    key += '\0';
+    key += text;
+    return key;
 }
 
 void TBestSearch::Unindex(size_t place) {
     TEntry& entry = *fentries[place];
+    {
+        std::lock_guard lock(fsourcesLock);
+        if (!fsources.empty()) {
+            fsources.erase(SourceKey(entry.ID, 'P'));
+            fsources.erase(SourceKey(entry.ID, 'S'));
+        }
+    }
     if (entry.doc != kNoEntryDoc) {
         // Kept texts find the entry's terms at once; otherwise every list is looked through.
         if (freader) {
@@ -410,14 +426,28 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     const std::vector<TQueryWord> words = ReadQueryWords(query, languages, caretAtEnd);
     const std::vector<TBestMatchHit> found = findex->Search(words);
 
-    // The listed entries' texts, read back from the store in one go (the first row of each
-    // type, and only the types the entry has); a text it no longer has shows as empty.
+    // Each row's source: the last pass's when it listed the entry by the same text (a keystroke
+    // later most rows are the same), otherwise made from the entry's texts.
+    std::vector<std::string> keys(found.size());
+    std::vector<std::shared_ptr<const TBestRowSource>> sources(found.size());
+    {
+        std::lock_guard lock(fsourcesLock);
+        for (size_t i = 0; i < found.size(); ++i) {
+            keys[i] = SourceKey(fentries[fentryOfDoc[found[i].doc]]->ID, found[i].text);
+            if (const auto it = fsources.find(keys[i]); it != fsources.end())
+                sources[i] = it->second;
+        }
+    }
+    // The texts of the entries without one, read back from the store in one go (the first row
+    // of each type, and only the types the entry has); a text it no longer has shows as empty.
     std::vector<std::string> texts;
+    bool unread = false;  // the store failed: the sources made now are not kept
     if (freader) {
         texts.resize(2 * found.size());
         std::vector<std::string_view> IDs;
         std::unordered_map<std::string_view, size_t> at;
         for (size_t i = 0; i < found.size(); ++i) {
+            if (sources[i]) continue;
             const TEntry& entry = *fentries[fentryOfDoc[found[i].doc]];
             if (at.emplace(entry.ID, i).second) IDs.push_back(entry.ID);
         }
@@ -432,7 +462,7 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
                     if (!seen[slot]++) texts[slot] = Utf8FromStored(stored);
                 });
         } catch (const std::exception&) {
-            // The rows show their scores without texts; the next pass reads them again.
+            unread = true;  // the rows show their scores without texts; the next pass reads them
         }
     }
 
@@ -446,8 +476,8 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
     auto chunk = std::make_shared<std::string>();
     pass->bold.reserve(found.size());
     const TBestRowQuery rowQuery(words);  // once for every row: a paste has hundreds of words
-    // The rows are made on both processors, each taking the next few: each reads its texts'
-    // words again.
+    // The rows are made on both processors, each taking the next few; a source to be made reads
+    // its text's words.
     std::vector<TBestRow> rows(found.size());
     std::atomic<size_t> nextRow{0};
     auto makeRows = [&] {
@@ -455,15 +485,19 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
         for (size_t from; (from = nextRow.fetch_add(kTake, std::memory_order_relaxed)) <
                           found.size();)
             for (size_t i = from; i < std::min(found.size(), from + kTake); ++i) {
-                const TEntry& entry = *fentries[fentryOfDoc[found[i].doc]];
-                TEntryText text{entry.problem, entry.solution};
-                if (freader) {
-                    text.problem =
-                        entry.hasProblem ? std::string_view(texts[2 * i]) : std::string_view();
-                    text.solution = entry.hasSolution ? std::string_view(texts[2 * i + 1])
-                                                      : std::string_view();
+                if (!sources[i]) {
+                    const TEntry& entry = *fentries[fentryOfDoc[found[i].doc]];
+                    TEntryText text{entry.problem, entry.solution};
+                    if (freader) {
+                        text.problem = entry.hasProblem ? std::string_view(texts[2 * i])
+                                                        : std::string_view();
+                        text.solution = entry.hasSolution ? std::string_view(texts[2 * i + 1])
+                                                          : std::string_view();
+                    }
+                    sources[i] = std::make_shared<const TBestRowSource>(
+                        MakeBestRowSource(ReadWords, text, found[i].text));
                 }
-                rows[i] = MakeBestRow(ReadWords, text, rowQuery, found[i].text);
+                rows[i] = MakeBestRow(*sources[i], rowQuery);
             }
     };
     if (found.size() > kRowsAlone) {
@@ -472,6 +506,13 @@ std::unique_ptr<TSearchPass> TBestSearch::Search(std::string_view storedQuery,
         helper.Join();
     } else {
         makeRows();
+    }
+    if (!unread) {
+        std::unordered_map<std::string, std::shared_ptr<const TBestRowSource>> kept;
+        for (size_t i = 0; i < found.size(); ++i)
+            kept.emplace(std::move(keys[i]), std::move(sources[i]));
+        std::lock_guard lock(fsourcesLock);
+        fsources.swap(kept);
     }
     for (size_t i = 0; i < found.size(); ++i) {
         const TBestMatchHit& hit = found[i];

@@ -13,14 +13,16 @@
 // keeps every text, as UTF-8, whole.
 //
 // Ownership: a pass copies what its rows show into room of its own.
-// Thread safety: none of its own; the owner serialises changes against Search, which may run
-// beside other Searches when the reader allows it (the stores' readers need the owner's lock).
+// Thread safety: none of its own (but for the rows' sources kept from pass to pass, which have a
+// lock); the owner serialises changes against Search, which may run beside other Searches when
+// the reader allows it (the stores' readers need the owner's lock).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "textsearch/bestmatch/bestmatchindex.h"
+#include "textsearch/bestmatch/bestrow.h"
 
 struct TSearchPass;
 
@@ -133,7 +136,15 @@ private:
     // Indexes these entries (places, increasing), reading back what only the store has.
     void IndexEntries(std::span<const size_t> places);
 
+    // The key of a row's source: the entry's ID and the text it was listed by.
+    static std::string SourceKey(std::string_view ID, char text);
+
     std::unique_ptr<TBestMatchIndex> findex;
+    // The sources of the last pass's rows (bestrow.h) by SourceKey: the next pass, a keystroke
+    // later, lists most of the same entries by the same texts. An entry's go as it changes.
+    mutable std::mutex fsourcesLock;
+    mutable std::unordered_map<std::string, std::shared_ptr<const TBestRowSource>>
+        fsources;  // guarded by fsourcesLock
     TEntryTextReader freader;
     bool fcollect = false;
     std::vector<TReadTerms> fread;

@@ -53,9 +53,11 @@ void CheckSettings(TSQLiteDatabase& DB, std::vector<std::string>& findings) {
         return;
     }
     const auto rows = DB.GetTable(kb::kSelectFontSize);
+    std::string value = "0";
+    if (rows->Count() > 0) value += rows->FieldAsString(0);
     if (rows->Count() == 0) {
         findings.push_back("settings: there is no FONTSIZE row");
-    } else if (!TryStrToInt("0" + rows->FieldAsString(0))) {
+    } else if (!TryStrToInt(value)) {
         findings.push_back("settings: FONTSIZE '" + OutputField(LabelUtf8(rows->FieldAsString(0))) +
                            "' is not a whole number");
     }

@@ -12,6 +12,7 @@
 #include "textsearch/bestmatch/bestmatchindex.h"
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -334,6 +335,19 @@ public:
     mutable std::mutex scratchLock;
     mutable std::vector<std::unique_ptr<TScratch>> scratchPool;
 
+    // Changes with every entry added or removed and every change of the parameters.
+    uint64_t generation = 0;
+    // The latest searches' kept words and their hits, newest last: a keystroke that leaves the
+    // words kept as they were (typing on in a long text) lists what the one before listed.
+    struct TRecent {
+        uint64_t generation = 0;
+        std::vector<uint32_t> words;
+        std::vector<TBestMatchHit> hits;
+    };
+    static constexpr size_t kRecent = 2;
+    mutable std::mutex recentLock;
+    mutable std::vector<TRecent> recent;  // guarded by recentLock
+
     TTermCounter counter;  // for the entries added one by one
     std::vector<std::vector<TCounted>> countedRoom;  // AddTermsBatch's, kept from batch to batch
     TMergeRoom mergeRoom[2];                         // ... and of its two threads
@@ -431,6 +445,11 @@ TBestMatchIndex::TBestMatchIndex(TWordReader reader, TBestMatchParams params)
     : freader(reader), fparams(params), fimpl(std::make_unique<TImpl>()) {}
 
 TBestMatchIndex::~TBestMatchIndex() = default;
+
+void TBestMatchIndex::SetParams(const TBestMatchParams& params) {
+    fparams = params;
+    ++fimpl->generation;
+}
 
 TBestMatchIndex::DocId TBestMatchIndex::Add(const TEntryText& entry) {
     return AddWords(ReadEntryWords(freader, entry));
@@ -546,6 +565,7 @@ void AddCounted(TBestMatchIndex::TImpl& impl, TBestMatchStats& stats, std::vecto
                 const std::vector<TCounted>& counted, const TFieldCounts& lengths,
                 std::string_view problemLanguage, std::string_view solutionLanguage) {
     const uint32_t doc = static_cast<uint32_t>(impl.docs.size());
+    ++impl.generation;
     TBestMatchIndex::TImpl::TDoc record;
     record.lengths = lengths;
     Post(impl, counted, doc);
@@ -958,6 +978,7 @@ void TBestMatchIndex::Remove(DocId id, const TEntryText& entry) {
     fstats.solutionWords -= l.solution;
     --fstats.entries;
     flive[id] = 0;
+    ++impl.generation;
     if (++impl.dead >= 64 && impl.dead * 4 >= impl.docs.size()) impl.Compact(flive);
 }
 
@@ -973,6 +994,7 @@ void TBestMatchIndex::Remove(DocId id) {
     fstats.solutionWords -= l.solution;
     --fstats.entries;
     flive[id] = 0;
+    ++impl.generation;
     if (++impl.dead >= 64 && impl.dead * 4 >= impl.docs.size()) impl.Compact(flive);
 }
 
@@ -1120,6 +1142,23 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
         words.swap(kept);
     }
     if (words.empty()) return hits;
+    // The kept words as the search uses them: the same again, on the same index, list the same.
+    std::vector<uint32_t> key;
+    auto bits = [](float f) { return std::bit_cast<uint32_t>(f); };
+    for (const TQueryTerm& q : words) {
+        key.push_back(bits(q.weight));
+        key.push_back(static_cast<uint32_t>(q.forms.size()));
+        for (const TForm& f : q.forms) {
+            key.push_back(f.term);
+            key.push_back(bits(f.factor));
+            key.push_back(f.common);
+        }
+    }
+    {
+        std::lock_guard lock(impl.recentLock);
+        for (const TImpl::TRecent& r : impl.recent)
+            if (r.generation == impl.generation && r.words == key) return r.hits;
+    }
 
     float reachable = 0;
     const float full = bm.Saturate(fparams.wTitle + fparams.wProblem);
@@ -1353,6 +1392,9 @@ std::vector<TBestMatchHit> TBestMatchIndex::Search(std::span<const TQueryWord> q
     } else {
         std::sort(hits.begin(), hits.end(), better);
     }
+    std::lock_guard lock(impl.recentLock);
+    if (impl.recent.size() == TImpl::kRecent) impl.recent.erase(impl.recent.begin());
+    impl.recent.push_back(TImpl::TRecent{impl.generation, std::move(key), hits});
     return hits;
 }
 

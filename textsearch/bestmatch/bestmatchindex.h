@@ -139,7 +139,7 @@ public:
     std::vector<std::string> Languages() const;
 
     const TBestMatchParams& Params() const { return fparams; }
-    void SetParams(const TBestMatchParams& params) { fparams = params; }
+    void SetParams(const TBestMatchParams& params);
 
     // The best entries for the query's words (ReadQueryWords), best first.
     std::vector<TBestMatchHit> Search(std::span<const TQueryWord> query) const;

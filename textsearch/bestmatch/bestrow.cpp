@@ -96,8 +96,12 @@ TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, std::span<cons
 
 TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, const TBestRowQuery& query,
                      char text) {
-    TBestRow row;
-    row.title = Title(reader, entry.problem);
+    return MakeBestRow(MakeBestRowSource(reader, entry, text), query);
+}
+
+TBestRowSource MakeBestRowSource(TWordReader reader, const TEntryText& entry, char text) {
+    TBestRowSource out;
+    out.title = Title(reader, entry.problem);
     // The title shows the problem's first line already: a problem's excerpt comes from the lines
     // after it, and a problem of one line shows the solution instead.
     const std::string_view problemBody = entry.problem.substr(
@@ -105,10 +109,18 @@ TBestRow MakeBestRow(TWordReader reader, const TEntryText& entry, const TBestRow
     std::string_view source = text == 'S' ? entry.solution : problemBody;
     if (TrimBlanks(source).empty()) source = text == 'S' ? problemBody : entry.solution;
     if (TrimBlanks(source).empty()) source = entry.problem;
-    const std::string flat = OneLine(source);
-    const std::vector<uint32_t> starts = CharStarts(flat);
-    TTextWords words;
-    reader(flat, words);
+    out.flat = OneLine(source);
+    out.starts = CharStarts(out.flat);
+    reader(out.flat, out.words);
+    return out;
+}
+
+TBestRow MakeBestRow(const TBestRowSource& source, const TBestRowQuery& query) {
+    TBestRow row;
+    row.title = source.title;
+    const std::string& flat = source.flat;
+    const std::vector<uint32_t>& starts = source.starts;
+    const TTextWords& words = source.words;
 
     // The matched words, and which query word each stands for.
     struct TMatched {

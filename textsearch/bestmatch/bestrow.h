@@ -45,6 +45,18 @@ private:
     std::vector<std::pair<std::string_view, size_t>> fprefixes;    // in the query's order
 };
 
+// What an entry's row shows whatever the query: its title, and the text its excerpt is cut from
+// (the one that matched, on one line) with its words read. Made once, it serves the rows of
+// every query that lists the entry by that text.
+struct TBestRowSource {
+    std::string title;
+    std::string flat;
+    std::vector<uint32_t> starts;  // the byte where each character of flat begins, and its end
+    TTextWords words;              // of flat
+};
+TBestRowSource MakeBestRowSource(TWordReader reader, const TEntryText& entry, char text);
+TBestRow MakeBestRow(const TBestRowSource& source, const TBestRowQuery& query);
+
 // The row of an entry with these texts (UTF-8) for the query; text is the hit's 'P' or 'S'.
 // The matched words are those whose term, accented form or (for the word being typed) beginning
 // is the query's.
