@@ -184,41 +184,49 @@ bool IsOwnTrigger(TSQLiteDatabase& DB, std::string_view name) {
 
 namespace {
 
-// Makes the terms table's triggers that are missing. A file whose table went without one of
-// them (written by the version before the triggers, or a trigger dropped with its table) may
-// hold stale rows: those are dropped first, by the check a load without the triggers makes.
-void KeepBestTermsByTriggers(TSQLiteDatabase& DB) {
+using TTriggers = std::array<std::string_view, 6>;
+
+// Makes the triggers of the set that are missing, or not as this version makes them: first
+// dropping those, then running dropStale (the rows they should have kept may be stale now).
+void KeepByTriggers(TSQLiteDatabase& DB, const TTriggers& triggers, std::string_view dropStale) {
     std::vector<std::string_view> missing;
-    for (const std::string_view create : kBestTermsTriggers) {
+    for (const std::string_view create : triggers) {
         const std::string_view name = TriggerName(create);
         if (SchemaObjectIs(DB, "trigger", name, create)) continue;
         DB.ExecSQL("drop trigger if exists " + std::string(name));
         missing.push_back(create);
     }
     if (missing.empty()) return;
-    DB.ExecSQL(
+    DB.ExecSQL(dropStale);
+    for (const std::string_view create : missing)
+        DB.ExecSQL(create);
+}
+
+// Whether the file has the table as create makes it, and every trigger of the set.
+bool KeptByTriggers(TSQLiteDatabase& DB, std::string_view table, std::string_view create,
+                    const TTriggers& triggers) {
+    if (!SchemaObjectIs(DB, "table", table, create)) return false;
+    for (const std::string_view trigger : triggers)
+        if (!SchemaObjectIs(DB, "trigger", TriggerName(trigger), trigger)) return false;
+    return true;
+}
+
+// Makes the terms table's triggers that are missing. A file whose table went without one of
+// them (written by the version before the triggers, or a trigger dropped with its table) may
+// hold stale rows: those are dropped first, by the check a load without the triggers makes.
+void KeepBestTermsByTriggers(TSQLiteDatabase& DB) {
+    KeepByTriggers(
+        DB, kBestTermsTriggers,
         "delete from bestterms where not exists (select 1 from vectors v join textdata t on "
         "t.ID=v.ID and t.texttype=v.texttype where v.rowid=bestterms.vectorrow and "
         "v.ID=bestterms.ID and v.texttype=bestterms.texttype and "
         "bestterms.bytes=coalesce(length(cast(t.description as blob)),0))");
-    for (const std::string_view create : missing)
-        DB.ExecSQL(create);
 }
 
 // Makes the saved index's triggers that are missing. Without one of them the file may have been
 // written under an image that then stayed: it is dropped first.
 void KeepBestSavedByTriggers(TSQLiteDatabase& DB) {
-    std::vector<std::string_view> missing;
-    for (const std::string_view create : kBestSavedTriggers) {
-        const std::string_view name = TriggerName(create);
-        if (SchemaObjectIs(DB, "trigger", name, create)) continue;
-        DB.ExecSQL("drop trigger if exists " + std::string(name));
-        missing.push_back(create);
-    }
-    if (missing.empty()) return;
-    DB.ExecSQL("delete from bestsaved");
-    for (const std::string_view create : missing)
-        DB.ExecSQL(create);
+    KeepByTriggers(DB, kBestSavedTriggers, "delete from bestsaved");
 }
 
 // What the head row of a saved index says.
@@ -266,10 +274,7 @@ constexpr size_t kSavedPartBytes = size_t{4} << 20;
 }  // namespace
 
 bool BestSavedKept(TSQLiteDatabase& DB) {
-    if (!SchemaObjectIs(DB, "table", "bestsaved", kCreateBestSaved)) return false;
-    for (const std::string_view create : kBestSavedTriggers)
-        if (!SchemaObjectIs(DB, "trigger", TriggerName(create), create)) return false;
-    return true;
+    return KeptByTriggers(DB, "bestsaved", kCreateBestSaved, kBestSavedTriggers);
 }
 
 bool HasBestSaved(TSQLiteDatabase& DB, std::string_view form) {
@@ -325,10 +330,7 @@ void WriteBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
 }
 
 bool BestTermsKept(TSQLiteDatabase& DB) {
-    if (!SchemaObjectIs(DB, "table", "bestterms", kCreateBestTerms)) return false;
-    for (const std::string_view create : kBestTermsTriggers)
-        if (!SchemaObjectIs(DB, "trigger", TriggerName(create), create)) return false;
-    return true;
+    return KeptByTriggers(DB, "bestterms", kCreateBestTerms, kBestTermsTriggers);
 }
 
 void CreateMissingTables(TSQLiteDatabase& DB) {
