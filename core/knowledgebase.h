@@ -78,7 +78,7 @@ inline constexpr std::array<std::string_view, 6> kBestTermsTriggers = {
 };
 
 // Best match's index as a program last held it, so that the next start reads one image instead of
-// every text's terms: in parts (rows 1, 2, ...), named by a head row (part 0) that says which
+// every text's terms: in parts (rows 1, 2, ...), named by a head row (row 0) that says which
 // index form and rowids it is of, the parts' sizes and checksums. Whatever writes a text or a
 // vector row (an earlier version too) drops the head with the triggers below, so an image with
 // its head is of the texts as they are now. A program writes one as it closes when there is none.

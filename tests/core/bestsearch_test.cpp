@@ -379,4 +379,69 @@ TEST(BestSearch, TheEngineRebuildsItsIndexWhenTheRankingChanges) {
     EXPECT_EQ(passes[2]->tree->Count(), 2);
 }
 
+// The program keeps its index as it closes, and the next opening lists from it what the closing
+// one listed; an engine that took in another program's write keeps none.
+TEST(BestSearch, TheEngineKeepsItsIndexAsItCloses) {
+    TTempDir dir;
+    const std::string file = kb::KnowledgeBaseFile(dir.Path());
+    {
+        TSQLiteDatabase DB(file);
+        kb::CreateMissingTables(DB);
+        std::mt19937 random(20261212);
+        for (int i = 0; i < 200; ++i)
+            kb::SaveEntry(DB, RandomText(random), RandomText(random));
+    }
+    struct TRun {
+        std::mutex mutex;
+        std::vector<std::shared_ptr<TSearchPass>> passes;
+        std::unique_ptr<TKnowledgeEngine> engine;
+    };
+    auto open = [&](TRun& run) {
+        TKnowledgeEngine::TCallbacks callbacks;
+        callbacks.passReady = [&run](std::shared_ptr<TSearchPass> pass) {
+            std::lock_guard lock(run.mutex);
+            run.passes.push_back(std::move(pass));
+        };
+        run.engine = std::make_unique<TKnowledgeEngine>(std::make_unique<TSQLiteStore>(file),
+                                                        std::move(callbacks), TRanking::BestMatch);
+        ASSERT_EQ(run.engine->OpenNow().error, "");
+    };
+    auto rows = [&](TRun& run, const std::string& query) {
+        const size_t before = run.passes.size();
+        run.engine->Search(StoredFromUtf8(query), true);
+        for (int i = 0; i < 3000; ++i) {
+            {
+                std::lock_guard lock(run.mutex);
+                if (run.passes.size() > before && run.engine->Idle()) return Rows(*run.passes.back());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "no pass";
+        return std::vector<std::string>{};
+    };
+    TSQLiteDatabase DB(file);
+    const std::string form = TSearchIndex::BestImageForm();
+    const std::string query = "printer paper";
+    std::vector<std::string> listed;
+    {
+        TRun first;
+        open(first);
+        first.engine->Save(StoredFromUtf8("printer paper jams"), StoredFromUtf8("open the tray"));
+        listed = rows(first, query);
+        first.engine->KeepIndex();
+    }
+    ASSERT_TRUE(kb::HasBestSaved(DB, form));
+    ASSERT_GT(listed.size(), 1u);
+    // Terms rows that would list otherwise: the opening reads the image, not them.
+    DB.ExecSQL("update bestterms set terms=(select terms from bestterms order by vectorrow limit 1)");
+    TRun second;
+    open(second);
+    EXPECT_EQ(rows(second, query), listed);
+    TSQLiteStore elsewhere(file);
+    elsewhere.Open();
+    elsewhere.SaveEntry(StoredFromUtf8("scanner"), StoredFromUtf8("reboot"), nullptr);
+    second.engine->KeepIndex();
+    EXPECT_FALSE(kb::HasBestSaved(DB, form));
+}
+
 }  // namespace
