@@ -333,6 +333,43 @@ TEST(BestSearch, AKeptIndexListsWhatTheTextsDoUntilAWriteDropsIt) {
     EXPECT_NE(LoadedRows(file, TOpenMode::ReadOnly, query), expected);
 }
 
+// An engine on a file with the passes it hands over.
+struct TEngineRun {
+    std::mutex mutex;
+    std::vector<std::shared_ptr<TSearchPass>> passes;
+    std::unique_ptr<TKnowledgeEngine> engine;
+
+    void Open(const std::string& file, TRanking ranking) {
+        TKnowledgeEngine::TCallbacks callbacks;
+        callbacks.passReady = [this](std::shared_ptr<TSearchPass> pass) {
+            std::lock_guard lock(mutex);
+            passes.push_back(std::move(pass));
+        };
+        engine = std::make_unique<TKnowledgeEngine>(std::make_unique<TSQLiteStore>(file),
+                                                    std::move(callbacks), ranking);
+        ASSERT_EQ(engine->OpenNow().error, "");
+    }
+
+    // Waits for the engine to be idle with at least `count` passes handed over.
+    bool WaitFor(size_t count) {
+        for (int i = 0; i < 3000; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                if (passes.size() >= count && engine->Idle()) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "no pass";
+        return false;
+    }
+
+    std::vector<std::string> RowsFor(const std::string& query) {
+        const size_t before = passes.size();
+        engine->Search(StoredFromUtf8(query), true);
+        return WaitFor(before + 1) ? Rows(*passes.back()) : std::vector<std::string>{};
+    }
+};
+
 // The engine's passes follow the ranking asked for, and a change of ranking searches the last
 // text again in the new one.
 TEST(BestSearch, TheEngineRebuildsItsIndexWhenTheRankingChanges) {
@@ -344,38 +381,22 @@ TEST(BestSearch, TheEngineRebuildsItsIndexWhenTheRankingChanges) {
         kb::SaveEntry(DB, "printer jams", "clean the printer's rollers");
         kb::SaveEntry(DB, "monitor flickers", "replace the cable");
     }
-    std::mutex mutex;
-    std::vector<std::shared_ptr<TSearchPass>> passes;
-    TKnowledgeEngine::TCallbacks callbacks;
-    callbacks.passReady = [&](std::shared_ptr<TSearchPass> pass) {
-        std::lock_guard lock(mutex);
-        passes.push_back(std::move(pass));
-    };
-    TKnowledgeEngine engine(std::make_unique<TSQLiteStore>(file), std::move(callbacks),
-                            TRanking::Classic);
-    ASSERT_EQ(engine.OpenNow().error, "");
-    auto waitFor = [&](size_t count) {
-        for (int i = 0; i < 3000; ++i) {
-            {
-                std::lock_guard lock(mutex);
-                if (passes.size() >= count && engine.Idle()) return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "no pass";
-    };
+    TEngineRun run;
+    run.Open(file, TRanking::Classic);
+    TKnowledgeEngine& engine = *run.engine;
+    const auto& passes = run.passes;
     engine.Search("printe", true);
-    waitFor(1);
+    ASSERT_TRUE(run.WaitFor(1));
     // Classic knows no word being typed: "printe" is not "printer".
     EXPECT_EQ(passes[0]->tree->Count(), 0);
     engine.SetRanking(TRanking::BestMatch);
-    waitFor(2);
+    ASSERT_TRUE(run.WaitFor(2));
     ASSERT_EQ(passes[1]->tree->Count(), 1);
     EXPECT_EQ(passes[1]->hits[0].Title, "printer jams");
     EXPECT_EQ(passes[1]->bold.at(0).size(), 1u);
     engine.Save("printer on fire", "water");
     engine.Search("printer", false);
-    waitFor(3);
+    ASSERT_TRUE(run.WaitFor(3));
     EXPECT_EQ(passes[2]->tree->Count(), 2);
 }
 
@@ -391,52 +412,24 @@ TEST(BestSearch, TheEngineKeepsItsIndexAsItCloses) {
         for (int i = 0; i < 200; ++i)
             kb::SaveEntry(DB, RandomText(random), RandomText(random));
     }
-    struct TRun {
-        std::mutex mutex;
-        std::vector<std::shared_ptr<TSearchPass>> passes;
-        std::unique_ptr<TKnowledgeEngine> engine;
-    };
-    auto open = [&](TRun& run) {
-        TKnowledgeEngine::TCallbacks callbacks;
-        callbacks.passReady = [&run](std::shared_ptr<TSearchPass> pass) {
-            std::lock_guard lock(run.mutex);
-            run.passes.push_back(std::move(pass));
-        };
-        run.engine = std::make_unique<TKnowledgeEngine>(std::make_unique<TSQLiteStore>(file),
-                                                        std::move(callbacks), TRanking::BestMatch);
-        ASSERT_EQ(run.engine->OpenNow().error, "");
-    };
-    auto rows = [&](TRun& run, const std::string& query) {
-        const size_t before = run.passes.size();
-        run.engine->Search(StoredFromUtf8(query), true);
-        for (int i = 0; i < 3000; ++i) {
-            {
-                std::lock_guard lock(run.mutex);
-                if (run.passes.size() > before && run.engine->Idle()) return Rows(*run.passes.back());
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ADD_FAILURE() << "no pass";
-        return std::vector<std::string>{};
-    };
     TSQLiteDatabase DB(file);
     const std::string form = TSearchIndex::BestImageForm();
     const std::string query = "printer paper";
     std::vector<std::string> listed;
     {
-        TRun first;
-        open(first);
+        TEngineRun first;
+        first.Open(file, TRanking::BestMatch);
         first.engine->Save(StoredFromUtf8("printer paper jams"), StoredFromUtf8("open the tray"));
-        listed = rows(first, query);
+        listed = first.RowsFor(query);
         first.engine->KeepIndex();
     }
     ASSERT_TRUE(kb::HasBestSaved(DB, form));
     ASSERT_GT(listed.size(), 1u);
     // Terms rows that would list otherwise: the opening reads the image, not them.
     DB.ExecSQL("update bestterms set terms=(select terms from bestterms order by vectorrow limit 1)");
-    TRun second;
-    open(second);
-    EXPECT_EQ(rows(second, query), listed);
+    TEngineRun second;
+    second.Open(file, TRanking::BestMatch);
+    EXPECT_EQ(second.RowsFor(query), listed);
     TSQLiteStore elsewhere(file);
     elsewhere.Open();
     elsewhere.SaveEntry(StoredFromUtf8("scanner"), StoredFromUtf8("reboot"), nullptr);
