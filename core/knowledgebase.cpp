@@ -224,7 +224,7 @@ void KeepBestTermsByTriggers(TSQLiteDatabase& DB) {
 }
 
 // Makes the saved index's triggers that are missing. Without one of them the file may have been
-// written under an image that then stayed: it is dropped first.
+// written under an image with nothing noted: it is dropped first.
 void KeepBestSavedByTriggers(TSQLiteDatabase& DB) {
     KeepByTriggers(DB, kBestSavedTriggers, "delete from bestsaved");
 }
@@ -274,22 +274,24 @@ constexpr size_t kSavedPartBytes = size_t{4} << 20;
 }  // namespace
 
 bool BestSavedKept(TSQLiteDatabase& DB) {
-    return KeptByTriggers(DB, "bestsaved", kCreateBestSaved, kBestSavedTriggers);
+    return SchemaObjectIs(DB, "table", "bestsince", kCreateBestSince) &&
+           KeptByTriggers(DB, "bestsaved", kCreateBestSaved, kBestSavedTriggers);
 }
 
-bool HasBestSaved(TSQLiteDatabase& DB, std::string_view form) {
+bool BestSavedCurrent(TSQLiteDatabase& DB, std::string_view form) {
     const std::optional<TSavedHead> head = SavedHead(DB);
-    return head && head->form == form;
+    return head && head->form == form && !DB.GetTable("select 1 from bestsince limit 1")->Count();
 }
 
-bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
-                   const std::function<bool(TImageReader&)>& restore) {
-    // One read transaction: the head and the parts are of one writing.
+bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form,
+                   const std::function<bool(TImageReader&)>& restore,
+                   const std::function<bool(const TSavedSince&)>& catchUp) {
+    // One read transaction: the head, the parts and what was written since are of one moment.
     TTransaction transaction(DB);
     bool restored = false;
     {
         const std::optional<TSavedHead> head = SavedHead(DB);
-        if (!head || head->form != form || head->top != top) return false;
+        if (!head || head->form != form) return false;
         TSQLiteCursor rows(DB, "select part,image from bestsaved where part>0 order by part");
         size_t next = 0;
         TImageReader in(head->bytes, [&](std::string_view& part) {
@@ -304,6 +306,13 @@ bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
             return true;
         });
         restored = restore(in) && in.Ok() && in.Left() == 0;
+        if (restored) {
+            TSavedSince since{head->top, {}};
+            TSQLiteCursor keys(DB, "select ID,texttype from bestsince");
+            while (keys.Next())
+                since.keys.emplace_back(keys.Text(0), keys.Text(1));
+            restored = catchUp(since);
+        }
     }
     transaction.Commit();
     return restored;
@@ -315,6 +324,7 @@ void WriteBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
     TTransaction transaction(DB, true);
     if (!inStep()) return;
     DB.ExecSQL("delete from bestsaved");
+    DB.ExecSQL("delete from bestsince");
     TSavedHead head{std::string(form), top, 0, {}};
     int64_t part = 0;
     TImageWriter out(kSavedPartBytes, [&](std::string_view bytes) {
@@ -359,7 +369,11 @@ void CreateMissingTables(TSQLiteDatabase& DB) {
     }
     if (SchemaObjectIs(DB, "table", "bestterms", kCreateBestTerms)) KeepBestTermsByTriggers(DB);
     if (!DB.TableExists("bestsaved")) DB.ExecSQL(kCreateBestSaved);
-    if (SchemaObjectIs(DB, "table", "bestsaved", kCreateBestSaved)) KeepBestSavedByTriggers(DB);
+    if (!DB.TableExists("bestsince")) DB.ExecSQL(kCreateBestSince);
+    // The triggers write into bestsince: made only when it is as this version makes it.
+    if (SchemaObjectIs(DB, "table", "bestsaved", kCreateBestSaved) &&
+        SchemaObjectIs(DB, "table", "bestsince", kCreateBestSince))
+        KeepBestSavedByTriggers(DB);
     transaction.Commit();
 }
 

@@ -80,23 +80,33 @@ inline constexpr std::array<std::string_view, 6> kBestTermsTriggers = {
 // Best match's index as a program last held it, so that the next start reads one image instead of
 // every text's terms: in parts (rows 1, 2, ...), named by a head row (row 0) that says which
 // index form and rowids it is of, the parts' sizes and checksums. Whatever writes a text or a
-// vector row (an earlier version too) drops the head with the triggers below, so an image with
-// its head is of the texts as they are now. A program writes one as it closes when there is none.
+// vector row under a head (an earlier version too) notes the key it wrote in bestsince with the
+// triggers below, so a start reads the image and then those keys' rows, and a head with no key
+// noted is of the texts as they are now. A program writes one as it closes when there is none.
 inline constexpr std::string_view kCreateBestSaved =
     "create table bestsaved (part integer primary key, image blob not null)";
+inline constexpr std::string_view kCreateBestSince =
+    "create table bestsince (ID varchar(40) not null, texttype char(1) not null, "
+    "primary key (ID, texttype))";
 inline constexpr std::array<std::string_view, 6> kBestSavedTriggers = {
-    "create trigger bestsaved_text_added after insert on textdata begin delete from bestsaved "
-    "where part=0; end",
-    "create trigger bestsaved_text_changed after update on textdata begin delete from bestsaved "
-    "where part=0; end",
-    "create trigger bestsaved_text_gone after delete on textdata begin delete from bestsaved "
-    "where part=0; end",
-    "create trigger bestsaved_vector_added after insert on vectors begin delete from bestsaved "
-    "where part=0; end",
-    "create trigger bestsaved_vector_changed after update on vectors begin delete from bestsaved "
-    "where part=0; end",
-    "create trigger bestsaved_vector_gone after delete on vectors begin delete from bestsaved "
-    "where part=0; end",
+    "create trigger bestsaved_text_added after insert on textdata when exists (select 1 from "
+    "bestsaved where part=0) begin insert or ignore into bestsince values (new.ID,new.texttype); "
+    "end",
+    "create trigger bestsaved_text_changed after update on textdata when exists (select 1 from "
+    "bestsaved where part=0) begin insert or ignore into bestsince values (old.ID,old.texttype); "
+    "insert or ignore into bestsince values (new.ID,new.texttype); end",
+    "create trigger bestsaved_text_gone after delete on textdata when exists (select 1 from "
+    "bestsaved where part=0) begin insert or ignore into bestsince values (old.ID,old.texttype); "
+    "end",
+    "create trigger bestsaved_vector_added after insert on vectors when exists (select 1 from "
+    "bestsaved where part=0) begin insert or ignore into bestsince values (new.ID,new.texttype); "
+    "end",
+    "create trigger bestsaved_vector_changed after update on vectors when exists (select 1 from "
+    "bestsaved where part=0) begin insert or ignore into bestsince values (old.ID,old.texttype); "
+    "insert or ignore into bestsince values (new.ID,new.texttype); end",
+    "create trigger bestsaved_vector_gone after delete on vectors when exists (select 1 from "
+    "bestsaved where part=0) begin insert or ignore into bestsince values (old.ID,old.texttype); "
+    "end",
 };
 
 // Text types of the two texts of an entry.
@@ -156,16 +166,24 @@ std::string_view TriggerName(std::string_view create);
 // Whether the file's trigger of that name is one of kBestTermsTriggers or kBestSavedTriggers, as
 // this version makes it.
 bool IsOwnTrigger(TSQLiteDatabase& DB, std::string_view name);
-// Whether the file has the saved index's table and every trigger that keeps it current.
+// Whether the file has the saved index's tables and every trigger that notes what was written
+// since it.
 bool BestSavedKept(TSQLiteDatabase& DB);
+// What was written since a saved index: the highest rowid of the vector rows it is of, and the
+// keys (ID, text type) of every text and vector row written since, by any writer.
+struct TSavedSince {
+    int64_t top = 0;
+    std::vector<std::pair<std::string, std::string>> keys;
+};
 // The saved index of the given form (the index's version and this machine's), when the file has
-// one of the vector rows up to rowid top: calls restore once, in a read transaction, with a
-// reader of its parts, which checks their checksums as it goes. False when there is none, or
-// restore said false.
-bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form, int64_t top,
-                   const std::function<bool(TImageReader&)>& restore);
-// Whether the file has a saved index of the form, whatever rows it is of.
-bool HasBestSaved(TSQLiteDatabase& DB, std::string_view form);
+// one: in one read transaction, calls restore once with a reader of its parts, which checks their
+// checksums as it goes, then catchUp with what was written since, to read it in the same
+// transaction. False when there is none, or either said false.
+bool ReadBestSaved(TSQLiteDatabase& DB, std::string_view form,
+                   const std::function<bool(TImageReader&)>& restore,
+                   const std::function<bool(const TSavedSince&)>& catchUp);
+// Whether the file has a saved index of the form with nothing written since.
+bool BestSavedCurrent(TSQLiteDatabase& DB, std::string_view form);
 // Replaces the saved index by what save writes, of the vector rows up to rowid top, in one
 // transaction that holds the write lock from its start; nothing is written when inStep, asked
 // once the lock is held, says the index no longer is of the file as it is, or save says false.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "core/knowledgebase.h"
@@ -242,8 +243,10 @@ bool TSQLiteStore::AddKeptBestRows(TSearchIndex& index, int64_t top) {
 bool TSQLiteStore::RestoreSaved(TSearchIndex& index, int64_t top) {
     if (!fsavedKept) return false;
     try {
-        if (kb::ReadBestSaved(*fDB, TSearchIndex::BestImageForm(), top,
-                              [&](TImageReader& in) { return index.RestoreBest(in); }))
+        if (kb::ReadBestSaved(
+                *fDB, TSearchIndex::BestImageForm(),
+                [&](TImageReader& in) { return index.RestoreBest(in); },
+                [&](const kb::TSavedSince& since) { return CatchUpSaved(index, since, top); }))
             return true;
     } catch (const std::exception&) {
         // Unreadable: the texts' terms are read instead.
@@ -252,13 +255,37 @@ bool TSQLiteStore::RestoreSaved(TSearchIndex& index, int64_t top) {
     return false;
 }
 
+bool TSQLiteStore::CatchUpSaved(TSearchIndex& index, const kb::TSavedSince& since,
+                                int64_t top) {
+    if (since.keys.empty()) return since.top == top;
+    // Written as a sync sees it (the image's rows of the keys gone, new ones above all), the
+    // keys' rows come after the image's in rowid order, as a full load has them. Written in
+    // place, a row would have to be read into the middle.
+    const std::string sinceTop = std::to_string(since.top);
+    if (fDB->GetTable("select count(*) from vectors v join bestsince s on s.ID=v.ID and "
+                      "s.texttype=v.texttype where v.rowid<=" + sinceTop)
+            ->FieldAsInteger(0) != 0)
+        return false;
+    std::set<std::pair<std::string_view, std::string_view>> written;
+    for (const auto& [ID, texttype] : since.keys)
+        written.emplace(ID, texttype);
+    for (const int64_t key : index.LiveKeys()) {
+        std::string_view ID, texttype;
+        if (index.Lookup(key, ID, texttype) && written.contains({ID, texttype}))
+            index.RemoveKey(key);
+    }
+    AddBestRows(index, "v.rowid>" + sinceTop + " and v.rowid<=" + std::to_string(top));
+    return true;
+}
+
 void TSQLiteStore::KeepIndex(TSearchIndex& index) {
     if (!fopen || fmode == TOpenMode::ReadOnly || !fsavedKept || !UsesTerms(index) ||
         fdataVersion < 0 || !fexact)
         return;
     const std::string form = TSearchIndex::BestImageForm();
-    // An image that is there is of the file as it is, which the index is in step with.
-    if (kb::HasBestSaved(*fDB, form)) return;
+    // An image with nothing written since is of the file as it is, which the index is in step
+    // with.
+    if (kb::BestSavedCurrent(*fDB, form)) return;
     // In step: nothing written by others since the index last took their writes in (the
     // program's own leave data_version as it is), and no rows since the newest it holds.
     kb::WriteBestSaved(

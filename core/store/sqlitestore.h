@@ -11,8 +11,8 @@
 // Best match: the file's bestterms table (knowledgebase.h) gives each text's terms, so a load
 // reads no words but those of texts whose row is missing or stale (written by an earlier
 // version); an opening that may write writes those rows back after the load. Quicker still, a
-// load restores the whole index from the file's saved one when that is current, which KeepIndex
-// writes as the program closes when there is none. The rows a pass lists read their texts back
+// load restores the whole index from the file's saved one, which KeepIndex writes as the program
+// closes when there is none that is current, and then reads the rows written since. The rows a pass lists read their texts back
 // through the index's reader, one query per pass.
 //
 // Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
@@ -30,6 +30,10 @@
 #include "core/store/entryhistory.h"
 #include "core/store/knowledgestore.h"
 #include "sqlite/sqlitedb.h"
+
+namespace kb {
+struct TSavedSince;
+}
 
 class TSQLiteStore : public TKnowledgeStore {
 public:
@@ -78,9 +82,12 @@ private:
     // rows (kb::BestTermsKept): the rows are paired by rowid alone, and no text is read but those
     // of the few rows without terms. False, having added nothing, when too many lack them.
     bool AddKeptBestRows(TSearchIndex& index, int64_t top);
-    // A Best match index restored from the file's saved index of the rows up to rowid top; false,
-    // the index left empty, when the file has none that is current.
+    // A Best match index restored from the file's saved index, with the rows written since up to
+    // rowid top; false, the index left empty, when the file has none it can use.
     bool RestoreSaved(TSearchIndex& index, int64_t top);
+    // Takes the rows written since a saved index into the index restored from it; false when a
+    // row was written in place, under a rowid the image holds.
+    bool CatchUpSaved(TSearchIndex& index, const kb::TSavedSince& since, int64_t top);
     // Gives a Best match index the reader of this file's texts.
     void GiveTextReader(TSearchIndex& index);
     int64_t DataVersion();

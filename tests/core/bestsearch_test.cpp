@@ -267,10 +267,9 @@ TEST(BestSearch, AKeptIndexListsWhatTheTextsDoUntilAWriteDropsIt) {
     auto restorable = [&] {
         TSearchIndex restored(TRanking::BestMatch);
         restored.SetTextReader([](std::span<const std::string_view>, const TStoredTextVisit&) {});
-        const int64_t top = Count(DB, "select coalesce(max(rowid),0) from vectors");
-        return kb::ReadBestSaved(DB, form, top, [&](TImageReader& in) {
-                   return restored.RestoreBest(in);
-               }) &&
+        return kb::ReadBestSaved(
+                   DB, form, [&](TImageReader& in) { return restored.RestoreBest(in); },
+                   [](const kb::TSavedSince& since) { return since.keys.empty(); }) &&
                restored.LiveCount() == index.LiveCount();
     };
     std::mt19937 random(20261211);
@@ -292,19 +291,24 @@ TEST(BestSearch, AKeptIndexListsWhatTheTextsDoUntilAWriteDropsIt) {
         } else {  // an earlier version's edit, in place
             DB.ExecSQL(kb::UpdateTextSQL(IDs[pick], kb::kSolution, RandomText(random)));
         }
-        EXPECT_FALSE(kb::HasBestSaved(DB, form)) << "round " << round;
+        EXPECT_FALSE(kb::BestSavedCurrent(DB, form)) << "round " << round;
         here.Sync(index);
         index.Settle();
         here.KeepIndex(index);
         // Others' writes may have changed a text in place, which a sync cannot see: an index
         // that took them in is not kept, and the next start reads the file.
         const bool others = op >= 4;
-        ASSERT_EQ(kb::HasBestSaved(DB, form), !others) << "round " << round;
+        ASSERT_EQ(kb::BestSavedCurrent(DB, form), !others) << "round " << round;
         if (others) {
+            // The next start reads the image and what was written since, or, after a write in
+            // place, the texts' terms.
+            const std::string query = RandomText(random);
+            ASSERT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), RowsFromTexts(file, query))
+                << "round " << round;
             here.LoadAll(index);
             index.Settle();
             here.KeepIndex(index);
-            ASSERT_TRUE(kb::HasBestSaved(DB, form)) << "round " << round;
+            ASSERT_TRUE(kb::BestSavedCurrent(DB, form)) << "round " << round;
         }
         ASSERT_TRUE(restorable()) << "round " << round;
         const std::string query = RandomText(random);
@@ -327,6 +331,17 @@ TEST(BestSearch, AKeptIndexListsWhatTheTextsDoUntilAWriteDropsIt) {
     ASSERT_FALSE(expected.empty());
     DB.ExecSQL("update bestterms set terms=(select terms from bestterms order by vectorrow limit 1)");
     EXPECT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), expected);
+    // Another program's save, edit and delete (of the entry listed first): the load reads them
+    // after the image, not the terms rows.
+    ASSERT_GE(IDs.size(), 2u);
+    elsewhere.SaveEntry(StoredFromUtf8("printer paper"), StoredFromUtf8("fan"), nullptr);
+    elsewhere.DeleteEntry(expected.front().substr(0, expected.front().find('|')), nullptr);
+    elsewhere.ReplaceEntry(IDs.front(), StoredFromUtf8("paper"), StoredFromUtf8("tray"), {},
+                           nullptr);
+    EXPECT_EQ(LoadedRows(file, TOpenMode::ReadOnly, query), RowsFromTexts(file, query));
+    // An earlier version's edit in place: the image is passed over for the terms rows.
+    DB.ExecSQL(kb::UpdateTextSQL(IDs.back(), kb::kProblem, "printer"));
+    EXPECT_NE(LoadedRows(file, TOpenMode::ReadOnly, query), RowsFromTexts(file, query));
     // A damaged part: the image is passed over, and the texts' terms (now the wrong ones) read.
     DB.ExecSQL("update bestsaved set image=cast(zeroblob(length(image)) as blob) where part=1");
     EXPECT_FALSE(restorable());
@@ -423,7 +438,7 @@ TEST(BestSearch, TheEngineKeepsItsIndexAsItCloses) {
         listed = first.RowsFor(query);
         first.engine->KeepIndex();
     }
-    ASSERT_TRUE(kb::HasBestSaved(DB, form));
+    ASSERT_TRUE(kb::BestSavedCurrent(DB, form));
     ASSERT_GT(listed.size(), 1u);
     // Terms rows that would list otherwise: the opening reads the image, not them.
     DB.ExecSQL("update bestterms set terms=(select terms from bestterms order by vectorrow limit 1)");
@@ -434,7 +449,14 @@ TEST(BestSearch, TheEngineKeepsItsIndexAsItCloses) {
     elsewhere.Open();
     elsewhere.SaveEntry(StoredFromUtf8("scanner"), StoredFromUtf8("reboot"), nullptr);
     second.engine->KeepIndex();
-    EXPECT_FALSE(kb::HasBestSaved(DB, form));
+    EXPECT_FALSE(kb::BestSavedCurrent(DB, form));
+    // The next opening lists from the image and the rows written since, and keeps a current one.
+    TEngineRun third;
+    third.Open(file, TRanking::BestMatch);
+    EXPECT_EQ(third.RowsFor(query), RowsFromTexts(file, query));
+    EXPECT_EQ(third.RowsFor("scanner reboot"), RowsFromTexts(file, "scanner reboot"));
+    third.engine->KeepIndex();
+    EXPECT_TRUE(kb::BestSavedCurrent(DB, form));
 }
 
 }  // namespace
