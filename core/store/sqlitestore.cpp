@@ -262,8 +262,9 @@ bool TSQLiteStore::CatchUpSaved(TSearchIndex& index, const kb::TSavedSince& sinc
     // keys' rows come after the image's in rowid order, as a full load has them. Written in
     // place, a row would have to be read into the middle.
     const std::string sinceTop = std::to_string(since.top);
-    if (fDB->GetTable("select count(*) from vectors v join bestsince s on s.ID=v.ID and "
-                      "s.texttype=v.texttype where v.rowid<=" + sinceTop)
+    // The keys written lead, so that the vectors are looked up by key, not scanned.
+    if (fDB->GetTable("select count(*) from bestsince s cross join vectors v on v.ID=s.ID and "
+                      "v.texttype=s.texttype where v.rowid<=" + sinceTop)
             ->FieldAsInteger(0) != 0)
         return false;
     std::set<std::pair<std::string_view, std::string_view>> written;
