@@ -21,8 +21,9 @@ TEST(LargeRoom, HoldsWhatIsWrittenAtEverySizeAndPrefaultingKeepsIt) {
         for (std::size_t i = 0; i < bytes; ++i)
             wrong += room[i] != static_cast<uint8_t>(i * 7 + 1);
         EXPECT_EQ(wrong, 0u) << bytes;
-        if (bytes >= kLargeRoomBytes)
+        if (bytes >= kLargeRoomBytes) {
             EXPECT_EQ(reinterpret_cast<std::uintptr_t>(room.data()) % kLargeRoomBytes, 0u);
+        }
     }
     // A vector that grows through the threshold keeps its elements in each new block.
     TLargeVector<uint32_t> v;

@@ -187,8 +187,9 @@ TEST(ReadWords, RandomTextsOfManyScriptsKeepTheirPlacesAndFoldAlike) {
             const int32_t at = i;
             UChar32 c;
             U8_NEXT(bytes, i, static_cast<int32_t>(v.text.size()), c);
-            if (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_ND_MASK))
+            if (U_GET_GC_MASK(c) & (U_GC_L_MASK | U_GC_ND_MASK)) {
                 EXPECT_TRUE(covered[static_cast<size_t>(at)]) << "at byte " << at;
+            }
         }
         // Accents left out, capitals and decomposed accents give the same terms.
         const std::vector<std::string> terms = Terms(v.text);
