@@ -12,8 +12,8 @@
 // reads no words but those of texts whose row is missing or stale (written by an earlier
 // version); an opening that may write writes those rows back after the load. Quicker still, a
 // load restores the whole index from the file's saved one, which KeepIndex writes as the program
-// closes when there is none that is current, and then reads the rows written since. The rows a pass lists read their texts back
-// through the index's reader, one query per pass.
+// closes when there is none that is current, and then reads the rows written since. The rows a
+// pass lists read their texts back through the index's reader, one query per pass.
 //
 // Opening: as the program opens its file (made when missing, with the tables it lacks), or, for
 // tools, only a file that exists and holds the tables of entries, either for writing or for
