@@ -43,6 +43,8 @@ void TBestSearch::Clear() {
     fbyID.clear();
     fentryOfDoc.clear();
     fdirty.clear();
+    fholding = false;
+    fheld.clear();
     fread.clear();
     funtrimmed = 0;
     std::lock_guard lock(fsourcesLock);
@@ -67,7 +69,9 @@ void TBestSearch::Unindex(size_t place) {
     }
     if (entry.doc != kNoEntryDoc) {
         // Kept texts find the entry's terms at once; otherwise every list is looked through.
-        if (freader) {
+        if (freader && fholding) {
+            fheld.push_back(entry.doc);
+        } else if (freader) {
             findex->Remove(entry.doc);
         } else {
             findex->Remove(entry.doc, TEntryText{entry.problem, entry.solution});
@@ -156,6 +160,16 @@ void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
     (type == 0 ? entry.problem : entry.solution).clear();
     entry.pending[type].reset();
     (type == 0 ? entry.hasProblem : entry.hasSolution) = false;
+}
+
+void TBestSearch::HoldRemovals() {
+    fholding = true;
+}
+
+void TBestSearch::FlushRemovals() {
+    fholding = false;
+    findex->RemoveMany(fheld);
+    fheld.clear();
 }
 
 void TBestSearch::RemoveEntry(std::string_view ID) {

@@ -85,6 +85,10 @@ public:
     // Leaves one text of an entry, or the whole entry, out of later searches.
     void RemoveText(std::string_view ID, std::string_view texttype);
     void RemoveEntry(std::string_view ID);
+    // Between the two, the index's removals wait and then go in one pass over its lists (an
+    // entry's terms without its texts are found by reading every list).
+    void HoldRemovals();
+    void FlushRemovals();
     // Indexes every entry added or changed since the last call. The owner calls it once a load,
     // a sync or a write is complete.
     void Settle();
@@ -153,6 +157,8 @@ private:
     std::unordered_map<std::string_view, size_t> fbyID;
     std::vector<size_t> fentryOfDoc;  // index doc id -> place in fentries
     std::vector<size_t> fdirty;       // places of the entries waiting, in the order they became so
+    bool fholding = false;            // removals wait in fheld
+    std::vector<uint32_t> fheld;      // index doc ids
     // IndexEntries' room, kept from call to call: terms counted from texts, and every text's
     // terms as the index takes them.
     std::vector<TTextTerms> fcounted;

@@ -271,6 +271,13 @@ void TSearchIndex::RemoveKey(int64_t key) {
     if (doc != std::string_view::npos && fdocs[doc].live) Kill(doc);
 }
 
+void TSearchIndex::RemoveKeys(std::span<const int64_t> keys) {
+    if (fbest) fbest->HoldRemovals();
+    for (const int64_t key : keys)
+        RemoveKey(key);
+    if (fbest) fbest->FlushRemovals();
+}
+
 void TSearchIndex::RemoveEntry(std::string_view ID) {
     for (size_t i = 0; i < fdocs.size(); ++i) {
         if (fdocs[i].live && fdocs[i].ID == ID) Kill(i);

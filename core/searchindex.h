@@ -125,6 +125,8 @@ public:
     void Add(std::span<const TStoredText> texts);
     // Leaves the text under key, or every text of the entry, out of later searches.
     void RemoveKey(int64_t key);
+    // RemoveKey of each; Best match takes many out in one pass over its lists.
+    void RemoveKeys(std::span<const int64_t> keys);
     void RemoveEntry(std::string_view ID);
     // Brings Best match's searches up to date with the changes since the last call (nothing to do
     // for Classic). The owner calls it after a load, a sync or a write.

@@ -554,8 +554,10 @@ bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection
             index.RemoveEntry(ID);
     } else {
         std::string_view ID, texttype;
+        std::vector<int64_t> gone;
         for (int64_t key : index.LiveKeys())
-            if (index.Lookup(key, ID, texttype) && changed.contains(ID)) index.RemoveKey(key);
+            if (index.Lookup(key, ID, texttype) && changed.contains(ID)) gone.push_back(key);
+        index.RemoveKeys(gone);
     }
 
     std::vector<TStoredText> texts;

@@ -270,11 +270,13 @@ bool TSQLiteStore::CatchUpSaved(TSearchIndex& index, const kb::TSavedSince& sinc
     std::set<std::pair<std::string_view, std::string_view>> written;
     for (const auto& [ID, texttype] : since.keys)
         written.emplace(ID, texttype);
+    std::vector<int64_t> gone;
     for (const int64_t key : index.LiveKeys()) {
         std::string_view ID, texttype;
         if (index.Lookup(key, ID, texttype) && written.contains({ID, texttype}))
-            index.RemoveKey(key);
+            gone.push_back(key);
     }
+    index.RemoveKeys(gone);
     AddBestRows(index, "v.rowid>" + sinceTop + " and v.rowid<=" + std::to_string(top));
     return true;
 }
@@ -461,8 +463,7 @@ bool TSQLiteStore::Sync(TSearchIndex& index) {
         return true;
     }
     vanished.insert(vanished.end(), live.begin() + static_cast<ptrdiff_t>(next), live.end());
-    for (int64_t key : vanished)
-        index.RemoveKey(key);
+    index.RemoveKeys(vanished);
     const int64_t before = fmaxRowid;
     AddRowsAfter(index, fmaxRowid);
     const bool added = fmaxRowid != before;

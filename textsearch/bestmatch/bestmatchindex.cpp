@@ -987,6 +987,38 @@ void TBestMatchIndex::Remove(DocId id) {
     TImpl& impl = *fimpl;
     for (const TCounted& c : impl.PostedTerms(id))
         --impl.terms[c.id].df;
+    Forget(id);
+}
+
+void TBestMatchIndex::RemoveMany(std::span<const DocId> ids) {
+    TImpl& impl = *fimpl;
+    std::vector<uint8_t> gone(impl.docs.size(), 0);
+    std::vector<DocId> live;
+    for (const DocId id : ids) {
+        if (!IsLive(id) || gone[id]) continue;
+        gone[id] = 1;
+        live.push_back(id);
+    }
+    // A few are cheaper found one by one, each by a seek in every list.
+    constexpr size_t kOneByOne = 32;
+    if (live.size() <= kOneByOne) {
+        for (const DocId id : live)
+            Remove(id);
+        return;
+    }
+    const DocId first = *std::min_element(live.begin(), live.end());
+    for (TImpl::TTerm& t : impl.terms) {
+        if (t.lastDoc == kNoDoc || t.lastDoc < first) continue;
+        uint32_t posted = 0;
+        ForEachPosting(t.postings, [&](uint32_t d, const TFieldCounts&) { posted += gone[d]; });
+        t.df -= posted;
+    }
+    for (const DocId id : live)
+        Forget(id);
+}
+
+void TBestMatchIndex::Forget(DocId id) {
+    TImpl& impl = *fimpl;
     impl.Uncount(impl.docs[id]);
     const TFieldCounts& l = impl.docs[id].lengths;
     fstats.titleWords -= l.title;

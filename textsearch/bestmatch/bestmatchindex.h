@@ -125,6 +125,9 @@ public:
     // list is read to find them. Unknown or removed ids are ignored.
     void Remove(DocId id, const TEntryText& entry);
     void Remove(DocId id);
+    // Remove(id) of each, in one pass over every posting list instead of one per entry: for
+    // many entries whose texts are not at hand (another program's writes taken in at once).
+    void RemoveMany(std::span<const DocId> ids);
 
     size_t LiveCount() const { return fstats.entries; }
     // Ids given so far, live or not.
@@ -161,6 +164,8 @@ private:
 
     std::unique_ptr<TScratch> TakeScratch() const;
     void GiveScratch(std::unique_ptr<TScratch> scratch) const;
+    // The rest of a removal once the lists' document frequencies are down.
+    void Forget(DocId id);
 
     TWordReader freader;
     TBestMatchParams fparams;

@@ -404,14 +404,19 @@ TEST(BestMatchIndex, LongQueriesOverLongListsRankAsTheFormulaSays) {
         ref.entries = batch;
         for (int round = 0; round < 40; ++round) {
             // A third of the entries go over the rounds: the lists are rewritten halfway.
-            for (int r = 0; r < 12; ++r) {
+            // Every third round, many at once, some twice or gone already.
+            std::vector<TBestMatchIndex::DocId> many;
+            for (int r = 0; r < (round % 3 == 0 ? 40 : 12); ++r) {
                 const auto d = static_cast<uint32_t>(rng() % ref.entries.size());
-                if (rng() % 2 == 0)
+                if (round % 3 == 0)
+                    many.push_back(d);
+                else if (rng() % 2 == 0)
                     index.Remove(d);
                 else
                     index.Remove(d, {ref.entries[d].problem, ref.entries[d].solution});
                 ref.entries[d].live = false;
             }
+            index.RemoveMany(many);
             std::string typed;
             const unsigned kind = round % 4;
             if (kind == 0) typed = text(100, 600);
