@@ -160,6 +160,13 @@ void TBestSearch::RemoveText(std::string_view ID, std::string_view texttype) {
     (type == 0 ? entry.problem : entry.solution).clear();
     entry.pending[type].reset();
     (type == 0 ? entry.hasProblem : entry.hasSolution) = false;
+    // With no text left the entry goes, as a load would not have it: texts of it that come
+    // again make it anew, after the entries there before, as a load orders them.
+    if (!entry.hasProblem && !entry.hasSolution) {
+        const size_t place = it->second;
+        fbyID.erase(it);          // before the entry that holds its key
+        fentries[place].reset();
+    }
 }
 
 void TBestSearch::HoldRemovals() {
