@@ -278,6 +278,15 @@ void TSearchIndex::RemoveKeys(std::span<const int64_t> keys) {
     if (fbest) fbest->FlushRemovals();
 }
 
+void TSearchIndex::RemoveTextsWhere(
+    const std::function<bool(std::string_view ID, std::string_view texttype)>& gone) {
+    std::vector<int64_t> keys;
+    std::string_view ID, texttype;
+    for (const int64_t key : LiveKeys())
+        if (Lookup(key, ID, texttype) && gone(ID, texttype)) keys.push_back(key);
+    RemoveKeys(keys);
+}
+
 void TSearchIndex::RemoveEntry(std::string_view ID) {
     for (size_t i = 0; i < fdocs.size(); ++i) {
         if (fdocs[i].live && fdocs[i].ID == ID) Kill(i);

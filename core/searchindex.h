@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -127,6 +128,9 @@ public:
     void RemoveKey(int64_t key);
     // RemoveKey of each; Best match takes many out in one pass over its lists.
     void RemoveKeys(std::span<const int64_t> keys);
+    // RemoveKeys of the live texts that gone(ID, text type) names.
+    void RemoveTextsWhere(
+        const std::function<bool(std::string_view ID, std::string_view texttype)>& gone);
     void RemoveEntry(std::string_view ID);
     // Brings Best match's searches up to date with the changes since the last call (nothing to do
     // for Classic). The owner calls it after a load, a sync or a write.

@@ -553,11 +553,8 @@ bool TPgStore::Apply(TSearchIndex& index, const TChanges& changes, TPgConnection
         for (std::string_view ID : changed)
             index.RemoveEntry(ID);
     } else {
-        std::string_view ID, texttype;
-        std::vector<int64_t> gone;
-        for (int64_t key : index.LiveKeys())
-            if (index.Lookup(key, ID, texttype) && changed.contains(ID)) gone.push_back(key);
-        index.RemoveKeys(gone);
+        index.RemoveTextsWhere(
+            [&](std::string_view ID, std::string_view) { return changed.contains(ID); });
     }
 
     std::vector<TStoredText> texts;

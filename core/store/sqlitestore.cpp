@@ -270,13 +270,9 @@ bool TSQLiteStore::CatchUpSaved(TSearchIndex& index, const kb::TSavedSince& sinc
     std::set<std::pair<std::string_view, std::string_view>> written;
     for (const auto& [ID, texttype] : since.keys)
         written.emplace(ID, texttype);
-    std::vector<int64_t> gone;
-    for (const int64_t key : index.LiveKeys()) {
-        std::string_view ID, texttype;
-        if (index.Lookup(key, ID, texttype) && written.contains({ID, texttype}))
-            gone.push_back(key);
-    }
-    index.RemoveKeys(gone);
+    index.RemoveTextsWhere([&](std::string_view ID, std::string_view texttype) {
+        return written.contains({ID, texttype});
+    });
     AddBestRows(index, "v.rowid>" + sinceTop + " and v.rowid<=" + std::to_string(top));
     return true;
 }
